@@ -1,0 +1,269 @@
+// The exported functions. Each works on the engine in the calling thread's slot and answers with
+// its fixed result when the thread has none. No exception leaves an export.
+#include "interface/exports.h"
+
+#include <span>
+#include <string>
+
+#include "interface/host_strings.h"
+#include "interface/module.h"
+#include "interface/seams.h"
+#include "interface/tag_types.h"
+#include "support/getfileinfo.h"
+
+using namespace vorel;
+
+namespace {
+
+constexpr char kNoDevice[] = "通讯设备初始化失败";
+constexpr char kInvalidTags[] = "无效的标签列表。";
+constexpr char kInvalidParams[] = "无效的参数信息。";
+constexpr char kNoAdmissionEvent[] = "TLSEvent = 0";
+constexpr char kAdmissionBusy[] = "设备不支持并发访问，共享冲突。";
+constexpr uint32_t kAdmissionWaitMs = 5000;
+constexpr uint16_t kScanTimeWithoutEngine = 1000;
+
+std::span<const TTagInfo* const> tag_list(TTagInfo** tags, int64_t count) {
+  if (!tags || count <= 0) return {};
+  return {const_cast<const TTagInfo* const*>(tags), static_cast<size_t>(count)};
+}
+
+// Re-signals the admission event however IniDriver leaves, so that one failed start cannot make
+// every later IniDriver in the process wait and fail.
+class AdmissionTicket {
+ public:
+  explicit AdmissionTicket(platform::AutoResetEvent& e) : event_(e) {}
+  ~AdmissionTicket() { event_.set(); }
+  AdmissionTicket(const AdmissionTicket&) = delete;
+  AdmissionTicket& operator=(const AdmissionTicket&) = delete;
+
+ private:
+  platform::AutoResetEvent& event_;
+};
+
+}  // namespace
+
+VOREL_EXPORT int32_t VOREL_STDCALL GetPDBLen() { return kParamBlockSize; }
+
+VOREL_EXPORT void VOREL_STDCALL FullPDB(TDeviceParams* block) { vorel::FullPDB(block); }
+
+VOREL_EXPORT int32_t VOREL_STDCALL DLLEdDev(void* window, TDeviceParams* block) {
+  try {
+    ReportDriverFileInfoFailure();
+    if (!block) return 2;
+    return RunConfigurationWizard(window, *block);
+  } catch (...) {
+    return 2;
+  }
+}
+
+VOREL_EXPORT HostBool VOREL_STDCALL DLLTestDev(TDeviceParams* block, uint8_t interactive) {
+  if (!block) return 0;
+  bool result = false;
+  try {
+    ReportDriverFileInfoFailure();
+    TDeviceParams copy{};
+    CopyPDB(*block, copy);
+    result = RunTestDialog(copy, interactive != 0);
+  } catch (...) {
+    result = false;
+  }
+  try {
+    // The dialog starts its engine through IniDriver on this thread; it must not outlive the test.
+    module::DestroyCurrentEngine();
+  } catch (...) {
+  }
+  return result ? 1 : 0;
+}
+
+VOREL_EXPORT HostBool VOREL_STDCALL TagEdAddr(TDeviceParams* block, char** address, uint8_t skip_check,
+                                              char** message) {
+  try {
+    ReportDriverFileInfoFailure();
+    std::string text = address ? FromHostString(*address) : std::string();
+    std::unique_ptr<DriverEngine> engine = CreateDriverEngine(false);
+    bool result = false;
+    std::string reply;
+    if (engine && block) {
+      result = true;
+      if (skip_check == 0) {
+        result = engine->CheckTagAddr(*block, text);
+        reply = TakeMessage(*engine);
+      }
+    } else {
+      reply = kNoDevice;
+    }
+    PutHostString(message, reply);
+    PutHostString(address, text);
+    return result ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+VOREL_EXPORT void VOREL_STDCALL GetTagAddrList(uint32_t, int32_t* count, TTagAddrItem* items) {
+  DescribeTagAddresses(count, items);
+}
+
+VOREL_EXPORT int32_t VOREL_STDCALL GetTags(uint16_t* count, TTagTypeInfo* items) {
+  DescribeTagTypes(count, items);
+  return 0;
+}
+
+VOREL_EXPORT HostBool VOREL_STDCALL IniDriver(int32_t count, TTagInfo** tags, TDeviceParams* block,
+                                              char** message) {
+  try {
+    if (message) *message = nullptr;
+    ReportDriverFileInfoFailure();
+    if (!tags) {
+      PutHostString(message, kInvalidTags);
+      return 0;
+    }
+    if (!block) {
+      PutHostString(message, kInvalidParams);
+      return 0;
+    }
+    platform::AutoResetEvent* admission = module::AdmissionEvent();
+    if (!admission) {
+      PutHostString(message, kNoAdmissionEvent);
+      return 0;
+    }
+    if (!admission->wait(kAdmissionWaitMs)) {
+      PutHostString(message, kAdmissionBusy);
+      return 0;
+    }
+    AdmissionTicket ticket(*admission);
+    std::unique_ptr<DriverEngine> created = CreateDriverEngine(true);
+    if (!created) return 0;
+    DriverEngine* engine = created.get();
+    module::SetCurrentEngine(std::move(created));
+    const bool ok = engine->IniDLLObj(*block, tag_list(tags, count));
+    PutHostString(message, TakeMessage(*engine));
+    return ok ? 1 : 0;
+  } catch (...) {
+    return 0;
+  }
+}
+
+VOREL_EXPORT HostBool VOREL_STDCALL IniDriverEx(uint32_t event) {
+  try {
+    if (DriverEngine* engine = module::CurrentEngine()) engine->SetHostEvent(event);
+  } catch (...) {
+  }
+  return 1;
+}
+
+VOREL_EXPORT int32_t VOREL_STDCALL AddTags(uint16_t count, TTagInfo** tags, int32_t* results) {
+  try {
+    DriverEngine* engine = module::CurrentEngine();
+    if (!tags || !engine) return 1;
+    return engine->AddTagLists(tag_list(tags, count), results);
+  } catch (...) {
+    return 1;
+  }
+}
+
+VOREL_EXPORT uint16_t VOREL_STDCALL DetectScanTime() {
+  try {
+    if (DriverEngine* engine = module::CurrentEngine()) return static_cast<uint16_t>(engine->ScanTime() & 0xFFFF);
+  } catch (...) {
+  }
+  return kScanTimeWithoutEngine;
+}
+
+VOREL_EXPORT HostBool VOREL_STDCALL OnDataRead(int32_t* count, TTagValue* values, char** message) {
+  try {
+    if (count) *count = 0;
+    DriverEngine* engine = module::CurrentEngine();
+    std::string reply;
+    if (!engine || !values) {
+      reply = kNoDevice;
+    } else {
+      engine->ReadExecute();
+      reply = TakeMessage(*engine);
+      const int32_t written = engine->ReportTags(values);
+      if (count) *count = written;
+    }
+    PutHostString(message, reply);
+  } catch (...) {
+  }
+  return 1;
+}
+
+VOREL_EXPORT HostBool VOREL_STDCALL OnDataWrite(int32_t count, TTagValue* values, char** message) {
+  bool result = false;
+  try {
+    DriverEngine* engine = module::CurrentEngine();
+    std::string reply;
+    if (!engine || count == 0 || !values) {
+      reply = kNoDevice;
+    } else {
+      for (int32_t i = 0; i < count; ++i)
+        if (std::optional<bool> written = engine->WriteRecord(values[i])) result = *written;
+      reply = TakeMessage(*engine);
+    }
+    PutHostString(message, reply);
+  } catch (...) {
+  }
+  return result ? 1 : 0;
+}
+
+VOREL_EXPORT int32_t VOREL_STDCALL ReadTags(uint16_t count, int32_t* ids, uint32_t) {
+  if (!ids || count == 0) return 1;
+  try {
+    if (DriverEngine* engine = module::CurrentEngine())
+      for (uint16_t i = 0; i < count; ++i) engine->ReadExecuteEx(ids[i]);
+  } catch (...) {
+  }
+  return 0;
+}
+
+VOREL_EXPORT int32_t VOREL_STDCALL WriteTags(uint16_t count, TTagValue* values, uint32_t) {
+  if (!values || count == 0) return 1;
+  try {
+    DriverEngine* engine = module::CurrentEngine();
+    if (!engine) return 1;
+    int32_t result = 0;
+    for (uint16_t i = 0; i < count; ++i) {
+      std::optional<bool> written = engine->WriteRecord(values[i]);
+      if (written && !*written) result = 1;
+    }
+    return result;
+  } catch (...) {
+    return 1;
+  }
+}
+
+VOREL_EXPORT HostBool VOREL_STDCALL GetDeviceStatus(char** message) {
+  try {
+    DriverEngine* engine = module::CurrentEngine();
+    PutHostString(message, engine ? TakeMessage(*engine) : std::string(kNoDevice));
+  } catch (...) {
+  }
+  return 1;
+}
+
+VOREL_EXPORT void VOREL_STDCALL WriteLog(uint8_t enable, char** message) {
+  try {
+    DriverEngine* engine = module::CurrentEngine();
+    if (!engine) {
+      PutHostString(message, kNoDevice);
+      return;
+    }
+    if (engine->sErrEvent().empty()) {
+      if (message) *message = nullptr;
+      return;
+    }
+    engine->WriteEnLog(enable != 0);
+    PutHostString(message, TakeMessage(*engine));
+  } catch (...) {
+  }
+}
+
+VOREL_EXPORT HostBool VOREL_STDCALL FreeDriver() {
+  try {
+    if (DriverEngine* engine = module::CurrentEngine()) engine->Stop();
+  } catch (...) {
+  }
+  return 1;
+}

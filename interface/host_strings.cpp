@@ -1,0 +1,83 @@
+#include "interface/host_strings.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "platform/platform.h"
+
+namespace vorel {
+
+namespace {
+
+// The manager's entry points use the register convention: the argument arrives in EAX.
+#if defined(__i386__)
+#define VOREL_REGISTER_CALL __attribute__((regparm(3)))
+#else
+#define VOREL_REGISTER_CALL
+#endif
+
+using SysGetMemFn = void*(VOREL_REGISTER_CALL*)(int32_t size);
+
+#if defined(_WIN32)
+constexpr const char* kManagerLibrary = "borlndmm.dll";
+constexpr const char* kGetMemSymbol = "@Borlndmm@SysGetMem$qqri";
+#else
+constexpr const char* kManagerLibrary = "libborlndmm.so";
+constexpr const char* kGetMemSymbol = "SysGetMem";
+#endif
+
+struct Manager {
+  std::mutex mutex;
+  bool resolved = false;
+  SysGetMemFn get_mem = nullptr;
+};
+
+Manager& manager() {
+  static Manager m;
+  return m;
+}
+
+SysGetMemFn resolve_get_mem() {
+  Manager& m = manager();
+  std::lock_guard lock(m.mutex);
+  if (!m.resolved) {
+    m.resolved = true;
+    platform::LibraryHandle lib = platform::find_loaded_library(kManagerLibrary);
+    if (!lib) lib = platform::load_library(kManagerLibrary);  // kept loaded for the process
+    m.get_mem = reinterpret_cast<SysGetMemFn>(platform::resolve(lib, kGetMemSymbol));
+  }
+  return m.get_mem;
+}
+
+}  // namespace
+
+char* NewHostString(std::string_view text) {
+  if (text.empty()) return nullptr;
+  const size_t size = text.size() + 1;
+  char* block = nullptr;
+  if (SysGetMemFn get_mem = resolve_get_mem())
+    block = static_cast<char*>(get_mem(static_cast<int32_t>(size)));
+  else
+    block = static_cast<char*>(platform::process_heap_alloc(size));
+  if (!block) return nullptr;
+  std::memcpy(block, text.data(), text.size());
+  block[text.size()] = '\0';
+  return block;
+}
+
+void PutHostString(char** out, std::string_view text) {
+  if (out) *out = NewHostString(text);
+}
+
+std::string FromHostString(const char* text) { return text ? std::string(text) : std::string(); }
+
+bool HostStringsUseProcessHeap() { return resolve_get_mem() == nullptr; }
+
+void ResetHostMemoryManager() {
+  Manager& m = manager();
+  std::lock_guard lock(m.mutex);
+  m.resolved = false;
+  m.get_mem = nullptr;
+}
+
+}  // namespace vorel

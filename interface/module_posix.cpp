@@ -1,0 +1,46 @@
+// Load and unload of the shared object. Threads need no attach step: a new thread's slot starts
+// empty, and the slot's destructor destroys a thread's engine when the thread ends.
+#include <tuple>
+
+#include "interface/module.h"
+#include "interface/version_values.h"
+#include "platform/platform.h"
+#include "platform/version_blob.h"
+
+namespace {
+
+std::u16string wide(const char* gbk) { return platform::gbk_to_utf16(gbk); }
+
+// The four parts of a version, as the fixed block stores them.
+constexpr std::pair<uint32_t, uint32_t> pack(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+  return {(a << 16) | b, (c << 16) | d};
+}
+
+// The same values the Windows build carries in its version resource.
+void publish_version_resource() {
+  platform::version_blob::Contents c;
+  std::tie(c.file_version_ms, c.file_version_ls) = pack(VOREL_FILEVERSION_BIN);
+  std::tie(c.product_version_ms, c.product_version_ls) = pack(VOREL_PRODUCTVERSION_BIN);
+  c.language = VOREL_LANGUAGE;
+  c.code_page = VOREL_CODEPAGE;
+  const std::pair<const char*, const char*> strings[] = {
+      {"CompanyName", VOREL_COMPANYNAME},       {"FileDescription", VOREL_FILEDESCRIPTION},
+      {"FileVersion", VOREL_FILEVERSION},       {"InternalName", VOREL_INTERNALNAME},
+      {"LegalCopyright", VOREL_LEGALCOPYRIGHT}, {"LegalTrademarks", VOREL_LEGALTRADEMARKS},
+      {"OriginalFilename", VOREL_ORIGINALFILENAME}, {"ProductName", VOREL_PRODUCTNAME},
+      {"ProductVersion", VOREL_PRODUCTVERSION}, {"Comments", VOREL_COMMENTS},
+      {"DeviceName", VOREL_DEVICENAME},         {"DevTypeName", VOREL_DEVTYPENAME},
+      {"DevIDName", VOREL_DEVIDNAME},           {"ChnName", VOREL_CHNNAME},
+  };
+  for (const auto& [key, value] : strings) c.strings.emplace_back(wide(key), wide(value));
+  platform::register_version_resource(platform::own_module_path(), platform::version_blob::encode(c));
+}
+
+__attribute__((constructor)) void on_load() {
+  publish_version_resource();
+  vorel::module::Load();
+}
+
+__attribute__((destructor)) void on_unload() { vorel::module::Unload(); }
+
+}  // namespace

@@ -1,0 +1,30 @@
+#include "interface/seams.h"
+
+#include <atomic>
+
+namespace vorel {
+
+namespace {
+std::atomic<EngineFactory> g_factory{nullptr};
+}
+
+void SetEngineFactory(EngineFactory factory) { g_factory.store(factory); }
+
+std::unique_ptr<DriverEngine> CreateDriverEngine(bool first_instance) {
+  if (EngineFactory f = g_factory.load()) return f(first_instance);
+  // The engine classes are not part of this build yet: no thread gets an engine, and every
+  // run-time export answers as it does on a thread that never started one.
+  return nullptr;
+}
+
+int32_t RunConfigurationWizard(void*, TDeviceParams&) {
+  // Without the wizard pages nothing is edited, so the host's block is reported unchanged.
+  return 2;
+}
+
+bool RunTestDialog(TDeviceParams&, bool) {
+  // Without the test dialog no test can pass.
+  return false;
+}
+
+}  // namespace vorel

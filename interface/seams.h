@@ -1,0 +1,27 @@
+// The parts of the driver that the boundary calls into but that live in their own subsystems:
+// the engine, the configuration wizard and the test dialog. Each returns what the boundary must
+// do when that subsystem is not part of this build.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "card/pdb.h"
+#include "interface/driver_engine.h"
+
+namespace vorel {
+
+// A new engine, or nullptr when none can be built.
+std::unique_ptr<DriverEngine> CreateDriverEngine(bool first_instance);
+
+// One wizard run over the host's block: 1 when the block was changed, 2 when not.
+int32_t RunConfigurationWizard(void* host_window, TDeviceParams& host_block);
+
+// The test dialog on a private copy of the block.
+bool RunTestDialog(TDeviceParams& block, bool interactive);
+
+// Tests replace the engine factory to drive the exports; nullptr restores the driver's own.
+using EngineFactory = std::unique_ptr<DriverEngine> (*)(bool first_instance);
+void SetEngineFactory(EngineFactory factory);
+
+}  // namespace vorel

@@ -1,0 +1,21 @@
+// The tag types offered to the host's tag editor, and the two-step description calls.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "interface/records.h"
+
+namespace vorel {
+
+constexpr int kHostTagTypeCount = 6;
+
+// The six host-facing rows: AD, DA, DI, DO, Count, INI_Count. Reserved bytes are zero.
+const std::array<TTagTypeInfo, kHostTagTypeCount>& HostTagTypes();
+
+// Null items: the count becomes 6. Otherwise the first `count` rows are copied, never more than
+// six and nothing for a negative count; the count is left as it was.
+void DescribeTagTypes(uint16_t* count, TTagTypeInfo* items);
+void DescribeTagAddresses(int32_t* count, TTagAddrItem* items);
+
+}  // namespace vorel

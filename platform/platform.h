@@ -1,0 +1,172 @@
+// The driver's only window on the operating system. Everything else in the tree is portable and
+// reaches ticks, local time, thread slots, events, libraries, registry, INI files and system facts
+// through these declarations; win32/ and posix/ implement them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// ---------------------------------------------------------------- time
+
+struct LocalDateTime {
+  int year = 1899, month = 12, day = 30;
+  int hour = 0, minute = 0, second = 0, millisecond = 0;
+};
+
+// Source of the millisecond tick count and of the local date-time. Intervals are always the
+// unsigned 32-bit difference of two tick values, so the 49.7-day wrap is harmless.
+class Clock {
+ public:
+  virtual ~Clock() = default;
+  virtual uint32_t ticks() = 0;
+  virtual LocalDateTime now() = 0;
+};
+
+// The clock every engine reads. Tests install a ManualClock; nullptr restores the system clock.
+Clock& clock();
+void set_clock(Clock* replacement);
+
+// The operating system's own clock, for the few measurements of physical time.
+Clock& system_clock();
+
+// OLE date (days since 1899-12-30, fraction = time of day), the host's date-time representation.
+double to_ole_date(const LocalDateTime& t);
+
+// ---------------------------------------------------------------- threads and events
+
+// One thread-local pointer per thread. On POSIX the destructor runs when a thread that holds a
+// non-null value ends (Windows does the same through DllMain's thread detach instead).
+class ThreadSlot {
+ public:
+  using Destructor = void (*)(void* value);
+  ThreadSlot() = default;
+  ThreadSlot(const ThreadSlot&) = delete;
+  ThreadSlot& operator=(const ThreadSlot&) = delete;
+  ~ThreadSlot();
+
+  bool allocate(Destructor on_thread_exit);
+  void release();
+  bool allocated() const { return allocated_; }
+  void* get() const;
+  void set(void* value);
+
+ private:
+  bool allocated_ = false;
+  unsigned long index_ = 0;
+};
+
+// An auto-reset event (one waiter is released per signal).
+class AutoResetEvent {
+ public:
+  explicit AutoResetEvent(bool initially_signalled);
+  AutoResetEvent(const AutoResetEvent&) = delete;
+  AutoResetEvent& operator=(const AutoResetEvent&) = delete;
+  ~AutoResetEvent();
+
+  bool valid() const { return impl_ != nullptr; }
+  void set();
+  // True when the event was signalled within timeout_ms (and is now reset).
+  bool wait(uint32_t timeout_ms);
+
+ private:
+  struct Impl;
+  Impl* impl_ = nullptr;
+};
+
+// ---------------------------------------------------------------- libraries
+
+using LibraryHandle = void*;
+
+LibraryHandle find_loaded_library(const char* name);  // no load, no reference taken
+LibraryHandle load_library(const char* name);
+void* resolve(LibraryHandle library, const char* symbol);
+void free_library(LibraryHandle library);
+
+// Full path of the module (DLL or shared object) that contains this code.
+std::string own_module_path();
+
+// Memory from the process heap (HeapAlloc on Windows), which outlives any module.
+void* process_heap_alloc(size_t size);
+
+// ---------------------------------------------------------------- configuration stores
+
+// Reads a string value below HKEY_LOCAL_MACHINE. nullopt when the key or the value is missing.
+std::optional<std::string> read_machine_registry(std::string_view key, std::string_view value);
+bool machine_registry_key_exists(std::string_view key);
+
+// GetPrivateProfileString: the value, or `fallback` when file, section or key is missing.
+std::string read_ini_string(std::string_view file, std::string_view section, std::string_view key,
+                            std::string_view fallback);
+
+bool file_exists(std::string_view path);
+
+// ---------------------------------------------------------------- version resources
+
+// The version resource of one file, queried as VerQueryValue does. Texts come back in code page 936.
+class VersionResource {
+ public:
+  virtual ~VersionResource() = default;
+  // The fixed block's file version, most and least significant halves.
+  virtual bool file_version(uint32_t& most, uint32_t& least) const = 0;
+  // First language/code-page pair of \VarFileInfo\Translation.
+  virtual bool translation(uint16_t& language, uint16_t& code_page) const = 0;
+  // A value such as "\StringFileInfo\080403A8\FileVersion".
+  virtual std::optional<std::string> query_string(std::string_view sub_block) const = 0;
+};
+
+// nullptr when the file has no version information (its size is 0).
+std::unique_ptr<VersionResource> open_version_resource(std::string_view path);
+
+// ---------------------------------------------------------------- text conversion
+
+std::u16string gbk_to_utf16(std::string_view gbk);
+std::string utf16_to_gbk(std::u16string_view text);
+
+// ---------------------------------------------------------------- user notices
+
+// A modal message box with an OK button. Must never be called while the loader lock is held.
+void show_message_box(std::string_view text, std::string_view caption);
+
+// ---------------------------------------------------------------- system facts
+
+struct OsVersionRecord {
+  uint32_t major = 0, minor = 0, build = 0;
+  uint32_t platform_id = 0;  // 1 = 9x family, 2 = NT family
+  std::string service_pack;  // szCSDVersion
+};
+
+struct ProcessorRecord {
+  uint16_t architecture = 0;
+  uint32_t page_size = 0;
+  uint64_t minimum_application_address = 0;
+  uint64_t maximum_application_address = 0;
+  uint64_t active_processor_mask = 0;
+  uint32_t number_of_processors = 0;
+  uint32_t processor_type = 0;
+  uint32_t allocation_granularity = 0;
+  uint16_t processor_level = 0;
+  uint16_t processor_revision = 0;
+};
+
+struct MemoryRecord {
+  uint32_t memory_load = 0;
+  uint32_t total_physical = 0, available_physical = 0;
+  uint32_t total_page_file = 0, available_page_file = 0;
+  uint32_t total_virtual = 0, available_virtual = 0;
+};
+
+OsVersionRecord os_version();
+bool windows_extensions_installed();
+ProcessorRecord processor_info();
+MemoryRecord memory_status();
+uint32_t logical_drives();
+uint64_t time_stamp_counter();
+
+}  // namespace platform

@@ -1,0 +1,78 @@
+// System facts on POSIX, mapped onto the Windows records the reports are written from.
+#include <sys/sysinfo.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
+
+#include "platform/platform.h"
+
+namespace platform {
+
+OsVersionRecord os_version() {
+  OsVersionRecord r;
+  r.platform_id = 2;
+  utsname u{};
+  if (uname(&u) == 0) {
+    unsigned major = 0, minor = 0, build = 0;
+    std::sscanf(u.release, "%u.%u.%u", &major, &minor, &build);
+    r.major = major;
+    r.minor = minor;
+    r.build = build;
+  }
+  return r;
+}
+
+bool windows_extensions_installed() { return false; }
+
+ProcessorRecord processor_info() {
+  ProcessorRecord r;
+  const long page = sysconf(_SC_PAGESIZE);
+  const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
+  r.architecture = 0;
+  r.page_size = page > 0 ? static_cast<uint32_t>(page) : 4096;
+  r.minimum_application_address = 0x10000;
+  r.maximum_application_address = 0x7FFEFFFF;
+  r.number_of_processors = cpus > 0 ? static_cast<uint32_t>(cpus) : 1;
+  r.active_processor_mask = r.number_of_processors >= 64 ? ~0ull : ((1ull << r.number_of_processors) - 1);
+  r.processor_type = 586;
+  r.allocation_granularity = 65536;
+  r.processor_level = 6;
+  return r;
+}
+
+MemoryRecord memory_status() {
+  MemoryRecord r;
+  struct sysinfo si{};
+  if (sysinfo(&si) != 0) return r;
+  auto clamp32 = [&](unsigned long v) {
+    const unsigned long long bytes = static_cast<unsigned long long>(v) * si.mem_unit;
+    return bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
+  };
+  r.total_physical = clamp32(si.totalram);
+  r.available_physical = clamp32(si.freeram);
+  r.total_page_file = clamp32(si.totalswap);
+  r.available_page_file = clamp32(si.freeswap);
+  r.total_virtual = 0x7FFE0000u;
+  r.available_virtual = 0x7FFE0000u;
+  r.memory_load = si.totalram ? static_cast<uint32_t>(100 - (100ull * si.freeram) / si.totalram) : 0;
+  return r;
+}
+
+uint32_t logical_drives() { return 1u << 2; }  // a single "C:" root
+
+uint64_t time_stamp_counter() {
+#if defined(__x86_64__) || defined(__i386__)
+  return __rdtsc();
+#else
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+#endif
+}
+
+}  // namespace platform

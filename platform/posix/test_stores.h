@@ -1,0 +1,17 @@
+// POSIX stand-ins for the machine stores that Windows provides, filled by native tests.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace platform::test_stores {
+
+// HKEY_LOCAL_MACHINE stand-in: keys and value names compare case-insensitively, as in the registry.
+void set_machine_registry(std::string_view key, std::string_view value, std::string_view data);
+void clear_machine_registry();
+
+// Receives every message box instead of standard error.
+void set_message_box_sink(std::function<void(std::string_view text, std::string_view caption)> sink);
+
+}  // namespace platform::test_stores

@@ -1,0 +1,105 @@
+// Win32 clock, thread slot, event and library loading.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+class SystemClock : public Clock {
+ public:
+  uint32_t ticks() override { return GetTickCount(); }
+  LocalDateTime now() override {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
+  }
+};
+
+}  // namespace
+
+Clock& system_clock() {
+  static SystemClock instance;
+  return instance;
+}
+
+// ---------------------------------------------------------------- ThreadSlot
+// Windows has no per-slot destructor: DllMain's thread detach destroys what the slot holds.
+
+ThreadSlot::~ThreadSlot() { release(); }
+
+bool ThreadSlot::allocate(Destructor) {
+  if (allocated_) return true;
+  DWORD index = TlsAlloc();
+  if (index == TLS_OUT_OF_INDEXES) return false;
+  index_ = index;
+  allocated_ = true;
+  return true;
+}
+
+void ThreadSlot::release() {
+  if (!allocated_) return;
+  TlsFree(index_);
+  allocated_ = false;
+}
+
+void* ThreadSlot::get() const { return allocated_ ? TlsGetValue(index_) : nullptr; }
+
+void ThreadSlot::set(void* value) {
+  if (allocated_) TlsSetValue(index_, value);
+}
+
+// ---------------------------------------------------------------- AutoResetEvent
+
+struct AutoResetEvent::Impl {
+  HANDLE handle;
+};
+
+AutoResetEvent::AutoResetEvent(bool initially_signalled) {
+  HANDLE h = CreateEventA(nullptr, FALSE, initially_signalled ? TRUE : FALSE, nullptr);
+  if (h) impl_ = new Impl{h};
+}
+
+AutoResetEvent::~AutoResetEvent() {
+  if (!impl_) return;
+  CloseHandle(impl_->handle);
+  delete impl_;
+}
+
+void AutoResetEvent::set() {
+  if (impl_) SetEvent(impl_->handle);
+}
+
+bool AutoResetEvent::wait(uint32_t timeout_ms) {
+  return impl_ && WaitForSingleObject(impl_->handle, timeout_ms) == WAIT_OBJECT_0;
+}
+
+// ---------------------------------------------------------------- libraries
+
+LibraryHandle find_loaded_library(const char* name) { return GetModuleHandleA(name); }
+
+LibraryHandle load_library(const char* name) { return LoadLibraryA(name); }
+
+void* resolve(LibraryHandle library, const char* symbol) {
+  if (!library) return nullptr;
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), symbol));
+}
+
+void free_library(LibraryHandle library) {
+  if (library) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+void* process_heap_alloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+
+std::string own_module_path() {
+  HMODULE self = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          reinterpret_cast<LPCSTR>(&own_module_path), &self))
+    return {};
+  char path[MAX_PATH + 1] = {};
+  DWORD n = GetModuleFileNameA(self, path, MAX_PATH);
+  return std::string(path, n);
+}
+
+}  // namespace platform

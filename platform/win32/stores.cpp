@@ -1,0 +1,136 @@
+// Registry, INI files, version resources, code page conversion and message boxes on Win32.
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+class Win32VersionResource : public VersionResource {
+ public:
+  explicit Win32VersionResource(std::vector<char> data) : data_(std::move(data)) {}
+
+  bool file_version(uint32_t& most, uint32_t& least) const override {
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    if (!VerQueryValueA(data(), "\\", reinterpret_cast<void**>(&fixed), &len) || !fixed ||
+        len < sizeof(VS_FIXEDFILEINFO))
+      return false;
+    most = fixed->dwFileVersionMS;
+    least = fixed->dwFileVersionLS;
+    return true;
+  }
+
+  bool translation(uint16_t& language, uint16_t& code_page) const override {
+    WORD* pair = nullptr;
+    UINT len = 0;
+    if (!VerQueryValueA(data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pair), &len) ||
+        !pair || len < 4)
+      return false;
+    language = pair[0];
+    code_page = pair[1];
+    return true;
+  }
+
+  std::optional<std::string> query_string(std::string_view sub_block) const override {
+    std::string path(sub_block);
+    char* value = nullptr;
+    UINT len = 0;
+    if (!VerQueryValueA(data(), path.c_str(), reinterpret_cast<void**>(&value), &len) || !value)
+      return std::nullopt;
+    return std::string(value);
+  }
+
+ private:
+  // VerQueryValueA converts text in place inside the block, so it takes a non-const pointer.
+  void* data() const { return const_cast<char*>(data_.data()); }
+  std::vector<char> data_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- registry
+
+std::optional<std::string> read_machine_registry(std::string_view key, std::string_view value) {
+  HKEY h = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, std::string(key).c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+    return std::nullopt;
+  std::string name(value);
+  DWORD type = 0, size = 0;
+  std::optional<std::string> result;
+  if (RegQueryValueExA(h, name.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      (type == REG_SZ || type == REG_EXPAND_SZ)) {
+    std::vector<char> buffer(size + 1, '\0');
+    if (RegQueryValueExA(h, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size) ==
+        ERROR_SUCCESS)
+      result = std::string(buffer.data());
+  }
+  RegCloseKey(h);
+  return result;
+}
+
+bool machine_registry_key_exists(std::string_view key) {
+  HKEY h = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, std::string(key).c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS)
+    return false;
+  RegCloseKey(h);
+  return true;
+}
+
+// ---------------------------------------------------------------- INI files and files
+
+std::string read_ini_string(std::string_view file, std::string_view section, std::string_view key,
+                            std::string_view fallback) {
+  std::vector<char> buffer(2048, '\0');
+  DWORD n = GetPrivateProfileStringA(std::string(section).c_str(), std::string(key).c_str(),
+                                     std::string(fallback).c_str(), buffer.data(),
+                                     static_cast<DWORD>(buffer.size()), std::string(file).c_str());
+  return std::string(buffer.data(), n);
+}
+
+bool file_exists(std::string_view path) {
+  DWORD attributes = GetFileAttributesA(std::string(path).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// ---------------------------------------------------------------- version resources
+
+std::unique_ptr<VersionResource> open_version_resource(std::string_view path) {
+  std::string name(path);
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeA(name.c_str(), &ignored);
+  if (size == 0) return nullptr;
+  std::vector<char> data(size, '\0');
+  if (!GetFileVersionInfoA(name.c_str(), 0, size, data.data())) return nullptr;
+  return std::make_unique<Win32VersionResource>(std::move(data));
+}
+
+// ---------------------------------------------------------------- text
+
+std::u16string gbk_to_utf16(std::string_view gbk) {
+  if (gbk.empty()) return {};
+  int n = MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), nullptr, 0);
+  std::u16string out(static_cast<size_t>(n), u'\0');
+  MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), reinterpret_cast<wchar_t*>(out.data()), n);
+  return out;
+}
+
+std::string utf16_to_gbk(std::u16string_view text) {
+  if (text.empty()) return {};
+  auto* w = reinterpret_cast<const wchar_t*>(text.data());
+  int n = WideCharToMultiByte(936, 0, w, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(936, 0, w, static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+// ---------------------------------------------------------------- message boxes
+
+void show_message_box(std::string_view text, std::string_view caption) {
+  MessageBoxA(nullptr, std::string(text).c_str(), std::string(caption).c_str(), MB_OK | MB_ICONWARNING);
+}
+
+}  // namespace platform
