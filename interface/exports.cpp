@@ -20,7 +20,6 @@ constexpr char kInvalidTags[] = "无效的标签列表。";
 constexpr char kInvalidParams[] = "无效的参数信息。";
 constexpr char kNoAdmissionEvent[] = "TLSEvent = 0";
 constexpr char kAdmissionBusy[] = "设备不支持并发访问，共享冲突。";
-constexpr uint32_t kAdmissionWaitMs = 5000;
 constexpr uint16_t kScanTimeWithoutEngine = 1000;
 
 std::span<const TTagInfo* const> tag_list(TTagInfo** tags, int64_t count) {
@@ -128,7 +127,7 @@ VOREL_EXPORT HostBool VOREL_STDCALL IniDriver(int32_t count, TTagInfo** tags, TD
       PutHostString(message, kNoAdmissionEvent);
       return 0;
     }
-    if (!admission->wait(kAdmissionWaitMs)) {
+    if (!admission->wait(module::AdmissionWaitMs())) {
       PutHostString(message, kAdmissionBusy);
       return 0;
     }

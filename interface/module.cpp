@@ -1,5 +1,7 @@
 #include "interface/module.h"
 
+#include <atomic>
+
 #include "support/getfileinfo.h"
 
 namespace vorel::module {
@@ -68,5 +70,13 @@ void DestroyCurrentEngine() {
 }
 
 platform::AutoResetEvent* AdmissionEvent() { return state().admission.get(); }
+
+namespace {
+constexpr uint32_t kAdmissionWaitMs = 5000;
+std::atomic<uint32_t> g_admission_wait_ms{kAdmissionWaitMs};
+}  // namespace
+
+uint32_t AdmissionWaitMs() { return g_admission_wait_ms.load(); }
+void SetAdmissionWaitMs(uint32_t ms) { g_admission_wait_ms.store(ms); }
 
 }  // namespace vorel::module

@@ -24,4 +24,8 @@ void DestroyCurrentEngine();
 // nullptr when it could not be created.
 platform::AutoResetEvent* AdmissionEvent();
 
+// How long IniDriver waits for another thread's start-up (5000 ms; tests shorten it).
+uint32_t AdmissionWaitMs();
+void SetAdmissionWaitMs(uint32_t ms);
+
 }  // namespace vorel::module

@@ -134,6 +134,13 @@ std::string utf16_to_gbk(std::u16string_view text);
 // A modal message box with an OK button. Must never be called while the loader lock is held.
 void show_message_box(std::string_view text, std::string_view caption);
 
+enum class StandardStream { Output, Error };
+
+// Writes UTF-8 text to standard output or standard error in one piece. A console gets it as
+// UTF-16, so it reads right whatever the console's code page; a pipe or a file gets the bytes as
+// they are, with no line-end translation.
+void write_standard_stream(StandardStream stream, std::string_view utf8);
+
 // ---------------------------------------------------------------- system facts
 
 struct OsVersionRecord {

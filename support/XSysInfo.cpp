@@ -38,10 +38,10 @@ std::string OperatingSystemText(const platform::OsVersionRecord& r) {
     else if (r.major == 5 && r.minor == 2)
       text = "Microsoft Windows .NET ";
     if (r.major > 4)
-      text += r.service_pack + "(Build " + decimal(r.build & 0xFFFF) + ")";
+      text += r.service_pack + "(Build " + decimal(r.build) + ")";
     else
       text += "版本 " + decimal(r.major) + "." + decimal(r.minor) + "." + r.service_pack + "(Build " +
-              decimal(r.build & 0xFFFF) + ")";
+              decimal(r.build) + ")";
   }
   return text;
 }

@@ -63,7 +63,12 @@ std::string convert(const char* to, const char* from, const char* data, size_t s
     if (iconv(cd, &in, &in_left, &dst, &out_left) != static_cast<size_t>(-1)) continue;
     // An unconvertible character becomes '?', as WideCharToMultiByte's default does.
     const bool from_utf16 = std::string_view(from) == "UTF-16LE";
-    const size_t skip = from_utf16 ? 2 : 1;
+    size_t skip = from_utf16 ? 2 : 1;
+    if (from_utf16 && in_left >= 4) {
+      const unsigned high = static_cast<uint8_t>(in[0]) | static_cast<uint8_t>(in[1]) << 8;
+      const unsigned low = static_cast<uint8_t>(in[2]) | static_cast<uint8_t>(in[3]) << 8;
+      if (high >= 0xD800 && high < 0xDC00 && low >= 0xDC00 && low < 0xE000) skip = 4;  // one character
+    }
     const size_t write = from_utf16 ? 1 : 2;
     if (in_left < skip || out_left < write) break;
     in += skip;
@@ -234,6 +239,14 @@ void show_message_box(std::string_view text, std::string_view caption) {
     return;
   }
   std::cerr << caption << ": " << text << '\n';
+}
+
+// ---------------------------------------------------------------- standard streams
+
+void write_standard_stream(StandardStream stream, std::string_view utf8) {
+  std::FILE* f = stream == StandardStream::Error ? stderr : stdout;
+  std::fwrite(utf8.data(), 1, utf8.size(), f);
+  std::fflush(f);
 }
 
 }  // namespace platform

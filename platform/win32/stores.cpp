@@ -133,4 +133,28 @@ void show_message_box(std::string_view text, std::string_view caption) {
   MessageBoxA(nullptr, std::string(text).c_str(), std::string(caption).c_str(), MB_OK | MB_ICONWARNING);
 }
 
+// ---------------------------------------------------------------- standard streams
+
+void write_standard_stream(StandardStream stream, std::string_view utf8) {
+  if (utf8.empty()) return;
+  HANDLE h = GetStdHandle(stream == StandardStream::Error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  if (!h || h == INVALID_HANDLE_VALUE) return;
+  DWORD mode = 0, written = 0;
+  if (GetConsoleMode(h, &mode)) {
+    // A console decodes bytes with its own code page; wide text needs no decoding at all.
+    const int size = static_cast<int>(utf8.size());
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), n);
+    WriteConsoleW(h, wide.data(), static_cast<DWORD>(n), &written, nullptr);
+    return;
+  }
+  const char* data = utf8.data();
+  size_t left = utf8.size();
+  while (left > 0 && WriteFile(h, data, static_cast<DWORD>(left), &written, nullptr) && written > 0) {
+    data += written;
+    left -= written;
+  }
+}
+
 }  // namespace platform

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include "support/XSysInfo.h"
+
+namespace vorel {
+namespace {
+
+platform::OsVersionRecord os(uint32_t platform_id, uint32_t major, uint32_t minor, uint32_t build,
+                             std::string service_pack) {
+  platform::OsVersionRecord r;
+  r.platform_id = platform_id;
+  r.major = major;
+  r.minor = minor;
+  r.build = build;
+  r.service_pack = std::move(service_pack);
+  return r;
+}
+
+TEST(OperatingSystemText, NtFamilyNamesTheReleaseAndBuild) {
+  EXPECT_EQ(OperatingSystemText(os(2, 5, 1, 2600, "Service Pack 3")),
+            "Microsoft Windows XP Service Pack 3(Build 2600)");
+  EXPECT_EQ(OperatingSystemText(os(2, 5, 0, 2195, "Service Pack 4")),
+            "Microsoft Windows 2000Service Pack 4(Build 2195)");
+  EXPECT_EQ(OperatingSystemText(os(2, 5, 2, 3790, "")), "Microsoft Windows .NET (Build 3790)");
+  EXPECT_EQ(OperatingSystemText(os(2, 4, 0, 1381, "Service Pack 6")),
+            "Microsoft Windows NT 版本 4.0.Service Pack 6(Build 1381)");
+  // Releases after the table still carry service pack and build.
+  EXPECT_EQ(OperatingSystemText(os(2, 10, 0, 19045, "")), "(Build 19045)");
+}
+
+TEST(OperatingSystemText, NineXFamilyReadsTheSecondServicePackCharacter) {
+  EXPECT_EQ(OperatingSystemText(os(1, 4, 0, 950, "")), "Microsoft Windows 95 ");
+  EXPECT_EQ(OperatingSystemText(os(1, 4, 0, 1111, " B")), "Microsoft Windows 95 OSR2 ");
+  EXPECT_EQ(OperatingSystemText(os(1, 4, 0, 1212, " C")), "Microsoft Windows 95 OSR2 ");
+  EXPECT_EQ(OperatingSystemText(os(1, 4, 10, 1998, "")), "Microsoft Windows 98 ");
+  EXPECT_EQ(OperatingSystemText(os(1, 4, 10, 2222, " A ")), "Microsoft Windows 98 SE ");
+  EXPECT_EQ(OperatingSystemText(os(1, 4, 90, 3000, " ")), "Microsoft Windows Millennium Edition ");
+}
+
+TEST(OperatingSystemInfo, NumbersAndExtension) {
+  // 9x systems keep the version in the high word of the build number.
+  TOperatingSystemInfo info(os(1, 4, 10, (4u << 24) | (10u << 16) | 2222u, " A "), false);
+  EXPECT_EQ(info.MajorVersion, "4");
+  EXPECT_EQ(info.MinorVersion, "10");
+  EXPECT_EQ(info.BuildNumber, "2222");
+  EXPECT_EQ(info.Extension, " A ");
+  TOperatingSystemInfo plus(os(1, 4, 0, 950, ""), true);
+  EXPECT_EQ(plus.Extension, "PLUS!");
+}
+
+TEST(ComputerInfo, ArchitectureAndRevisionTexts) {
+  platform::ProcessorRecord r;
+  r.architecture = 2;
+  r.processor_type = 586;
+  r.processor_revision = (7u << 8) | 10u;
+  r.page_size = 4096;
+  r.number_of_processors = 2;
+  r.active_processor_mask = 3;
+  r.maximum_application_address = 0x7FFEFFFF;
+  TComputerInfo pentium(r);
+  EXPECT_EQ(pentium.ProcessorArchitecture, "Aplha");
+  EXPECT_EQ(pentium.ProcessorRevision, "Model 7 Stepping 10");
+  EXPECT_EQ(pentium.PageSize, "4096");
+  EXPECT_EQ(pentium.ActiveProcessorMask, "3");
+  EXPECT_EQ(pentium.MaximumApplicationAddress, "2147418111");
+
+  r.architecture = 9;  // not in the list of four: no text rather than a read past the list
+  r.processor_type = 486;
+  r.processor_revision = 0x0403;
+  TComputerInfo old(r);
+  EXPECT_EQ(old.ProcessorArchitecture, "");
+  EXPECT_EQ(old.ProcessorRevision, "1027");
+  r.processor_type = 8664;
+  EXPECT_EQ(TComputerInfo(r).ProcessorRevision, "");
+}
+
+// Each read moves time on, like the tick counter during a busy wait.
+class SteppingClock : public platform::Clock {
+ public:
+  uint32_t ticks() override { return ticks_ += 7; }
+  platform::LocalDateTime now() override { return {}; }
+  uint32_t ticks_ = 0xFFFFFF00u;  // wraps during the measurement
+};
+
+TEST(ComputerInfo, FrequencyIsCounterIncrementsOverOneSecond) {
+  SteppingClock clock;
+  uint64_t counter = 5'000'000'000ull;
+  int reads = 0;
+  const std::string mhz = MeasureFrequency(clock, [&] {
+    ++reads;
+    uint64_t now = counter;
+    counter += 2'394'123'456ull;
+    return now;
+  });
+  EXPECT_EQ(mhz, "2394.123");
+  EXPECT_EQ(reads, 2);
+  EXPECT_GE(clock.ticks_ - 0xFFFFFF00u, 1000u);
+}
+
+TEST(SystemInformation, GathersFactsFromThePlatform) {
+  TXSystemInformation info;
+  EXPECT_FALSE(info.OperatingSystem().MajorVersion.empty());
+  EXPECT_FALSE(info.Computer().NumberOfProcessors.empty());
+  EXPECT_NE(info.Memory().TotalPhysical, 0u);
+  EXPECT_NE(info.Volume().AvailableDrives, 0u);
+}
+
+}  // namespace
+}  // namespace vorel

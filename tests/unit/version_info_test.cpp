@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/test_stores.h"
+#include "platform/version_blob.h"
+#include "support/getfileinfo.h"
+#include "temp_dir.h"
+
+namespace vorel {
+namespace {
+
+namespace vb = platform::version_blob;
+
+vb::Contents sample_contents() {
+  vb::Contents c;
+  c.file_version_ms = (4u << 16) | 0;
+  c.file_version_ls = (0u << 16) | 4;
+  c.product_version_ms = (1u << 16) | 0;
+  c.product_version_ls = (4u << 16) | 1;
+  c.language = 0x0804;
+  c.code_page = 936;
+  c.strings = {{u"FileVersion", u"4.0.0.4"},
+               {u"OriginalFilename", u"Vorel_PCI.dll"},
+               {u"DeviceName", u"VorelPCI\u7cfb\u5217\u677f\u5361"},  // VorelPCI系列板卡
+               {u"DevTypeName", u"\u677f\u5361"},                      // 板卡
+               {u"Comments", u""}};
+  return c;
+}
+
+std::string text_of(const std::optional<vb::Value>& v) {
+  std::string out;
+  for (uint8_t b : v->bytes) out.push_back(static_cast<char>(b));
+  return out;
+}
+
+TEST(VersionBlob, ReadsBackWhatWasWritten) {
+  const std::vector<uint8_t> blob = vb::encode(sample_contents());
+  uint32_t most = 0, least = 0;
+  ASSERT_TRUE(vb::fixed_file_version(blob, most, least));
+  EXPECT_EQ(most, 0x00040000u);
+  EXPECT_EQ(least, 0x00000004u);
+
+  auto translation = vb::query(blob, u"\\VarFileInfo\\Translation");
+  ASSERT_TRUE(translation);
+  ASSERT_EQ(translation->bytes.size(), 4u);
+  EXPECT_EQ(translation->bytes[0] | translation->bytes[1] << 8, 0x0804);
+  EXPECT_EQ(translation->bytes[2] | translation->bytes[3] << 8, 936);
+
+  auto version = vb::query(blob, u"\\StringFileInfo\\080403A8\\FileVersion");
+  ASSERT_TRUE(version);
+  EXPECT_TRUE(version->is_text);
+  EXPECT_EQ(text_of(version), std::string("4\0.\0" "0\0.\0" "0\0.\0" "4\0", 14));
+
+  auto empty = vb::query(blob, u"\\StringFileInfo\\080403A8\\Comments");
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->bytes.empty());
+}
+
+TEST(VersionBlob, KeysMatchWithoutRegardToCase) {
+  const std::vector<uint8_t> blob = vb::encode(sample_contents());
+  EXPECT_TRUE(vb::query(blob, u"\\StringFileInfo\\080403a8\\OriginalFileName"));
+  EXPECT_TRUE(vb::query(blob, u"stringfileinfo\\080403A8\\DEVICENAME"));
+  EXPECT_FALSE(vb::query(blob, u"\\StringFileInfo\\080403A8\\SpecialBuild"));
+  EXPECT_FALSE(vb::query(blob, u"\\StringFileInfo\\040904B0\\FileVersion"));
+}
+
+TEST(VersionBlob, DamagedBlobsAnswerNothing) {
+  std::vector<uint8_t> blob = vb::encode(sample_contents());
+  uint32_t most, least;
+  for (size_t cut : {size_t{0}, size_t{3}, size_t{40}, blob.size() / 2}) {
+    std::vector<uint8_t> part(blob.begin(), blob.begin() + static_cast<long>(cut));
+    // A length field that claims more than is there must not be followed.
+    EXPECT_FALSE(vb::fixed_file_version(part, most, least)) << cut;
+    EXPECT_FALSE(vb::query(part, u"\\StringFileInfo\\080403A8\\FileVersion")) << cut;
+  }
+  std::vector<uint8_t> noise(300, 0xFF);
+  EXPECT_FALSE(vb::query(noise, u"\\VarFileInfo\\Translation"));
+}
+
+class DriverFileInfo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::test_stores::clear_machine_registry();
+    platform::register_version_resource(path_, vb::encode(sample_contents()));
+  }
+  void TearDown() override {
+    platform::register_version_resource(path_, {});
+    platform::test_stores::clear_machine_registry();
+    platform::test_stores::set_message_box_sink(nullptr);
+    RefreshDriverFileInfo(platform::own_module_path());
+  }
+  const std::string path_ = "/nonexistent/Vorel_PCI.dll";
+  testing_support::TempDir host_;
+};
+
+TEST_F(DriverFileInfo, FieldsComeFromTheVersionResource) {
+  TfileInfo info;
+  ASSERT_TRUE(getfileinfo(path_, info));
+  EXPECT_EQ(info[kNumericFileVersion], "4.0.0.4");
+  EXPECT_EQ(info.FileVersion(), "4.0.0.4");
+  EXPECT_EQ(info[kOriginalFileName], "Vorel_PCI.dll");
+  EXPECT_EQ(info.DeviceName(), "VorelPCI系列板卡");
+  EXPECT_EQ(info.DevTypeName(), "板卡");
+  EXPECT_EQ(info[kComments], "");
+  EXPECT_EQ(info.DevIDName(), "") << "a missing key leaves its field as it was";
+  EXPECT_EQ(info.Fields[13], "");
+}
+
+TEST_F(DriverFileInfo, HostDirectoryNeedsTheHostsIniFile) {
+  TfileInfo info;
+  getfileinfo(path_, info);
+  EXPECT_EQ(info.HostDirectory(), "..\\") << "no registry value";
+
+  platform::test_stores::set_machine_registry("Software\\KESTA", "PATH", "  " + host_.dir() + "Taviran.exe  ");
+  getfileinfo(path_, info);
+  EXPECT_EQ(info.HostDirectory(), "..\\") << "no Taviran.ini in the host's folder";
+
+  host_.write("Taviran.ini", "[WORKING]\n");
+  getfileinfo(path_, info);
+  EXPECT_EQ(info.HostDirectory(), host_.dir());
+
+  platform::test_stores::set_machine_registry("SOFTWARE\\kesta", "path", host_.dir());
+  getfileinfo(path_, info);
+  EXPECT_EQ(info.HostDirectory(), host_.dir()) << "registry names compare case-insensitively";
+}
+
+TEST_F(DriverFileInfo, MissingResourceIsReportedOnceAndOutsideTheRefresh) {
+  std::vector<std::string> shown;
+  platform::test_stores::set_message_box_sink(
+      [&](std::string_view text, std::string_view) { shown.emplace_back(text); });
+
+  TfileInfo info;
+  EXPECT_FALSE(getfileinfo("/nowhere/Renamed.dll", info));
+  EXPECT_EQ(info.DeviceName(), "");
+  EXPECT_EQ(info[kNumericFileVersion], "");
+  EXPECT_EQ(FileInfoFailureText("C:\\Taviran\\Drivers\\Renamed.dll"), "读取Renamed.dll文件的版本信息失败。");
+
+  RefreshDriverFileInfo("/nowhere/Vorel_PCI.dll");
+  RefreshDriverFileInfo("/nowhere/Vorel_PCI.dll");  // a second thread attaches
+  EXPECT_TRUE(shown.empty()) << "attaching must never show anything";
+  EXPECT_EQ(vorel::DriverFileInfo()->DeviceName(), "");
+  ReportDriverFileInfoFailure();
+  ReportDriverFileInfoFailure();
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0], "读取Vorel_PCI.dll文件的版本信息失败。");
+}
+
+TEST(DriverModule, PublishesItsOwnVersionStrings) {
+  auto info = vorel::DriverFileInfo();
+  EXPECT_EQ((*info)[kNumericFileVersion], "4.0.0.4");
+  EXPECT_EQ(info->FileVersion(), "4.0.0.4");
+  EXPECT_EQ((*info)[kFileDescription], "支持VorelPCI-7505板卡");
+  EXPECT_EQ((*info)[kProductName], "VorelPCI系列板卡驱动程序(板卡)");
+  EXPECT_EQ((*info)[kProductVersion], "1.0.4.1");
+  EXPECT_EQ(info->DeviceName(), "VorelPCI系列板卡");
+  EXPECT_EQ(info->DevTypeName(), "板卡");
+  EXPECT_EQ(info->DevIDName(), "板卡号");
+  EXPECT_EQ(info->ChnName(), "板卡基址");
+  EXPECT_EQ((*info)[kCompanyName], "");
+}
+
+}  // namespace
+}  // namespace vorel

@@ -1,0 +1,68 @@
+#include "tools/hostsim/console.h"
+
+#include "platform/platform.h"
+
+namespace hostsim {
+
+namespace {
+
+void append_code_point(std::string& out, char32_t c) {
+  auto byte = [&out](char32_t b) { out.push_back(static_cast<char>(static_cast<unsigned char>(b))); };
+  if (c < 0x80) {
+    byte(c);
+  } else if (c < 0x800) {
+    byte(0xC0 | (c >> 6));
+    byte(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    byte(0xE0 | (c >> 12));
+    byte(0x80 | ((c >> 6) & 0x3F));
+    byte(0x80 | (c & 0x3F));
+  } else {
+    byte(0xF0 | (c >> 18));
+    byte(0x80 | ((c >> 12) & 0x3F));
+    byte(0x80 | ((c >> 6) & 0x3F));
+    byte(0x80 | (c & 0x3F));
+  }
+}
+
+bool is_high_surrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool is_low_surrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+}  // namespace
+
+std::string utf16_to_utf8(std::u16string_view text) {
+  std::string out;
+  out.reserve(text.size() * 3);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t u = text[i];
+    if (is_high_surrogate(u) && i + 1 < text.size() && is_low_surrogate(text[i + 1])) {
+      append_code_point(out, 0x10000 + ((char32_t{u} - 0xD800) << 10) + (char32_t{text[i + 1]} - 0xDC00));
+      ++i;
+    } else if (is_high_surrogate(u) || is_low_surrogate(u)) {
+      append_code_point(out, kReplacement);
+    } else {
+      append_code_point(out, u);
+    }
+  }
+  return out;
+}
+
+std::string gbk_to_utf8(std::string_view gbk) { return utf16_to_utf8(platform::gbk_to_utf16(gbk)); }
+
+std::string shown(const std::optional<std::string>& gbk) { return gbk ? gbk_to_utf8(*gbk) : "(null)"; }
+
+void print_line(std::string_view utf8) {
+  std::string line(utf8);
+  line += '\n';
+  platform::write_standard_stream(platform::StandardStream::Output, line);
+}
+
+void print_error(std::string_view utf8) {
+  std::string line(utf8);
+  line += '\n';
+  platform::write_standard_stream(platform::StandardStream::Error, line);
+}
+
+}  // namespace hostsim
