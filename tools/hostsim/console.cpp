@@ -1,5 +1,8 @@
 #include "tools/hostsim/console.h"
 
+#include <cstdarg>
+#include <cstdio>
+
 #include "platform/platform.h"
 
 namespace hostsim {
@@ -52,6 +55,25 @@ std::string utf16_to_utf8(std::u16string_view text) {
 std::string gbk_to_utf8(std::string_view gbk) { return utf16_to_utf8(platform::gbk_to_utf16(gbk)); }
 
 std::string shown(const std::optional<std::string>& gbk) { return gbk ? gbk_to_utf8(*gbk) : "(null)"; }
+
+std::string strprintf(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  const int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+  if (n > 0) std::vsnprintf(out.data(), out.size() + 1, format, again);
+  va_end(again);
+  return out;
+}
+
+std::string padded(std::string_view gbk, size_t columns) {
+  std::string text(gbk);
+  if (text.size() < columns) text.append(columns - text.size(), ' ');
+  return gbk_to_utf8(text);
+}
 
 void print_line(std::string_view utf8) {
   std::string line(utf8);

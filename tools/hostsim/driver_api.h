@@ -55,7 +55,7 @@ struct DriverExports {
 
 // Outcome of loading one library: what could not be found, empty on success.
 struct LoadProblems {
-  std::string library_missing;        // the path that would not load
+  std::string library_missing;          // the path that would not load
   std::vector<std::string> unresolved;  // entry points absent from a loaded library
   bool ok() const { return library_missing.empty() && unresolved.empty(); }
 };

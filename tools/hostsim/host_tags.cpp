@@ -17,11 +17,11 @@ void copy_field(char (&field)[N], const std::string& text) {
 
 std::vector<HostTag> builtin_tags() {
   return {
-      {1, "DI_1_0", "DI1:0.0", vorel::kValueDigital, 0},
-      {2, "DI_1_1", "DI1:0.1", vorel::kValueDigital, 0},
-      {3, "DO_1_0", "DO1:0.0", vorel::kValueDigital, 0},
-      {4, "DO_1_1", "DO1:0.1", vorel::kValueDigital, 0},
-      {5, "LINK", "COMMLINK", vorel::kValueString, 1000},
+      {1, "DI_1_0", "DI1:0.0", vorel::kValueDigital, 0},   // card 1, input channel 0, bit 0
+      {2, "DI_1_1", "DI1:0.1", vorel::kValueDigital, 0},   // card 1, input channel 0, bit 1
+      {3, "DO_1_0", "DO1:0.0", vorel::kValueDigital, 0},   // card 1, output channel 0, bit 0
+      {4, "DO_1_1", "DO1:0.1", vorel::kValueDigital, 0},   // card 1, output channel 0, bit 1
+      {5, "LINK", "COMMLINK", vorel::kValueString, 1000},  // the device's link state as text
   };
 }
 
