@@ -1,0 +1,182 @@
+// Conversions and mixed-kind comparisons of the tag value, following the host's variant rules.
+#include "engine/variant.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+#include "support/delphi.h"
+#include "support/gbk_text.h"
+
+namespace vorel {
+
+namespace {
+
+// A decimal number text: blanks around it, an optional sign, digits with at most one decimal
+// point, an optional exponent. Hexadecimal, "INF" and "NAN" are not numbers here.
+std::optional<double> ParseNumber(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && text[b] == ' ') ++b;
+  while (e > b && text[e - 1] == ' ') --e;
+  text = text.substr(b, e - b);
+
+  bool negative = false;
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
+  }
+  size_t i = 0, digits = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+  }
+  if (digits == 0) return std::nullopt;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const size_t first = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == first) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+
+  // from_chars (no leading "+", which is why the sign was taken off) reads "." whatever the C
+  // locale of the host process says.
+  double value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
+  return negative ? -value : value;
+}
+
+// The Boolean spelling of a text, if it is one ("True" / "False" in any case).
+std::optional<bool> ParseBooleanWord(std::string_view text) {
+  if (text.size() == 4 && gbk::StartsWithNoCase(text, "true")) return true;
+  if (text.size() == 5 && gbk::StartsWithNoCase(text, "false")) return false;
+  return std::nullopt;
+}
+
+std::optional<bool> ParseBoolean(std::string_view text) {
+  if (auto word = ParseBooleanWord(text)) return word;
+  if (auto number = ParseNumber(text)) return *number != 0;
+  return std::nullopt;
+}
+
+[[noreturn]] void Fail(std::string_view what) { throw ConversionError(std::string(what)); }
+
+}  // namespace
+
+TVariant TVariant::Int(int32_t v) {
+  TVariant r;
+  r.kind_ = Kind::Int;
+  r.i_ = v;
+  return r;
+}
+
+TVariant TVariant::Double(double v) {
+  TVariant r;
+  r.kind_ = Kind::Double;
+  r.d_ = v;
+  return r;
+}
+
+TVariant TVariant::Bool(bool v) {
+  TVariant r;
+  r.kind_ = Kind::Bool;
+  r.i_ = v ? 1 : 0;
+  return r;
+}
+
+TVariant TVariant::String(std::string v) {
+  TVariant r;
+  r.kind_ = Kind::String;
+  r.s_ = std::move(v);
+  return r;
+}
+
+TVariant TVariant::Opaque(uint16_t type_code, const std::array<uint8_t, 8>& bytes) {
+  TVariant r;
+  r.kind_ = Kind::Opaque;
+  r.opaque_type_ = type_code;
+  r.opaque_ = bytes;
+  return r;
+}
+
+double TVariant::AsDouble() const {
+  switch (kind_) {
+    case Kind::Empty:
+      return 0;
+    case Kind::Int:
+      return static_cast<double>(i_);
+    case Kind::Double:
+      return d_;
+    case Kind::Bool:
+      return i_ != 0 ? -1 : 0;
+    case Kind::String:
+      if (auto v = ParseNumber(s_)) return *v;
+      Fail("Could not convert variant of type (String) into type (Double)");
+    case Kind::Opaque:
+      break;
+  }
+  Fail("Could not convert variant into type (Double)");
+}
+
+bool TVariant::AsBool() const {
+  switch (kind_) {
+    case Kind::Empty:
+      return false;
+    case Kind::Int:
+    case Kind::Bool:
+      return i_ != 0;
+    case Kind::Double:
+      return d_ != 0;
+    case Kind::String:
+      if (auto v = ParseBoolean(s_)) return *v;
+      Fail("Could not convert variant of type (String) into type (Boolean)");
+    case Kind::Opaque:
+      break;
+  }
+  Fail("Could not convert variant into type (Boolean)");
+}
+
+std::string TVariant::AsString() const {
+  switch (kind_) {
+    case Kind::Empty:
+      return {};
+    case Kind::Int:
+      return std::to_string(i_);
+    case Kind::Double:
+      return FloatToStr(d_);
+    case Kind::Bool:
+      return i_ != 0 ? "True" : "False";
+    case Kind::String:
+      return s_;
+    case Kind::Opaque:
+      break;
+  }
+  Fail("Could not convert variant into type (String)");
+}
+
+bool TVariant::EqualsSlow(const TVariant& other) const {
+  if (kind_ == Kind::String && other.kind_ == Kind::String) return s_ == other.s_;
+  if (kind_ == Kind::Opaque || other.kind_ == Kind::Opaque)
+    return kind_ == other.kind_ && opaque_type_ == other.opaque_type_ && opaque_ == other.opaque_;
+  if (kind_ == Kind::Empty || other.kind_ == Kind::Empty) return kind_ == other.kind_;
+
+  // A text meets a number or a switch: converted to the other side's kind; a text that does not
+  // convert differs.
+  if (kind_ == Kind::String || other.kind_ == Kind::String) {
+    const TVariant& text = kind_ == Kind::String ? *this : other;
+    const TVariant& value = kind_ == Kind::String ? other : *this;
+    if (value.kind_ == Kind::Bool) {
+      const auto b = ParseBoolean(text.s_);
+      return b && *b == (value.i_ != 0);
+    }
+    const auto n = ParseNumber(text.s_);
+    return n && *n == value.AsDouble();
+  }
+  // Numbers and switches: numerically, a switch counting as 0 / -1.
+  return AsDouble() == other.AsDouble();
+}
+
+}  // namespace vorel

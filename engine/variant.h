@@ -1,0 +1,63 @@
+// The value a tag holds: empty, 32-bit integer, double, Boolean or GBK text, plus an opaque
+// host variant the driver only carries. Comparisons and conversions follow the host's variant
+// rules: numbers compare numerically (1 = 1.0), Booleans count as 0 / -1, texts compare
+// case-sensitively, and a text meets a number by conversion.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vorel {
+
+class TVariant {
+ public:
+  enum class Kind : uint8_t { Empty, Int, Double, Bool, String, Opaque };
+
+  TVariant() = default;
+  static TVariant Int(int32_t v);
+  static TVariant Double(double v);
+  static TVariant Bool(bool v);
+  static TVariant String(std::string v);
+  // A host variant this driver does not interpret: its type code and its eight value bytes.
+  static TVariant Opaque(uint16_t type_code, const std::array<uint8_t, 8>& bytes);
+
+  Kind kind() const { return kind_; }
+  bool IsEmpty() const { return kind_ == Kind::Empty; }
+  bool IsNumber() const { return kind_ == Kind::Int || kind_ == Kind::Double; }
+
+  // Conversions; ConversionError where the host's run-time raises.
+  double AsDouble() const;
+  bool AsBool() const;
+  std::string AsString() const;
+
+  // The host's "=": never throws; a text that is not a number differs from every number.
+  bool operator==(const TVariant& other) const {
+    if (kind_ == other.kind_ && kind_ != Kind::String && kind_ != Kind::Opaque) {
+      return kind_ == Kind::Double ? d_ == other.d_ : i_ == other.i_;
+    }
+    return EqualsSlow(other);
+  }
+  bool operator!=(const TVariant& other) const { return !(*this == other); }
+
+  // Raw accessors (valid for their kind only).
+  int32_t int_value() const { return static_cast<int32_t>(i_); }
+  double double_value() const { return d_; }
+  bool bool_value() const { return i_ != 0; }
+  const std::string& string_value() const { return s_; }
+  uint16_t opaque_type() const { return opaque_type_; }
+  const std::array<uint8_t, 8>& opaque_bytes() const { return opaque_; }
+
+ private:
+  bool EqualsSlow(const TVariant& other) const;
+
+  Kind kind_ = Kind::Empty;
+  uint16_t opaque_type_ = 0;
+  int64_t i_ = 0;  // Int value, or Bool as 0 / 1
+  double d_ = 0;
+  std::string s_;
+  std::array<uint8_t, 8> opaque_{};
+};
+
+}  // namespace vorel

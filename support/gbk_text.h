@@ -1,0 +1,27 @@
+// Code page 936 text rules. A GBK character is one byte (0x00..0x80) or a lead byte 0x81..0xFE
+// followed by a trail byte; trail bytes can look like ASCII letters or like the first byte of a
+// full-width sign, so byte loops must walk by character.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vorel::gbk {
+
+inline bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+
+// Upper-cases a..z only, never a trail byte.
+std::string UpperCase(std::string_view text);
+
+// Byte offset of the first occurrence of `needle` that starts on a character boundary, or npos.
+size_t Find(std::string_view text, std::string_view needle, size_t from = 0);
+
+// Whether text begins with prefix, comparing a..z without regard to case.
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+
+// The full-width colon and comma in code page 936.
+inline constexpr std::string_view kFullWidthColon = "：";
+inline constexpr std::string_view kFullWidthComma = "，";
+
+}  // namespace vorel::gbk

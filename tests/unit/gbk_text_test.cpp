@@ -1,0 +1,56 @@
+#include "support/gbk_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace vorel::gbk {
+namespace {
+
+// "讀" is D7 78 and "錯" E5 65: their trail bytes are the letters x and e. "測" is 9C 79 (y).
+const std::string kTraditional = "讀錯";
+
+TEST(GbkUpperCase, LettersChangeButTrailBytesThatLookLikeLettersDoNot) {
+  ASSERT_EQ(kTraditional, "\xD7\x78\xE5\x65");
+  EXPECT_EQ(UpperCase("讀錯abc"), "讀錯ABC");
+  EXPECT_EQ(UpperCase("di1:測y,3"), "DI1:測Y,3");
+  EXPECT_EQ(UpperCase("devicelink"), "DEVICELINK");
+  EXPECT_EQ(UpperCase("ab\xB0"), "AB\xB0") << "a lead byte at the very end stands alone";
+  EXPECT_EQ(UpperCase(""), "");
+}
+
+TEST(GbkFind, FullWidthColonMatchesOnlyAtACharacterBoundary) {
+  // 埃 (B0 A3) followed by 毫 (BA C1): the bytes A3 BA inside are not a "：".
+  const std::string text = "\xB0\xA3\xBA\xC1";
+  ASSERT_EQ(text, "埃毫");
+  ASSERT_EQ(kFullWidthColon, "\xA3\xBA");
+  EXPECT_EQ(Find(text, kFullWidthColon), std::string::npos);
+  EXPECT_EQ(Find("埃毫：DI", kFullWidthColon), 4u);
+  EXPECT_EQ(Find("埃：毫：", kFullWidthColon, 3), 6u) << "search from the middle of a character";
+  EXPECT_EQ(Find("板卡，", kFullWidthComma), 4u);
+}
+
+TEST(GbkFind, AsciiNeedlesSkipTrailBytes) {
+  EXPECT_EQ(Find("測y", "y"), 2u) << "the first y is the trail byte of 測";
+  EXPECT_EQ(Find("讀錯", "x"), std::string::npos);
+  EXPECT_EQ(Find("DI1:0,3", ","), 5u);
+  EXPECT_EQ(Find("DI1:0,3,", ",", 6), 7u);
+  EXPECT_EQ(Find("abc", "abcd"), std::string::npos);
+  EXPECT_EQ(Find("abc", ""), 0u);
+  EXPECT_EQ(Find("abc", "c", 4), std::string::npos);
+  EXPECT_EQ(Find("埃", "\xB0"), std::string::npos) << "half a character is no match";
+}
+
+TEST(GbkStartsWithNoCase, FoldsAsciiLettersOnly) {
+  EXPECT_TRUE(StartsWithNoCase("devicelink12", "DEVICELINK"));
+  EXPECT_TRUE(StartsWithNoCase("EnLog", "enlog"));
+  EXPECT_TRUE(StartsWithNoCase("讀錯di", "讀錯DI"));
+  EXPECT_TRUE(StartsWithNoCase("x", ""));
+  EXPECT_FALSE(StartsWithNoCase("\xD7\x78", "\xD7X")) << "the trail byte x is not the letter x";
+  EXPECT_FALSE(StartsWithNoCase("埃", "\xB0")) << "the prefix ends inside a character";
+  EXPECT_FALSE(StartsWithNoCase("DEV", "DEVICE"));
+  EXPECT_FALSE(StartsWithNoCase("COMMLINK", "ENCOMMLINK"));
+}
+
+}  // namespace
+}  // namespace vorel::gbk
