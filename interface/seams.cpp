@@ -1,5 +1,7 @@
 #include "interface/seams.h"
 
+#include "interface/engine_adapter.h"
+
 #include <atomic>
 
 namespace vorel {
@@ -12,9 +14,7 @@ void SetEngineFactory(EngineFactory factory) { g_factory.store(factory); }
 
 std::unique_ptr<DriverEngine> CreateDriverEngine(bool first_instance) {
   if (EngineFactory f = g_factory.load()) return f(first_instance);
-  // The engine classes are not part of this build yet: no thread gets an engine, and every
-  // run-time export answers as it does on a thread that never started one.
-  return nullptr;
+  return std::make_unique<EngineAdapter>(std::make_unique<TBaseDLLObject>(first_instance));
 }
 
 int32_t RunConfigurationWizard(void*, TDeviceParams&) {

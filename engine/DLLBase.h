@@ -1,0 +1,319 @@
+// TBaseDLLObject: the device-independent driver engine. One per host thread. The header reads as
+// the table of contents: virtual operations in slot order, then the engine's state by concern.
+// Implementation files: DLLBase_startup.cpp (construction, start-up, tags, link state, stop),
+// DLLBase_log.cpp (run log and reports), DLLBase_address.cpp (tag types and addresses),
+// DLLBase_commands.cpp (commands and queues), DLLBase_machine.cpp (operation machine),
+// DLLBase_cycle.cpp (refresh, pacing, read and write cycle, report selection).
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "card/pdb.h"
+#include "engine/DLLTypes.h"
+#include "engine/variant.h"
+
+namespace vorel {
+
+// Link state codes of the device (CommState) and of each card (DevLinkState).
+enum LinkState : uint8_t {
+  kLinkNever = 0,
+  kLinkOK = 1,
+  kLinkDisturbed = 2,
+  kLinkFault = 3,
+  kLinkBroken = 4,
+  kLinkPaused = 5,
+};
+
+// Run status and run events of the operation machine.
+enum RunStatusCode : uint8_t {
+  kStatusNotInit = 0,
+  kStatusInit = 1,
+  kStatusSysError = 2,
+  kStatusSysErrorToInit = 3,
+  kStatusReady = 4,
+  kStatusStopping = 5,
+  kStatusWaitInit = 6,
+  kStatusWaitLink = 7,
+  kStatusWaitUnlink = 8,
+  kStatusWaitRead = 10,
+  kStatusWaitWrite = 11,
+  kStatusWaitParm = 12,
+};
+
+enum RunEventCode : uint8_t {
+  kEventNone = 0,
+  kEventInit = 1, kEventInitACK = 2, kEventInitNAK = 3, kEventClrInitError = 4,
+  kEventLink = 5, kEventLinkACK = 6, kEventLinkNAK = 7, kEventClrLinkError = 8,
+  kEventUnLink = 9, kEventUnLinkACK = 10, kEventUnLinkNAK = 11, kEventClrUnLinkError = 12,
+  kEventReadCmd = 13, kEventReadACK = 14, kEventReadNAK = 15, kEventClrReadError = 16,
+  kEventWriteCmd = 17, kEventWriteACK = 18, kEventWriteNAK = 19, kEventClrWriteError = 20,
+  kEventParmCmd = 21, kEventParmACK = 22, kEventParmNAK = 23, kEventClrParmError = 24,
+  kEventStop = 25, kEventStopACK = 26, kEventStopNAK = 27, kEventClrStopError = 28,
+};
+
+constexpr uint32_t kAnswerTimeoutMs = 50;
+// Event words reported with a tag (TTagValue::TagStatus).
+constexpr uint32_t kTagStatusWriteExpired = 0x02000000;
+constexpr uint32_t kTagStatusWriteFailed = 0x04000000;
+constexpr size_t kMaxPendingWrites = 300;
+constexpr uint32_t kWriteExpiryMs = 5000;
+
+// TagID -> position in TagList. Dense for ordinary identifiers; identifiers from kDenseLimit on
+// go to a map so that one huge host identifier cannot make the engine allocate gigabytes.
+class TagIndex {
+ public:
+  static constexpr int32_t kDenseLimit = 1 << 18;  // 1 MiB of positions at most
+  void Reserve(size_t count);
+  void Set(int32_t tag_id, int32_t position);
+  // -1 when the identifier was never registered.
+  int32_t Find(int32_t tag_id) const {
+    if (tag_id >= 0 && static_cast<size_t>(tag_id) < dense_.size()) return dense_[tag_id];
+    return FindSparse(tag_id);
+  }
+  void Clear();
+
+ private:
+  int32_t FindSparse(int32_t tag_id) const;
+  std::vector<int32_t> dense_;
+  std::unordered_map<int32_t, int32_t> sparse_;
+};
+
+class TBaseDLLObject {
+ public:
+  explicit TBaseDLLObject(bool first_instance);
+  virtual ~TBaseDLLObject();
+  TBaseDLLObject(const TBaseDLLObject&) = delete;
+  TBaseDLLObject& operator=(const TBaseDLLObject&) = delete;
+
+  // The destruction steps that need the derived classes' overrides (stop, final log rotation).
+  // The owner calls it once before deleting the engine.
+  void Destroy();
+
+  // ---- virtual operations, in slot order
+  virtual bool IniParm(const TDeviceParams* block);                                      // 1
+  virtual void Refresh();                                                                // 2
+  virtual void OptimizeCommParm();                                                       // 3
+  virtual int32_t GetInterval();                                                         // 4
+  virtual bool ValidTagValFrm(int32_t form, int32_t kind);                               // 5
+  virtual int32_t GetSlotNo(const std::string& tag_name, const std::string& address, uint8_t model);     // 6
+  virtual int32_t GetChannelNo(const std::string& tag_name, const std::string& address, uint8_t model);  // 7
+  virtual int32_t GetBitNo(const std::string& tag_name, const std::string& address, uint8_t model);      // 8
+  virtual std::unique_ptr<TDLLTag> CreatInternalTag(const HostTag& host);                // 9
+  virtual std::string GetTagTypeStr(const std::string& address);                          // 10
+  virtual void CheckAddrValid(std::unique_ptr<TDLLTag>& tag);                            // 11
+  virtual void SyncTagValue(TCommand& command);                                          // 12
+  virtual CommandChain CreatCommand(TDLLTag& tag, std::vector<CommandChain>& list, bool is_write);  // 13
+  virtual bool NeedCreatCommand(std::vector<CommandChain>& list, TDLLTag& tag, bool is_write);     // 14
+  virtual std::string GetCommandStr(TCommand& command, TDLLTag& tag, bool is_write);     // 15
+  virtual std::string GetAnswerStr(TCommand& command, TDLLTag& tag, bool is_write);      // 16
+  virtual void RealComm(TCommand* command);                                              // 17
+  virtual void FreeCommand(CommandChain& head);                                          // 18
+  virtual bool GetResult();                                                              // 19
+  virtual void GetRunEvent();                                                            // 20
+  virtual void SwitchRunStatus();                                                        // 21
+  virtual void UpdateLinkState();                                                        // 22
+  virtual void opSystemError_Exec();                                                     // 23
+  virtual void opInit_Exec();                                                            // 24
+  virtual void opInitACK_Exec();
+  virtual void opInitNAK_Exec();
+  virtual void opClrInitError_Exec();
+  virtual void opStop_Exec();                                                            // 28
+  virtual void opStopACK_Exec();
+  virtual void opStopNAK_Exec();
+  virtual void opClrStopError_Exec();
+  virtual void opLink_Exec();                                                            // 32
+  virtual void opLinkACK_Exec();
+  virtual void opLinkNAK_Exec();
+  virtual void opClrLinkError_Exec();
+  virtual void opUnLink_Exec();                                                          // 36
+  virtual void opUnLinkACK_Exec();
+  virtual void opUnLinkNAK_Exec();
+  virtual void opClrUnLinkError_Exec();
+  virtual void opReadCmd_Exec();                                                         // 40
+  virtual void opReadACK_Exec();
+  virtual void opReadNAK_Exec();
+  virtual void opClrReadError_Exec();
+  virtual void opWriteCmd_Exec();                                                        // 44
+  virtual void opWriteACK_Exec();
+  virtual void opWriteNAK_Exec();
+  virtual void opClrWriteError_Exec();
+  virtual void opParmCmd_Exec();                                                         // 48
+  virtual void opParmACK_Exec();
+  virtual void opParmNAK_Exec();
+  virtual void opClrParmError_Exec();
+  virtual void opClrSystemError_Exec();                                                  // 52
+  virtual void GetWriteCommand();                                                        // 53
+  virtual void GetReadCommand();                                                         // 54
+  virtual void GetCommandNext();                                                         // 55
+  virtual void RotateLog();                                                              // 56
+  virtual void WriteCommEvent(const std::string& text);                                  // 57
+  virtual void WriteDevMsg(const std::string& text);                                     // 58
+  virtual void AppendLog(std::string_view text);                                         // 59
+  virtual void WriteEnLog(bool value);                                                   // 60
+  virtual void WriteCommLinkOK(bool value);                                              // 61
+  virtual void WriteCommEnabled(bool value);                                             // 62
+  virtual bool IniDLLObj(const TDeviceParams* block, const std::vector<HostTag>& tags);   // 63
+  virtual bool WriteExecute(int32_t tag_id, const TVariant& value);                      // 64
+  virtual bool ReadExecute();                                                            // 65
+  virtual bool ReadExecuteEx();                                                          // 66
+  virtual void Stop();                                                                   // 67
+  virtual bool CheckTagAddr(const TDeviceParams* block, std::string& address);           // 68
+  virtual int32_t AddTagLists(const std::vector<HostTag>& tags, int32_t* results);       // 69
+
+  // ---- non-virtual operations
+  int32_t GetTagTypeIndex(const std::string& address);
+  int32_t GetCardNo(const std::string& tag_name, const std::string& address);
+  bool IniTagList(const std::vector<HostTag>& tags);
+
+  // ---- published properties
+  const std::string& sErrEvent() const { return sErrEvent_; }
+  int32_t TagCount() const { return TagCount_; }
+  int32_t ScanTime() const { return ScanTime_; }
+  bool FirstInstance() const { return FirstInstance_; }
+  const std::string& DevMsg() const { return DevMsg_; }
+  bool EnLog() const { return EnLog_; }
+
+  // ---- what the boundary reads
+  void SetHostEvent(uint32_t handle) { HostEvent = handle; }
+  // The registered tag with this host identifier, or nullptr.
+  TDLLTag* FindTag(int32_t tag_id);
+  const std::vector<std::unique_ptr<TDLLTag>>& Tags() const { return TagList; }
+  const TDeviceParams& Parameters() const { return Params; }
+
+  // Report selection of one host poll: for each of the first TagCount tags that is due (now minus
+  // LastReport above ScanPeriod) and still counting down its start-up reports, changed since its
+  // last report, or carrying an event word, calls emit(tag) after marking it reported. emit fills
+  // the host record (it may read TagStatus, which is cleared afterwards). Returns the count.
+  template <class Emit>
+  int32_t ReportDueTags(uint32_t now, Emit&& emit) {
+    int32_t count = 0;
+    const size_t n = std::min(TagList.size(), static_cast<size_t>(TagCount_ < 0 ? 0 : TagCount_));
+    for (size_t i = 0; i < n; ++i) {
+      TDLLTag& tag = *TagList[i];
+      if (static_cast<uint32_t>(now - tag.LastReport) <= tag.ScanPeriod) continue;
+      if (tag.Countdown >= 0) {
+        --tag.Countdown;
+      } else if (tag.Value == tag.Reported && tag.TagStatus == 0) {
+        continue;
+      }
+      tag.Reported = tag.Value;
+      tag.LastReport = now;
+      emit(tag);
+      tag.TagStatus = 0;
+      ++count;
+    }
+    return count;
+  }
+
+ protected:
+  // ---- helpers shared by the concerns
+  // "<time text>：TBaseDLLObject.<method>异常！\r\n" when the ErrorLog switch is on.
+  void LogException(std::string_view method);
+  // "<time text>" + text + "\r\n"
+  void LogLine(std::string_view text);
+  bool ErrorLogOn() const { return Params.ErrorLog != 0; }
+  bool TraceLogOn() const { return Params.TraceLog != 0; }
+  bool DebugOn() const { return Params.DebugSwitch != 0; }
+  // Card entry n of the engine's block, nullptr outside 1..32.
+  const TCardParams* Card(int32_t n) const { return Params.card(n); }
+  // Model code of card n; 1 ("no card") for a number outside the block.
+  uint8_t ModelCodeOf(const TDeviceParams& block, int32_t n) const;
+  TDLLTag* TagAt(int32_t position) {
+    return position >= 0 && static_cast<size_t>(position) < TagList.size() ? TagList[position].get() : nullptr;
+  }
+  // The value an internal link tag shows.
+  std::string LinkText(uint8_t state) const;
+
+  // ---- start-up and lifecycle (DLLBase_startup.cpp)
+  bool FirstInstance_;
+  bool ParamsLoaded = false;
+  int32_t ScanTime_ = 500;
+  int32_t TagCount_ = 0;
+  bool Running = false;
+  bool Stopped = false;
+  bool Destroyed = false;
+  TDeviceParams Params{};
+  int32_t DefaultCardNo = 0;
+  uint32_t HostEvent = 0;
+  std::vector<std::unique_ptr<TDLLTag>> TagList;
+  TagIndex IndexArray;
+  // Registers one created tag: keyword handling, address check, index; true when kept.
+  bool RegisterTag(std::unique_ptr<TDLLTag> tag, const HostTag& host, bool initial_registration);
+  void ApplyInternalValue(TDLLTag& tag, int32_t card);
+
+  // ---- link state (DLLBase_startup.cpp)
+  bool CommLinkOK = false;
+  bool CommEnabled = true;
+  uint8_t CommState = kLinkNever;
+  std::array<uint8_t, kCardCount + 1> DevLinkState{};     // [1..32]
+  std::array<int32_t, kCardCount + 1> DevFailCount{};     // [1..32], -1 = never succeeded
+  std::array<bool, kCardCount + 1> DevEnabled{};          // [1..32]
+  // The outcome of the last exchange the machine handled, applied once by UpdateLinkState: the
+  // link counts exchanges, not host polls (a step may run UpdateLinkState several times).
+  enum class LinkOutcome : uint8_t { None, Answered, Failed };
+  LinkOutcome PendingOutcome = LinkOutcome::None;
+  int32_t OutcomeCard = 0;
+  int32_t LastLinkCard = 0;  // card of the last outcome, shown as paused while communication is off
+  void NoteLinkOutcome(bool answered);
+
+  // ---- run log and statistics (DLLBase_log.cpp)
+  std::string sErrEvent_;
+  std::string DevMsg_;
+  bool EnLog_ = true;
+  bool EnLogTag = false;
+  bool StartReportOK = false;
+  uint32_t StartTick = 0;
+  uint32_t StopTick = 0;
+  int32_t ReadCommTotal = 0;
+  int32_t WriteCommTotal = 0;
+  double ReadTimeouts = 0;
+  double WriteTimeouts = 0;
+  uint32_t ReadFailTotal = 0;
+  uint32_t WriteFailTotal = 0;
+  double FastestScan = 0, SlowestScan = 0, AverageScan = 0;
+  void WriteStartReport();
+  void WriteMemoryLines();
+  void WriteTagStatistics();      // the per-tag lines of the stop report
+  void WriteStopTotals();         // totals and closing lines of the stop report
+  void WriteRunTimeLine();        // memory lines and the run time
+
+  // ---- commands and queues (DLLBase_commands.cpp)
+  std::vector<CommandChain> CmdList;        // read chains
+  std::deque<CommandChain> PendingWrites;   // write chains, oldest first
+  CommandChain ActiveWrite;                 // the write chain taken from the queue, while it runs
+  TCommand* CurCmd = nullptr;
+  TCommand* CurHead = nullptr;
+  int32_t WriteQuota = 0;
+  int32_t StaleWrites = 0;
+  int32_t ReadIndex = 0;
+  int32_t CycleMark = 0;
+  int32_t WriteLogBudget = 1000;
+  // Frees the chain that CurHead (else CurCmd) belongs to, wherever it is held.
+  void FreeCurrentChain();
+  std::string ValueLogText(const TVariant& value) const;
+
+  // ---- operation machine (DLLBase_machine.cpp)
+  uint8_t RunStatus = kStatusNotInit;
+  uint8_t RunSubState = 0;
+  uint8_t RunEvent = kEventNone;
+  uint32_t SentTick = 0;
+  void SetStatus(uint8_t status);  // RunEvent := 0, RunStatus := status, ReadExecute
+  void LogAnswerLines(std::string_view what_executed, std::string_view what_expected);
+
+  // ---- read and write cycle (DLLBase_cycle.cpp)
+  int32_t LastCycleMs = 0;
+  uint32_t LastCycleTick = 0;
+  double StartTime = 0;  // OLE date of the last refresh
+  void UpdateCycleStatistics();
+  void ExpireQueuedWrites();
+};
+
+}  // namespace vorel

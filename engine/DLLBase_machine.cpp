@@ -1,0 +1,457 @@
+// The operation machine: the run status says what the engine waits for, the run event what
+// happened, and SwitchRunStatus maps each pair to one operation. Every step is driven by
+// ReadExecute from the host's poll; operations re-enter ReadExecute after changing the status,
+// so one poll handles at most one answer and sends at most one new command.
+#include <algorithm>
+#include <cmath>
+
+#include "engine/DLLBase.h"
+#include "support/delphi.h"
+
+namespace vorel {
+
+namespace {
+constexpr char kTimeoutEvent[] = "通讯超时错，期待设备应答";
+constexpr char kSeriousFault[] = "严重故障：连续通讯失败，请检查线路和设备";
+constexpr double kSeriousTimeouts = 10;
+}  // namespace
+
+// ---------------------------------------------------------------- card exchange (engine versions)
+
+void TBaseDLLObject::RealComm(TCommand* command) {
+  if (!command || !CommEnabled) return;
+  command->Received.clear();
+  SentTick = platform::clock().ticks();
+}
+
+bool TBaseDLLObject::GetResult() { return false; }
+
+// ---------------------------------------------------------------- events and dispatch
+
+void TBaseDLLObject::GetRunEvent() {
+  try {
+    if (RunEvent != kEventNone) return;
+    if (!CommEnabled) return;
+    switch (RunStatus) {
+      case kStatusReady:
+        if (StaleWrites < WriteQuota) {
+          GetWriteCommand();
+          if (CurCmd) RunEvent = kEventWriteCmd;
+        } else {
+          GetReadCommand();
+          if (CurCmd) RunEvent = kEventReadCmd;
+        }
+        break;
+      case kStatusWaitRead:
+      case kStatusWaitWrite: {
+        const bool reading = RunStatus == kStatusWaitRead;
+        if (GetResult())
+          RunEvent = reading ? kEventReadACK : kEventWriteACK;
+        else if (static_cast<uint32_t>(platform::clock().ticks() - SentTick) > kAnswerTimeoutMs)
+          RunEvent = reading ? kEventReadNAK : kEventWriteNAK;
+        break;
+      }
+      default:
+        break;
+    }
+  } catch (...) {
+    LogException("GetRunEvent");
+  }
+}
+
+void TBaseDLLObject::SwitchRunStatus() {
+  try {
+    const uint8_t e = RunEvent;
+    switch (RunStatus) {
+      case kStatusNotInit:
+        if (e == kEventInit) opInit_Exec();
+        break;
+      case kStatusInit:
+        if (e == kEventInit || e == kEventStop) opStop_Exec();
+        else if (e == kEventLink) opLink_Exec();
+        else if (e == kEventUnLink) opUnLink_Exec();
+        break;
+      case kStatusSysError:
+      case kStatusSysErrorToInit:
+        opClrSystemError_Exec();
+        break;
+      case kStatusReady:
+        if (e == kEventInit || e == kEventUnLink || e == kEventStop) opUnLink_Exec();
+        else if (e == kEventLink) opLink_Exec();
+        else if (e == kEventReadCmd) opReadCmd_Exec();
+        else if (e == kEventWriteCmd) opWriteCmd_Exec();
+        else if (e == kEventParmCmd) opParmCmd_Exec();
+        break;
+      case kStatusStopping:
+        if (e == kEventStopACK) opStopACK_Exec();
+        else if (e == kEventStopNAK) opStopNAK_Exec();
+        else if (e == kEventClrStopError) opClrStopError_Exec();
+        break;
+      case kStatusWaitInit:
+        if (e == kEventInitACK) opInitACK_Exec();
+        else if (e == kEventInitNAK) opInitNAK_Exec();
+        else if (e == kEventClrInitError) opClrInitError_Exec();
+        break;
+      case kStatusWaitLink:
+        if (e == kEventLinkACK) opLinkACK_Exec();
+        else if (e == kEventLinkNAK) opLinkNAK_Exec();
+        else if (e == kEventClrLinkError) opClrLinkError_Exec();
+        break;
+      case kStatusWaitUnlink:
+        if (e == kEventUnLinkACK) opUnLinkACK_Exec();
+        else if (e == kEventUnLinkNAK) opUnLinkNAK_Exec();
+        else if (e == kEventClrUnLinkError) opClrUnLinkError_Exec();
+        break;
+      case kStatusWaitRead:
+        if (e == kEventReadACK) opReadACK_Exec();
+        else if (e == kEventReadNAK) opReadNAK_Exec();
+        else if (e == kEventClrReadError) opClrReadError_Exec();
+        break;
+      case kStatusWaitWrite:
+        if (e == kEventWriteACK) opWriteACK_Exec();
+        else if (e == kEventWriteNAK) opWriteNAK_Exec();
+        else if (e == kEventClrWriteError) opClrWriteError_Exec();
+        break;
+      case kStatusWaitParm:
+        if (e == kEventParmACK) opParmACK_Exec();
+        else if (e == kEventParmNAK) opParmNAK_Exec();
+        else if (e == kEventClrParmError) opClrParmError_Exec();
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+    LogException("SwitchRunStatus");
+  }
+}
+
+void TBaseDLLObject::SetStatus(uint8_t status) {
+  RunEvent = kEventNone;
+  RunStatus = status;
+  ReadExecute();
+}
+
+// ---------------------------------------------------------------- status-only operations
+
+void TBaseDLLObject::opSystemError_Exec() { RunEvent = kEventNone; }
+void TBaseDLLObject::opInit_Exec() { SetStatus(kStatusReady); }
+void TBaseDLLObject::opInitACK_Exec() { SetStatus(kStatusReady); }
+void TBaseDLLObject::opInitNAK_Exec() { SetStatus(RunStatus); }
+void TBaseDLLObject::opClrInitError_Exec() { SetStatus(kStatusNotInit); }
+
+void TBaseDLLObject::opStop_Exec() {
+  RunEvent = kEventNone;
+  RunStatus = kStatusStopping;
+  Stop();
+}
+
+void TBaseDLLObject::opStopACK_Exec() {
+  RunEvent = kEventNone;
+  RunStatus = kStatusNotInit;
+  WriteCommEnabled(false);
+  ReadExecute();
+}
+
+void TBaseDLLObject::opStopNAK_Exec() { SetStatus(RunStatus); }
+void TBaseDLLObject::opClrStopError_Exec() { SetStatus(kStatusInit); }
+void TBaseDLLObject::opLink_Exec() { SetStatus(kStatusWaitLink); }
+void TBaseDLLObject::opLinkACK_Exec() { SetStatus(kStatusReady); }
+void TBaseDLLObject::opLinkNAK_Exec() { SetStatus(RunStatus); }
+void TBaseDLLObject::opClrLinkError_Exec() { SetStatus(kStatusInit); }
+void TBaseDLLObject::opUnLink_Exec() { SetStatus(kStatusWaitUnlink); }
+void TBaseDLLObject::opUnLinkACK_Exec() { SetStatus(kStatusInit); }
+void TBaseDLLObject::opUnLinkNAK_Exec() { SetStatus(RunStatus); }
+void TBaseDLLObject::opClrUnLinkError_Exec() { SetStatus(kStatusInit); }
+void TBaseDLLObject::opParmCmd_Exec() { SetStatus(kStatusWaitParm); }
+void TBaseDLLObject::opParmACK_Exec() { SetStatus(kStatusReady); }
+void TBaseDLLObject::opParmNAK_Exec() { SetStatus(RunStatus); }
+void TBaseDLLObject::opClrParmError_Exec() { SetStatus(kStatusReady); }
+
+void TBaseDLLObject::opClrSystemError_Exec() {
+  const uint8_t e = RunEvent;
+  const bool restart = e == kEventInit || e == kEventUnLink || e == kEventStop;
+  if (RunStatus == kStatusSysError && restart)
+    RunStatus = kStatusReady;
+  else if (RunStatus == kStatusSysError && e == kEventLink)
+    RunStatus = kStatusInit;
+  else if (RunStatus == kStatusSysErrorToInit && restart)
+    RunStatus = kStatusInit;
+  else
+    RunEvent = kEventNone;
+  ReadExecute();
+}
+
+// ---------------------------------------------------------------- sending
+
+void TBaseDLLObject::opReadCmd_Exec() {
+  try {
+    if (CurCmd) RealComm(CurCmd);
+    RunEvent = kEventNone;
+    RunStatus = kStatusWaitRead;
+  } catch (...) {
+    RunEvent = kEventNone;
+    RunStatus = kStatusReady;
+    LogException("opReadCmd_Exec");
+  }
+}
+
+void TBaseDLLObject::opWriteCmd_Exec() {
+  try {
+    if (CurCmd) RealComm(CurCmd);
+    RunEvent = kEventNone;
+    RunStatus = kStatusWaitWrite;
+  } catch (...) {
+    RunEvent = kEventNone;
+    RunStatus = kStatusReady;
+    LogException("opWriteCmd_Exec");
+  }
+}
+
+// ---------------------------------------------------------------- answers
+
+void TBaseDLLObject::LogAnswerLines(std::string_view executed, std::string_view expected) {
+  AppendLog("\r\n");
+  LogLine(std::string(executed) + CurCmd->CmdText);
+  LogLine(std::string(expected) + CurCmd->AnswerText);
+  if (!CurCmd->Received.empty()) {
+    LogLine("：接收到应答信息= " + CurCmd->Received);
+    LogLine("：应答信息没有通过校验检查。");
+  } else {
+    LogLine("：没有接收到应答信息！");
+  }
+}
+
+void TBaseDLLObject::opReadACK_Exec() {
+  try {
+    if (!CurCmd) {
+      RunStatus = kStatusSysError;
+      RunEvent = kEventLink;
+      return;
+    }
+    if (CurCmd->IsTagCommand()) {
+      for (int32_t position : CurCmd->TagIds) {
+        if (TDLLTag* tag = TagAt(position)) {
+          ++tag->ReadCount;
+          tag->TagStatus = 0;
+        }
+      }
+    }
+    for (const CommandChain& chain : CmdList) {
+      if (chain && chain->CardNo == CurCmd->CardNo) {
+        CurCmd->Countdown = CurCmd->Reload;
+        break;
+      }
+    }
+    ++ReadCommTotal;
+    CommState = kLinkOK;
+    WriteCommLinkOK(true);
+    CurCmd->SuccessRate = (CurCmd->SuccessRate + 1.0f) / 2.0f;
+    if (TraceLogOn()) {
+      LogLine("：发送读标签命令= " + CurCmd->CmdText);
+      LogLine("：接收到应答信息= " + CurCmd->Received);
+      LogLine("：应答信息通过校验检查。");
+    }
+    NoteLinkOutcome(true);
+    GetCommandNext();
+    RunEvent = kEventNone;
+    if (CurCmd) {
+      opReadCmd_Exec();
+    } else {
+      RunStatus = kStatusReady;
+      ReadExecute();
+    }
+  } catch (...) {
+    RunEvent = kEventNone;
+    RunStatus = kStatusReady;
+    LogException("opReadACK_Exec");
+  }
+}
+
+void TBaseDLLObject::opReadNAK_Exec() {
+  try {
+    if (!CurCmd) {
+      RunStatus = kStatusSysError;
+      RunEvent = kEventLink;
+      return;
+    }
+    ++ReadCommTotal;
+    WriteCommLinkOK(false);
+    ReadTimeouts += 1;
+    WriteCommEvent(kTimeoutEvent);
+    if (ReadTimeouts > kSeriousTimeouts) {
+      WriteCommEvent(kSeriousFault);
+      platform::signal_host_event(HostEvent);
+      if (std::fmod(std::trunc(ReadTimeouts), 10000.0) == 100.0) EnLog_ = true;
+    }
+    if (ErrorLogOn()) LogAnswerLines("：通讯读超时错，执行操作=", "：通讯读超时错，期待应答=");
+    NoteLinkOutcome(false);
+    if (CurCmd->RetryState == 1) {
+      CurCmd->RetryState = 2;
+      RunStatus = kStatusReady;
+      RunEvent = kEventReadCmd;
+    } else if (CurCmd->RetryState == 3) {
+      GetCommandNext();
+      RunEvent = kEventNone;
+      if (CurCmd) {
+        opReadCmd_Exec();
+      } else {
+        RunStatus = kStatusReady;
+        ReadExecute();
+      }
+    } else {
+      RunEvent = kEventClrReadError;
+    }
+    ReadExecute();
+  } catch (...) {
+    RunEvent = kEventNone;
+    RunStatus = kStatusReady;
+    LogException("opReadNAK_Exec");
+  }
+}
+
+void TBaseDLLObject::opClrReadError_Exec() {
+  try {
+    if (!CurCmd) {
+      RunStatus = kStatusSysError;
+      RunEvent = kEventLink;
+      return;
+    }
+    ++ReadFailTotal;
+    for (int32_t position : CurCmd->TagIds) {
+      if (TDLLTag* tag = TagAt(position)) {
+        ++tag->ReadCount;
+        ++tag->ReadFails;
+      }
+    }
+    // Back off: a command that keeps failing is polled up to 100 times less often; one success
+    // halves the distance back to its normal pace.
+    CurCmd->SuccessRate /= 2.0f;
+    if (CurCmd->SuccessRate >= 0.5f) {
+      CurCmd->Countdown = CurCmd->Reload;
+    } else {
+      if (CurCmd->SuccessRate < 0.01f) CurCmd->SuccessRate = 0.01f;
+      const double pace = std::trunc(static_cast<double>(CurCmd->Reload) / CurCmd->SuccessRate);
+      CurCmd->Countdown = static_cast<int32_t>(std::min(pace, 2147483647.0));
+    }
+    if (ErrorLogOn()) LogAnswerLines("：通讯读失败，执行操作=", "：通讯读失败，期待应答=");
+    SetStatus(kStatusReady);
+  } catch (...) {
+    RunEvent = kEventNone;
+    RunStatus = kStatusReady;
+    LogException("opClrReadError_Exec");
+  }
+}
+
+void TBaseDLLObject::opWriteACK_Exec() {
+  try {
+    if (!CurCmd) {
+      RunStatus = kStatusSysError;
+      RunEvent = kEventLink;
+      return;
+    }
+    if (CurCmd->IsTagCommand()) {
+      for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
+        if (TDLLTag* tag = TagAt(CurCmd->TagIds[i])) {
+          ++tag->WriteCount;
+          tag->TagStatus = 0;
+          if (i < CurCmd->Values.size()) tag->Value = CurCmd->Values[i];
+        }
+      }
+    }
+    ++WriteCommTotal;
+    CommState = kLinkOK;
+    WriteCommLinkOK(true);
+    if (TraceLogOn()) {
+      LogLine("：发送写标签命令= " + CurCmd->CmdText);
+      LogLine("：接收到应答信息= " + CurCmd->Received);
+      LogLine("：应答信息通过校验检查。");
+    }
+    NoteLinkOutcome(true);
+    GetCommandNext();
+    RunEvent = kEventNone;
+    if (CurCmd) {
+      opWriteCmd_Exec();
+    } else {
+      RunStatus = kStatusReady;
+      ReadExecute();
+    }
+  } catch (...) {
+    RunEvent = kEventNone;
+    RunStatus = kStatusReady;
+    LogException("opWriteACK_Exec");
+  }
+}
+
+void TBaseDLLObject::opWriteNAK_Exec() {
+  try {
+    if (!CurCmd) {
+      RunStatus = kStatusSysError;
+      RunEvent = kEventLink;
+      return;
+    }
+    ++WriteCommTotal;
+    WriteCommLinkOK(false);
+    WriteTimeouts += 1;
+    WriteCommEvent(kTimeoutEvent);
+    if (ReadTimeouts > kSeriousTimeouts) {
+      WriteCommEvent(kSeriousFault);
+      platform::signal_host_event(HostEvent);
+      if (std::fmod(std::trunc(ReadTimeouts), 10000.0) == 100.0) EnLog_ = true;
+    }
+    if (ErrorLogOn()) LogAnswerLines("：通讯写超时错，执行操作=", "：通讯写超时错，期待应答=");
+    NoteLinkOutcome(false);
+    if (CurCmd->RetryState == 1) {
+      CurCmd->RetryState = 2;
+      RunStatus = kStatusReady;
+      RunEvent = kEventWriteCmd;
+    } else if (CurCmd->RetryState == 3) {
+      GetCommandNext();
+      RunEvent = kEventNone;
+      if (CurCmd) {
+        opWriteCmd_Exec();
+      } else {
+        RunStatus = kStatusReady;
+        ReadExecute();
+      }
+    } else {
+      RunEvent = kEventClrWriteError;
+    }
+    ReadExecute();
+  } catch (...) {
+    RunEvent = kEventNone;
+    RunStatus = kStatusReady;
+    LogException("opWriteNAK_Exec");
+  }
+}
+
+void TBaseDLLObject::opClrWriteError_Exec() {
+  try {
+    RunEvent = kEventNone;
+    if (!CurCmd) {
+      RunStatus = kStatusSysError;
+      RunEvent = kEventLink;
+      return;
+    }
+    ++WriteFailTotal;
+    if (CurCmd->IsTagCommand()) {
+      for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
+        if (TDLLTag* tag = TagAt(CurCmd->TagIds[i])) {
+          if (i == 0) tag->TagStatus = kTagStatusWriteFailed;
+          ++tag->WriteCount;
+          ++tag->WriteFails;
+        }
+      }
+    }
+    if (ErrorLogOn()) LogAnswerLines("：通讯写失败，执行操作=", "：通讯写失败，期待应答=");
+    FreeCurrentChain();
+    CurCmd = CurHead = nullptr;
+    RunStatus = kStatusReady;
+    ReadExecute();
+  } catch (...) {
+    RunEvent = kEventNone;
+    RunStatus = kStatusReady;
+    LogException("opClrWriteError_Exec");
+  }
+}
+
+}  // namespace vorel

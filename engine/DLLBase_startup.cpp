@@ -1,0 +1,457 @@
+// Construction, start-up from the host's block and tags, the internal keyword tags, link state,
+// stop and destruction.
+#include <cstring>
+
+#include "engine/DLLBase.h"
+#include "engine/tag_types.h"
+#include "support/delphi.h"
+#include "support/getfileinfo.h"
+#include "support/gbk_text.h"
+
+namespace vorel {
+
+namespace {
+
+constexpr const char* kLinkTexts[] = {"通讯始终不成功!", "通讯正常!", "通讯出现干扰!",
+                                      "通讯出现故障!",   "通讯线路断路!", "通讯暂停!"};
+constexpr char kNoValidTag[] = "驱动程序加载失败：无合法标签！";
+
+// The card number written after a DEVICELINK / ENDEVICELINK keyword: from the character after
+// the keyword up to one character before the end of the address; 1 when empty or not a number.
+int32_t KeywordCardNo(const std::string& address, size_t keyword_length) {
+  if (address.size() <= keyword_length + 1) return 1;
+  const std::string digits = address.substr(keyword_length, address.size() - keyword_length - 1);
+  const std::optional<int32_t> n = TryStrToInt(digits);
+  return n ? *n : 1;
+}
+
+bool IsCard(int32_t n) { return n >= 1 && n <= kCardCount; }
+
+}  // namespace
+
+// ---------------------------------------------------------------- TagIndex
+
+void TagIndex::Reserve(size_t count) {
+  if (count > dense_.size() && count <= static_cast<size_t>(kDenseLimit)) dense_.resize(count, -1);
+}
+
+void TagIndex::Set(int32_t tag_id, int32_t position) {
+  if (tag_id < 0) return;
+  if (tag_id < kDenseLimit) {
+    if (static_cast<size_t>(tag_id) >= dense_.size()) dense_.resize(static_cast<size_t>(tag_id) + 1, -1);
+    dense_[tag_id] = position;
+  } else {
+    sparse_[tag_id] = position;
+  }
+}
+
+int32_t TagIndex::FindSparse(int32_t tag_id) const {
+  if (tag_id < kDenseLimit) return -1;
+  auto it = sparse_.find(tag_id);
+  return it == sparse_.end() ? -1 : it->second;
+}
+
+void TagIndex::Clear() {
+  dense_.clear();
+  sparse_.clear();
+}
+
+// ---------------------------------------------------------------- shared helpers
+
+void TBaseDLLObject::LogException(std::string_view method) {
+  if (!ErrorLogOn()) return;
+  AppendLog(NowText() + "：TBaseDLLObject." + std::string(method) + "异常！\r\n");
+}
+
+void TBaseDLLObject::LogLine(std::string_view text) { AppendLog(NowText() + std::string(text) + "\r\n"); }
+
+uint8_t TBaseDLLObject::ModelCodeOf(const TDeviceParams& block, int32_t n) const {
+  const TCardParams* c = block.card(n);
+  return c ? c->ModelCode : kModelNoCard;
+}
+
+std::string TBaseDLLObject::LinkText(uint8_t state) const {
+  if (state == kLinkNever && !CommEnabled) return kLinkTexts[kLinkPaused];
+  return state <= kLinkPaused ? kLinkTexts[state] : std::string();
+}
+
+TDLLTag* TBaseDLLObject::FindTag(int32_t tag_id) { return TagAt(IndexArray.Find(tag_id)); }
+
+// ---------------------------------------------------------------- construction and destruction
+
+TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_instance) {
+  DevEnabled.fill(true);
+  DevFailCount.fill(-1);
+  DevLinkState.fill(kLinkNever);
+  try {
+    RotateLog();
+    WriteStartReport();
+    StartReportOK = true;
+  } catch (...) {
+    StartReportOK = false;
+  }
+}
+
+void TBaseDLLObject::Destroy() {
+  if (Destroyed) return;
+  Destroyed = true;
+  try {
+    EnLog_ = true;
+    CommLinkOK = false;
+    CommEnabled = true;
+    if (!Stopped) Stop();
+    RotateLog();
+  } catch (...) {
+    LogException("Destroy");
+  }
+}
+
+TBaseDLLObject::~TBaseDLLObject() {
+  // Owners call Destroy() first so that the derived classes' Stop runs; this is the fallback.
+  Destroy();
+}
+
+// ---------------------------------------------------------------- start-up
+
+bool TBaseDLLObject::IniDLLObj(const TDeviceParams* block, const std::vector<HostTag>& tags) {
+  try {
+    if (Running) Stop();
+    bool result = false;
+    if (IniParm(block)) {
+      result = IniTagList(tags);
+    } else {
+      if (!sErrEvent_.empty()) LogLine("：" + sErrEvent_);
+      LogLine("：设备加载失败！");
+    }
+    if (result) {
+      WriteQuota = 0;
+      StaleWrites = 0;
+      RunEvent = kEventInit;
+    }
+    return result;
+  } catch (...) {
+    LogException("IniDLLObj");
+    return false;
+  }
+}
+
+bool TBaseDLLObject::IniParm(const TDeviceParams* block) {
+  try {
+    if (!block) return false;
+    const TDeviceParams source = *block;  // the block may be our own copy
+    CopyPDB(source, Params);
+    DefaultCardNo = kCardCount;
+    const auto info = DriverFileInfo();
+    for (int32_t n = 1; n <= kCardCount; ++n) {
+      const TCardParams& c = *Params.card(n);
+      if (c.ModelCode == kModelNoCard) continue;
+      if (c.CardNo < DefaultCardNo) DefaultCardNo = c.CardNo;
+      if (DebugOn())
+        LogLine("：工程中存在" + IntToStrPadded(n, 4) + "号" + info->DevTypeName() + "：" + std::string(ModelName(c)));
+    }
+    ParamsLoaded = true;
+    return true;
+  } catch (...) {
+    LogException("IniParm");
+    return false;
+  }
+}
+
+std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const HostTag& host) {
+  try {
+    auto tag = std::make_unique<TDLLTag>();
+    tag->TagID = host.TagID;
+    tag->TagStatus = 0;
+    tag->Name = host.Name.substr(0, std::min<size_t>(host.Name.find('\0'), 32));
+    tag->Address = host.Address.substr(0, std::min<size_t>(host.Address.find('\0'), 64));
+    tag->ValueType = host.ValueType;
+    tag->ScanPeriod = host.ScanPeriod;
+    tag->Internal = false;
+    tag->TypeStr = GetTagTypeStr(tag->Address);
+    tag->TypeIndex = GetTagTypeIndex(tag->Address);
+    tag->Countdown = 5;
+    tag->LastReport = platform::clock().ticks();
+    tag->CardNo = GetCardNo(tag->Name, tag->Address);
+    tag->ModelCode = tag->CardNo == -1 ? kModelNoCard : ModelCodeOf(Params, tag->CardNo);
+    tag->Channel = GetChannelNo(tag->Name, tag->Address, tag->ModelCode);
+    tag->Bit = GetBitNo(tag->Name, tag->Address, tag->ModelCode);
+    tag->Slot = GetSlotNo(tag->Name, tag->Address, tag->ModelCode);
+    if (const TagTypeRow* type = TagType(tag->TypeIndex)) {
+      tag->TypeByte = type->TypeByte;
+      tag->Writable = type->CanWrite;
+    }
+    if (!host.InitValue.IsEmpty()) {
+      tag->Value = host.InitValue;
+    } else if (host.ValueType == 0) {
+      tag->Value = TVariant::Int(0);
+      tag->Bit = 1;
+    } else if (host.ValueType == 1) {
+      tag->Value = TVariant::Bool(false);
+    } else {
+      tag->Value = TVariant::String("");
+      tag->Bit = 1;
+    }
+    tag->Reported = tag->Value;
+    tag->Written = tag->Value;
+    return tag;
+  } catch (...) {
+    LogException("CreatInternalTag");
+    return nullptr;
+  }
+}
+
+// Sets the value an internal link tag shows, by the tag's value type.
+void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
+  const auto info = DriverFileInfo();
+  if (tag.TypeStr == "COMMLINK") {
+    if (tag.ValueType == 0) tag.Value = TVariant::Int(CommState);
+    else if (tag.ValueType == 1) tag.Value = TVariant::Bool(CommLinkOK);
+    else tag.Value = TVariant::String(info->DeviceName() + LinkText(CommState));
+  } else if (tag.TypeStr == "ENCOMMLINK") {
+    if (tag.ValueType == 0) tag.Value = TVariant::Int(CommEnabled ? 1 : 0);
+    else if (tag.ValueType == 1) tag.Value = TVariant::Bool(CommEnabled);
+    else tag.Value = TVariant::String(info->DeviceName() + (CommEnabled ? "打开通信线路" : "关闭通信线路"));
+  } else if (gbk::StartsWithNoCase(tag.TypeStr, "DEVICELINK") && IsCard(card)) {
+    const uint8_t state = DevLinkState[card];
+    if (tag.ValueType == 0) {
+      tag.Value = TVariant::Int(state);
+    } else if (tag.ValueType == 1) {
+      tag.Value = TVariant::Bool(CommLinkOK);
+    } else {
+      tag.Value = TVariant::String(std::to_string(card) + "号" + info->DevTypeName() +
+                                   std::string(ModelName(*Params.card(card))) + LinkText(state));
+    }
+  }
+}
+
+// Appends a kept tag to TagList and indexes it. Host identifiers below 0 are refused: they would
+// index before the start of the identifier table.
+bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag, const HostTag&, bool) {
+  if (!tag) return false;
+  if (tag->TagID < 0) {
+    LogLine("：标签" + tag->Name + "错误：标签号" + std::to_string(tag->TagID) + "非法，系统在通讯时丢弃该标签！");
+    return false;
+  }
+  tag->ReadCount = tag->ReadFails = tag->WriteCount = tag->WriteFails = 0;
+  const auto position = static_cast<int32_t>(TagList.size());
+  IndexArray.Set(tag->TagID, position);
+  tag->Position = position;
+  TagList.push_back(std::move(tag));
+  return true;
+}
+
+bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
+  try {
+    if (Running) Stop();
+    CmdList.clear();
+    TagList.clear();
+    PendingWrites.clear();
+    ActiveWrite.reset();
+    CurCmd = CurHead = nullptr;
+    Running = true;
+    Stopped = false;
+    EnLog_ = true;
+    CommLinkOK = false;
+    CommEnabled = true;
+    IndexArray.Reserve(tags.size() + 1);
+
+    for (const HostTag& host : tags) {
+      std::unique_ptr<TDLLTag> tag = CreatInternalTag(host);
+      if (!tag) continue;
+      const std::string host_upper = gbk::UpperCase(host.Address);
+      const std::string address_upper = gbk::UpperCase(tag->Address);
+      int32_t card = 0;
+      if (host_upper.starts_with("COMMLINK")) {
+        CommLinkOK = false;
+        CommState = kLinkNever;
+        tag->Writable = false;
+        tag->Internal = true;
+      } else if (host_upper.starts_with("ENCOMMLINK")) {
+        CommEnabled = true;
+        tag->Internal = true;
+      } else if (address_upper.starts_with("DEVICELINK")) {
+        card = KeywordCardNo(tag->Address, 10);
+        tag->Writable = false;
+        tag->CardNo = card;
+        if (IsCard(card)) DevLinkState[card] = kLinkNever;
+        tag->Internal = true;
+      } else if (address_upper.starts_with("ENDEVICELINK")) {
+        card = KeywordCardNo(tag->Address, 12);
+        tag->CardNo = card;
+        if (IsCard(card)) DevEnabled[card] = true;
+        tag->Internal = true;
+      }
+      if (tag->Internal) {
+        tag->TypeStr = host_upper;
+        ApplyInternalValue(*tag, card);
+        tag->Reported = tag->Value;
+        tag->Written = tag->Value;
+      } else {
+        CheckAddrValid(tag);
+      }
+      RegisterTag(std::move(tag), host, true);
+    }
+
+    bool result = true;
+    if (TagList.empty()) {
+      Stop();
+      result = false;
+      LogLine(std::string("：") + kNoValidTag);
+      WriteCommEvent(std::string(kNoValidTag) + "\r\n");
+    } else {
+      Refresh();
+    }
+    TagCount_ = result ? static_cast<int32_t>(TagList.size()) : 0;
+    return result;
+  } catch (...) {
+    Stop();
+    TagCount_ = 0;
+    LogException("IniTagList");
+    return false;
+  }
+}
+
+int32_t TBaseDLLObject::AddTagLists(const std::vector<HostTag>& tags, int32_t* results) {
+  int32_t result = 0;
+  try {
+    if (!Running) {
+      CmdList.clear();
+      TagList.clear();
+      PendingWrites.clear();
+      ActiveWrite.reset();
+      CurCmd = CurHead = nullptr;
+      Running = true;
+      Stopped = false;
+      EnLog_ = true;
+      CommLinkOK = false;
+      CommEnabled = true;
+    }
+    for (size_t i = 0; i < tags.size(); ++i) {
+      const HostTag& host = tags[i];
+      std::unique_ptr<TDLLTag> tag = CreatInternalTag(host);
+      if (tag) {
+        const std::string host_upper = gbk::UpperCase(host.Address);
+        if (host_upper.starts_with("ENLOG")) {
+          EnLog_ = true;
+          EnLogTag = true;
+          tag->Internal = true;
+        } else if (host_upper.starts_with("COMMLINK")) {
+          CommLinkOK = false;
+          tag->Internal = true;
+        } else if (host_upper.starts_with("ENCOMMLINK")) {
+          CommEnabled = true;
+          tag->Internal = true;
+        }
+        if (tag->Internal)
+          tag->TypeStr = host_upper;
+        else
+          CheckAddrValid(tag);
+      }
+      const bool kept = RegisterTag(std::move(tag), host, false);
+      if (results) results[i] = kept ? 0 : 1;
+      if (!kept) result = 1;
+    }
+    if (TagList.empty())
+      Stop();
+    else
+      Refresh();
+    TagCount_ = TagList.empty() ? 0 : static_cast<int32_t>(TagList.size());
+  } catch (...) {
+    Stop();
+    LogException("AddTagLists");
+  }
+  return result;
+}
+
+bool TBaseDLLObject::ValidTagValFrm(int32_t form, int32_t kind) {
+  if (kind == 0) return form == 2;
+  if (kind == 1 || kind == 2) return form >= 0 && form <= 2;
+  return false;
+}
+
+// ---------------------------------------------------------------- link state
+
+void TBaseDLLObject::WriteCommLinkOK(bool value) { CommLinkOK = value; }
+
+void TBaseDLLObject::WriteCommEnabled(bool value) { CommEnabled = value; }
+
+void TBaseDLLObject::NoteLinkOutcome(bool answered) {
+  PendingOutcome = answered ? LinkOutcome::Answered : LinkOutcome::Failed;
+  OutcomeCard = CurCmd ? CurCmd->CardNo : 0;
+}
+
+void TBaseDLLObject::UpdateLinkState() {
+  int32_t card = 0;
+  if (!CommEnabled) {
+    // Paused: the device and every card show the paused state.
+    CommState = kLinkPaused;
+    for (int32_t n = 1; n <= kCardCount; ++n) DevLinkState[n] = kLinkPaused;
+    card = LastLinkCard;
+  } else if (PendingOutcome != LinkOutcome::None) {
+    card = OutcomeCard;
+    PendingOutcome = LinkOutcome::None;
+    LastLinkCard = card;
+    const bool known = IsCard(card);
+    if (CommLinkOK) {
+      CommState = kLinkOK;
+      if (known) DevFailCount[card] = 0;
+    } else {
+      if (known && DevFailCount[card] != -1) ++DevFailCount[card];
+      static constexpr uint8_t kNext[] = {0, 2, 3, 4, 4, 0};
+      CommState = CommState <= kLinkPaused ? kNext[CommState] : CommState;
+    }
+    if (known) {
+      const int32_t fails = DevFailCount[card];
+      uint8_t state = kLinkBroken;
+      if (!DevEnabled[card]) state = kLinkPaused;
+      else if (fails == -1) state = kLinkNever;
+      else if (fails == 0) state = kLinkOK;
+      else if (fails <= 2) state = kLinkDisturbed;
+      else if (fails <= 5) state = kLinkFault;
+      DevLinkState[card] = state;
+    }
+  } else {
+    return;  // nothing handled since the last call: the tags already show the state
+  }
+  try {
+    for (auto& tag : TagList) {
+      if (!tag->Internal) continue;
+      if (tag->TypeStr == "COMMLINK" || tag->TypeStr == "ENCOMMLINK") {
+        ApplyInternalValue(*tag, tag->CardNo);
+      } else if (gbk::StartsWithNoCase(tag->TypeStr, "DEVICELINK") &&
+                 (tag->CardNo == card || !CommEnabled)) {
+        ApplyInternalValue(*tag, tag->CardNo);
+      }
+    }
+  } catch (...) {
+    LogException("SwitchRunStatus");
+  }
+}
+
+// ---------------------------------------------------------------- stop
+
+void TBaseDLLObject::Stop() {
+  if (Running) {
+    try {
+      StopTick = platform::clock().ticks();
+      AppendLog("\r\n");
+      for (CommandChain& chain : CmdList)
+        if (chain) FreeCommand(chain->Next);
+      WriteTagStatistics();
+      WriteRunTimeLine();
+      CurCmd = CurHead = nullptr;
+      ActiveWrite.reset();
+      CmdList.clear();
+      PendingWrites.clear();
+      TagList.clear();
+      WriteStopTotals();
+    } catch (...) {
+      LogException("Stop");
+      return;
+    }
+  }
+  Stopped = true;
+  Running = false;
+}
+
+}  // namespace vorel

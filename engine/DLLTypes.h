@@ -1,0 +1,92 @@
+// The engine's records: the host tag as handed in, the engine's tag, and one device exchange.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/variant.h"
+
+namespace vorel {
+
+// What the engine takes from a host tag record (the boundary copies it in during the call).
+struct HostTag {
+  int32_t TagID = 0;
+  std::string Name;     // at most 32 bytes
+  std::string Address;  // at most 64 bytes
+  uint8_t ValueType = 0;
+  uint32_t ScanPeriod = 0;
+  TVariant InitValue;  // empty: the tag has no initial value
+};
+
+// Positions in TagList of the tags a command serves.
+using TIndexArray = std::vector<int32_t>;
+using TValueArray = std::vector<TVariant>;
+
+struct TDLLTag {
+  int32_t TagID = 0;
+  int32_t Position = 0;
+  std::string Name;
+  std::string Address;
+  uint8_t ValueType = 0;
+  std::string TypeStr;
+  int32_t TypeIndex = -1;
+  uint32_t ScanPeriod = 0;
+  int32_t Work1 = 0, Work2 = 0, Work3 = 0;
+  uint32_t LastReport = 0;
+  TVariant Value;
+  TVariant Reported;
+  TVariant Written;
+  int8_t Countdown = 5;
+  float RawImage = 0;
+  int32_t Work4 = 0, Work5 = 0;
+  int32_t Bit = 0, Channel = 0, CardNo = 0, Slot = 0;
+  uint8_t ModelCode = 1;
+  uint32_t TagStatus = 0;
+  uint8_t TypeByte = 2;
+  bool Internal = false;
+  uint32_t ReadCount = 0, ReadFails = 0, WriteCount = 0, WriteFails = 0;
+  bool Writable = false;
+  int32_t PortImage = 0;  // integer image of the digital output port the tag belongs to
+};
+
+// CmdFlags bits.
+constexpr uint16_t kCmdTagCommand = 0x2;  // its answers update its tags
+constexpr uint16_t kCmdOneShot = 0x8;     // freed when its chain has run
+constexpr uint16_t kCmdRead = 2;
+constexpr uint16_t kCmdWrite = 11;
+
+struct TCommand {
+  uint16_t CmdFlags = 0;
+  uint8_t RetryState = 0;
+  TIndexArray TagIds;
+  std::string CmdText;
+  std::string AnswerText;
+  std::string TypeStr;
+  int32_t TypeIndex = 0;
+  bool IsWrite = false;
+  int32_t ChanLow = 0, ChanHigh = 0;
+  bool Optimized = false;
+  std::string Received;
+  int32_t CardNo = 0;
+  uint32_t ScanPeriod = 0;
+  int32_t Countdown = 0, Reload = 0;
+  float RawValue = 0;
+  TVariant WriteValue;
+  float SuccessRate = 1.0f;
+  std::unique_ptr<TCommand> Next;  // the rest of the chain; only heads stand in the lists
+  uint32_t QueuedTick = 0;
+  TValueArray Values;
+  // Card layer fields.
+  int32_t Channel = 0;
+  int32_t PortValue = 0;
+  int16_t RangeIndex = 0;
+
+  bool IsTagCommand() const { return (CmdFlags & kCmdTagCommand) != 0; }
+  bool IsOneShot() const { return (CmdFlags & kCmdOneShot) != 0; }
+};
+
+using CommandChain = std::unique_ptr<TCommand>;
+
+}  // namespace vorel

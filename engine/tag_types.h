@@ -1,0 +1,55 @@
+// The engine's seven tag types with their read/write flags and address limits. Limits of -1
+// mean "does not apply / no limit". Channel limits depend on the card model.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string_view>
+
+namespace vorel {
+
+constexpr int kModelCount = 1;  // model codes with a row of their own; code 1 means "no card"
+
+struct TagTypeRow {
+  std::string_view Name;
+  bool CanRead;
+  bool CanWrite;
+  int32_t SlotMin, SlotMax;
+  int32_t BitMin, BitMax;
+  std::array<int32_t, kModelCount> ChanMin, ChanMax;
+  uint8_t TypeByte;  // read by command building
+};
+
+enum TagTypeIndex : int32_t {
+  kTypeAD = 0,
+  kTypeDA = 1,
+  kTypeDI = 2,
+  kTypeDO = 3,
+  kTypeCount = 4,
+  kTypeIniCount = 5,
+  kTypeFreq = 6,
+};
+
+inline constexpr std::array<TagTypeRow, 7> kTagTypes = {{
+    {"AD", true, false, 0, 0, 0, 15, {-1}, {-1}, 2},
+    {"DA", false, true, 0, 0, 0, 15, {-1}, {-1}, 2},
+    {"DI", true, false, 0, 0, 0, 15, {0}, {15}, 2},
+    {"DO", false, true, 0, 0, 0, 15, {0}, {15}, 2},
+    {"Count", true, false, 0, 0, 0, 15, {-1}, {-1}, 2},
+    {"INI_Count", false, true, 0, 0, 0, 0, {-1}, {-1}, 2},
+    {"Freq", false, true, 0, 0, 0, 0, {-1}, {-1}, 2},
+}};
+
+inline const TagTypeRow* TagType(int32_t index) {
+  return index >= 0 && index < static_cast<int32_t>(kTagTypes.size()) ? &kTagTypes[index] : nullptr;
+}
+
+// Channel limit of a type on a model; -1 for a model without a row of its own.
+inline int32_t ChanMinOf(const TagTypeRow& t, int model) {
+  return model >= 0 && model < kModelCount ? t.ChanMin[model] : -1;
+}
+inline int32_t ChanMaxOf(const TagTypeRow& t, int model) {
+  return model >= 0 && model < kModelCount ? t.ChanMax[model] : -1;
+}
+
+}  // namespace vorel
