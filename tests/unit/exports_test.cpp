@@ -168,19 +168,6 @@ TEST_F(Exports, ThreadsWithoutEngineGetTheFixedAnswers) {
   other.join();
 }
 
-TEST_F(Exports, ThisBuildStartsNoEngine) {
-  TTagInfo t = tag(1);
-  TTagInfo* list[] = {&t};
-  char* message = reinterpret_cast<char*>(0x1);
-  EXPECT_EQ(IniDriver(1, list, &block_, &message), 0);
-  EXPECT_EQ(message, nullptr);
-  EXPECT_EQ(module::CurrentEngine(), nullptr);
-  expect_no_engine_answers();
-  // The failed start gave the admission back.
-  EXPECT_EQ(IniDriver(1, list, &block_, &message), 0);
-  EXPECT_EQ(message, nullptr);
-}
-
 TEST_F(Exports, IniDriverChecksItsArgumentsInOrder) {
   SetEngineFactory(&make_scripted);
   TTagInfo t = tag(1);

@@ -1,0 +1,220 @@
+// The whole driver through its exports, as the host runs it: start, polls, writes, stop, on
+// several threads, with the driver's own engine and a card layer that never answers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "engine_probe.h"
+#include "engine/run_log.h"
+#include "host_memory.h"
+#include "interface/exports.h"
+#include "interface/module.h"
+#include "platform/manual_clock.h"
+#include "support/getfileinfo.h"
+
+namespace vorel {
+namespace {
+
+using testing_support::HostMemory;
+
+TTagInfo record(int32_t id, const char* address, uint8_t value_type, uint32_t scan_period = 100) {
+  TTagInfo t;
+  std::memset(&t, 0, sizeof t);
+  t.TagID = id;
+  std::snprintf(t.TagName, sizeof t.TagName, "Tag%d", id);
+  std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", address);
+  t.ValueType = value_type;
+  t.ScanPeriod = scan_period;
+  return t;
+}
+
+TTagValue digital(int32_t id, int32_t on) {
+  TTagValue v{};
+  v.TagID = id;
+  v.ValueType = 1;
+  std::memcpy(v.Value, &on, 4);
+  return v;
+}
+
+class Driver : public ::testing::Test {
+ protected:
+  Driver() {
+    InitLogPath();  // relative to the scratch folder now current
+    FullPDB(&block_);
+    records_ = {record(1, "DI1:0,0.0", 1), record(2, "DO1:0,0.1", 1), record(3, "COMMLINK", 2),
+                record(4, "ENCOMMLINK", 0), record(5, "nonsense", 0)};
+    for (auto& r : records_) pointers_.push_back(&r);
+  }
+  ~Driver() override {
+    module::DestroyCurrentEngine();
+    InitLogPath();
+  }
+
+  bool Start() {
+    char* message = nullptr;
+    const bool ok = IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &block_, &message) != 0;
+    start_message_ = memory_.take(message);
+    return ok;
+  }
+  // One host poll after `ms` milliseconds; the reported records.
+  std::vector<TTagValue> Poll(uint32_t ms, std::string* message_out = nullptr) {
+    clock_.advance(ms);
+    std::vector<TTagValue> values(records_.size());
+    int32_t count = -1;
+    char* message = nullptr;
+    EXPECT_EQ(OnDataRead(&count, values.data(), &message), 1);
+    const std::string text = memory_.take(message);
+    if (message_out) *message_out = text;
+    values.resize(static_cast<size_t>(count));
+    for (const TTagValue& v : values) {
+      if (v.ValueType == 2) {
+        char* s;
+        std::memcpy(&s, v.Value, sizeof s);
+        strings_.push_back(memory_.take(s));
+      }
+    }
+    return values;
+  }
+  std::string Log() {
+    std::string path = RunLogPath();
+    for (char& c : path)
+      if (c == '\\') c = '/';
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+  }
+
+  const HostMemory& memory_ = HostMemory::instance();
+  platform::ManualClock clock_{100000};
+  platform::ScopedClock use_clock_{clock_};
+  testing_support::ScopedCurrentDir folder_;
+  TDeviceParams block_{};
+  std::vector<TTagInfo> records_;
+  std::vector<TTagInfo*> pointers_;
+  std::string start_message_;
+  std::vector<std::string> strings_;
+};
+
+TEST_F(Driver, StartsDropsTheBadTagAndPollsAtTenMilliseconds) {
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(start_message_, "");
+  EXPECT_EQ(DetectScanTime(), 10);
+  const std::string log = Log();
+  EXPECT_NE(log.find("：启动驱动程序" + DriverFileInfo()->DeviceName() + "  ..."), std::string::npos);
+  EXPECT_NE(log.find("：有效标签个数=4"), std::string::npos) << "the bad address was dropped";
+  EXPECT_NE(log.find("错误报告：由于出现错误，系统在通讯时丢弃该标签！"), std::string::npos);
+}
+
+TEST_F(Driver, ReportsEveryTagSixTimesThenOnlyChanges) {
+  ASSERT_TRUE(Start());
+  int reports_of_di = 0;
+  for (int poll = 0; poll < 12; ++poll) {
+    for (const TTagValue& v : Poll(101)) reports_of_di += v.TagID == 1;
+  }
+  EXPECT_EQ(reports_of_di, 6);
+  const std::vector<TTagValue> quiet = Poll(1);
+  EXPECT_TRUE(quiet.empty()) << "nothing is due 1 ms after the last report";
+}
+
+TEST_F(Driver, ReportedRecordsCarryTheHostsLayout) {
+  ASSERT_TRUE(Start());
+  const std::vector<TTagValue> first = Poll(101);
+  ASSERT_EQ(first.size(), 4u);
+  const TTagValue di = first[0];
+  EXPECT_EQ(di.TagID, 1);
+  EXPECT_EQ(di.ValueType, 1);
+  uint16_t flag;
+  std::memcpy(&flag, di.Value, 2);
+  EXPECT_EQ(flag, 0);
+  double stamp;
+  std::memcpy(&stamp, &first[0].Stamp, sizeof stamp);
+  EXPECT_NEAR(stamp, platform::to_ole_date(clock_.now()), 1e-9);
+  ASSERT_FALSE(strings_.empty());
+  EXPECT_EQ(strings_[0], DriverFileInfo()->DeviceName() + "通讯始终不成功!");
+}
+
+TEST_F(Driver, AWriteToACardThatNeverAnswersIsReportedAsFailed) {
+  ASSERT_TRUE(Start());
+  for (int i = 0; i < 7; ++i) Poll(101);  // past the start-up reports
+  TTagValue on = digital(2, 1);
+  char* message = nullptr;
+  EXPECT_EQ(OnDataWrite(1, &on, &message), 1);
+  memory_.release(message);
+  uint32_t status = 0;
+  std::string last_message;
+  for (int i = 0; i < 40 && status == 0; ++i) {
+    for (const TTagValue& v : Poll(51, &last_message))
+      if (v.TagID == 2) status = v.TagStatus;
+  }
+  EXPECT_EQ(status, 0x04000000u);
+}
+
+TEST_F(Driver, WritesToUnknownOrMistypedTagsAreSkipped) {
+  ASSERT_TRUE(Start());
+  TTagValue values[] = {digital(99, 1), digital(-1, 1), digital(0, 1)};
+  char* message = nullptr;
+  EXPECT_EQ(OnDataWrite(3, values, &message), 0) << "no write attempted";
+  memory_.release(message);
+  TTagValue analog_to_switch{};
+  analog_to_switch.TagID = 2;
+  analog_to_switch.ValueType = 0;
+  EXPECT_EQ(WriteTags(1, &analog_to_switch, 0), 0) << "a record of another type is skipped";
+}
+
+TEST_F(Driver, SwitchingCommunicationOffShowsThePausedLink) {
+  ASSERT_TRUE(Start());
+  TTagValue off{};
+  off.TagID = 4;
+  off.ValueType = 0;
+  const double zero = 0;
+  std::memcpy(off.Value, &zero, sizeof zero);
+  EXPECT_EQ(WriteTags(1, &off, 0), 0);
+  strings_.clear();
+  for (int i = 0; i < 3; ++i) Poll(101);
+  ASSERT_FALSE(strings_.empty());
+  EXPECT_EQ(strings_.back(), DriverFileInfo()->DeviceName() + "通讯暂停!");
+}
+
+TEST_F(Driver, FreeDriverWritesTheStopReportOnce) {
+  ASSERT_TRUE(Start());
+  Poll(101);
+  EXPECT_EQ(FreeDriver(), 1);
+  EXPECT_EQ(FreeDriver(), 1);
+  const std::string log = Log();
+  size_t exits = 0;
+  for (size_t at = log.find("退出运行！"); at != std::string::npos; at = log.find("退出运行！", at + 1)) ++exits;
+  EXPECT_EQ(exits, 1u);
+  EXPECT_NE(log.find("：标签Tag1，地址=DI1:0,0.0，读扫描周期(毫秒)="), std::string::npos);
+  // A stopped engine still answers the host.
+  std::string message;
+  EXPECT_TRUE(Poll(101, &message).empty());
+}
+
+TEST_F(Driver, EachThreadRunsItsOwnEngine) {
+  ASSERT_TRUE(Start());
+  std::vector<std::thread> threads;
+  std::atomic<int> started{0};
+  for (int t = 0; t < 3; ++t) {
+    threads.emplace_back([&] {
+      char* message = nullptr;
+      if (IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &block_, &message)) ++started;
+      memory_.release(message);
+      std::vector<TTagValue> values(records_.size());
+      int32_t count = 0;
+      OnDataRead(&count, values.data(), &message);
+      memory_.release(message);
+      EXPECT_EQ(FreeDriver(), 1);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(started, 3);
+  EXPECT_EQ(DetectScanTime(), 10) << "this thread's engine is untouched";
+}
+
+}  // namespace
+}  // namespace vorel

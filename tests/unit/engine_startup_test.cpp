@@ -1,0 +1,128 @@
+// Starting an engine from the host's block and tags: which tags are kept, the internal link tags
+// and their values, how registrations extend a running engine, and the stop report.
+#include <gtest/gtest.h>
+
+#include "engine_probe.h"
+#include "platform/manual_clock.h"
+#include "support/getfileinfo.h"
+
+namespace vorel {
+namespace {
+
+using testing_support::EngineProbe;
+using testing_support::host_tag;
+
+class Startup : public ::testing::Test {
+ protected:
+  Startup() {
+    FullPDB(&block_);
+    block_.card(2)->ModelCode = 0;
+    SetModelName(*block_.card(2), "PCI_7505");
+  }
+  platform::ManualClock clock_{1000};
+  platform::ScopedClock use_clock_{clock_};
+  testing_support::ScopedCurrentDir folder_;
+  TDeviceParams block_{};
+  const std::string device_ = DriverFileInfo()->DeviceName();
+};
+
+TEST_F(Startup, LinkTagsShowTheStateAtStart) {
+  EngineProbe e;
+  std::vector<HostTag> tags = {host_tag(1, "COMMLINK", 2),     host_tag(2, "ENCOMMLINK", 0),
+                               host_tag(3, "DEVICELINK2:", 2), host_tag(4, "DEVICELINK2", 0),
+                               host_tag(5, "DI1:0,3.5", 1),    host_tag(6, "DI1:0,3.6", 2)};
+  ASSERT_TRUE(e.IniDLLObj(&block_, tags));
+  EXPECT_EQ(e.TagCount(), 6);
+  EXPECT_EQ(e.Tag(1).Value.string_value(), device_ + "通讯始终不成功!");
+  EXPECT_EQ(e.Tag(2).Value.AsDouble(), 1);
+  EXPECT_EQ(e.Tag(3).CardNo, 2);
+  EXPECT_EQ(e.Tag(3).Value.string_value(), "2号板卡PCI_7505通讯始终不成功!");
+  EXPECT_EQ(e.Tag(4).CardNo, 1) << "no digit before the last character: card 1";
+  EXPECT_EQ(e.Tag(5).Value.kind(), TVariant::Kind::Bool);
+  EXPECT_FALSE(e.Tag(5).Value.bool_value());
+  EXPECT_EQ(e.Tag(6).Value.kind(), TVariant::Kind::String);
+  EXPECT_EQ(e.Tag(6).Value.string_value(), "");
+  EXPECT_TRUE(e.Tag(1).Internal);
+  EXPECT_FALSE(e.Tag(1).Writable);
+  EXPECT_EQ(e.RunEvent, kEventInit) << "the start event waits for the first poll";
+}
+
+TEST_F(Startup, NoValidTagFailsTheStartWithTheHostsMessage) {
+  EngineProbe e;
+  std::vector<HostTag> tags = {host_tag(1, "XY1:0,1.1"), host_tag(2, "DI9:0,1.1")};
+  EXPECT_FALSE(e.IniDLLObj(&block_, tags));
+  EXPECT_EQ(e.TagCount(), 0);
+  EXPECT_EQ(e.sErrEvent(), "驱动程序加载失败：无合法标签！\r\n");
+  ASSERT_GE(e.log.size(), 2u);
+  EXPECT_NE(e.log.back().find("：驱动程序加载失败：无合法标签！"), std::string::npos)
+      << "the failure line follows the stop report";
+  EXPECT_TRUE(e.Stopped);
+}
+
+TEST_F(Startup, WithoutABlockTheDeviceFailsToLoad) {
+  EngineProbe e;
+  EXPECT_FALSE(e.IniDLLObj(nullptr, {host_tag(1, "DI1:0,1.1")}));
+  EXPECT_EQ(e.LogCount("：设备加载失败！"), 1);
+}
+
+TEST_F(Startup, HostIdentifiersAreCheckedAndIndexed) {
+  EngineProbe e;
+  std::vector<HostTag> tags = {host_tag(1000, "DI1:0,1.1"), host_tag(-3, "DI1:0,1.2"),
+                               host_tag(2'000'000'000, "DI1:0,1.3"), host_tag(7, "DI1:0,1.4"),
+                               host_tag(7, "DI1:0,1.5")};
+  ASSERT_TRUE(e.IniDLLObj(&block_, tags));
+  EXPECT_EQ(e.TagCount(), 4) << "only the negative identifier is refused";
+  EXPECT_EQ(e.LogCount("标签号-3非法"), 1);
+  ASSERT_NE(e.FindTag(2'000'000'000), nullptr) << "a huge identifier is kept without a huge table";
+  EXPECT_EQ(e.FindTag(2'000'000'000)->Address, "DI1:0,1.3");
+  EXPECT_EQ(e.FindTag(1000)->Address, "DI1:0,1.1");
+  EXPECT_EQ(e.FindTag(7)->Address, "DI1:0,1.5") << "a repeated identifier names the later tag";
+  EXPECT_EQ(e.FindTag(0), nullptr) << "an identifier never registered names no tag";
+  EXPECT_EQ(e.FindTag(8), nullptr);
+  EXPECT_EQ(e.FindTag(-3), nullptr);
+}
+
+TEST_F(Startup, AddedTagsJoinARunningEngine) {
+  EngineProbe e;
+  ASSERT_TRUE(e.IniDLLObj(&block_, {host_tag(1, "DI1:0,1.1"), host_tag(2, "DI1:0,1.2")}));
+  int32_t results[4] = {9, 9, 9, 9};
+  EXPECT_EQ(e.AddTagLists({host_tag(3, "DO1:0,0.1"), host_tag(4, "nonsense"), host_tag(5, "ENLOG", 1),
+                           host_tag(-1, "DI1:0,0.0")},
+                          results),
+            1);
+  EXPECT_EQ(results[0], 0);
+  EXPECT_EQ(results[1], 1);
+  EXPECT_EQ(results[2], 0);
+  EXPECT_EQ(results[3], 1);
+  EXPECT_EQ(e.TagCount(), 4);
+  EXPECT_EQ(e.FindTag(3)->Position, 2) << "appended after the existing tags";
+  EXPECT_TRUE(e.EnLogTag);
+  EXPECT_TRUE(e.EnLog()) << "an ENLOG tag keeps detailed logging on after the refresh";
+}
+
+TEST_F(Startup, StopWritesOneReportAndDestructionNoSecond) {
+  int reports = 0;
+  {
+    EngineProbe e;
+    ASSERT_TRUE(e.IniDLLObj(&block_, {host_tag(1, "DI1:0,1.1")}));
+    e.Stop();
+    e.Stop();
+    reports = e.LogCount("退出运行！");
+    EXPECT_FALSE(e.Running);
+  }
+  EXPECT_EQ(reports, 1);
+}
+
+TEST_F(Startup, AStoppedEngineRestartsWithAddedTags) {
+  EngineProbe e;
+  ASSERT_TRUE(e.IniDLLObj(&block_, {host_tag(1, "DI1:0,1.1")}));
+  e.Stop();
+  int32_t result = 9;
+  EXPECT_EQ(e.AddTagLists({host_tag(2, "DI1:0,1.2")}, &result), 0);
+  EXPECT_TRUE(e.Running);
+  EXPECT_EQ(e.TagCount(), 1);
+  EXPECT_EQ(e.FindTag(2)->Position, 0);
+}
+
+}  // namespace
+}  // namespace vorel

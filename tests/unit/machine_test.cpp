@@ -1,0 +1,175 @@
+// The operation machine as the host's polls drive it: sending, answers, time-outs, retries,
+// back-off, the host's serious-fault signal, and the link state the status tags show.
+#include <gtest/gtest.h>
+
+#include "engine_probe.h"
+#include "platform/manual_clock.h"
+#include "platform/posix/test_stores.h"
+#include "support/getfileinfo.h"
+
+namespace vorel {
+namespace {
+
+using testing_support::EngineProbe;
+using testing_support::host_tag;
+
+class Machine : public ::testing::Test {
+ protected:
+  Machine() {
+    FullPDB(&block_);
+    block_.ErrorLog = 1;
+    std::vector<HostTag> tags = {host_tag(1, "DI1:0,0.0"), host_tag(2, "COMMLINK", 2),
+                                 host_tag(3, "DEVICELINK1:", 2), host_tag(4, "DO1:0,1.0"),
+                                 host_tag(5, "ENCOMMLINK", 1)};
+    EXPECT_TRUE(e_.IniDLLObj(&block_, tags));
+    e_.ReadExecute();  // initialise, take the first read command and send it
+  }
+  // One poll after `ms` milliseconds.
+  void Poll(uint32_t ms) {
+    clock_.advance(ms);
+    e_.ReadExecute();
+  }
+  void Answer() {
+    e_.answering = true;
+    Poll(10);
+    e_.answering = false;
+  }
+  void Timeout() { Poll(kAnswerTimeoutMs + 1); }
+  std::string CommLinkText() { return e_.Tag(2).Value.string_value(); }
+  std::string DeviceLinkText() { return e_.Tag(3).Value.string_value(); }
+
+  platform::ManualClock clock_{5000};
+  platform::ScopedClock use_clock_{clock_};
+  testing_support::ScopedCurrentDir folder_;
+  TDeviceParams block_{};
+  EngineProbe e_;
+  const std::string device_ = DriverFileInfo()->DeviceName();
+};
+
+TEST_F(Machine, FirstPollInitialisesAndSendsARead) {
+  EXPECT_EQ(e_.RunStatus, kStatusWaitRead);
+  ASSERT_NE(e_.CurCmd, nullptr);
+  EXPECT_EQ(e_.CurCmd->CardNo, 1);
+  Poll(kAnswerTimeoutMs);
+  EXPECT_EQ(e_.RunStatus, kStatusWaitRead) << "50 ms are still within the answer time";
+  EXPECT_EQ(e_.ReadTimeouts, 0);
+}
+
+TEST_F(Machine, AnAnswerIsAcknowledgedOnTheNextPoll) {
+  Answer();
+  EXPECT_EQ(e_.Tag(1).ReadCount, 1u);
+  EXPECT_EQ(e_.ReadCommTotal, 1);
+  EXPECT_TRUE(e_.CommLinkOK);
+  EXPECT_EQ(e_.RunStatus, kStatusWaitRead) << "the next read went out in the same poll";
+  EXPECT_EQ(CommLinkText(), device_ + "通讯正常!");
+  EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯正常!");
+}
+
+TEST_F(Machine, AMissingAnswerTimesOutAndTheReadIsGivenUp) {
+  Timeout();
+  EXPECT_EQ(e_.sErrEvent(), "通讯超时错，期待设备应答");
+  EXPECT_EQ(e_.ReadTimeouts, 1);
+  EXPECT_EQ(e_.ReadFailTotal, 1u) << "a read is not retried: it goes straight to error clearing";
+  EXPECT_EQ(e_.Tag(1).ReadFails, 1u);
+  EXPECT_EQ(e_.Tag(1).ReadCount, 1u);
+  EXPECT_EQ(e_.LogCount("：通讯读超时错，执行操作="), 1);
+  EXPECT_EQ(e_.LogCount("：没有接收到应答信息！"), 2);
+  EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯始终不成功!") << "never answered yet";
+}
+
+TEST_F(Machine, ACommandThatKeepsFailingIsPolledLessOften) {
+  Timeout();
+  ASSERT_EQ(e_.CmdList.size(), 1u);
+  const TCommand& read = *e_.CmdList[0];
+  EXPECT_FLOAT_EQ(read.SuccessRate, 0.5f);
+  for (int i = 0; i < 8; ++i) Timeout();
+  EXPECT_FLOAT_EQ(read.SuccessRate, 0.01f) << "the back-off stops at a hundredth of the pace";
+  Answer();
+  EXPECT_FLOAT_EQ(read.SuccessRate, 0.505f) << "one answer halves the distance back";
+}
+
+TEST_F(Machine, LinkStateFollowsExchangesNotPolls) {
+  Answer();
+  EXPECT_EQ(e_.CommState, kLinkOK);
+  EXPECT_EQ(e_.DevLinkState[1], kLinkOK);
+  for (int i = 0; i < 5; ++i) Poll(5);  // waiting polls change nothing
+  EXPECT_EQ(e_.DevLinkState[1], kLinkOK);
+
+  Timeout();
+  EXPECT_EQ(e_.CommState, kLinkDisturbed);
+  EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯出现干扰!");
+  for (int i = 0; i < 5; ++i) Poll(5);
+  EXPECT_EQ(e_.DevFailCount[1], 1) << "polls while waiting are not failures";
+  Timeout();
+  Timeout();
+  EXPECT_EQ(e_.DevLinkState[1], kLinkFault) << "three failures in a row";
+  EXPECT_EQ(e_.CommState, kLinkBroken);
+  EXPECT_EQ(CommLinkText(), device_ + "通讯线路断路!");
+  Timeout();
+  Timeout();
+  Timeout();
+  EXPECT_EQ(e_.DevLinkState[1], kLinkBroken) << "six failures in a row";
+  EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯线路断路!");
+  Answer();
+  EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯正常!");
+}
+
+TEST_F(Machine, RepeatedTimeoutsRaiseTheSeriousFault) {
+  e_.SetHostEvent(0x4711);
+  for (int i = 0; i < 10; ++i) Timeout();
+  EXPECT_EQ(e_.sErrEvent(), "通讯超时错，期待设备应答");
+  EXPECT_EQ(platform::test_stores::host_event_signals(0x4711), 0);
+  Timeout();
+  EXPECT_EQ(e_.sErrEvent(), "严重故障：连续通讯失败，请检查线路和设备");
+  EXPECT_EQ(platform::test_stores::host_event_signals(0x4711), 1);
+  EXPECT_FALSE(e_.EnLog());
+  while (e_.ReadTimeouts < 100) Timeout();
+  EXPECT_TRUE(e_.EnLog()) << "the hundredth time-out switches detailed logging on";
+}
+
+TEST_F(Machine, AWriteIsSentTwiceThenReportedAsFailed) {
+  ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));
+  for (int i = 0; i < 20 && e_.WriteFailTotal == 0; ++i) Timeout();
+  EXPECT_EQ(e_.WriteTimeouts, 2) << "one retry";
+  EXPECT_EQ(e_.WriteFailTotal, 1u);
+  EXPECT_EQ(e_.Tag(4).WriteFails, 1u);
+  EXPECT_EQ(e_.Tag(4).TagStatus, kTagStatusWriteFailed);
+  EXPECT_TRUE(e_.PendingWrites.empty());
+  EXPECT_EQ(e_.ActiveWrite, nullptr) << "the failed write chain is freed";
+}
+
+TEST_F(Machine, AnAnsweredWriteSetsTheTagValue) {
+  ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));
+  e_.answering = true;
+  for (int i = 0; i < 10 && e_.Tag(4).WriteCount == 0; ++i) Poll(10);
+  EXPECT_EQ(e_.Tag(4).WriteCount, 1u);
+  EXPECT_TRUE(e_.Tag(4).Value.bool_value());
+  EXPECT_EQ(e_.Tag(4).TagStatus, 0u);
+}
+
+TEST_F(Machine, SwitchingCommunicationOffPausesEverything) {
+  Answer();
+  ASSERT_TRUE(e_.WriteExecute(5, TVariant::Bool(false)));
+  EXPECT_FALSE(e_.CommEnabled);
+  const int32_t reads = e_.ReadCommTotal;
+  for (int i = 0; i < 5; ++i) Timeout();
+  EXPECT_EQ(e_.ReadCommTotal, reads) << "no exchange while communication is off";
+  EXPECT_EQ(e_.CommState, kLinkPaused);
+  EXPECT_EQ(CommLinkText(), device_ + "通讯暂停!");
+  EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯暂停!");
+  ASSERT_TRUE(e_.WriteExecute(5, TVariant::Bool(true)));
+  Poll(1);
+  Answer();
+  EXPECT_EQ(CommLinkText(), device_ + "通讯正常!");
+}
+
+TEST_F(Machine, AStoppedEngineDoesNothing) {
+  e_.Stop();
+  const int32_t reads = e_.ReadCommTotal;
+  Timeout();
+  EXPECT_EQ(e_.ReadCommTotal, reads);
+  EXPECT_TRUE(e_.ReadExecute());
+}
+
+}  // namespace
+}  // namespace vorel
