@@ -15,6 +15,10 @@
 
 namespace wine_test {
 
+// Literals in these tests are code page 936 bytes, as the driver's texts are: a UTF-8 "通" would
+// be three bytes long, the GBK one is CD A8.
+static_assert(sizeof("通") == 3 && "通"[0] == '\xCD' && "通"[1] == '\xA8');
+
 // The exports as the host calls them: standard calling convention, arguments right to left.
 using GetPDBLenFn = int32_t(__stdcall*)();
 using FullPDBFn = void(__stdcall*)(TDeviceParams*);

@@ -6,8 +6,8 @@ namespace pe {
 
 namespace {
 
-constexpr uint16_t kDosMagic = 0x5A4D;       // "MZ"
-constexpr uint32_t kPeSignature = 0x4550;    // "PE\0\0"
+constexpr uint16_t kDosMagic = 0x5A4D;     // "MZ"
+constexpr uint32_t kPeSignature = 0x4550;  // "PE\0\0"
 constexpr uint16_t kOptionalMagicPe32 = 0x10B;
 constexpr uint32_t kLfanewOffset = 0x3C;
 constexpr uint32_t kFileHeaderSize = 20;

@@ -17,9 +17,9 @@ struct Export {
 struct LoadedImage {
   uint16_t machine = 0;
   uint16_t characteristics = 0;
-  std::string module_name;          // the export directory's own name for the module
-  uint32_t function_count = 0;      // entries of the export address table, named or not
-  std::vector<Export> exports;      // named exports, in name-table order
+  std::string module_name;           // the export directory's own name for the module
+  uint32_t function_count = 0;       // entries of the export address table, named or not
+  std::vector<Export> exports;       // named exports, in name-table order
   std::vector<std::string> imports;  // DLL names of the import descriptors
 };
 
