@@ -1,6 +1,7 @@
 #include "card/pdb.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace vorel {
@@ -35,13 +36,15 @@ void FullPDB(TDeviceParams* block) {
     c.ADMaxRange = 0;
     c.ADFilterNums = 10;
     c.reserved64 = 0;
-    std::fill(std::begin(c.ADRange), std::end(c.ADRange), uint8_t{0});
-    std::fill(std::begin(c.TCMode), std::end(c.TCMode), uint8_t{0});
-    std::fill(std::begin(c.TCClockDivOn), std::end(c.TCClockDivOn), uint8_t{0});
-    std::fill(std::begin(c.TCFilterDivOn), std::end(c.TCFilterDivOn), uint8_t{0});
-    std::fill(std::begin(c.TCClockDiv), std::end(c.TCClockDiv), uint16_t{1});
-    std::fill(std::begin(c.TCFilterDiv), std::end(c.TCFilterDiv), uint16_t{2});
-    std::fill(std::begin(c.DARange), std::end(c.DARange), uint8_t{0});
+    // Element by element: the host's block may sit at any address, so no typed pointer into
+    // the packed record is formed.
+    for (auto& v : c.ADRange) v = 0;
+    for (auto& v : c.TCMode) v = 0;
+    for (auto& v : c.TCClockDivOn) v = 0;
+    for (auto& v : c.TCFilterDivOn) v = 0;
+    for (int i = 0; i < 24; ++i) c.TCClockDiv[i] = 1;
+    for (int i = 0; i < 24; ++i) c.TCFilterDiv[i] = 2;
+    for (auto& v : c.DARange) v = 0;
   }
   TCardParams& first = *block->card(1);
   first.ModelCode = kModelPci7505;
@@ -66,13 +69,13 @@ void CopyPDB(const TDeviceParams& source, TDeviceParams& dest) {
     d.ADMaxRange = s.ADMaxRange;
     d.ADFilterNums = s.ADFilterNums;
     d.reserved64 = s.reserved64;
-    std::copy(std::begin(s.ADRange), std::end(s.ADRange), d.ADRange);
-    std::copy(std::begin(s.DARange), std::end(s.DARange), d.DARange);
-    std::copy(std::begin(s.TCMode), std::end(s.TCMode), d.TCMode);
-    std::copy(std::begin(s.TCClockDivOn), std::end(s.TCClockDivOn), d.TCClockDivOn);
-    std::copy(std::begin(s.TCClockDiv), std::end(s.TCClockDiv), d.TCClockDiv);
-    std::copy(std::begin(s.TCFilterDivOn), std::end(s.TCFilterDivOn), d.TCFilterDivOn);
-    std::copy(std::begin(s.TCFilterDiv), std::end(s.TCFilterDiv), d.TCFilterDiv);
+    for (size_t i = 0; i < sizeof s.ADRange; ++i) d.ADRange[i] = s.ADRange[i];
+    for (size_t i = 0; i < sizeof s.DARange; ++i) d.DARange[i] = s.DARange[i];
+    for (size_t i = 0; i < sizeof s.TCMode; ++i) d.TCMode[i] = s.TCMode[i];
+    for (size_t i = 0; i < sizeof s.TCClockDivOn; ++i) d.TCClockDivOn[i] = s.TCClockDivOn[i];
+    for (int i = 0; i < 24; ++i) d.TCClockDiv[i] = s.TCClockDiv[i];
+    for (size_t i = 0; i < sizeof s.TCFilterDivOn; ++i) d.TCFilterDivOn[i] = s.TCFilterDivOn[i];
+    for (int i = 0; i < 24; ++i) d.TCFilterDiv[i] = s.TCFilterDiv[i];
   }
   dest.CurCardNo = source.CurCardNo;
   dest.CreateMode = source.CreateMode;

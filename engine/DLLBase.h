@@ -240,7 +240,7 @@ class TBaseDLLObject {
   bool Running = false;
   bool Stopped = false;
   bool Destroyed = false;
-  TDeviceParams Params{};
+  alignas(8) TDeviceParams Params{};
   int32_t DefaultCardNo = 0;
   uint32_t HostEvent = 0;
   std::vector<std::unique_ptr<TDLLTag>> TagList;

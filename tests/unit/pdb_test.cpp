@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "card/pdb.h"
 
@@ -125,6 +126,24 @@ TEST(ParameterBlock, CardLookupRejectsNumbersOutsideTheBlock) {
   EXPECT_EQ(b.card(33), nullptr);
   EXPECT_EQ(b.card(-1), nullptr);
   EXPECT_EQ(b.card(32), &b.Cards[31]);
+}
+
+}  // namespace
+}  // namespace vorel
+
+namespace vorel {
+namespace {
+
+TEST(ParameterBlock, HostBlocksAtAnyAddressAreFilledAndCopied) {
+  // The host owns the block and may place it at an odd address.
+  std::vector<uint8_t> memory(2 * sizeof(TDeviceParams) + 2);
+  auto* odd = reinterpret_cast<TDeviceParams*>(memory.data() + 1);
+  auto* other = reinterpret_cast<TDeviceParams*>(memory.data() + 1 + sizeof(TDeviceParams));
+  FullPDB(odd);
+  CopyPDB(*odd, *other);
+  uint16_t filter_div;
+  std::memcpy(&filter_div, reinterpret_cast<const uint8_t*>(other) + 16 + 540 * 31 + 236 + 46, 2);
+  EXPECT_EQ(filter_div, 2);
 }
 
 }  // namespace

@@ -1,0 +1,236 @@
+// Device exchanges as the plant sees them: which tags are polled together and how often, which
+// writes reach the queue, and in which order the engine takes queued writes and reads.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/DLLBase.h"
+#include "engine/tag_types.h"
+#include "platform/manual_clock.h"
+#include "temp_dir.h"
+
+namespace vorel {
+namespace {
+
+const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time text
+
+class CommandEngine : public TBaseDLLObject {
+ public:
+  CommandEngine() : TBaseDLLObject(true) {}
+  ~CommandEngine() override { Destroy(); }
+  using TBaseDLLObject::ActiveWrite, TBaseDLLObject::CmdList, TBaseDLLObject::CurCmd, TBaseDLLObject::CurHead,
+      TBaseDLLObject::FreeCurrentChain, TBaseDLLObject::IndexArray, TBaseDLLObject::Params,
+      TBaseDLLObject::ParamsLoaded, TBaseDLLObject::PendingWrites, TBaseDLLObject::Running,
+      TBaseDLLObject::StaleWrites, TBaseDLLObject::TagList, TBaseDLLObject::WriteQuota;
+
+  // Like the card layer: a read serves a whole port of port_width channels, and with split_writes
+  // a write runs as two exchanges.
+  int32_t port_width = 1;
+  bool split_writes = false;
+  CommandChain CreatCommand(TDLLTag& tag, std::vector<CommandChain>& list, bool is_write) override {
+    CommandChain c = TBaseDLLObject::CreatCommand(tag, list, is_write);
+    if (c && !is_write) {
+      c->ChanLow = port_width * (tag.Channel / port_width);
+      c->ChanHigh = c->ChanLow + port_width - 1;
+    }
+    if (c && is_write && split_writes) {
+      c->Next = std::make_unique<TCommand>();
+      c->Next->CmdFlags = c->CmdFlags;
+      c->Next->TagIds = c->TagIds;
+    }
+    return c;
+  }
+  void AppendLog(std::string_view text) override { log.emplace_back(text); }
+  std::vector<std::string> log;
+};
+
+// Runs the test in a fresh folder, so the engine's own log file lands there.
+class ScopedWorkingDir {
+ public:
+  ScopedWorkingDir() { EXPECT_EQ(chdir(dir_.dir().c_str()), 0); }
+  ~ScopedWorkingDir() { EXPECT_EQ(chdir(previous_.get()), 0); }
+
+ private:
+  std::unique_ptr<char, decltype(&free)> previous_{getcwd(nullptr, 0), &free};
+  testing_support::TempDir dir_;
+};
+
+class Commands : public ::testing::Test {
+ protected:
+  Commands() {
+    TDeviceParams block{};
+    FullPDB(&block);
+    engine_.Params = block;
+    engine_.Params.ErrorLog = 1;
+    engine_.ParamsLoaded = engine_.Running = true;
+    engine_.log.clear();
+  }
+
+  // A tag of card `card`, channel `channel`; DI and DO tags are switches, the others numbers.
+  TDLLTag& Tag(const std::string& name, TagTypeIndex type, int32_t card, int32_t channel,
+               uint32_t period = 1000) {
+    auto tag = std::make_unique<TDLLTag>();
+    tag->TagID = static_cast<int32_t>(engine_.TagList.size()) + 100;
+    tag->Position = static_cast<int32_t>(engine_.TagList.size());
+    tag->Name = name;
+    tag->Address = std::string(kTagTypes[type].Name) + std::to_string(card) + ":" + std::to_string(channel);
+    tag->TypeStr = kTagTypes[type].Name;
+    tag->TypeIndex = type;
+    tag->CardNo = card;
+    tag->Channel = tag->Bit = channel;
+    tag->ScanPeriod = period;
+    tag->ValueType = type == kTypeDI || type == kTypeDO ? 1 : 0;
+    tag->Value = tag->ValueType == 1 ? TVariant::Bool(false) : TVariant::Int(0);
+    tag->Writable = kTagTypes[type].CanWrite;
+    engine_.IndexArray.Set(tag->TagID, tag->Position);
+    engine_.TagList.push_back(std::move(tag));
+    return *engine_.TagList.back();
+  }
+  bool Write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
+  bool Logged(const std::string& text) const {
+    return std::find(engine_.log.begin(), engine_.log.end(), kTime + text + "\r\n") != engine_.log.end();
+  }
+
+  ScopedWorkingDir working_dir_;
+  platform::ManualClock clock_{5000};
+  platform::ScopedClock scoped_clock_{clock_};
+  CommandEngine engine_;
+};
+
+TEST_F(Commands, InputsOfOnePortArePolledTogetherAtTheFasterTagsPace) {
+  engine_.port_width = 8;
+  Tag("In3", kTypeDI, 1, 3, 500);
+  Tag("In5", kTypeDI, 1, 5, 200);
+  Tag("In9", kTypeDI, 1, 9, 100);
+  Tag("Card2In3", kTypeDI, 2, 3);
+  Tag("Out3", kTypeDO, 1, 3);  // outputs are never polled
+  engine_.Refresh();
+
+  ASSERT_EQ(engine_.CmdList.size(), 3u);
+  const TCommand& port = *engine_.CmdList[0];
+  EXPECT_EQ(port.TagIds, (TIndexArray{0, 1}));
+  EXPECT_EQ(port.ScanPeriod, 200u);
+  EXPECT_EQ(port.CmdText, "向设备发送读标签In3命令");
+  EXPECT_EQ(port.AnswerText, "设备返回读标签In3命令的响应");
+  EXPECT_TRUE(port.IsTagCommand() && !port.IsOneShot() && port.Optimized);
+  EXPECT_EQ(engine_.CmdList[1]->TagIds, TIndexArray{2});
+  EXPECT_EQ(engine_.CmdList[2]->TagIds, TIndexArray{3});
+}
+
+TEST_F(Commands, WritesBecomeOneShotCommandsCarryingTheOutputImage) {
+  const TDLLTag& in = Tag("In1", kTypeDI, 1, 1);
+  TDLLTag& out = Tag("Out3", kTypeDO, 1, 3);
+  const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
+
+  EXPECT_FALSE(Write(in, TVariant::Bool(true)));
+  EXPECT_TRUE(Logged("：标签In1不可写!"));
+  ASSERT_TRUE(Write(out, TVariant::Bool(true)));
+  const TCommand& set = *engine_.PendingWrites.back();
+  EXPECT_EQ(set.CmdText, "向设备发送写标签Out3命令");
+  EXPECT_EQ(set.AnswerText, "设备返回写标签Out3命令的响应");
+  EXPECT_TRUE(set.IsTagCommand() && set.IsOneShot() && set.RetryState == 1);
+  EXPECT_EQ(set.RawValue, 8.0f);  // bit 3 of the port
+  EXPECT_EQ(set.QueuedTick, 5000u);
+  ASSERT_TRUE(Write(out, TVariant::Bool(false)));
+  EXPECT_EQ(engine_.PendingWrites.back()->RawValue, 0.0f);
+
+  ASSERT_TRUE(Write(level, TVariant::Double(37.5)));
+  EXPECT_EQ(engine_.PendingWrites.back()->RawValue, 38.0f);  // halves go to the even neighbour
+  ASSERT_TRUE(Write(level, TVariant::Double(62.5)));
+  EXPECT_EQ(engine_.PendingWrites.back()->RawValue, 62.0f);
+  EXPECT_EQ(level.RawImage, 62.5f);
+}
+
+TEST_F(Commands, ARepeatedWriteIsLoggedAndNotQueuedAgain) {
+  const TDLLTag& out = Tag("Out1", kTypeDO, 1, 1);
+  const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
+  EXPECT_TRUE(Write(out, TVariant::Bool(true)));
+  EXPECT_FALSE(Write(out, TVariant::Bool(true)));
+  EXPECT_TRUE(Logged("：标签写入操作未执行：Out1重复写入, 地址=DO1:1, 标签值=True"));
+  EXPECT_TRUE(Write(level, TVariant::Double(12.5)));
+  EXPECT_FALSE(Write(level, TVariant::Double(12.5)));
+  EXPECT_TRUE(Logged("：标签写入操作未执行：Level重复写入, 地址=DA1:0, 标签值=12.5"));
+  EXPECT_EQ(engine_.PendingWrites.size(), 2u);
+
+  // Open, close, open again: the valve must end open, so the third request is no repeat.
+  EXPECT_TRUE(Write(out, TVariant::Bool(false)));
+  EXPECT_TRUE(Write(out, TVariant::Bool(true)));
+  EXPECT_EQ(engine_.PendingWrites.size(), 4u);
+}
+
+TEST_F(Commands, QueuedWritesGetAQuotaOfTurnsPerReadChain) {
+  for (int card = 1; card <= 3; ++card) Tag("In" + std::to_string(card), kTypeDI, card, 0);
+  const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
+  engine_.Refresh();
+  for (int v = 1; v <= 20; ++v) ASSERT_TRUE(Write(level, TVariant::Int(v)));
+
+  engine_.GetWriteCommand();
+  ASSERT_NE(engine_.CurCmd, nullptr);
+  EXPECT_EQ(engine_.CurCmd->Values.front(), TVariant::Int(1));  // oldest first
+  EXPECT_EQ(engine_.WriteQuota, 19 / 4 + 5);
+  EXPECT_EQ(engine_.StaleWrites, 0);
+  clock_.advance(5001);
+  engine_.GetWriteCommand();
+  EXPECT_EQ(engine_.StaleWrites, 1);
+  engine_.GetReadCommand();
+  EXPECT_EQ(engine_.StaleWrites, 0);
+  EXPECT_EQ(engine_.WriteQuota, 1);  // writing resumes right after this read
+}
+
+TEST_F(Commands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
+  engine_.split_writes = true;
+  const TDLLTag& out = Tag("Out1", kTypeDO, 1, 1);
+  ASSERT_TRUE(Write(out, TVariant::Bool(true)));
+  ASSERT_TRUE(Write(out, TVariant::Bool(false)));
+
+  engine_.GetWriteCommand();
+  TCommand* head = engine_.ActiveWrite.get();
+  ASSERT_TRUE(head && engine_.CurHead == head && engine_.CurCmd == head);
+  engine_.GetCommandNext();
+  EXPECT_EQ(engine_.CurCmd, head->Next.get());
+  EXPECT_EQ(engine_.ActiveWrite.get(), head);
+  engine_.GetCommandNext();
+  EXPECT_EQ(engine_.ActiveWrite, nullptr);
+  EXPECT_TRUE(engine_.CurCmd == nullptr && engine_.CurHead == nullptr);
+
+  // Giving up a queued chain from its second exchange takes the whole chain out of the queue.
+  engine_.CurCmd = engine_.PendingWrites.front()->Next.get();
+  engine_.FreeCurrentChain();
+  EXPECT_TRUE(engine_.PendingWrites.empty() && engine_.CurCmd == nullptr);
+}
+
+TEST_F(Commands, TheRotationStartsBehindPositionZeroAndHonoursReloads) {
+  Tag("Fast", kTypeDI, 1, 0, 100);
+  engine_.Refresh();
+  engine_.GetReadCommand();
+  EXPECT_EQ(engine_.CurCmd, engine_.CmdList[0].get());  // the only chain
+
+  Tag("Slow", kTypeDI, 2, 0, 300);  // three times slower: taken on every third visit
+  engine_.Refresh();
+  std::string order;
+  for (int i = 0; i < 12; ++i) {
+    engine_.GetReadCommand();
+    order += engine_.CurCmd == engine_.CmdList[0].get() ? 'F' : 'S';
+    engine_.CurCmd->Countdown = engine_.CurCmd->Reload;  // as an answer does
+  }
+  EXPECT_EQ(order, "SFFFSFFFSFFF");
+}
+
+TEST_F(Commands, ABackedOffDeviceDoesNotHoldUpThePoll) {
+  Tag("A", kTypeDI, 1, 0);
+  Tag("B", kTypeDI, 2, 0);
+  engine_.Refresh();
+  engine_.CmdList[0]->Countdown = 1000000000;
+  engine_.CmdList[1]->Countdown = 1000000005;
+  engine_.GetReadCommand();
+  EXPECT_EQ(engine_.CurCmd, engine_.CmdList[0].get());
+  EXPECT_EQ(engine_.CmdList[1]->Countdown, 6);  // one count per visit, as if it had spun
+}
+
+}  // namespace
+}  // namespace vorel
