@@ -3,7 +3,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "engine/run_log.h"
 #include "platform/platform.h"
+#include "support/delphi.h"
 
 namespace vorel {
 
@@ -45,6 +47,8 @@ SysGetMemFn resolve_get_mem() {
     platform::LibraryHandle lib = platform::find_loaded_library(kManagerLibrary);
     if (!lib) lib = platform::load_library(kManagerLibrary);  // kept loaded for the process
     m.get_mem = reinterpret_cast<SysGetMemFn>(platform::resolve(lib, kGetMemSymbol));
+    if (!m.get_mem)
+      AppendRunLog(NowText() + "：找不到共享内存管理器" + kManagerLibrary + "，返回主机的字符串改用进程堆分配！\r\n");
   }
   return m.get_mem;
 }

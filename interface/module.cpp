@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "engine/run_log.h"
 #include "support/getfileinfo.h"
 
 namespace vorel::module {
@@ -38,6 +39,7 @@ void ThreadAttach() {
   // Read only: a failure is shown later by the first export that needs the strings, never here
   // under the loader lock.
   RefreshDriverFileInfo(platform::own_module_path());
+  InitLogPath();
   state().slot.set(nullptr);
 }
 

@@ -3,6 +3,7 @@
 // through these declarations; win32/ and posix/ implement them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,21 @@ Clock& system_clock();
 
 // OLE date (days since 1899-12-30, fraction = time of day), the host's date-time representation.
 double to_ole_date(const LocalDateTime& t);
+
+// The user's regional settings for dates and times, read once per process by the formatting code.
+// Texts are code page 936.
+struct DateTimeFormat {
+  std::string short_date;     // the short date picture, e.g. "yyyy/M/d"
+  char date_separator = '/';  // what a "/" in a picture stands for
+  char time_separator = ':';  // what a ":" in a picture stands for
+  bool hour_leading_zero = false;
+  bool twelve_hour = false;
+  bool marker_first = false;  // the AM/PM marker goes before the time
+  std::string am, pm;         // the AM/PM markers
+  std::array<std::string, 12> short_month_names, long_month_names;
+  std::array<std::string, 7> short_day_names, long_day_names;  // Sunday first
+};
+DateTimeFormat date_time_format();
 
 // ---------------------------------------------------------------- threads and events
 
@@ -80,6 +96,9 @@ class AutoResetEvent {
   Impl* impl_ = nullptr;
 };
 
+// Signals an event handle the host passed in (SetEvent). A zero handle is ignored.
+void signal_host_event(uint32_t handle);
+
 // ---------------------------------------------------------------- libraries
 
 using LibraryHandle = void*;
@@ -106,6 +125,27 @@ std::string read_ini_string(std::string_view file, std::string_view section, std
                             std::string_view fallback);
 
 bool file_exists(std::string_view path);
+
+// ---------------------------------------------------------------- files
+
+// Paths are Windows paths ("D:\Plants\Line2\Debug\Vorel_PCI.Log", ".\Debug\"); a relative path is
+// taken from the process's current directory at the time of the call. Every operation reports
+// failure through its result.
+
+bool directory_exists(std::string_view path);
+// Creates the directory and every missing parent. True when the directory exists afterwards.
+bool create_directories(std::string_view path);
+// Opens the file for reading and writing with writes denied to every other opener (creating it
+// when missing), writes the bytes at its end and closes it. False when the file is held by
+// another writer or cannot be opened or written; nothing waits.
+bool append_to_file(std::string_view path, std::string_view bytes);
+// nullopt when the file does not exist or cannot be queried.
+std::optional<uint64_t> file_size(std::string_view path);
+// Renames or moves a file; fails when `to` exists.
+bool rename_file(std::string_view from, std::string_view to);
+bool delete_file(std::string_view path);
+// Creates the file empty when it does not exist; an existing file is left as it is.
+bool create_empty_file(std::string_view path);
 
 // ---------------------------------------------------------------- version resources
 

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 
 #include "platform/platform.h"
@@ -94,6 +95,26 @@ bool AutoResetEvent::wait(uint32_t timeout_ms) {
   impl_->signalled = false;
   return true;
 }
+
+// There are no host event handles on POSIX; tests count the signals per handle instead.
+namespace {
+std::mutex g_signal_mutex;
+std::map<uint32_t, int> g_signals;
+}  // namespace
+
+void signal_host_event(uint32_t handle) {
+  if (!handle) return;
+  std::lock_guard lock(g_signal_mutex);
+  ++g_signals[handle];
+}
+
+namespace test_stores {
+int host_event_signals(uint32_t handle) {
+  std::lock_guard lock(g_signal_mutex);
+  auto it = g_signals.find(handle);
+  return it == g_signals.end() ? 0 : it->second;
+}
+}  // namespace test_stores
 
 // ---------------------------------------------------------------- libraries
 

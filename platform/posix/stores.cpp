@@ -249,4 +249,26 @@ void write_standard_stream(StandardStream stream, std::string_view utf8) {
   std::fflush(f);
 }
 
+// ---------------------------------------------------------------- regional settings
+
+// The settings of a Simplified Chinese Windows installation left at its defaults.
+DateTimeFormat date_time_format() {
+  DateTimeFormat f;
+  f.short_date = "yyyy/M/d";
+  f.date_separator = '/';
+  f.time_separator = ':';
+  f.hour_leading_zero = false;
+  f.twelve_hour = false;
+  f.marker_first = true;
+  f.am = "上午";
+  f.pm = "下午";
+  f.short_month_names = {"1月", "2月", "3月", "4月",  "5月",  "6月",
+                         "7月", "8月", "9月", "10月", "11月", "12月"};
+  f.long_month_names = {"一月", "二月", "三月", "四月", "五月",   "六月",
+                        "七月", "八月", "九月", "十月", "十一月", "十二月"};
+  f.short_day_names = {"周日", "周一", "周二", "周三", "周四", "周五", "周六"};
+  f.long_day_names = {"星期日", "星期一", "星期二", "星期三", "星期四", "星期五", "星期六"};
+  return f;
+}
+
 }  // namespace platform

@@ -1,6 +1,7 @@
 // POSIX stand-ins for the machine stores that Windows provides, filled by native tests.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -13,5 +14,8 @@ void clear_machine_registry();
 
 // Receives every message box instead of standard error.
 void set_message_box_sink(std::function<void(std::string_view text, std::string_view caption)> sink);
+
+// How often signal_host_event() was called for a handle.
+int host_event_signals(uint32_t handle);
 
 }  // namespace platform::test_stores

@@ -75,6 +75,10 @@ bool AutoResetEvent::wait(uint32_t timeout_ms) {
   return impl_ && WaitForSingleObject(impl_->handle, timeout_ms) == WAIT_OBJECT_0;
 }
 
+void signal_host_event(uint32_t handle) {
+  if (handle) SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)));
+}
+
 // ---------------------------------------------------------------- libraries
 
 LibraryHandle find_loaded_library(const char* name) { return GetModuleHandleA(name); }

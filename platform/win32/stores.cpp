@@ -157,4 +157,48 @@ void write_standard_stream(StandardStream stream, std::string_view utf8) {
   }
 }
 
+// ---------------------------------------------------------------- regional settings
+
+namespace {
+
+std::string locale_text(LCTYPE item, const char* fallback) {
+  char buffer[256] = {};
+  // An empty setting is a setting (24-hour locales may have no AM/PM texts); only a failed query
+  // takes the fallback.
+  if (GetLocaleInfoA(LOCALE_USER_DEFAULT, item, buffer, sizeof buffer) <= 0) return fallback;
+  return buffer;
+}
+
+// A setting given as one character ("1" and "0" switches, separators).
+char locale_char(LCTYPE item, char fallback) {
+  const std::string text = locale_text(item, "");
+  return text.empty() ? fallback : text[0];
+}
+
+}  // namespace
+
+DateTimeFormat date_time_format() {
+  DateTimeFormat f;
+  f.short_date = locale_text(LOCALE_SSHORTDATE, "m/d/yy");
+  f.date_separator = locale_char(LOCALE_SDATE, '/');
+  f.time_separator = locale_char(LOCALE_STIME, ':');
+  f.hour_leading_zero = locale_char(LOCALE_ITLZERO, '0') == '1';
+  f.twelve_hour = locale_char(LOCALE_ITIME, '0') == '0';  // "0" is the AM/PM clock
+  f.marker_first = locale_char(LOCALE_ITIMEMARKPOSN, '0') == '1';
+  f.am = locale_text(LOCALE_S1159, "am");
+  f.pm = locale_text(LOCALE_S2359, "pm");
+  for (int i = 0; i < 12; ++i) {
+    const auto m = static_cast<LCTYPE>(i);
+    f.short_month_names[static_cast<size_t>(i)] = locale_text(LOCALE_SABBREVMONTHNAME1 + m, "");
+    f.long_month_names[static_cast<size_t>(i)] = locale_text(LOCALE_SMONTHNAME1 + m, "");
+  }
+  // Windows counts the week from Monday (DAYNAME1); the pictures count it from Sunday.
+  for (int i = 0; i < 7; ++i) {
+    const auto d = static_cast<LCTYPE>((i + 6) % 7);
+    f.short_day_names[static_cast<size_t>(i)] = locale_text(LOCALE_SABBREVDAYNAME1 + d, "");
+    f.long_day_names[static_cast<size_t>(i)] = locale_text(LOCALE_SDAYNAME1 + d, "");
+  }
+  return f;
+}
+
 }  // namespace platform

@@ -1,0 +1,83 @@
+// File operations of the run log on Win32. Paths are ANSI (code page 936 on the plants' machines);
+// separators are found by character, since a double-byte character may end in a 0x5C byte.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+namespace {
+
+DWORD attributes_of(std::string_view path) { return GetFileAttributesA(std::string(path).c_str()); }
+
+}  // namespace
+
+bool directory_exists(std::string_view path) {
+  const DWORD a = attributes_of(path);
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool create_directories(std::string_view path) {
+  if (path.empty()) return false;
+  if (directory_exists(path)) return true;
+  // Create every prefix that ends at a separator, then the whole path. Prefixes that cannot be
+  // created ("D:", "\\server", "..") already exist or are not directories of their own; the final
+  // check decides.
+  const std::string full(path);
+  for (size_t i = 0; i < full.size(); ++i) {
+    const char c = full[i];
+    if (IsDBCSLeadByte(static_cast<BYTE>(c))) {
+      ++i;
+      continue;
+    }
+    if ((c == '\\' || c == '/') && i > 0) CreateDirectoryA(full.substr(0, i).c_str(), nullptr);
+  }
+  CreateDirectoryA(full.c_str(), nullptr);
+  return directory_exists(path);
+}
+
+bool append_to_file(std::string_view path, std::string_view bytes) {
+  // Readers may look at the log while we write; a second writer is turned away.
+  HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER zero{};
+  bool ok = SetFilePointerEx(h, zero, nullptr, FILE_END) != 0;
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (ok && left > 0) {
+    DWORD written = 0;
+    const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+    if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) {
+      ok = false;
+      break;
+    }
+    data += written;
+    left -= written;
+  }
+  if (!CloseHandle(h)) ok = false;
+  return ok;
+}
+
+std::optional<uint64_t> file_size(std::string_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(std::string(path).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return std::nullopt;
+  return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+bool rename_file(std::string_view from, std::string_view to) {
+  return MoveFileA(std::string(from).c_str(), std::string(to).c_str()) != 0;
+}
+
+bool delete_file(std::string_view path) { return DeleteFileA(std::string(path).c_str()) != 0; }
+
+bool create_empty_file(std::string_view path) {
+  HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  return CloseHandle(h) != 0;
+}
+
+}  // namespace platform

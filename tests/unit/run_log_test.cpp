@@ -1,0 +1,351 @@
+// The run log as the plant engineer finds it: which folder it lands in, what the archives are
+// called and which disappear, what the stop report says, and that lines of several engines arrive.
+#include "engine/run_log.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/DLLBase.h"
+#include "platform/manual_clock.h"
+#include "platform/posix/test_stores.h"
+#include "support/getfileinfo.h"
+#include "temp_dir.h"
+
+namespace vorel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time text
+
+std::string ReadAll(const fs::path& path) {
+  std::ostringstream out;
+  out << std::ifstream(path, std::ios::binary).rdbuf();
+  return out.str();
+}
+
+// Splits at CR LF; a text that ends in CR LF gives no empty last line.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (size_t from = 0, end; from < text.size(); from = end + 2) {
+    end = std::min(text.find("\r\n", from), text.size());
+    lines.push_back(text.substr(from, end - from));
+  }
+  return lines;
+}
+
+// Each test runs in a fresh current folder with an empty registry and a manual clock, so that
+// the log of every engine it builds lands in that folder.
+class RunLogTest : public ::testing::Test {
+ protected:
+  RunLogTest() : previous_(getcwd(nullptr, 0), &free) {
+    platform::test_stores::clear_machine_registry();
+    Enter(root_.dir());
+  }
+  ~RunLogTest() override {
+    if (previous_) {
+      EXPECT_EQ(chdir(previous_.get()), 0);
+    }
+    platform::test_stores::clear_machine_registry();
+    InitLogPath();
+  }
+  void Enter(const std::string& dir) {
+    fs::create_directories(dir);
+    ASSERT_EQ(chdir(dir.c_str()), 0);
+    InitLogPath();
+  }
+  // The folder as the host writes paths.
+  std::string WindowsRoot() const {
+    std::string path = root_.dir();
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return path;
+  }
+  fs::path Debug() const { return fs::path(root_.dir()) / "Debug"; }
+  void Write(const std::string& name, const std::string& content) {
+    fs::create_directories(Debug());
+    std::ofstream(Debug() / name, std::ios::binary) << content;
+  }
+  bool Has(const std::string& name) const { return fs::exists(Debug() / name); }
+
+  testing_support::TempDir root_;
+  platform::ManualClock clock_{1000, {2026, 12, 7, 9, 5, 3, 0}};
+  platform::ScopedClock scoped_clock_{clock_};
+
+ private:
+  std::unique_ptr<char, decltype(&free)> previous_;
+};
+
+// ---------------------------------------------------------------- where the log lives
+
+using LogLocation = RunLogTest;
+
+TEST_F(LogLocation, WithoutTheHostsIniFileTheLogGoesBelowTheCurrentFolder) {
+  EXPECT_EQ(RunLogPath(), ".\\Debug\\Vorel_PCI.Log");
+  EXPECT_TRUE(AppendRunLog("第一行\r\n"));
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "第一行\r\n") << "the first append makes the folder";
+}
+
+TEST_F(LogLocation, FollowsTheRegisteredHostsDefaultProject) {
+  root_.write("Taviran.ini", "[WORKING]\r\nDefaultPROJECT=" + WindowsRoot() + "Plants\\Line2\\Line2.prj\r\n");
+  platform::test_stores::set_machine_registry("Software\\KESTA", "PATH",
+                                              "  " + WindowsRoot() + "Taviran.exe");
+  InitLogPath();
+  EXPECT_EQ(RunLogPath(), WindowsRoot() + "Plants\\Line2\\Debug\\Vorel_PCI.Log");
+  EXPECT_TRUE(AppendRunLog("x"));
+  EXPECT_EQ(ReadAll(fs::path(root_.dir()) / "Plants/Line2/Debug/Vorel_PCI.Log"), "x");
+}
+
+TEST_F(LogLocation, WithoutARegisteredHostTheIniFileOneFolderUpIsRead) {
+  root_.write("Taviran.ini", "[WORKING]\r\nDefaultPROJECT=D:\\Plants\\Line2\\Line2.prj\r\n");
+  Enter(root_.dir() + "bin");
+  EXPECT_EQ(RunLogPath(), "D:\\Plants\\Line2\\Debug\\Vorel_PCI.Log");
+
+  root_.write("Taviran.ini", "[WORKING]\r\nDefaultPROJECT=D:\\Plants\\Line3\\\r\n");
+  InitLogPath();
+  EXPECT_EQ(RunLogPath(), "D:\\Plants\\Line3\\Debug\\Vorel_PCI.Log") << "a folder value is kept whole";
+}
+
+// ---------------------------------------------------------------- appending
+
+using Appending = RunLogTest;
+
+TEST_F(Appending, WritesBytesUnchangedAndRecreatesARemovedFolder) {
+  EXPECT_TRUE(AppendRunLog(kTime + "：通讯正常!\r\n"));
+  EXPECT_TRUE(AppendRunLog(std::string("a\0b", 3)));
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), kTime + "：通讯正常!\r\n" + std::string("a\0b", 3));
+
+  fs::remove_all(Debug());  // the project folder was cleaned up while the host runs
+  EXPECT_TRUE(AppendRunLog("again"));
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "again");
+}
+
+TEST_F(Appending, ALineMeetingAnotherProcesssWriterIsLostWithoutWaiting) {
+  ASSERT_TRUE(AppendRunLog("before\r\n"));
+  const int fd = open((Debug() / "Vorel_PCI.Log").c_str(), O_RDWR);
+  ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(AppendRunLog("lost\r\n"));
+  close(fd);
+  EXPECT_TRUE(AppendRunLog("after\r\n"));
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "before\r\nafter\r\n");
+}
+
+TEST_F(Appending, ALockNeverReleasedCostsLinesButNeverHangsTheHost) {
+  auto held = std::make_unique<RunLogFileLock>();  // as if its thread had been ended holding it
+  ASSERT_TRUE(held->owns());
+  bool first = true, second = true;
+  std::thread([&] {
+    first = AppendRunLog("a");
+    second = AppendRunLog("b");
+  }).join();
+  EXPECT_FALSE(first);
+  EXPECT_FALSE(second);
+  held.reset();
+  EXPECT_TRUE(AppendRunLog("c"));
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "c");
+}
+
+TEST_F(Appending, EnginesOfTwoThreadsLoseNoLine) {
+  auto writer = [](char who) {
+    for (int i = 0; i < 1000; ++i) AppendRunLog(std::string(1, who) + std::to_string(i) + "\r\n");
+  };
+  std::thread a(writer, 'A'), b(writer, 'B');
+  a.join();
+  b.join();
+  const auto lines = Lines(ReadAll(Debug() / "Vorel_PCI.Log"));
+  EXPECT_EQ(lines.size(), 2000u);
+  EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), 2000u) << "no line torn or doubled";
+}
+
+// ---------------------------------------------------------------- archiving at engine start
+
+using Archiving = RunLogTest;
+
+TEST_F(Archiving, TheFirstEngineOfADayMovesTheLogAsideUnderYesterdaysDate) {
+  Write("Vorel_PCI.Log", "yesterday\r\n");
+  RotateRunLog(clock_.now());
+  // zh-CN writes yesterday as "2026/12/6"; the slashes cannot stand in a file name.
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
+  EXPECT_FALSE(Has("Vorel_PCI.Log"));
+
+  AppendRunLog("today\r\n");
+  RotateRunLog(clock_.now());  // a later engine of the same day
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "today\r\n");
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
+}
+
+TEST_F(Archiving, AnOversizedLogIsMovedAsideUnderATimeStamp) {
+  Write("Vorel_PCI2026-12-6.LOG", "archived");
+  Write("Vorel_PCI.Log", std::string(kRunLogArchiveSize, 'x'));
+  RotateRunLog(clock_.now());
+  EXPECT_TRUE(Has("Vorel_PCI.Log")) << "exactly the limit is not too large";
+
+  AppendRunLog("y");
+  RotateRunLog(clock_.now());
+  EXPECT_FALSE(Has("Vorel_PCI.Log"));
+  EXPECT_EQ(fs::file_size(Debug() / "Vorel_PCI2026-12-07-09-05-03.LOG"), kRunLogArchiveSize + 1);
+}
+
+TEST_F(Archiving, ArchivesThirtyToAHundredDaysOldAreDeleted) {
+  Write("Vorel_PCI2026-12-6.LOG", "");
+  // 30, 31 and 100 days old go; 29 and 101 days old, time-stamped and foreign files stay.
+  const std::vector<std::string> deleted = {"Vorel_PCI2026-11-7.LOG", "Vorel_PCI2026-11-6.LOG",
+                                            "Vorel_PCI2026-8-29.LOG"};
+  const std::vector<std::string> kept = {"Vorel_PCI2026-11-8.LOG", "Vorel_PCI2026-8-28.LOG",
+                                         "Vorel_PCI2026-11-06-08-00-00.LOG", "Notes2026-11-6.LOG"};
+  for (const auto& name : deleted) Write(name, "old");
+  for (const auto& name : kept) Write(name, "old");
+  RotateRunLog(clock_.now());
+  for (const auto& name : deleted) EXPECT_FALSE(Has(name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(Has(name)) << name;
+}
+
+TEST_F(Archiving, AFailingStepEndsTheRotationQuietly) {
+  fs::create_directories(Debug() / "Vorel_PCI2026-12-6.LOG");  // the archive name is taken
+  Write("Vorel_PCI.Log", "current");
+  Write("Vorel_PCI2026-11-6.LOG", "old");
+  RotateRunLog(clock_.now());
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "current");
+  EXPECT_TRUE(Has("Vorel_PCI2026-11-6.LOG")) << "pruning comes after the failed step";
+}
+
+// ---------------------------------------------------------------- reports
+
+// The engine with its report writers opened up and its appends captured.
+struct LogProbe : TBaseDLLObject {
+  LogProbe() : TBaseDLLObject(true) {}
+  using TBaseDLLObject::ReadCommTotal, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::WriteCommTotal,
+      TBaseDLLObject::WriteTimeouts, TBaseDLLObject::ReadFailTotal, TBaseDLLObject::WriteFailTotal,
+      TBaseDLLObject::FastestScan, TBaseDLLObject::SlowestScan, TBaseDLLObject::AverageScan,
+      TBaseDLLObject::StartTick, TBaseDLLObject::StopTick, TBaseDLLObject::StartReportOK,
+      TBaseDLLObject::TagList, TBaseDLLObject::WriteStartReport, TBaseDLLObject::WriteTagStatistics,
+      TBaseDLLObject::WriteRunTimeLine, TBaseDLLObject::WriteStopTotals;
+
+  void AppendLog(std::string_view text) override { written.append(text); }
+  void AddTag(const std::string& name, uint32_t reads, uint32_t read_fails, bool writable = false,
+              uint32_t writes = 0, uint32_t write_fails = 0) {
+    auto tag = std::make_unique<TDLLTag>();
+    tag->Name = name;
+    tag->Address = "DI1:0,3.5";
+    tag->ReadCount = reads;
+    tag->ReadFails = read_fails;
+    tag->Writable = writable;
+    tag->WriteCount = writes;
+    tag->WriteFails = write_fails;
+    TagList.push_back(std::move(tag));
+  }
+  std::vector<std::string> Taken() { return Lines(std::exchange(written, {})); }
+
+  std::string written;
+};
+
+class Reports : public RunLogTest {
+ protected:
+  Reports() { engine_.written.clear(); }  // whatever construction wrote
+  LogProbe engine_;
+};
+
+TEST_F(Reports, StartReportNamesTheProcessorAndEndsWithTheDriverVersion) {
+  platform::test_stores::set_machine_registry("hardware\\description\\system\\centralprocessor\\0",
+                                              "ProcessorNameString", "Intel(R) Atom(TM) E3845");
+  engine_.WriteStartReport();
+  const auto lines = engine_.Taken();
+  ASSERT_EQ(lines.size(), 10u) << "processor, system, five memory lines, three version lines";
+  EXPECT_EQ(lines[0], kTime + "：[Intel(R) Atom(TM) E3845]");
+  EXPECT_EQ(lines[2].rfind(kTime + "：已使用内存 = ", 0), 0u);
+  EXPECT_EQ(lines[7], kTime + "：启动[文件版本]  ...");
+  EXPECT_EQ(lines[9], kTime + "：驱动程序版本" + DriverFileInfo()->FileVersion() + "  ...");
+}
+
+TEST_F(Reports, PerTagLinesGiveScanPeriodAndRoundedFailureRates) {
+  engine_.StartTick = 0xFFFFFF00u;  // the tick count wrapped during the run
+  engine_.StopTick = engine_.StartTick + 2000;
+  engine_.AddTag("Tank1", 8, 3, true, 12, 1);
+  engine_.AddTag("Tank2", 8, 5);
+  engine_.AddTag("Spare", 0, 0, true);
+  engine_.WriteTagStatistics();
+  // 3 of 8 is 37.5 and 5 of 8 is 62.5: halves go to the even neighbour.
+  EXPECT_EQ(engine_.Taken(),
+            (std::vector<std::string>{
+                kTime + "：标签Tank1，地址=DI1:0,3.5，读扫描周期(毫秒)=250，读操作失败率= "
+                        "38%，写操作总次数=12，写操作失败率= 8%",
+                kTime + "：标签Tank2，地址=DI1:0,3.5，读扫描周期(毫秒)=250，读操作失败率= 62%",
+                kTime + "：标签Spare，地址=DI1:0,3.5，读扫描周期(毫秒)=0，读操作失败率= "
+                        "0%，写操作总次数=0，写操作失败率= 0%"}));
+
+  // 12582914 / 3 becomes 4194304.5 in single precision, then rounds to even; 50000000 × 100
+  // wraps to 705032704 in 32 bits, 7.05 of 100000000.
+  engine_.TagList.clear();
+  engine_.StartTick = 0;
+  engine_.StopTick = 12582914;
+  engine_.AddTag("Slow", 3, 0);
+  engine_.AddTag("Busy", 100000000, 50000000);
+  engine_.WriteTagStatistics();
+  const auto lines = engine_.Taken();
+  EXPECT_EQ(lines.at(0), kTime + "：标签Slow，地址=DI1:0,3.5，读扫描周期(毫秒)=4194304，读操作失败率= 0%");
+  EXPECT_EQ(lines.at(1), kTime + "：标签Busy，地址=DI1:0,3.5，读扫描周期(毫秒)=0，读操作失败率= 7%");
+}
+
+TEST_F(Reports, RunTimeAndTotalsUseTheGeneralNumberFormat) {
+  engine_.StartTick = 0xFFFFFF00u;
+  engine_.StopTick = 0x100u;
+  engine_.WriteRunTimeLine();
+  const auto run = engine_.Taken();
+  ASSERT_EQ(run.size(), 7u) << "five memory lines, an empty line, the run time";
+  EXPECT_EQ(run[6], kTime + "：本次运行总时间（毫秒）=512");
+
+  engine_.FastestScan = 10;
+  engine_.SlowestScan = 1000;
+  engine_.AverageScan = 12.5;
+  engine_.ReadFailTotal = 3;
+  engine_.WriteFailTotal = 1;
+  engine_.WriteCommTotal = 0;  // nothing written: the rate is 0, not a division by zero
+  engine_.ReadCommTotal = 200;
+  engine_.ReadTimeouts = 1;
+  engine_.WriteStopTotals();
+  const std::vector<std::string> expected = {kTime + "：最快扫描周期（毫秒）=10",
+                                             kTime + "：最慢扫描周期（毫秒）=1000",
+                                             kTime + "：平均扫描周期（毫秒）=12.5",
+                                             kTime + "：读操作失败总次数= 3",
+                                             kTime + "：写操作失败总次数= 1",
+                                             kTime + "：写通讯总次数= 0",
+                                             kTime + "：通讯写超时总次数= 0",
+                                             kTime + "：通讯写超时率= 0%",
+                                             kTime + "：读通讯总次数= 200",
+                                             kTime + "：通讯读超时次数= 1",
+                                             kTime + "：通讯读超时率= 0.5%",
+                                             kTime + "：启动[文件版本]  ...",
+                                             kTime + "：" + DriverFileInfo()->DeviceName() + "驱动程序版本" +
+                                                 DriverFileInfo()->FileVersion() + "退出运行！",
+                                             std::string(60, '-')};
+  EXPECT_EQ(engine_.Taken(), expected);
+
+  engine_.WriteCommTotal = 3;
+  engine_.WriteTimeouts = 1;
+  engine_.WriteStopTotals();
+  EXPECT_EQ(engine_.Taken().at(7), kTime + "：通讯写超时率= 33.3333333333333%");
+}
+
+TEST_F(Reports, DetailedLoggingNeedsACompleteStartReport) {
+  engine_.StartReportOK = false;
+  engine_.WriteEnLog(true);
+  EXPECT_FALSE(engine_.EnLog());
+  engine_.StartReportOK = true;
+  engine_.WriteEnLog(true);
+  EXPECT_TRUE(engine_.EnLog());
+}
+
+}  // namespace
+}  // namespace vorel
