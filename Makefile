@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`. Both set up a fresh Debian machine.
 
-.PHONY: all bootstrap native win32 test test-native test-wine run format clean
+.PHONY: all bootstrap native win32 test test-native test-wine test-fuzz fuzz bench run format clean
 
 all: native win32
 
@@ -33,3 +33,19 @@ format:
 
 clean:
 	rm -rf build
+
+# libFuzzer targets: clang compiles a code page 936 copy of the tree.
+fuzz: bootstrap
+	scripts/gbk-mirror build/fuzz-src
+	cmake -S build/fuzz-src -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVOREL_FUZZ=ON >/dev/null
+	cmake --build build/fuzz
+
+test-fuzz: fuzz
+	ctest --test-dir build/fuzz --output-on-failure
+
+# Benchmarks: an optimised build without sanitizers.
+bench: bootstrap
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench
+	build/bench/bench/driver_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true

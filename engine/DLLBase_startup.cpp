@@ -224,12 +224,17 @@ void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
   }
 }
 
-// Appends a kept tag to TagList and indexes it. Host identifiers below 0 are refused: they would
-// index before the start of the identifier table.
+// Appends a kept tag to TagList and indexes it. Host identifiers below 0 are refused (they would
+// index before the start of the identifier table), and so are value types the host does not have.
 bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag, const HostTag&, bool) {
   if (!tag) return false;
   if (tag->TagID < 0) {
     LogLine("：标签" + tag->Name + "错误：标签号" + std::to_string(tag->TagID) + "非法，系统在通讯时丢弃该标签！");
+    return false;
+  }
+  // Values travel as a double, a switch or a text; a tag of any other type cannot be reported.
+  if (tag->ValueType > 2) {
+    LogLine("：标签" + tag->Name + "错误：数据类型" + std::to_string(tag->ValueType) + "非法，系统在通讯时丢弃该标签！");
     return false;
   }
   tag->ReadCount = tag->ReadFails = tag->WriteCount = tag->WriteFails = 0;

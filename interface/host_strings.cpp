@@ -35,8 +35,8 @@ struct Manager {
 };
 
 Manager& manager() {
-  static Manager m;
-  return m;
+  static Manager* m = new Manager;  // used until the module unloads
+  return *m;
 }
 
 SysGetMemFn resolve_get_mem() {

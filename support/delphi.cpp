@@ -364,8 +364,9 @@ class DateTimeWriter {
 }  // namespace
 
 const platform::DateTimeFormat& LocaleDateTimeFormat() {
-  static const platform::DateTimeFormat format = platform::date_time_format();
-  return format;
+  // Kept past static destruction: the final stop report is written while the module unloads.
+  static const auto* format = new platform::DateTimeFormat(platform::date_time_format());
+  return *format;
 }
 
 std::string FormatDateTime(std::string_view picture, const platform::LocalDateTime& t,

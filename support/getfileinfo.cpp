@@ -64,8 +64,8 @@ struct Published {
 };
 
 Published& published() {
-  static Published p;
-  return p;
+  static Published* p = new Published;  // kept past static destruction: the last detach reads it
+  return *p;
 }
 
 }  // namespace

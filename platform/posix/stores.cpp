@@ -47,8 +47,8 @@ struct Stores {
 };
 
 Stores& stores() {
-  static Stores s;
-  return s;
+  static Stores* s = new Stores;  // used until the module unloads
+  return *s;
 }
 
 std::string convert(const char* to, const char* from, const char* data, size_t size) {

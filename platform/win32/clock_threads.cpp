@@ -20,8 +20,8 @@ class SystemClock : public Clock {
 }  // namespace
 
 Clock& system_clock() {
-  static SystemClock instance;
-  return instance;
+  static SystemClock* instance = new SystemClock;  // read until the module unloads
+  return *instance;
 }
 
 // ---------------------------------------------------------------- ThreadSlot
