@@ -280,7 +280,6 @@ class TBaseDLLObject {
   uint32_t WriteFailTotal = 0;
   double FastestScan = 0, SlowestScan = 0, AverageScan = 0;
   void WriteStartReport();
-  void WriteMemoryLines();
   void WriteTagStatistics();      // the per-tag lines of the stop report
   void WriteStopTotals();         // totals and closing lines of the stop report
   void WriteRunTimeLine();        // memory lines and the run time

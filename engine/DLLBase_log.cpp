@@ -65,88 +65,111 @@ void TBaseDLLObject::WriteDevMsg(const std::string& text) {
 // Detailed logging is refused to an engine whose start report did not get written.
 void TBaseDLLObject::WriteEnLog(bool value) { EnLog_ = value && StartReportOK; }
 
-// ---------------------------------------------------------------- start report
+// ---------------------------------------------------------------- reports
+// Each part of a report is composed first and appended in one piece: a report then costs a few
+// file opens instead of two per tag, and another thread's line cannot land inside it.
+
+namespace {
+
+class Report {
+ public:
+  Report() : time_(NowText()) {}
+  void Line(std::string_view text) {
+    out_ += time_;
+    out_ += text;
+    out_ += kCrLf;
+  }
+  void Raw(std::string_view text) { out_ += text; }
+  const std::string& Text() const { return out_; }
+  const std::string& Time() const { return time_; }
+
+ private:
+  std::string time_;
+  std::string out_;
+};
+
+void MemoryLines(Report& r) {
+  const TMemoryInfo memory;
+  r.Line("：已使用内存 = " + Decimal(uint64_t{memory.MemoryLoad}) + " %");
+  r.Line("：总物理内存 = " + Decimal(uint64_t{memory.TotalPhysical / kMegabyte}) + " MB");
+  r.Line("：可用物理内存 = " + Decimal(uint64_t{memory.AvailablePhysical / kMegabyte}) + " MB");
+  r.Line("：总虚拟内存 = " + Decimal(uint64_t{memory.TotalVirtual / kMegabyte}) + " MB");
+  r.Line("：可用虚拟内存 = " + Decimal(uint64_t{memory.AvailableVirtual / kMegabyte}) + " MB");
+}
+
+}  // namespace
 
 void TBaseDLLObject::WriteStartReport() {
+  Report r;
   if (platform::machine_registry_key_exists(kProcessorKey)) {
     const std::string name =
         platform::read_machine_registry(kProcessorKey, "ProcessorNameString").value_or("");
     if (!name.empty()) {
-      LogLine("：[" + name + "]");
+      r.Line("：[" + name + "]");
     } else {
-      LogLine("：[" + platform::read_machine_registry(kProcessorKey, "VendorIdentifier").value_or("") +
-              platform::read_machine_registry(kProcessorKey, "Identifier").value_or("") + "]");
+      r.Line("：[" + platform::read_machine_registry(kProcessorKey, "VendorIdentifier").value_or("") +
+             platform::read_machine_registry(kProcessorKey, "Identifier").value_or("") + "]");
     }
   }
   const TOperatingSystemInfo os;
-  LogLine("：[" + os.Platform + "] ");
-  WriteMemoryLines();
-  LogLine(kHostVersionLine);
+  r.Line("：[" + os.Platform + "] ");
+  MemoryLines(r);
+  r.Line(kHostVersionLine);
   const auto info = DriverFileInfo();
-  const std::string device = info ? info->DeviceName() : std::string();
-  const std::string version = info ? info->FileVersion() : std::string();
-  LogLine("：启动驱动程序" + device + "  ...");
-  LogLine("：驱动程序版本" + version + "  ...");
+  r.Line("：启动驱动程序" + info->DeviceName() + "  ...");
+  r.Line("：驱动程序版本" + info->FileVersion() + "  ...");
+  AppendLog(r.Text());
 }
-
-void TBaseDLLObject::WriteMemoryLines() {
-  const TMemoryInfo memory;
-  LogLine("：已使用内存 = " + Decimal(uint64_t{memory.MemoryLoad}) + " %");
-  LogLine("：总物理内存 = " + Decimal(uint64_t{memory.TotalPhysical / kMegabyte}) + " MB");
-  LogLine("：可用物理内存 = " + Decimal(uint64_t{memory.AvailablePhysical / kMegabyte}) + " MB");
-  LogLine("：总虚拟内存 = " + Decimal(uint64_t{memory.TotalVirtual / kMegabyte}) + " MB");
-  LogLine("：可用虚拟内存 = " + Decimal(uint64_t{memory.AvailableVirtual / kMegabyte}) + " MB");
-}
-
-// ---------------------------------------------------------------- stop report
 
 void TBaseDLLObject::WriteTagStatistics() {
   const uint32_t run_time = StopTick - StartTick;
+  Report r;
   for (const auto& held : TagList) {
     const TDLLTag& tag = *held;
     // The period goes through single precision before it is rounded, as the report always had it.
     const float period =
         tag.ReadCount ? static_cast<float>(static_cast<long double>(run_time) / tag.ReadCount) : 0.0f;
-    AppendLog(NowText() + "：标签" + tag.Name + "，地址=" + tag.Address +
-              "，读扫描周期(毫秒)=" + Decimal(RoundHalfEven(static_cast<double>(period))) +
-              "，读操作失败率= " + Decimal(FailRate(tag.ReadFails, tag.ReadCount)) + "%");
-    if (tag.Writable) {
-      AppendLog("，写操作总次数=" + Decimal(uint64_t{tag.WriteCount}) + "，写操作失败率= " +
-                Decimal(FailRate(tag.WriteFails, tag.WriteCount)) + "%" + std::string(kCrLf));
-    } else {
-      AppendLog(kCrLf);
-    }
+    r.Raw(r.Time() + "：标签" + tag.Name + "，地址=" + tag.Address + "，读扫描周期(毫秒)=" +
+          Decimal(RoundHalfEven(static_cast<double>(period))) + "，读操作失败率= " +
+          Decimal(FailRate(tag.ReadFails, tag.ReadCount)) + "%");
+    if (tag.Writable)
+      r.Raw("，写操作总次数=" + Decimal(uint64_t{tag.WriteCount}) + "，写操作失败率= " +
+            Decimal(FailRate(tag.WriteFails, tag.WriteCount)) + "%");
+    r.Raw(kCrLf);
   }
+  if (!r.Text().empty()) AppendLog(r.Text());
 }
 
 void TBaseDLLObject::WriteRunTimeLine() {
-  WriteMemoryLines();
+  Report r;
+  MemoryLines(r);
   const uint32_t run_time = StopTick - StartTick;
-  AppendLog(std::string(kCrLf) + NowText() + "：本次运行总时间（毫秒）=" + FloatToStr(run_time) +
-            std::string(kCrLf));
+  r.Raw(kCrLf);
+  r.Line("：本次运行总时间（毫秒）=" + FloatToStr(run_time));
+  AppendLog(r.Text());
 }
 
 void TBaseDLLObject::WriteStopTotals() {
   const double write_timeout_rate = Ratio(100 * WriteTimeouts, WriteCommTotal);
   const double read_timeout_rate = Ratio(100 * ReadTimeouts, ReadCommTotal);
-  LogLine("：最快扫描周期（毫秒）=" + FloatToStr(FastestScan));
-  LogLine("：最慢扫描周期（毫秒）=" + FloatToStr(SlowestScan));
-  LogLine("：平均扫描周期（毫秒）=" + FloatToStr(AverageScan));
-  LogLine("：读操作失败总次数= " + Decimal(uint64_t{ReadFailTotal}));
-  LogLine("：写操作失败总次数= " + Decimal(uint64_t{WriteFailTotal}));
-  LogLine("：写通讯总次数= " + FloatToStr(WriteCommTotal));
-  LogLine("：通讯写超时总次数= " + FloatToStr(WriteTimeouts));
-  LogLine("：通讯写超时率= " + FloatToStr(write_timeout_rate) + "%");
-  LogLine("：读通讯总次数= " + FloatToStr(ReadCommTotal));
-  LogLine("：通讯读超时次数= " + FloatToStr(ReadTimeouts));
-  LogLine("：通讯读超时率= " + FloatToStr(read_timeout_rate) + "%");
-  LogLine(kHostVersionLine);
+  Report r;
+  r.Line("：最快扫描周期（毫秒）=" + FloatToStr(FastestScan));
+  r.Line("：最慢扫描周期（毫秒）=" + FloatToStr(SlowestScan));
+  r.Line("：平均扫描周期（毫秒）=" + FloatToStr(AverageScan));
+  r.Line("：读操作失败总次数= " + Decimal(uint64_t{ReadFailTotal}));
+  r.Line("：写操作失败总次数= " + Decimal(uint64_t{WriteFailTotal}));
+  r.Line("：写通讯总次数= " + FloatToStr(WriteCommTotal));
+  r.Line("：通讯写超时总次数= " + FloatToStr(WriteTimeouts));
+  r.Line("：通讯写超时率= " + FloatToStr(write_timeout_rate) + "%");
+  r.Line("：读通讯总次数= " + FloatToStr(ReadCommTotal));
+  r.Line("：通讯读超时次数= " + FloatToStr(ReadTimeouts));
+  r.Line("：通讯读超时率= " + FloatToStr(read_timeout_rate) + "%");
+  r.Line(kHostVersionLine);
   const auto info = DriverFileInfo();
-  const std::string device = info ? info->DeviceName() : std::string();
-  const std::string version = info ? info->FileVersion() : std::string();
-  LogLine("：" + device + "驱动程序版本" + version + "退出运行！");
-  AppendLog(std::string(60, '-'));
-  AppendLog(kCrLf);
+  r.Line("：" + info->DeviceName() + "驱动程序版本" + info->FileVersion() + "退出运行！");
+  r.Raw(std::string(60, '-'));
+  r.Raw(kCrLf);
+  AppendLog(r.Text());
 }
 
 }  // namespace vorel
