@@ -174,8 +174,12 @@ void RotateRunLog(const platform::LocalDateTime& now) noexcept {
         const auto size = platform::file_size(log);
         if (!size) return;
         if (*size > kRunLogArchiveSize) archive = ArchiveName(base, StampText(now));
-      } else if (!platform::create_empty_file(log)) {
-        return;
+      } else {
+        // A new project has no Debug folder yet. Without it the empty log could not be made, and
+        // the first rotation after the first lines would move today's log aside as yesterday's.
+        const std::string dir = UpToLast(log, "\\:");
+        if (!dir.empty() && !platform::directory_exists(dir)) platform::create_directories(dir);
+        if (!platform::create_empty_file(log)) return;
       }
       if (platform::file_exists(log) && !platform::file_exists(archive) &&
           !platform::rename_file(log, archive))

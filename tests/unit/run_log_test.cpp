@@ -186,6 +186,14 @@ TEST_F(Archiving, TheFirstEngineOfADayMovesTheLogAsideUnderYesterdaysDate) {
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
 }
 
+TEST_F(Archiving, ANewProjectsFirstLinesStayInTodaysLog) {
+  ASSERT_FALSE(fs::exists(Debug()));
+  RotateRunLog(clock_.now());  // the first engine of a project without a Debug folder
+  AppendRunLog("start report\r\n");
+  RotateRunLog(clock_.now());  // that engine is destroyed
+  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "start report\r\n");
+}
+
 TEST_F(Archiving, AnOversizedLogIsMovedAsideUnderATimeStamp) {
   Write("Vorel_PCI2026-12-6.LOG", "archived");
   Write("Vorel_PCI.Log", std::string(kRunLogArchiveSize, 'x'));
