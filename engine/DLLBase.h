@@ -247,6 +247,11 @@ class TBaseDLLObject {
   TagIndex IndexArray;
   // Registers one created tag: keyword handling, address check, index; true when kept.
   bool RegisterTag(std::unique_ptr<TDLLTag> tag, const HostTag& host, bool initial_registration);
+  // The internal tags of TagList, found again whenever the list has changed.
+  const std::vector<TDLLTag*>& InternalTags();
+  std::vector<TDLLTag*> InternalTagsCache;
+  const void* InternalTagsOf = nullptr;
+  size_t InternalTagsCount = 0;
   void ApplyInternalValue(TDLLTag& tag, int32_t card);
 
   // ---- link state (DLLBase_startup.cpp)

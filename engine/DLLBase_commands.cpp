@@ -272,16 +272,8 @@ void TBaseDLLObject::GetReadCommand() {
     const auto count = static_cast<int32_t>(CmdList.size());
     bool cycle_done = false;
 
-    // While every chain is still at least three visits away, whole rounds change nothing but the
-    // countdowns: take them in one step instead of spinning through a slow device's back-off.
-    int32_t lowest = CmdList.front()->Countdown;
-    for (const CommandChain& chain : CmdList) lowest = std::min(lowest, chain->Countdown);
-    if (lowest >= 3) {
-      for (const CommandChain& chain : CmdList) chain->Countdown -= lowest - 2;
-      cycle_done = CycleMark >= 0 && CycleMark < count;
-    }
-
     bool first = true;
+    int32_t visits = 0;
     TCommand* head = nullptr;
     do {
       ReadIndex = (ReadIndex + 1) % count;
@@ -291,6 +283,18 @@ void TBaseDLLObject::GetReadCommand() {
       if (first || head->Countdown < 2) {
         --head->Countdown;
         if (head->Countdown <= 1) first = false;
+      }
+      // A whole round in which no chain came within two visits: further such rounds change
+      // nothing but the countdowns, so take them in one step instead of spinning through a slow
+      // device's back-off.
+      if (++visits == count && first) {
+        visits = 0;
+        int32_t lowest = CmdList.front()->Countdown;
+        for (const CommandChain& chain : CmdList) lowest = std::min(lowest, chain->Countdown);
+        if (lowest >= 3) {
+          for (const CommandChain& chain : CmdList) chain->Countdown -= lowest - 2;
+          cycle_done = cycle_done || (CycleMark >= 0 && CycleMark < count);
+        }
       }
     } while (head->Countdown > 0);
     CurCmd = head;

@@ -380,6 +380,17 @@ void TBaseDLLObject::WriteCommLinkOK(bool value) { CommLinkOK = value; }
 
 void TBaseDLLObject::WriteCommEnabled(bool value) { CommEnabled = value; }
 
+const std::vector<TDLLTag*>& TBaseDLLObject::InternalTags() {
+  if (InternalTagsOf != TagList.data() || InternalTagsCount != TagList.size()) {
+    InternalTagsCache.clear();
+    for (const auto& tag : TagList)
+      if (tag->Internal) InternalTagsCache.push_back(tag.get());
+    InternalTagsOf = TagList.data();
+    InternalTagsCount = TagList.size();
+  }
+  return InternalTagsCache;
+}
+
 void TBaseDLLObject::NoteLinkOutcome(bool answered) {
   PendingOutcome = answered ? LinkOutcome::Answered : LinkOutcome::Failed;
   OutcomeCard = CurCmd ? CurCmd->CardNo : 0;
@@ -419,8 +430,7 @@ void TBaseDLLObject::UpdateLinkState() {
     return;  // nothing handled since the last call: the tags already show the state
   }
   try {
-    for (auto& tag : TagList) {
-      if (!tag->Internal) continue;
+    for (TDLLTag* tag : InternalTags()) {
       if (tag->TypeStr == "COMMLINK" || tag->TypeStr == "ENCOMMLINK") {
         ApplyInternalValue(*tag, tag->CardNo);
       } else if (gbk::StartsWithNoCase(tag->TypeStr, "DEVICELINK") &&

@@ -1,6 +1,7 @@
 // The engine's records: the host tag as handed in, the engine's tag, and one device exchange.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,7 +25,16 @@ struct HostTag {
 using TIndexArray = std::vector<int32_t>;
 using TValueArray = std::vector<TVariant>;
 
-struct TDLLTag {
+struct alignas(64) TDLLTag {
+  // What every host poll reads, together in the first cache line.
+  uint32_t LastReport = 0;
+  uint32_t ScanPeriod = 0;
+  uint32_t TagStatus = 0;
+  int8_t Countdown = 5;
+  bool Internal = false;  // the link state scans for these after every exchange
+  TVariant Value;
+  TVariant Reported;
+
   int32_t TagID = 0;
   int32_t Position = 0;
   std::string Name;
@@ -32,24 +42,19 @@ struct TDLLTag {
   uint8_t ValueType = 0;
   std::string TypeStr;
   int32_t TypeIndex = -1;
-  uint32_t ScanPeriod = 0;
   int32_t Work1 = 0, Work2 = 0, Work3 = 0;
-  uint32_t LastReport = 0;
-  TVariant Value;
-  TVariant Reported;
   TVariant Written;
-  int8_t Countdown = 5;
   float RawImage = 0;
   int32_t Work4 = 0, Work5 = 0;
   int32_t Bit = 0, Channel = 0, CardNo = 0, Slot = 0;
   uint8_t ModelCode = 1;
-  uint32_t TagStatus = 0;
   uint8_t TypeByte = 2;
-  bool Internal = false;
   uint32_t ReadCount = 0, ReadFails = 0, WriteCount = 0, WriteFails = 0;
   bool Writable = false;
   int32_t PortImage = 0;  // integer image of the digital output port the tag belongs to
 };
+
+static_assert(offsetof(TDLLTag, Reported) + sizeof(TVariant) <= 64, "poll fields share one cache line");
 
 // CmdFlags bits.
 constexpr uint16_t kCmdTagCommand = 0x2;  // its answers update its tags

@@ -90,7 +90,7 @@ TVariant TVariant::Bool(bool v) {
 TVariant TVariant::String(std::string v) {
   TVariant r;
   r.kind_ = Kind::String;
-  r.s_ = std::move(v);
+  r.s_ = std::make_unique<std::string>(std::move(v));
   return r;
 }
 
@@ -113,7 +113,7 @@ double TVariant::AsDouble() const {
     case Kind::Bool:
       return i_ != 0 ? -1 : 0;
     case Kind::String:
-      if (auto v = ParseNumber(s_)) return *v;
+      if (auto v = ParseNumber(string_value())) return *v;
       Fail("Could not convert variant of type (String) into type (Double)");
     case Kind::Opaque:
       break;
@@ -131,7 +131,7 @@ bool TVariant::AsBool() const {
     case Kind::Double:
       return d_ != 0;
     case Kind::String:
-      if (auto v = ParseBoolean(s_)) return *v;
+      if (auto v = ParseBoolean(string_value())) return *v;
       Fail("Could not convert variant of type (String) into type (Boolean)");
     case Kind::Opaque:
       break;
@@ -150,15 +150,20 @@ std::string TVariant::AsString() const {
     case Kind::Bool:
       return i_ != 0 ? "True" : "False";
     case Kind::String:
-      return s_;
+      return string_value();
     case Kind::Opaque:
       break;
   }
   Fail("Could not convert variant into type (String)");
 }
 
+const std::string& TVariant::EmptyText() {
+  static const std::string* empty = new std::string;
+  return *empty;
+}
+
 bool TVariant::EqualsSlow(const TVariant& other) const {
-  if (kind_ == Kind::String && other.kind_ == Kind::String) return s_ == other.s_;
+  if (kind_ == Kind::String && other.kind_ == Kind::String) return string_value() == other.string_value();
   if (kind_ == Kind::Opaque || other.kind_ == Kind::Opaque)
     return kind_ == other.kind_ && opaque_type_ == other.opaque_type_ && opaque_ == other.opaque_;
   if (kind_ == Kind::Empty || other.kind_ == Kind::Empty) return kind_ == other.kind_;
@@ -169,10 +174,10 @@ bool TVariant::EqualsSlow(const TVariant& other) const {
     const TVariant& text = kind_ == Kind::String ? *this : other;
     const TVariant& value = kind_ == Kind::String ? other : *this;
     if (value.kind_ == Kind::Bool) {
-      const auto b = ParseBoolean(text.s_);
+      const auto b = ParseBoolean(text.string_value());
       return b && *b == (value.i_ != 0);
     }
-    const auto n = ParseNumber(text.s_);
+    const auto n = ParseNumber(text.string_value());
     return n && *n == value.AsDouble();
   }
   // Numbers and switches: numerically, a switch counting as 0 / -1.

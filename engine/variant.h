@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,20 @@ class TVariant {
   enum class Kind : uint8_t { Empty, Int, Double, Bool, String, Opaque };
 
   TVariant() = default;
+  TVariant(const TVariant& other) { *this = other; }
+  TVariant(TVariant&& other) noexcept = default;
+  TVariant& operator=(const TVariant& other) {
+    if (this == &other) return *this;
+    kind_ = other.kind_;
+    opaque_type_ = other.opaque_type_;
+    opaque_ = other.opaque_;
+    if (other.s_)
+      s_ = std::make_unique<std::string>(*other.s_);
+    else
+      s_.reset();
+    return *this;
+  }
+  TVariant& operator=(TVariant&& other) noexcept = default;
   static TVariant Int(int32_t v);
   static TVariant Double(double v);
   static TVariant Bool(bool v);
@@ -45,19 +60,25 @@ class TVariant {
   int32_t int_value() const { return static_cast<int32_t>(i_); }
   double double_value() const { return d_; }
   bool bool_value() const { return i_ != 0; }
-  const std::string& string_value() const { return s_; }
+  const std::string& string_value() const { return s_ ? *s_ : EmptyText(); }
   uint16_t opaque_type() const { return opaque_type_; }
   const std::array<uint8_t, 8>& opaque_bytes() const { return opaque_; }
 
  private:
   bool EqualsSlow(const TVariant& other) const;
+  static const std::string& EmptyText();
 
+  // 24 bytes: two of them sit in each tag and are compared at every host poll.
   Kind kind_ = Kind::Empty;
   uint16_t opaque_type_ = 0;
-  int64_t i_ = 0;  // Int value, or Bool as 0 / 1
-  double d_ = 0;
-  std::string s_;
-  std::array<uint8_t, 8> opaque_{};
+  union {
+    int64_t i_ = 0;  // Int value, or Bool as 0 / 1
+    double d_;
+    std::array<uint8_t, 8> opaque_;
+  };
+  std::unique_ptr<std::string> s_;  // the text of a String value
 };
+
+static_assert(sizeof(TVariant) == 24);
 
 }  // namespace vorel
