@@ -1,5 +1,6 @@
 #include "tests/wine/driver_library.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace wine_test {
@@ -85,6 +86,30 @@ char* new_host_string(std::string_view text) {
   auto* block = static_cast<char*>(driver().SysGetMem(static_cast<int32_t>(text.size() + 1)));
   std::memcpy(block, text.data(), text.size());
   block[text.size()] = '\0';
+  return block;
+}
+
+int32_t HostTagList::add(int32_t id, std::string_view name, std::string_view address, uint8_t value_type,
+                         uint32_t scan_period) {
+  if (records_.size() == kCapacity) {
+    ADD_FAILURE() << "more than " << kCapacity << " host tags";
+    return id;
+  }
+  TTagInfo& tag = records_.emplace_back();
+  std::memset(&tag, 0, sizeof tag);
+  tag.TagID = id;
+  std::memcpy(tag.TagName, name.data(), std::min(name.size(), sizeof tag.TagName));
+  std::memcpy(tag.TagAddr, address.data(), std::min(address.size(), sizeof tag.TagAddr));
+  tag.ValueType = value_type;
+  tag.ScanPeriod = scan_period;
+  pointers_.push_back(&tag);
+  return id;
+}
+
+TDeviceParams default_block(const Driver& dll) {
+  TDeviceParams block;
+  std::memset(&block, 0, sizeof block);
+  if (dll.FullPDB) dll.FullPDB(&block);
   return block;
 }
 

@@ -8,7 +8,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <type_traits>
+#include <vector>
 
 #include "interface/exports.h"
 #include "platform/platform.h"
@@ -108,6 +110,37 @@ std::optional<std::string> take_host_string(char*& text);
 
 // A block from the manager holding `text`, as the host passes its own strings.
 char* new_host_string(std::string_view text);
+
+// Runs `body` on a new host thread and waits for it. When the thread ends, the driver's thread
+// detach destroys any engine the thread started, so the calling thread keeps its own state.
+template <typename Body>
+void on_host_thread(Body body) {
+  std::thread host_thread(body);
+  host_thread.join();
+}
+
+// The host tag records of one device, as IniDriver and AddTags take them: an array of pointers
+// to 136-byte records that stay where they are.
+class HostTagList {
+ public:
+  HostTagList() { records_.reserve(kCapacity); }
+  HostTagList(const HostTagList&) = delete;
+  HostTagList& operator=(const HostTagList&) = delete;
+
+  // Name and address are cut to their fields. Returns the tag's identifier.
+  int32_t add(int32_t id, std::string_view name, std::string_view address, uint8_t value_type,
+              uint32_t scan_period);
+  int32_t count() const { return static_cast<int32_t>(pointers_.size()); }
+  TTagInfo** pointers() { return pointers_.data(); }
+
+ private:
+  static constexpr size_t kCapacity = 64;  // no reallocation: the pointers must stay valid
+  std::vector<TTagInfo> records_;
+  std::vector<TTagInfo*> pointers_;
+};
+
+// The default parameter block of the driver itself (card 1, a PCI_7505).
+TDeviceParams default_block(const Driver& dll);
 
 // Every test starts and ends with the same number of live manager blocks: each host string the
 // driver handed over was freed exactly once by the test.

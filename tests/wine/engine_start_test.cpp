@@ -1,10 +1,10 @@
-// The run-time exports on host threads that have no engine, IniDriver's argument checks and its
-// admission event, and the host strings the driver hands back on the way.
+// What a host thread meets before its engine runs and while it starts one: the fixed answers of
+// the run-time exports on a thread without an engine, the address editor's check, IniDriver's
+// argument checks, its start and its admission event, and the host strings handed back on the way.
 #include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "tests/wine/driver_library.h"
 
@@ -128,59 +128,6 @@ void check_exports_without_engine(const Driver& dll) {
   EXPECT_EQ(dll.sim_live_blocks(), live_at_start) << "a call without a message parameter allocated";
 }
 
-// TagEdAddr's temporary engine cannot be built: the address comes back as a copy of its own.
-void check_address_check_without_engine(const Driver& dll) {
-  HostTags host(dll);
-  const struct {
-    const char* what;
-    TDeviceParams* block;
-    uint8_t skip_check;
-  } kCalls[] = {{"check", &host.block, 0}, {"skip check", &host.block, 1}, {"no block", nullptr, 0}};
-  for (const auto& c : kCalls) {
-    SCOPED_TRACE(c.what);
-    char* const hosts_own = new_host_string("DI1:0,3.5");
-    char* address = hosts_own;
-    char* message = kUnset;
-    const int32_t before = dll.sim_live_blocks();
-    EXPECT_EQ(dll.TagEdAddr(c.block, &address, c.skip_check, &message), 0);
-    EXPECT_EQ(dll.sim_live_blocks(), before + 2) << "a new address and a message, the host's string kept";
-    EXPECT_NE(address, hosts_own) << "the address must be a new host string";
-    if (address != hosts_own) {
-      EXPECT_EQ(take_host_string(address), std::optional<std::string>("DI1:0,3.5"));
-    }
-    if (message != kUnset) {
-      EXPECT_EQ(take_host_string(message), std::optional<std::string>(kNoDevice));
-    } else {
-      ADD_FAILURE() << "message not written";
-    }
-    char* own = hosts_own;
-    EXPECT_EQ(take_host_string(own), std::optional<std::string>("DI1:0,3.5"));
-  }
-
-  const struct {
-    const char* what;
-    bool null_pointer;
-  } kEmpty[] = {{"empty address", false}, {"null address", true}};
-  for (const auto& c : kEmpty) {
-    SCOPED_TRACE(c.what);
-    char empty[1] = {'\0'};
-    char* address = c.null_pointer ? nullptr : empty;
-    char* message = kUnset;
-    const int32_t before = dll.sim_live_blocks();
-    EXPECT_EQ(dll.TagEdAddr(&host.block, &address, 0, &message), 0);
-    EXPECT_EQ(address, nullptr) << "an empty text is a null pointer";
-    expect_host_message(dll, message, before, kNoDevice);
-  }
-}
-
-// Runs `body` on a new host thread. When the thread ends, so does any engine it started, so the
-// main thread stays a thread without an engine for every test.
-template <typename Body>
-void on_host_thread(Body body) {
-  std::thread host_thread(body);
-  host_thread.join();
-}
-
 class ThreadWithoutEngine : public NoMessageBoxTest {};
 
 TEST_F(ThreadWithoutEngine, MainThreadGetsTheFixedAnswers) { check_exports_without_engine(dll); }
@@ -189,9 +136,86 @@ TEST_F(ThreadWithoutEngine, SecondHostThreadGetsTheFixedAnswers) {
   on_host_thread([this] { check_exports_without_engine(dll); });
 }
 
-TEST_F(ThreadWithoutEngine, TagEdAddrHandsBackACopyOfTheAddress) {
-  check_address_check_without_engine(dll);
-  on_host_thread([this] { check_address_check_without_engine(dll); });
+// ---------------------------------------------------------------- address editor
+
+// TagEdAddr builds a temporary engine for every check; it never becomes the thread's engine.
+class AddressEditor : public NoMessageBoxTest {
+ protected:
+  struct Answer {
+    int result = -1;
+    std::optional<std::string> address;  // the new host string, freed
+    std::optional<std::string> message;
+  };
+
+  // TagEdAddr on a host string of the test's own, which must come back untouched and is then
+  // freed; every block the call allocated is counted.
+  Answer edit(const char* address, TDeviceParams* params, uint8_t skip_check) {
+    char* const hosts_own = address ? new_host_string(address) : nullptr;
+    char* in_out = hosts_own;
+    char* message = kUnset;
+    const int32_t before = live_blocks();
+    Answer a;
+    a.result = dll.TagEdAddr(params, &in_out, skip_check, &message);
+    const int32_t allocated = live_blocks() - before;
+    if (in_out != nullptr) {
+      EXPECT_NE(in_out, hosts_own) << "the address must come back as a new host string";
+      if (in_out != hosts_own) a.address = take_host_string(in_out);
+    }
+    if (message == kUnset) {
+      ADD_FAILURE() << "message not written";
+    } else {
+      a.message = take_host_string(message);
+    }
+    EXPECT_EQ(allocated, int32_t{a.address.has_value()} + int32_t{a.message.has_value()})
+        << "blocks beyond the address and the message";
+    if (hosts_own) {
+      char* own = hosts_own;
+      EXPECT_EQ(take_host_string(own), std::optional<std::string>(address))
+          << "the host's string was changed";
+    }
+    return a;
+  }
+
+  TDeviceParams block = default_block(dll);
+};
+
+TEST_F(AddressEditor, ACheckedAddressComesBackInItsNormalForm) {
+  const Answer a = edit("di1:0,3.5", &block, 0);
+  EXPECT_EQ(a.result, 1);
+  EXPECT_EQ(a.address, std::optional<std::string>("DI1:0,3.5"));
+  EXPECT_EQ(a.message, std::nullopt);
+  EXPECT_EQ(dll.DetectScanTime(), 1000) << "the check left an engine on the editor's thread";
+}
+
+TEST_F(AddressEditor, WithoutTheCheckTheAddressComesBackAsTyped) {
+  const Answer a = edit("di1:0,3.5", &block, 1);
+  EXPECT_EQ(a.result, 1);
+  EXPECT_EQ(a.address, std::optional<std::string>("di1:0,3.5"));
+  EXPECT_EQ(a.message, std::nullopt);
+}
+
+TEST_F(AddressEditor, WithoutAParameterBlockNothingIsChecked) {
+  const Answer a = edit("di1:0,3.5", nullptr, 0);
+  EXPECT_EQ(a.result, 0);
+  EXPECT_EQ(a.address, std::optional<std::string>("di1:0,3.5"));
+  EXPECT_EQ(a.message, std::optional<std::string>(kNoDevice));
+}
+
+TEST_F(AddressEditor, AnEmptyAddressIsAnUnknownTypeInTheFullForm) {
+  for (const char* empty : {"", static_cast<const char*>(nullptr)}) {
+    SCOPED_TRACE(empty ? "empty text" : "null pointer");
+    const Answer a = edit(empty, &block, 0);
+    EXPECT_EQ(a.result, 0);
+    EXPECT_EQ(a.address, std::optional<std::string>("AD-1:-1,-1.-1"));
+  }
+}
+
+TEST_F(AddressEditor, EveryHostThreadGetsTheSameAnswer) {
+  on_host_thread([this] {
+    const Answer a = edit("do1:0,2.1", &block, 0);
+    EXPECT_EQ(a.result, 1);
+    EXPECT_EQ(a.address, std::optional<std::string>("DO1:0,2.1"));
+  });
 }
 
 // ---------------------------------------------------------------- IniDriver
@@ -242,12 +266,34 @@ TEST_F(IniDriverStart, AMissingParameterBlockIsReported) {
   EXPECT_EQ(start(1, host.list, nullptr, 0), std::optional<std::string>(kInvalidParams));
 }
 
-TEST_F(IniDriverStart, WithoutAnEngineInTheBuildItFailsWithNoMessage) {
+TEST_F(IniDriverStart, ValidTagsStartAnEngineForTheCallingThreadOnly) {
   on_host_thread([this] {
     const int32_t before = live_blocks();
-    EXPECT_EQ(start(1, host.list, &host.block, 0), std::nullopt);
+    EXPECT_EQ(start(1, host.list, &host.block, 1), std::nullopt) << "a clean start has nothing to say";
     EXPECT_EQ(live_blocks(), before);
-    EXPECT_EQ(dll.DetectScanTime(), 1000) << "the thread has an engine after all";
+    EXPECT_EQ(dll.DetectScanTime(), 10) << "a running engine is polled every 10 ms";
+    on_host_thread([this] { EXPECT_EQ(dll.DetectScanTime(), 1000) << "another thread sees no engine"; });
+  });
+  EXPECT_EQ(dll.DetectScanTime(), 1000);
+}
+
+TEST_F(IniDriverStart, WithoutAValidTagTheStartFailsAndSaysWhy) {
+  constexpr char kNoValidTag[] = "驱动程序加载失败：无合法标签！\r\n";
+  HostTagList invalid;
+  invalid.add(1, "Unknown", "XY1:0,1.1", 1, 1000);
+  invalid.add(2, "NoCard", "DI33:0,0.0", 1, 1000);
+  on_host_thread([&] {
+    EXPECT_EQ(start(invalid.count(), invalid.pointers(), &host.block, 0),
+              std::optional<std::string>(kNoValidTag));
+    EXPECT_EQ(start(0, host.list, &host.block, 0), std::optional<std::string>(kNoValidTag)) << "count 0";
+    // The failed engine stays in the slot and answers for the thread.
+    char* message = kUnset;
+    int32_t count = 77;
+    TTagValue values[2];
+    EXPECT_EQ(dll.OnDataRead(&count, values, &message), 1);
+    EXPECT_EQ(count, 0);
+    ASSERT_NE(message, kUnset);
+    EXPECT_EQ(take_host_string(message), std::nullopt) << "the failure was reported once";
   });
 }
 

@@ -1,0 +1,192 @@
+// The run log as the plant engineer finds it on a Windows machine: in the Debug folder of the
+// project that the registered host names, written through the real file APIs, closed between
+// lines, and never a reason for the driver to hang when somebody else holds it. Each test opens
+// a project of its own; the driver takes it up when the test's host thread attaches.
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/wine/driver_library.h"
+#include "tests/wine/host_project.h"
+
+namespace wine_test {
+namespace {
+
+constexpr char kStartLine[] = "：启动驱动程序VorelPCI系列板卡  ...";
+constexpr char kVersionLine[] = "：驱动程序版本4.0.0.4  ...";
+constexpr char kExitLine[] = "：VorelPCI系列板卡驱动程序版本4.0.0.4退出运行！";
+constexpr char kExit[] = "退出运行！";
+const std::string kDashLine(60, '-');
+
+class RunLogFile : public NoMessageBoxTest {
+ protected:
+  void SetUp() override {
+    NoMessageBoxTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_TRUE(host_installation().problem.empty()) << host_installation().problem;
+    tags.add(1, "LogDI", "DI1:0,3.5", 1, 1000);
+    tags.add(2, "LogDO", "do1:0,2.1", 1, 1000);
+    days.push_back(platform::system_clock().now());
+  }
+
+  // Makes a project of this test's name the host's current one.
+  void open(bool has_run_before) {
+    project = open_project(::testing::UnitTest::GetInstance()->current_test_info()->name(), has_run_before);
+  }
+
+  std::string log() const { return read_file(project.log_path); }
+  size_t log_size() const { return static_cast<size_t>(platform::file_size(project.log_path).value_or(0)); }
+
+  // IniDriver with this test's tags on the calling thread; a clean start has no message.
+  void start() {
+    char* message = nullptr;
+    EXPECT_EQ(dll.IniDriver(tags.count(), tags.pointers(), &block, &message), 1);
+    EXPECT_EQ(take_host_string(message), std::nullopt);
+  }
+
+  // A host thread's whole run: IniDriver, FreeDriver, the thread's end.
+  void run_host_thread() {
+    on_host_thread([this] {
+      start();
+      EXPECT_EQ(dll.FreeDriver(), 1);
+    });
+    days.push_back(platform::system_clock().now());
+  }
+
+  // Index of the first line that is a time text followed by `text`; -1 when there is none.
+  int line_index(const std::vector<std::string>& lines, std::string_view text) const {
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const size_t time = time_text_length(lines[i], days);
+      if (time > 0 && std::string_view(lines[i]).substr(time) == text) return static_cast<int>(i);
+    }
+    return -1;
+  }
+
+  HostProject project;
+  HostTagList tags;
+  TDeviceParams block = default_block(dll);
+  std::vector<platform::LocalDateTime> days;  // the test may run across midnight
+};
+
+TEST_F(RunLogFile, StartAndStopReportsLandInTheRegisteredProjectsDebugFolder) {
+  open(/*has_run_before=*/true);
+  on_host_thread([this] {
+    start();
+    const std::vector<std::string> started = crlf_lines(log());
+    const int start_line = line_index(started, kStartLine);
+    EXPECT_GE(start_line, 0) << "no start report in " << project.log_path;
+    EXPECT_EQ(line_index(started, kVersionLine), start_line + 1);
+    EXPECT_TRUE(nobody_holds(project.log_path)) << "the log stays open after IniDriver";
+
+    EXPECT_EQ(dll.FreeDriver(), 1);
+    EXPECT_EQ(dll.FreeDriver(), 1);
+    EXPECT_TRUE(nobody_holds(project.log_path)) << "the log stays open after FreeDriver";
+  });
+  days.push_back(platform::system_clock().now());
+
+  // The host thread has ended and its engine with it, which adds no second stop report.
+  const std::string text = log();
+  EXPECT_EQ(occurrences(text, kExit), 1u);
+  EXPECT_EQ(occurrences(text, kDashLine), 1u);
+  const std::vector<std::string> lines = crlf_lines(text);
+  const int exit_line = line_index(lines, kExitLine);
+  EXPECT_GT(exit_line, line_index(lines, kVersionLine));
+  ASSERT_GE(exit_line, 0);
+  ASSERT_LT(static_cast<size_t>(exit_line) + 1, lines.size());
+  EXPECT_EQ(lines[static_cast<size_t>(exit_line) + 1], kDashLine);
+  EXPECT_NE(text.find("：标签LogDI，地址=DI1:0,3.5，读扫描周期(毫秒)="), std::string::npos);
+  EXPECT_NE(text.find("：标签LogDO，地址=do1:0,2.1，读扫描周期(毫秒)=0，读操作失败率= 0%，写操作总次数=0，"
+                      "写操作失败率= 0%\r\n"),
+            std::string::npos);
+}
+
+TEST_F(RunLogFile, ANewProjectsFirstReportsStayInItsCurrentLog) {
+  // No Debug folder yet: the first engine creates it with its first line.
+  open(/*has_run_before=*/false);
+  run_host_thread();
+  const std::vector<std::string> lines = crlf_lines(log());
+  EXPECT_GE(line_index(lines, kStartLine), 0) << "today's start report is missing from " << project.log_path;
+  EXPECT_GE(line_index(lines, kExitLine), 0) << "today's stop report is missing from " << project.log_path;
+}
+
+TEST_F(RunLogFile, EveryLineStartsWithTheSystemsDateAndTime) {
+  open(/*has_run_before=*/true);
+  run_host_thread();
+  const std::vector<std::string> lines = crlf_lines(log());
+  ASSERT_GT(lines.size(), 20u);
+  for (const std::string& line : lines) {
+    // The stop report sets its run time and its closing dashes apart with lines of their own.
+    if (line.empty() || line == kDashLine) continue;
+    const size_t time = time_text_length(line, days);
+    EXPECT_GT(time, 0u) << line;
+    EXPECT_EQ(line.compare(time, std::strlen("："), "："), 0) << line;
+  }
+}
+
+TEST_F(RunLogFile, ALineWrittenWhileSomebodyHoldsTheLogIsLostAndTheDriverCarriesOn) {
+  open(/*has_run_before=*/true);
+  on_host_thread([this] {
+    start();
+    const size_t size_before = log_size();
+    {
+      const HeldFile reader(project.log_path, /*deny_writers=*/true);
+      ASSERT_TRUE(reader.held());
+      const uint32_t t0 = platform::system_clock().ticks();
+      EXPECT_EQ(dll.FreeDriver(), 1);
+      EXPECT_LT(platform::system_clock().ticks() - t0, 1000u) << "FreeDriver waited for the log";
+    }
+    EXPECT_EQ(log_size(), size_before) << "the stop report got past the reader";
+  });
+  EXPECT_EQ(occurrences(log(), kExit), 0u) << "a stop report lost once is not written again";
+
+  // Once the reader is gone, the next engine's lines arrive again.
+  run_host_thread();
+  EXPECT_EQ(occurrences(log(), kExit), 1u);
+}
+
+TEST_F(RunLogFile, EndingTheHostThreadStopsAnEngineThatWasNeverFreed) {
+  open(/*has_run_before=*/true);
+  on_host_thread([this] {
+    start();
+    int32_t count = 0;
+    TTagValue values[2];
+    char* message = nullptr;
+    EXPECT_EQ(dll.OnDataRead(&count, values, &message), 1);
+    take_host_string(message);
+    EXPECT_EQ(occurrences(log(), kExit), 0u);
+  });
+  const std::string text = log();
+  EXPECT_EQ(occurrences(text, kExit), 1u) << "the thread's end did not stop its engine";
+  EXPECT_NE(text.find("：标签LogDI，地址=DI1:0,3.5，"), std::string::npos);
+  EXPECT_EQ(dll.DetectScanTime(), 1000);
+}
+
+TEST_F(RunLogFile, AnOversizedLogIsMovedAsideWhenTheHostThreadEnds) {
+  open(/*has_run_before=*/true);
+  const std::string padding(500001, '#');
+  platform::LocalDateTime before;
+  std::thread host_thread([&] {
+    start();
+    EXPECT_EQ(dll.FreeDriver(), 1);
+    // The stopped engine writes nothing more until it is destroyed.
+    EXPECT_TRUE(platform::append_to_file(project.log_path, padding));
+    before = platform::system_clock().now();
+  });
+  host_thread.join();
+  const platform::LocalDateTime after = platform::system_clock().now();
+
+  EXPECT_FALSE(platform::file_exists(project.log_path)) << "the log was not moved aside";
+  const std::string archive_base = project.dir + "Debug\\Vorel_PCI";
+  std::string archive = archive_base + stamp_text(before) + ".LOG";
+  if (!platform::file_exists(archive)) archive = archive_base + stamp_text(after) + ".LOG";
+  ASSERT_TRUE(platform::file_exists(archive))
+      << "no archive stamped " << stamp_text(before) << " or " << stamp_text(after);
+  const std::string moved = read_file(archive);
+  ASSERT_GE(moved.size(), padding.size());
+  EXPECT_EQ(moved.compare(moved.size() - padding.size(), padding.size(), padding), 0);
+  EXPECT_EQ(occurrences(moved, kExit), 1u);
+}
+
+}  // namespace
+}  // namespace wine_test
