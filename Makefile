@@ -25,8 +25,10 @@ test-native: native
 test-wine: win32
 	scripts/with-wine ctest --preset win32
 
+# The stand-in host runs in build/run, where the driver's run log lands (Debug\Vorel_PCI.Log).
 run: win32
-	scripts/with-wine scripts/wine-run build/win32/tools/hostsim/hostsim.exe
+	mkdir -p build/run
+	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

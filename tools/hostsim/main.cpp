@@ -107,12 +107,12 @@ int run(const Options& options) {
   TagRecords records(tags);
   const StartAnswer started = start_driver(driver, strings, records, block.get());
   print_start(started, records.count());
-  expect_no_engine(started, checker);
+  expect_started(started, checker);
 
   const RoundPlan plan = plan_for(tags);
   const RoundAnswers on_main = run_round(driver, strings, plan);
   print_round(on_main, "main thread");
-  expect_no_engine(on_main, "main thread", checker);
+  expect_engine(on_main, plan, checker);
 
   // Engines belong to threads: a thread that never called IniDriver answers for itself.
   RoundAnswers on_second;

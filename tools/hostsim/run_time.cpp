@@ -95,10 +95,21 @@ void print_round(const RoundAnswers& a, std::string_view where) {
   print_line(strprintf("  FreeDriver       -> %s", yes_no(a.free_result)));
 }
 
-void expect_no_engine(const StartAnswer& answer, Checker& checker) {
-  // The arguments are sound, so the start fails only for want of an engine, and says nothing.
-  checker.expect_equal(answer.result, 0, "IniDriver without an engine");
-  checker.expect_text(answer.message, std::nullopt, "IniDriver message without an engine");
+void expect_started(const StartAnswer& answer, Checker& checker) {
+  // Every built-in tag has a sound address, so the start succeeds and has nothing to say.
+  checker.expect_equal(answer.result, 1, "IniDriver");
+  checker.expect_text(answer.message, std::nullopt, "IniDriver message");
+}
+
+void expect_engine(const RoundAnswers& a, const RoundPlan& plan, Checker& checker) {
+  checker.expect_equal(a.scan_time, 10, "DetectScanTime of a running engine");
+  checker.expect_equal(a.read_result, 1, "OnDataRead result");
+  checker.expect(a.read_count >= 0 && a.read_count <= static_cast<int32_t>(plan.value_room),
+                 "OnDataRead reports at most one record per tag");
+  checker.expect_equal(a.write_result, 1, "OnDataWrite queues the output write");
+  checker.expect_equal(a.read_tags, 0, "ReadTags");
+  checker.expect_equal(a.status_result, 1, "GetDeviceStatus result");
+  checker.expect_equal(a.free_result, 1, "FreeDriver");
 }
 
 void expect_no_engine(const RoundAnswers& a, std::string_view where, Checker& checker) {

@@ -53,8 +53,10 @@ struct RoundAnswers {
 RoundAnswers run_round(const DriverExports& driver, ReceivedStrings& strings, const RoundPlan& plan);
 void print_round(const RoundAnswers& answers, std::string_view where);
 
-// The answers of a thread that has no engine: the only kind this build of the driver gives.
-void expect_no_engine(const StartAnswer& answer, Checker& checker);
+// A start with the built-in tags, and the answers of the thread that started it.
+void expect_started(const StartAnswer& answer, Checker& checker);
+void expect_engine(const RoundAnswers& answers, const RoundPlan& plan, Checker& checker);
+// The answers of a thread that never started an engine.
 void expect_no_engine(const RoundAnswers& answers, std::string_view where, Checker& checker);
 
 }  // namespace hostsim
