@@ -15,9 +15,10 @@ win32: bootstrap
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32
 
-test: native win32
+test: native win32 fuzz
 	ctest --preset native
 	scripts/with-wine ctest --preset win32
+	ctest --test-dir build/fuzz --output-on-failure
 
 test-native: native
 	ctest --preset native
