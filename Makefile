@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`. Both set up a fresh Debian machine.
 
-.PHONY: all bootstrap native win32 test test-native test-wine test-fuzz fuzz bench run format clean
+.PHONY: all bootstrap native win32 test test-native test-wine test-fuzz fuzz bench bench-wine run format clean
 
 all: native win32
 
@@ -52,3 +52,7 @@ bench: bootstrap
 	cmake --preset bench >/dev/null
 	cmake --build --preset bench
 	build/bench/bench/driver_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+
+# The same scenarios, built by MinGW, under Wine.
+bench-wine: win32
+	scripts/with-wine scripts/wine-run build/win32/bench/poll_timing.exe

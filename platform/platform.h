@@ -37,6 +37,9 @@ void set_clock(Clock* replacement);
 // The operating system's own clock, for the few measurements of physical time.
 Clock& system_clock();
 
+// A monotonic nanosecond count for measurements (QueryPerformanceCounter / CLOCK_MONOTONIC).
+uint64_t monotonic_ns();
+
 // OLE date (days since 1899-12-30, fraction = time of day), the host's date-time representation.
 double to_ole_date(const LocalDateTime& t);
 
@@ -113,6 +116,28 @@ std::string own_module_path();
 
 // Memory from the process heap (HeapAlloc on Windows), which outlives any module.
 void* process_heap_alloc(size_t size);
+
+// ---------------------------------------------------------------- fault guard
+
+// Runs fn(context) so that a hardware fault inside it (a closed vendor library writing through a
+// bad pointer, an illegal instruction, a division by zero) ends the call instead of the process.
+// True when fn returned normally; false when it faulted, with the fault's exception code in
+// *exception_code (Windows codes on every platform: 0xC0000005 access violation, 0xC000001D
+// illegal instruction, 0xC0000094 integer division by zero). Whatever fn had not finished is
+// abandoned without unwinding, so fn must own nothing that needs a destructor. Calls may nest and
+// may run on several threads at once.
+bool call_guarded(void (*fn)(void* context), void* context, uint32_t* exception_code);
+
+// The same for a callable; `body` is run by reference.
+template <class Body>
+bool call_guarded(Body& body, uint32_t* exception_code) {
+  return call_guarded([](void* context) { (*static_cast<Body*>(context))(); }, &body, exception_code);
+}
+
+// Codes call_guarded reports; POSIX maps SIGSEGV and SIGBUS, SIGILL and SIGFPE onto them.
+constexpr uint32_t kAccessViolation = 0xC0000005u;
+constexpr uint32_t kIllegalInstruction = 0xC000001Du;
+constexpr uint32_t kIntegerDivideByZero = 0xC0000094u;
 
 // ---------------------------------------------------------------- configuration stores
 

@@ -34,6 +34,12 @@ class SystemClock : public Clock {
 
 }  // namespace
 
+uint64_t monotonic_ns() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
 Clock& system_clock() {
   static SystemClock* instance = new SystemClock;  // read until the module unloads
   return *instance;

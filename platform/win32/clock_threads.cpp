@@ -19,6 +19,18 @@ class SystemClock : public Clock {
 
 }  // namespace
 
+uint64_t monotonic_ns() {
+  static const uint64_t frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<uint64_t>(f.QuadPart);
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  const uint64_t ticks = static_cast<uint64_t>(now.QuadPart);
+  return ticks / frequency * 1000000000u + ticks % frequency * 1000000000u / frequency;
+}
+
 Clock& system_clock() {
   static SystemClock* instance = new SystemClock;  // read until the module unloads
   return *instance;
