@@ -248,7 +248,8 @@ class TBaseDLLObject {
   std::vector<std::unique_ptr<TDLLTag>> TagList;
   TagIndex IndexArray;
   // Registers one created tag: keyword handling, address check, index; true when kept.
-  bool RegisterTag(std::unique_ptr<TDLLTag> tag, const HostTag& host, bool initial_registration);
+  void StartRunning();
+  bool RegisterTag(std::unique_ptr<TDLLTag> tag);
   // The internal tags of TagList, found again whenever the list has changed.
   const std::vector<TDLLTag*>& InternalTags();
   std::vector<TDLLTag*> InternalTagsCache;

@@ -226,7 +226,7 @@ void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
 
 // Appends a kept tag to TagList and indexes it. Host identifiers below 0 are refused (they would
 // index before the start of the identifier table), and so are value types the host does not have.
-bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag, const HostTag&, bool) {
+bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag) {
   if (!tag) return false;
   if (tag->TagID < 0) {
     LogLine("：标签" + tag->Name + "错误：标签号" + std::to_string(tag->TagID) + "非法，系统在通讯时丢弃该标签！");
@@ -245,19 +245,24 @@ bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag, const HostTag&, b
   return true;
 }
 
+// Fresh, empty lists for a registration that starts the engine running.
+void TBaseDLLObject::StartRunning() {
+  CmdList.clear();
+  TagList.clear();
+  PendingWrites.clear();
+  ActiveWrite.reset();
+  CurCmd = CurHead = nullptr;
+  Running = true;
+  Stopped = false;
+  EnLog_ = true;
+  CommLinkOK = false;
+  CommEnabled = true;
+}
+
 bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
   try {
     if (Running) Stop();
-    CmdList.clear();
-    TagList.clear();
-    PendingWrites.clear();
-    ActiveWrite.reset();
-    CurCmd = CurHead = nullptr;
-    Running = true;
-    Stopped = false;
-    EnLog_ = true;
-    CommLinkOK = false;
-    CommEnabled = true;
+    StartRunning();
     IndexArray.Reserve(tags.size() + 1);
 
     for (const HostTag& host : tags) {
@@ -294,7 +299,7 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
       } else {
         CheckAddrValid(tag);
       }
-      RegisterTag(std::move(tag), host, true);
+      RegisterTag(std::move(tag));
     }
 
     bool result = true;
@@ -319,18 +324,7 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
 int32_t TBaseDLLObject::AddTagLists(const std::vector<HostTag>& tags, int32_t* results) {
   int32_t result = 0;
   try {
-    if (!Running) {
-      CmdList.clear();
-      TagList.clear();
-      PendingWrites.clear();
-      ActiveWrite.reset();
-      CurCmd = CurHead = nullptr;
-      Running = true;
-      Stopped = false;
-      EnLog_ = true;
-      CommLinkOK = false;
-      CommEnabled = true;
-    }
+    if (!Running) StartRunning();
     for (size_t i = 0; i < tags.size(); ++i) {
       const HostTag& host = tags[i];
       std::unique_ptr<TDLLTag> tag = CreatInternalTag(host);
@@ -352,7 +346,7 @@ int32_t TBaseDLLObject::AddTagLists(const std::vector<HostTag>& tags, int32_t* r
         else
           CheckAddrValid(tag);
       }
-      const bool kept = RegisterTag(std::move(tag), host, false);
+      const bool kept = RegisterTag(std::move(tag));
       if (results) results[i] = kept ? 0 : 1;
       if (!kept) result = 1;
     }
