@@ -196,10 +196,11 @@ class TBaseDLLObject {
   int32_t ReportDueTags(uint32_t now, Emit&& emit) {
     int32_t count = 0;
     const size_t n = std::min(TagList.size(), static_cast<size_t>(TagCount_ < 0 ? 0 : TagCount_));
-    constexpr size_t kAhead = 8;  // tags live apart on the heap: ask for the next ones early
+    const std::unique_ptr<TDLLTag>* tags = TagList.data();  // emit() cannot change the list
+    constexpr size_t kAhead = 8;  // ask for the tags a few steps ahead while this one is examined
     for (size_t i = 0; i < n; ++i) {
-      if (i + kAhead < n) __builtin_prefetch(TagList[i + kAhead].get());
-      TDLLTag& tag = *TagList[i];
+      if (i + kAhead < n) __builtin_prefetch(tags[i + kAhead].get());
+      TDLLTag& tag = *tags[i];
       if (static_cast<uint32_t>(now - tag.LastReport) <= tag.ScanPeriod) continue;
       if (tag.Countdown >= 0) {
         --tag.Countdown;
@@ -312,6 +313,9 @@ class TBaseDLLObject {
   uint8_t RunSubState = 0;
   uint8_t RunEvent = kEventNone;
   uint32_t SentTick = 0;
+  // The answer handlers trace the sent and received texts; engines whose exchanges have no
+  // protocol texts (the card engines) switch it off.
+  bool ProtocolTrace = true;
   void SetStatus(uint8_t status);  // RunEvent := 0, RunStatus := status, ReadExecute
   void LogAnswerLines(std::string_view what_executed, std::string_view what_expected);
 

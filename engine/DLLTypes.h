@@ -26,6 +26,11 @@ using TIndexArray = std::vector<int32_t>;
 using TValueArray = std::vector<TVariant>;
 
 struct alignas(64) TDLLTag {
+  // Tags come from a pool, one after another in memory, so the poll's walk over the tag list
+  // reads memory in order and the processor can fetch ahead.
+  static void* operator new(size_t size);
+  static void operator delete(void* p) noexcept;
+
   // What every host poll reads, together in the first cache line.
   uint32_t LastReport = 0;
   uint32_t ScanPeriod = 0;
