@@ -29,7 +29,7 @@ struct alignas(64) TDLLTag {
   // Tags come from a pool, one after another in memory, so the poll's walk over the tag list
   // reads memory in order and the processor can fetch ahead.
   static void* operator new(size_t size);
-  static void operator delete(void* p) noexcept;
+  static void operator delete(void* p, size_t size) noexcept;
 
   // What every host poll reads, together in the first cache line.
   uint32_t LastReport = 0;

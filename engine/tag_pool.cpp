@@ -39,8 +39,12 @@ void* TDLLTag::operator new(size_t size) {
   return record;
 }
 
-void TDLLTag::operator delete(void* record) noexcept {
+void TDLLTag::operator delete(void* record, size_t size) noexcept {
   if (!record) return;
+  if (size != sizeof(TDLLTag)) {
+    ::operator delete(record, std::align_val_t{alignof(TDLLTag)});
+    return;
+  }
   Pool& p = pool();
   std::lock_guard lock(p.mutex);
   p.free.push_back(record);
