@@ -246,7 +246,7 @@ void TBaseDLLObject::opReadACK_Exec() {
     CommState = kLinkOK;
     WriteCommLinkOK(true);
     CurCmd->SuccessRate = (CurCmd->SuccessRate + 1.0f) / 2.0f;
-    if (TraceLogOn()) {
+    if (ProtocolTrace && TraceLogOn()) {
       LogLine("：发送读标签命令= " + CurCmd->CmdText);
       LogLine("：接收到应答信息= " + CurCmd->Received);
       LogLine("：应答信息通过校验检查。");
@@ -283,7 +283,7 @@ void TBaseDLLObject::opReadNAK_Exec() {
       platform::signal_host_event(HostEvent);
       if (std::fmod(std::trunc(ReadTimeouts), 10000.0) == 100.0) EnLog_ = true;
     }
-    if (ErrorLogOn()) LogAnswerLines("：通讯读超时错，执行操作=", "：通讯读超时错，期待应答=");
+    if (ProtocolTrace && ErrorLogOn()) LogAnswerLines("：通讯读超时错，执行操作=", "：通讯读超时错，期待应答=");
     NoteLinkOutcome(false);
     if (CurCmd->RetryState == 1) {
       CurCmd->RetryState = 2;
@@ -361,7 +361,7 @@ void TBaseDLLObject::opWriteACK_Exec() {
     ++WriteCommTotal;
     CommState = kLinkOK;
     WriteCommLinkOK(true);
-    if (TraceLogOn()) {
+    if (ProtocolTrace && TraceLogOn()) {
       LogLine("：发送写标签命令= " + CurCmd->CmdText);
       LogLine("：接收到应答信息= " + CurCmd->Received);
       LogLine("：应答信息通过校验检查。");
@@ -398,7 +398,7 @@ void TBaseDLLObject::opWriteNAK_Exec() {
       platform::signal_host_event(HostEvent);
       if (std::fmod(std::trunc(ReadTimeouts), 10000.0) == 100.0) EnLog_ = true;
     }
-    if (ErrorLogOn()) LogAnswerLines("：通讯写超时错，执行操作=", "：通讯写超时错，期待应答=");
+    if (ProtocolTrace && ErrorLogOn()) LogAnswerLines("：通讯写超时错，执行操作=", "：通讯写超时错，期待应答=");
     NoteLinkOutcome(false);
     if (CurCmd->RetryState == 1) {
       CurCmd->RetryState = 2;

@@ -1,5 +1,6 @@
 #include "interface/seams.h"
 
+#include "card/DLLRealize.h"
 #include "interface/engine_adapter.h"
 
 #include <atomic>
@@ -14,7 +15,7 @@ void SetEngineFactory(EngineFactory factory) { g_factory.store(factory); }
 
 std::unique_ptr<DriverEngine> CreateDriverEngine(bool first_instance) {
   if (EngineFactory f = g_factory.load()) return f(first_instance);
-  return std::make_unique<EngineAdapter>(std::make_unique<TBaseDLLObject>(first_instance));
+  return std::make_unique<EngineAdapter>(std::make_unique<TDLLObject>(first_instance));
 }
 
 int32_t RunConfigurationWizard(void*, TDeviceParams&) {

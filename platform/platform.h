@@ -102,10 +102,20 @@ class AutoResetEvent {
 // Signals an event handle the host passed in (SetEvent). A zero handle is ignored.
 void signal_host_event(uint32_t handle);
 
+// The host's side of such an event, for stand-in hosts and tests: an unnamed auto-reset event, not
+// signalled, whose handle fits the 32 bits IniDriverEx takes (0 when none could be made). On POSIX
+// it is a number whose signal_host_event() calls the waits take.
+uint32_t create_host_event();
+// True when the event was signalled within timeout_ms; the wait resets it.
+bool wait_host_event(uint32_t handle, uint32_t timeout_ms);
+void close_host_event(uint32_t handle);
+
 // ---------------------------------------------------------------- libraries
 
 using LibraryHandle = void*;
 
+// A name without a folder is searched as Windows does, the program's own folder first. On POSIX
+// a bare "name.dll" stands for the native build's "libname.so".
 LibraryHandle find_loaded_library(const char* name);  // no load, no reference taken
 LibraryHandle load_library(const char* name);
 void* resolve(LibraryHandle library, const char* symbol);
@@ -240,5 +250,31 @@ ProcessorRecord processor_info();
 MemoryRecord memory_status();
 uint32_t logical_drives();
 uint64_t time_stamp_counter();
+
+// ---------------------------------------------------------------- ports
+
+// The processor's own byte in/out instructions on an I/O port. Only the 9x family lets user code
+// execute them (os_version().platform_id == 1); on the NT family they fault, so the card code uses
+// them only when direct_ports_available() says so. POSIX builds have no such path.
+#if defined(_WIN32) && defined(__i386__)
+inline bool direct_ports_available() { return os_version().platform_id == 1; }
+inline void direct_port_out(uint16_t port, uint8_t value) {
+  __asm__ __volatile__("outb %0, %1" : : "a"(value), "Nd"(port));
+}
+inline uint8_t direct_port_in(uint16_t port) {
+  uint8_t value;
+  __asm__ __volatile__("inb %1, %0" : "=a"(value) : "Nd"(port));
+  return value;
+}
+#else
+inline bool direct_ports_available() { return false; }
+inline void direct_port_out(uint16_t, uint8_t) {}
+inline uint8_t direct_port_in(uint16_t) { return 0; }
+#endif
+
+// The port-access component of the NT family: a library exporting Out32(short port, short value)
+// and Inp32(short port) -> short in the standard calling convention. The card code binds it with
+// load_library and resolve.
+inline constexpr char kPortComponentName[] = "inpout32.dll";
 
 }  // namespace platform

@@ -2,11 +2,14 @@
 #include <dlfcn.h>
 #include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -102,16 +105,45 @@ bool AutoResetEvent::wait(uint32_t timeout_ms) {
   return true;
 }
 
-// There are no host event handles on POSIX; tests count the signals per handle instead.
+// There are no host event handles on POSIX; tests count the signals per handle instead. An event
+// of create_host_event() is signalled while its count is ahead of what its waits have taken.
 namespace {
 std::mutex g_signal_mutex;
+std::condition_variable g_signal_cv;
 std::map<uint32_t, int> g_signals;
+std::map<uint32_t, int> g_signals_taken;  // by handle of create_host_event()
+uint32_t g_next_host_event = 0x4E560001;  // far from the small numbers tests pass by hand
 }  // namespace
 
 void signal_host_event(uint32_t handle) {
   if (!handle) return;
+  {
+    std::lock_guard lock(g_signal_mutex);
+    ++g_signals[handle];
+  }
+  g_signal_cv.notify_all();
+}
+
+uint32_t create_host_event() {
   std::lock_guard lock(g_signal_mutex);
-  ++g_signals[handle];
+  const uint32_t handle = g_next_host_event++;
+  g_signals_taken[handle] = g_signals[handle];
+  return handle;
+}
+
+bool wait_host_event(uint32_t handle, uint32_t timeout_ms) {
+  std::unique_lock lock(g_signal_mutex);
+  const auto taken = g_signals_taken.find(handle);
+  if (taken == g_signals_taken.end()) return false;
+  const auto signalled = [&] { return g_signals[handle] > taken->second; };
+  if (!g_signal_cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), signalled)) return false;
+  taken->second = g_signals[handle];  // auto-reset: one wait takes every signal so far
+  return true;
+}
+
+void close_host_event(uint32_t handle) {
+  std::lock_guard lock(g_signal_mutex);
+  g_signals_taken.erase(handle);
 }
 
 namespace test_stores {
@@ -124,13 +156,73 @@ int host_event_signals(uint32_t handle) {
 
 // ---------------------------------------------------------------- libraries
 
-LibraryHandle find_loaded_library(const char* name) {
-  void* handle = dlopen(name, RTLD_NOW | RTLD_NOLOAD);
-  if (handle) dlclose(handle);  // RTLD_NOLOAD still counts a reference
-  return handle;
+// Windows looks for a library named without a folder in the program's own folder first, then
+// along its search path. The native build names its shared objects lib<name>.so, so a bare
+// "pci7505.dll" is looked for as <program folder>/libpci7505.so, then as libpci7505.so along the
+// loader's path. Every other name is passed on as it is.
+namespace {
+
+std::mutex g_library_files_mutex;
+std::map<std::string, std::string> g_library_files;  // test redirections, by lower-case name
+
+std::string LowerCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
 }
 
-LibraryHandle load_library(const char* name) { return dlopen(name, RTLD_NOW | RTLD_LOCAL); }
+std::string ProgramFolder() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return {};
+  const std::string_view exe(path, static_cast<size_t>(n));
+  const size_t slash = exe.rfind('/');
+  return slash == std::string_view::npos ? std::string() : std::string(exe.substr(0, slash + 1));
+}
+
+std::vector<std::string> LibraryCandidates(const char* name) {
+  const std::string lower = LowerCase(name);
+  {
+    std::lock_guard lock(g_library_files_mutex);
+    auto it = g_library_files.find(lower);
+    if (it != g_library_files.end()) return {it->second};
+  }
+  constexpr std::string_view kDll = ".dll";
+  if (lower.find('/') != std::string::npos || lower.find('\\') != std::string::npos ||
+      lower.size() <= kDll.size() || !lower.ends_with(kDll))
+    return {name};
+  const std::string file = "lib" + lower.substr(0, lower.size() - kDll.size()) + ".so";
+  return {ProgramFolder() + file, file};
+}
+
+}  // namespace
+
+namespace test_stores {
+void set_library_file(std::string_view name, std::string_view file) {
+  std::lock_guard lock(g_library_files_mutex);
+  if (file.empty())
+    g_library_files.erase(LowerCase(name));
+  else
+    g_library_files[LowerCase(name)] = std::string(file);
+}
+}  // namespace test_stores
+
+LibraryHandle find_loaded_library(const char* name) {
+  for (const std::string& candidate : LibraryCandidates(name)) {
+    if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+      dlclose(handle);  // RTLD_NOLOAD still counts a reference
+      return handle;
+    }
+  }
+  return nullptr;
+}
+
+LibraryHandle load_library(const char* name) {
+  for (const std::string& candidate : LibraryCandidates(name))
+    if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+  return nullptr;
+}
 
 void* resolve(LibraryHandle library, const char* symbol) {
   return library ? dlsym(library, symbol) : nullptr;

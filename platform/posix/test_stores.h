@@ -18,4 +18,9 @@ void set_message_box_sink(std::function<void(std::string_view text, std::string_
 // How often signal_host_event() was called for a handle.
 int host_event_signals(uint32_t handle);
 
+// Makes load_library(name) and find_loaded_library(name) use `file` instead (an empty file ends
+// the redirection). Tests point a bare library name at another build of a stand-in library, or
+// at a file that does not exist to play a machine where it is not installed.
+void set_library_file(std::string_view name, std::string_view file);
+
 }  // namespace platform::test_stores

@@ -91,6 +91,20 @@ void signal_host_event(uint32_t handle) {
   if (handle) SetEvent(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)));
 }
 
+uint32_t create_host_event() {
+  HANDLE h = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(h));
+}
+
+bool wait_host_event(uint32_t handle, uint32_t timeout_ms) {
+  return handle &&
+         WaitForSingleObject(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)), timeout_ms) == WAIT_OBJECT_0;
+}
+
+void close_host_event(uint32_t handle) {
+  if (handle) CloseHandle(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)));
+}
+
 // ---------------------------------------------------------------- libraries
 
 LibraryHandle find_loaded_library(const char* name) { return GetModuleHandleA(name); }

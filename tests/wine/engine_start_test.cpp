@@ -16,6 +16,13 @@ constexpr char kInvalidTags[] = "无效的标签列表。";
 constexpr char kInvalidParams[] = "无效的参数信息。";
 constexpr char kAdmissionBusy[] = "设备不支持并发访问，共享冲突。";
 
+// A date with, unless it is midnight, a time, and nothing else: what a clean start leaves pending
+// (binding the vendor's library puts the time text first and its complaints, if any, after it).
+bool is_time_text(const std::string& text) {
+  return !text.empty() && text[0] >= '0' && text[0] <= '9' &&
+         text.find_first_not_of("0123456789/-.: ") == std::string::npos;
+}
+
 // What an out-parameter holds before the call; the driver must overwrite it.
 char* const kUnset = reinterpret_cast<char*>(static_cast<uintptr_t>(0xBAADF00Du));
 
@@ -269,7 +276,9 @@ TEST_F(IniDriverStart, AMissingParameterBlockIsReported) {
 TEST_F(IniDriverStart, ValidTagsStartAnEngineForTheCallingThreadOnly) {
   on_host_thread([this] {
     const int32_t before = live_blocks();
-    EXPECT_EQ(start(1, host.list, &host.block, 1), std::nullopt) << "a clean start has nothing to say";
+    const std::optional<std::string> message = start(1, host.list, &host.block, 1);
+    EXPECT_TRUE(message && is_time_text(*message))
+        << "a clean start has nothing to say but the time: " << message.value_or("(null)");
     EXPECT_EQ(live_blocks(), before);
     EXPECT_EQ(dll.DetectScanTime(), 10) << "a running engine is polled every 10 ms";
     on_host_thread([this] { EXPECT_EQ(dll.DetectScanTime(), 1000) << "another thread sees no engine"; });

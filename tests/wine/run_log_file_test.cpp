@@ -38,11 +38,14 @@ class RunLogFile : public NoMessageBoxTest {
   std::string log() const { return read_file(project.log_path); }
   size_t log_size() const { return static_cast<size_t>(platform::file_size(project.log_path).value_or(0)); }
 
-  // IniDriver with this test's tags on the calling thread; a clean start has no message.
+  // IniDriver with this test's tags on the calling thread; a clean start leaves only the time text
+  // that binding the vendor's library puts in front of its complaints.
   void start() {
     char* message = nullptr;
     EXPECT_EQ(dll.IniDriver(tags.count(), tags.pointers(), &block, &message), 1);
-    EXPECT_EQ(take_host_string(message), std::nullopt);
+    const std::string text = take_host_string(message).value_or("");
+    days.push_back(platform::system_clock().now());
+    EXPECT_TRUE(!text.empty() && time_text_length(text, days) == text.size()) << text;
   }
 
   // A host thread's whole run: IniDriver, FreeDriver, the thread's end.

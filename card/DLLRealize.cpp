@@ -1,0 +1,152 @@
+// The vendor library binding: loading pci7505.dll and its four entry points, the presence check,
+// digital input and output through the library, and closing the cards at stop.
+#include "card/DLLRealize.h"
+
+#include <atomic>
+#include <cstdio>
+
+#include "platform/platform.h"
+#include "support/delphi.h"
+
+namespace vorel {
+
+namespace {
+
+// Names by Entry, in the order the entry points are resolved.
+constexpr const char* kEntryNames[] = {"pci7505check", "pci7505di", "pci7505do", "pci7505close"};
+
+std::array<std::atomic<int32_t>, kCardCount + 1> g_card_handles{};  // [1..32]
+
+bool IsCard(int32_t n) { return n >= 1 && n <= kCardCount; }
+
+}  // namespace
+
+int32_t CardHandles(int32_t card_no) {
+  return IsCard(card_no) ? g_card_handles[card_no].load(std::memory_order_relaxed) : 0;
+}
+
+void SetCardHandles(int32_t card_no, int32_t handle) {
+  if (IsCard(card_no)) g_card_handles[card_no].store(handle, std::memory_order_relaxed);
+}
+
+TDLLObject::TDLLObject(bool first_instance) : TCustomDLLObject(first_instance) {}
+
+TDLLObject::~TDLLObject() {
+  // Here the engine is still a TDLLObject, so the stop that runs closes the cards and releases
+  // the library even when the owner forgot to call Destroy().
+  Destroy();
+}
+
+template <class Call>
+bool TDLLObject::CallVendor(Entry entry, Call& call) {
+  uint32_t code = 0;
+  if (platform::call_guarded(call, &code)) return true;
+  if (!fault_logged_[entry]) {
+    fault_logged_[entry] = true;
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(code));
+    LogLine(std::string("：调用厂商硬件驱动库函数") + kEntryNames[entry] + "时出现异常(" + hex + ")！");
+  }
+  return false;
+}
+
+bool TDLLObject::LoadLibs() {
+  try {
+    if (!TCustomDLLObject::LoadLibs()) return false;
+    WriteCommEvent(NowText());
+    void* found[kEntryCount] = {};
+    for (int entry = 0; entry < kEntryCount; ++entry) {
+      found[entry] = platform::resolve(LibHandle, kEntryNames[entry]);
+      if (!found[entry]) {
+        WriteCommEvent(sErrEvent() + "VorelPCI板卡驱动库(PCI-7505.dll)内部错误," + kEntryNames[entry]);
+        return false;
+      }
+      switch (entry) {
+        case kCheckEntry:
+          check_ = reinterpret_cast<CheckFn>(found[entry]);
+          break;
+        case kInputEntry:
+          input_ = reinterpret_cast<InputFn>(found[entry]);
+          break;
+        case kOutputEntry:
+          output_ = reinterpret_cast<OutputFn>(found[entry]);
+          break;
+        default:
+          close_ = reinterpret_cast<CloseFn>(found[entry]);
+          break;
+      }
+    }
+    return true;
+  } catch (...) {
+    if (ErrorLogOn()) LogLine("：TDLLObject.LoadLibs异常！");
+    return false;
+  }
+}
+
+bool TDLLObject::CardInSystem(int32_t card_no) {
+  try {
+    int32_t result = 0;
+    auto call = [&] { result = check_(0, 0, 0, card_no); };
+    // Without the library bound there is nobody to ask: the card counts as absent.
+    if (!check_ || !CallVendor(kCheckEntry, call)) {
+      SetCardHandles(card_no, 0);
+      if (check_ && ErrorLogOn()) LogLine("：TDLLObject.CardInSystem异常！");
+      return false;
+    }
+    SetCardHandles(card_no, result);
+    return result > 0;
+  } catch (...) {
+    if (ErrorLogOn()) LogLine("：TDLLObject.CardInSystem异常！");
+    return false;
+  }
+}
+
+void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
+  const int32_t handle = CardHandles(command.CardNo);
+  const int32_t port = command.Channel / 8;
+  int32_t result = 0;
+  auto call = [&] { result = input_(handle, 0, port); };
+  // A library that is gone or faulted gave no answer: the command times out like a card that
+  // did not reply, and the tags keep their values.
+  if (!input_ || !CallVendor(kInputEntry, call)) {
+    ExchangeFailed();
+    return;
+  }
+  value = static_cast<int16_t>(result);  // the port is 16 bits wide; anything above is not ours
+}
+
+void TDLLObject::Write_DO_data(TCommand& command) {
+  const int32_t handle = CardHandles(command.CardNo);
+  const int32_t port = command.Channel / 8;
+  const int32_t port_value = command.PortValue;
+  auto call = [&] { output_(handle, 0, port, port_value); };
+  if (!output_ || !CallVendor(kOutputEntry, call)) ExchangeFailed();
+}
+
+void TDLLObject::ReleaseLibrary() {
+  platform::free_library(LibHandle);
+  LibHandle = nullptr;
+  LibLoaded = false;
+  // The entry points pointed into the library just released.
+  check_ = nullptr;
+  input_ = nullptr;
+  output_ = nullptr;
+  close_ = nullptr;
+}
+
+void TDLLObject::Stop() {
+  // Without a bound close entry (the library never loaded, or released by an earlier stop) there
+  // is nothing to call; calling through it would jump into nowhere.
+  if (close_) {
+    for (int32_t n = 1; n <= kCardCount; ++n) {
+      if (ModelCodeOf(Params, n) == kModelNoCard) continue;
+      const int32_t handle = CardHandles(n);
+      auto call = [&] { close_(handle); };
+      CallVendor(kCloseEntry, call);
+    }
+  }
+  if (LibLoaded) ReleaseLibrary();
+  TCustomDLLObject::Stop();
+}
+
+}  // namespace vorel

@@ -1,0 +1,389 @@
+// The card vendor's library as the driver binds it: loading it and its entry points, the presence
+// check, digital input and output, a library that faults, and closing the cards at stop. The
+// simulated card bank (sim/pci7505) plays the vendor's library; the fault guard that every call
+// into it runs under is tested on its own first.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+#include "card/DLLRealize.h"
+#include "engine_probe.h"
+#include "platform/manual_clock.h"
+#include "platform/platform.h"
+#include "platform/posix/test_stores.h"
+#include "sim/pci7505/sim7505.h"
+#include "support/delphi.h"
+
+namespace vorel {
+namespace {
+
+using testing_support::host_tag;
+
+// ---------------------------------------------------------------- the fault guard
+
+int* volatile g_nowhere = nullptr;
+
+// A real store through a null pointer (the sanitizers would report it before it happens).
+__attribute__((noinline, no_sanitize("address", "undefined"))) void StoreThroughNull() { *g_nowhere = 1; }
+
+struct sigaction CurrentAction(int signal_number) {
+  struct sigaction action {};
+  sigaction(signal_number, nullptr, &action);
+  return action;
+}
+
+TEST(FaultGuard, AnOrdinaryCallRunsToTheEndAndLeavesTheCodeAlone) {
+  int ran = 0;
+  auto body = [&] { ran = 42; };
+  uint32_t code = 7;
+  EXPECT_TRUE(platform::call_guarded(body, &code));
+  EXPECT_EQ(ran, 42);
+  EXPECT_EQ(code, 7u);
+}
+
+TEST(FaultGuard, AccessViolationsInARowEndTheCallNotTheProcess) {
+  for (int round = 0; round < 3; ++round) {
+    bool reached_the_end = false;
+    auto body = [&] {
+      StoreThroughNull();
+      reached_the_end = true;
+    };
+    uint32_t code = 0;
+    EXPECT_FALSE(platform::call_guarded(body, &code));
+    EXPECT_EQ(code, platform::kAccessViolation) << "round " << round;
+    EXPECT_FALSE(reached_the_end);
+  }
+  // The process goes on as before, C++ exceptions included.
+  EXPECT_THROW(throw std::runtime_error("still unwinding"), std::runtime_error);
+}
+
+TEST(FaultGuard, IllegalInstructionIsReportedWithItsOwnCode) {
+  auto body = [] { __builtin_trap(); };
+  uint32_t code = 0;
+  EXPECT_FALSE(platform::call_guarded(body, &code));
+  EXPECT_EQ(code, platform::kIllegalInstruction);
+}
+
+TEST(FaultGuard, NestedGuardsEachCatchTheirOwnFault) {
+  bool inner_finished = true, outer_went_on = false;
+  uint32_t inner_code = 0, outer_code = 0;
+  auto outer = [&] {
+    auto inner = [] { StoreThroughNull(); };
+    inner_finished = platform::call_guarded(inner, &inner_code);
+    outer_went_on = true;
+    __builtin_trap();
+  };
+  EXPECT_FALSE(platform::call_guarded(outer, &outer_code));
+  EXPECT_FALSE(inner_finished);
+  EXPECT_EQ(inner_code, platform::kAccessViolation);
+  EXPECT_TRUE(outer_went_on);
+  EXPECT_EQ(outer_code, platform::kIllegalInstruction);
+}
+
+TEST(FaultGuard, ThreadsFaultingAtTheSameTimeEachGetTheirOwnOutcome) {
+  std::atomic<int> faults{0}, finished{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 100; ++i) {
+        uint32_t code = 0;
+        auto faulting = [] { StoreThroughNull(); };
+        auto fine = [] {};
+        if (!platform::call_guarded(faulting, &code) && code == platform::kAccessViolation) ++faults;
+        if (platform::call_guarded(fine, &code)) ++finished;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(faults, 400);
+  EXPECT_EQ(finished, 400);
+}
+
+TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
+  const struct sigaction before = CurrentAction(SIGSEGV);
+  uint32_t code = 0;
+  auto faulting = [] { StoreThroughNull(); };
+  auto throwing = [] { throw std::runtime_error("from inside"); };
+  EXPECT_FALSE(platform::call_guarded(faulting, &code));
+  EXPECT_THROW(platform::call_guarded(throwing, &code), std::runtime_error)
+      << "a C++ exception passes through the guard untouched";
+  const struct sigaction after = CurrentAction(SIGSEGV);
+  EXPECT_EQ(after.sa_flags & SA_SIGINFO, before.sa_flags & SA_SIGINFO);
+  if (before.sa_flags & SA_SIGINFO) {
+    EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
+  } else {
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+  }
+}
+
+// ---------------------------------------------------------------- the vendor binding
+
+// The simulated bank, loaded the way the driver loads the vendor's library so that both see the
+// same bank; kept loaded for the whole test so its counters outlive the engine's release.
+class SimBank {
+ public:
+  SimBank() : library_(platform::load_library("pci7505.dll")) {
+    if (!library_) return;
+    reset_ = Get<sim7505::ResetFn>("sim7505_reset");
+    set_present_ = Get<sim7505::SetPresentFn>("sim7505_set_present");
+    set_input_ = Get<sim7505::SetInputFn>("sim7505_set_input");
+    get_output_ = Get<sim7505::GetOutputFn>("sim7505_get_output");
+    set_loopback_ = Get<sim7505::SetLoopbackFn>("sim7505_set_loopback");
+    set_fault_ = Get<sim7505::SetFaultFn>("sim7505_set_fault");
+    calls_ = Get<sim7505::CallsFn>("sim7505_calls");
+    closes_ = Get<sim7505::ClosesFn>("sim7505_closes");
+    bad_calls_ = Get<sim7505::BadCallsFn>("sim7505_bad_calls");
+    reset_();
+  }
+  ~SimBank() { platform::free_library(library_); }
+  SimBank(const SimBank&) = delete;
+  SimBank& operator=(const SimBank&) = delete;
+
+  bool loaded() const { return library_ != nullptr; }
+  void Present(int32_t card, bool present) { set_present_(card, present); }
+  void Input(int32_t card, int32_t port, int32_t value) { set_input_(card, port, value); }
+  int32_t Output(int32_t card, int32_t port) { return get_output_(card, port); }
+  void Loopback(int32_t card, bool on) { set_loopback_(card, on); }
+  void Fault(sim7505::Entry entry, sim7505::FaultMode mode, int32_t arg = 0) { set_fault_(entry, mode, arg); }
+  int32_t Calls(sim7505::Entry entry) { return calls_(entry); }
+  int32_t Closes(int32_t card) { return closes_(card); }
+  int32_t BadCalls() { return bad_calls_(); }
+
+ private:
+  template <class Fn>
+  Fn Get(const char* name) {
+    return reinterpret_cast<Fn>(platform::resolve(library_, name));
+  }
+  platform::LibraryHandle library_;
+  sim7505::ResetFn reset_ = nullptr;
+  sim7505::SetPresentFn set_present_ = nullptr;
+  sim7505::SetInputFn set_input_ = nullptr;
+  sim7505::GetOutputFn get_output_ = nullptr;
+  sim7505::SetLoopbackFn set_loopback_ = nullptr;
+  sim7505::SetFaultFn set_fault_ = nullptr;
+  sim7505::CallsFn calls_ = nullptr;
+  sim7505::ClosesFn closes_ = nullptr;
+  sim7505::BadCallsFn bad_calls_ = nullptr;
+};
+
+class VendorEngine : public TDLLObject {
+ public:
+  VendorEngine() : TDLLObject(true) {}
+  ~VendorEngine() override { Destroy(); }
+  using TBaseDLLObject::Params, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::ReadCommTotal,
+      TBaseDLLObject::WriteTimeouts, TBaseDLLObject::CommState, TBaseDLLObject::Stopped;
+  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded;
+
+  void AppendLog(std::string_view text) override { log.emplace_back(text); }
+  std::vector<std::string> log;
+  int LogCount(std::string_view text) const {
+    int n = 0;
+    for (const auto& line : log) n += line.find(text) != std::string::npos;
+    return n;
+  }
+  TDLLTag& Tag(int32_t id) { return *FindTag(id); }
+
+  // One host poll `ms` after the last.
+  void Poll(platform::ManualClock& clock, uint32_t ms = 10) {
+    clock.advance(ms);
+    ReadExecute();
+  }
+};
+
+class Vendor : public ::testing::Test {
+ protected:
+  Vendor() {
+    unsetenv("PCI7505_SIM");  // the bank starts with its defaults, whatever the shell says
+    FullPDB(&block_);
+  }
+  ~Vendor() override { platform::test_stores::set_library_file("pci7505.dll", ""); }
+
+  // Cards 1 and 3 configured.
+  void ConfigureCards1And3() {
+    block_.card(3)->ModelCode = kModelPci7505;
+    SetModelName(*block_.card(3), "PCI_7505");
+  }
+
+  platform::ManualClock clock_{5000};
+  platform::ScopedClock use_clock_{clock_};
+  testing_support::ScopedCurrentDir folder_;
+  TDeviceParams block_{};
+  const std::string now_ = NowText();
+};
+
+TEST_F(Vendor, WithoutTheLibraryTheStartFailsNamingTheFile) {
+  platform::test_stores::set_library_file("pci7505.dll", folder_.dir().dir() + "no/such/libpci7505.so");
+  VendorEngine e;
+  EXPECT_FALSE(e.IniParm(&block_));
+  EXPECT_FALSE(e.LibLoaded);
+  EXPECT_EQ(e.sErrEvent(), now_ + "：厂商提供的硬件驱动库pci7505.dll没有找到，请重新安装驱动程序");
+  e.Stop();  // nothing bound, nothing to close: no call through a null entry
+  EXPECT_TRUE(e.Stopped);
+}
+
+TEST_F(Vendor, ALibraryWithoutTheOutputEntryPointIsRefusedByName) {
+  platform::test_stores::set_library_file("pci7505.dll", PCI7505_NODO_PATH);
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  {
+    VendorEngine e;
+    EXPECT_FALSE(e.IniParm(&block_));
+    EXPECT_FALSE(e.LibLoaded);
+    EXPECT_EQ(e.sErrEvent(), now_ + "VorelPCI板卡驱动库(PCI-7505.dll)内部错误,pci7505do");
+  }
+  EXPECT_EQ(bank.Calls(sim7505::kCheck), 0) << "no card is checked through a half-bound library";
+  EXPECT_EQ(bank.Calls(sim7505::kClose), 0) << "and none closed at stop";
+}
+
+TEST_F(Vendor, OnlyTheCardThatAnswersTheCheckIsLoaded) {
+  ConfigureCards1And3();
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  bank.Present(1, false);
+  VendorEngine e;
+  ASSERT_TRUE(e.IniParm(&block_)) << "one present card is enough";
+  EXPECT_TRUE(e.LibLoaded);
+  EXPECT_EQ(CardHandles(1), 0);
+  EXPECT_EQ(CardHandles(3), sim7505::kHandleBase + 3);
+  EXPECT_EQ(e.LogCount(": 本机不存在1号板卡：PCI_7505"), 1);
+  EXPECT_EQ(e.LogCount("本机不存在3号板卡"), 0);
+  EXPECT_EQ(bank.Calls(sim7505::kCheck), 2);
+  EXPECT_EQ(bank.BadCalls(), 0) << "the check takes 0, 0, 0 and the card number, in that order";
+}
+
+TEST_F(Vendor, ANegativeCheckAnswerMeansNoCard) {
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  bank.Fault(sim7505::kCheck, sim7505::kGarbage);
+  VendorEngine e;
+  EXPECT_FALSE(e.IniParm(&block_)) << "the only configured card is absent";
+  EXPECT_LT(CardHandles(1), 0) << "the handle kept is the check's answer";
+  EXPECT_EQ(e.LogCount("本机不存在1号板卡"), 1);
+}
+
+TEST_F(Vendor, DigitalInputReadsThePortOfItsChannelAndKeepsSixteenBits) {
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  VendorEngine e;
+  ASSERT_TRUE(e.IniParm(&block_));
+  bank.Input(1, 0, 0x0081);
+  bank.Input(1, 1, 0x0020);
+  bank.Fault(sim7505::kInput, sim7505::kGarbage);  // junk above the port's 16 bits
+  TCommand command;
+  command.CardNo = 1;
+  int16_t value = 0;
+  command.Channel = 13;
+  e.Read_DI_Data(value, command);
+  EXPECT_EQ(value, 0x0020) << "channel 13 is on port 1";
+  command.Channel = 7;
+  e.Read_DI_Data(value, command);
+  EXPECT_EQ(value, 0x0081) << "channel 7 is on port 0";
+  EXPECT_EQ(bank.BadCalls(), 0) << "the card's handle, 0 and the port index, in that order";
+}
+
+class VendorRunning : public Vendor {
+ protected:
+  // An engine running a DI and a DO tag on channel 5 of card 1, polled until both tags were read.
+  void Start(VendorEngine& e) {
+    const std::vector<HostTag> tags = {host_tag(1, "DI1:0,5.0", 1), host_tag(2, "DO1:0,5.0", 1)};
+    ASSERT_TRUE(e.IniDLLObj(&block_, tags));
+    for (int i = 0; i < 5; ++i) e.Poll(clock_);
+  }
+  void Write(VendorEngine& e, bool on) {
+    EXPECT_TRUE(e.WriteExecute(2, TVariant::Bool(on)));
+    for (int i = 0; i < 10; ++i) e.Poll(clock_);
+  }
+  SimBank bank_;
+};
+
+TEST_F(VendorRunning, AnInputWiredToAnOutputFollowsWhatTheHostWrites) {
+  ASSERT_TRUE(bank_.loaded());
+  bank_.Loopback(1, true);
+  VendorEngine e;
+  Start(e);
+  EXPECT_FALSE(e.Tag(1).Value.bool_value());
+  Write(e, true);
+  EXPECT_EQ(bank_.Output(1, 0), 0x20) << "channel 5 is bit 5 of port 0";
+  EXPECT_TRUE(e.Tag(1).Value.bool_value());
+  Write(e, false);
+  EXPECT_EQ(bank_.Output(1, 0), 0);
+  EXPECT_FALSE(e.Tag(1).Value.bool_value());
+  EXPECT_EQ(e.ReadTimeouts, 0);
+  EXPECT_EQ(e.WriteTimeouts, 0);
+}
+
+TEST_F(VendorRunning, AFaultingLibraryIsAMissingAnswerAndPollingGoesOn) {
+  ASSERT_TRUE(bank_.loaded());
+  bank_.Input(1, 0, 0x20);
+  VendorEngine e;
+  Start(e);
+  ASSERT_TRUE(e.Tag(1).Value.bool_value());
+
+  bank_.Input(1, 0, 0x00);
+  bank_.Fault(sim7505::kInput, sim7505::kAccessViolation);
+  const int32_t calls_before = bank_.Calls(sim7505::kInput);
+  for (int i = 0; i < 30; ++i) e.Poll(clock_, 20);
+  EXPECT_GT(bank_.Calls(sim7505::kInput) - calls_before, 3) << "every read tried the card again";
+  EXPECT_GE(e.ReadTimeouts, 3) << "each faulted read timed out like an unanswered one";
+  EXPECT_TRUE(e.Tag(1).Value.bool_value()) << "no value was made up for the faulted reads";
+  EXPECT_EQ(e.LogCount("：调用厂商硬件驱动库函数pci7505di时出现异常(C0000005)！"), 1)
+      << "the fault is logged once, not at every poll";
+
+  bank_.Fault(sim7505::kInput, sim7505::kBehave);
+  for (int i = 0; i < 30; ++i) e.Poll(clock_, 20);
+  EXPECT_FALSE(e.Tag(1).Value.bool_value()) << "the card is read again once the library behaves";
+}
+
+TEST_F(VendorRunning, AWriteThroughAFaultingLibraryIsReportedFailed) {
+  ASSERT_TRUE(bank_.loaded());
+  bank_.Fault(sim7505::kOutput, sim7505::kAccessViolation);
+  VendorEngine e;
+  Start(e);
+  EXPECT_TRUE(e.WriteExecute(2, TVariant::Bool(true)));
+  for (int i = 0; i < 40 && e.Tag(2).TagStatus == 0; ++i) e.Poll(clock_, 20);
+  EXPECT_EQ(e.Tag(2).TagStatus, kTagStatusWriteFailed);
+  EXPECT_EQ(e.LogCount("pci7505do时出现异常(C0000005)"), 1);
+}
+
+TEST_F(Vendor, ACheckThatFaultsLeavesTheCardAbsent) {
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  bank.Fault(sim7505::kCheck, sim7505::kAccessViolation);
+  VendorEngine e;
+  block_.ErrorLog = 1;
+  EXPECT_FALSE(e.IniParm(&block_));
+  EXPECT_EQ(CardHandles(1), 0);
+  EXPECT_EQ(e.LogCount("本机不存在1号板卡"), 1);
+  EXPECT_EQ(e.LogCount("：TDLLObject.CardInSystem异常！"), 1);
+  EXPECT_EQ(e.LogCount("pci7505check时出现异常(C0000005)"), 1);
+}
+
+TEST_F(Vendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
+  ConfigureCards1And3();
+  std::optional<SimBank> bank(std::in_place);
+  ASSERT_TRUE(bank->loaded());
+  {
+    VendorEngine e;
+    ASSERT_TRUE(e.IniParm(&block_));
+    e.Stop();
+    EXPECT_FALSE(e.LibLoaded);
+    e.Stop();  // a second stop, and Destroy's: the library is no longer the engine's to call
+  }
+  EXPECT_EQ(bank->Closes(1), 1);
+  EXPECT_EQ(bank->Closes(3), 1);
+  EXPECT_EQ(bank->Calls(sim7505::kClose), 2) << "entries without a card are not closed";
+  EXPECT_EQ(bank->BadCalls(), 0) << "each close got the handle its card's check answered";
+  // Only the test's own reference is left: the engine gave back exactly the one it took.
+  EXPECT_NE(platform::find_loaded_library("pci7505.dll"), nullptr);
+  bank.reset();
+  EXPECT_EQ(platform::find_loaded_library("pci7505.dll"), nullptr);
+}
+
+}  // namespace
+}  // namespace vorel
