@@ -318,6 +318,10 @@ class TBaseDLLObject {
   bool ProtocolTrace = true;
   void SetStatus(uint8_t status);  // RunEvent := 0, RunStatus := status, ReadExecute
   void LogAnswerLines(std::string_view what_executed, std::string_view what_expected);
+  bool NoCurrentCommand();
+  void ContinueChain(bool writing);
+  void Answered(bool writing);
+  void TimedOut(bool writing);
 
   // ---- read and write cycle (DLLBase_cycle.cpp)
   int32_t LastCycleMs = 0;

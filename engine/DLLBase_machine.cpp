@@ -67,55 +67,84 @@ void TBaseDLLObject::SwitchRunStatus() {
         if (e == kEventInit) opInit_Exec();
         break;
       case kStatusInit:
-        if (e == kEventInit || e == kEventStop) opStop_Exec();
-        else if (e == kEventLink) opLink_Exec();
-        else if (e == kEventUnLink) opUnLink_Exec();
+        if (e == kEventInit || e == kEventStop)
+          opStop_Exec();
+        else if (e == kEventLink)
+          opLink_Exec();
+        else if (e == kEventUnLink)
+          opUnLink_Exec();
         break;
       case kStatusSysError:
       case kStatusSysErrorToInit:
         opClrSystemError_Exec();
         break;
       case kStatusReady:
-        if (e == kEventInit || e == kEventUnLink || e == kEventStop) opUnLink_Exec();
-        else if (e == kEventLink) opLink_Exec();
-        else if (e == kEventReadCmd) opReadCmd_Exec();
-        else if (e == kEventWriteCmd) opWriteCmd_Exec();
-        else if (e == kEventParmCmd) opParmCmd_Exec();
+        if (e == kEventInit || e == kEventUnLink || e == kEventStop)
+          opUnLink_Exec();
+        else if (e == kEventLink)
+          opLink_Exec();
+        else if (e == kEventReadCmd)
+          opReadCmd_Exec();
+        else if (e == kEventWriteCmd)
+          opWriteCmd_Exec();
+        else if (e == kEventParmCmd)
+          opParmCmd_Exec();
         break;
       case kStatusStopping:
-        if (e == kEventStopACK) opStopACK_Exec();
-        else if (e == kEventStopNAK) opStopNAK_Exec();
-        else if (e == kEventClrStopError) opClrStopError_Exec();
+        if (e == kEventStopACK)
+          opStopACK_Exec();
+        else if (e == kEventStopNAK)
+          opStopNAK_Exec();
+        else if (e == kEventClrStopError)
+          opClrStopError_Exec();
         break;
       case kStatusWaitInit:
-        if (e == kEventInitACK) opInitACK_Exec();
-        else if (e == kEventInitNAK) opInitNAK_Exec();
-        else if (e == kEventClrInitError) opClrInitError_Exec();
+        if (e == kEventInitACK)
+          opInitACK_Exec();
+        else if (e == kEventInitNAK)
+          opInitNAK_Exec();
+        else if (e == kEventClrInitError)
+          opClrInitError_Exec();
         break;
       case kStatusWaitLink:
-        if (e == kEventLinkACK) opLinkACK_Exec();
-        else if (e == kEventLinkNAK) opLinkNAK_Exec();
-        else if (e == kEventClrLinkError) opClrLinkError_Exec();
+        if (e == kEventLinkACK)
+          opLinkACK_Exec();
+        else if (e == kEventLinkNAK)
+          opLinkNAK_Exec();
+        else if (e == kEventClrLinkError)
+          opClrLinkError_Exec();
         break;
       case kStatusWaitUnlink:
-        if (e == kEventUnLinkACK) opUnLinkACK_Exec();
-        else if (e == kEventUnLinkNAK) opUnLinkNAK_Exec();
-        else if (e == kEventClrUnLinkError) opClrUnLinkError_Exec();
+        if (e == kEventUnLinkACK)
+          opUnLinkACK_Exec();
+        else if (e == kEventUnLinkNAK)
+          opUnLinkNAK_Exec();
+        else if (e == kEventClrUnLinkError)
+          opClrUnLinkError_Exec();
         break;
       case kStatusWaitRead:
-        if (e == kEventReadACK) opReadACK_Exec();
-        else if (e == kEventReadNAK) opReadNAK_Exec();
-        else if (e == kEventClrReadError) opClrReadError_Exec();
+        if (e == kEventReadACK)
+          opReadACK_Exec();
+        else if (e == kEventReadNAK)
+          opReadNAK_Exec();
+        else if (e == kEventClrReadError)
+          opClrReadError_Exec();
         break;
       case kStatusWaitWrite:
-        if (e == kEventWriteACK) opWriteACK_Exec();
-        else if (e == kEventWriteNAK) opWriteNAK_Exec();
-        else if (e == kEventClrWriteError) opClrWriteError_Exec();
+        if (e == kEventWriteACK)
+          opWriteACK_Exec();
+        else if (e == kEventWriteNAK)
+          opWriteNAK_Exec();
+        else if (e == kEventClrWriteError)
+          opClrWriteError_Exec();
         break;
       case kStatusWaitParm:
-        if (e == kEventParmACK) opParmACK_Exec();
-        else if (e == kEventParmNAK) opParmNAK_Exec();
-        else if (e == kEventClrParmError) opClrParmError_Exec();
+        if (e == kEventParmACK)
+          opParmACK_Exec();
+        else if (e == kEventParmNAK)
+          opParmNAK_Exec();
+        else if (e == kEventClrParmError)
+          opClrParmError_Exec();
         break;
       default:
         break;
@@ -221,13 +250,75 @@ void TBaseDLLObject::LogAnswerLines(std::string_view executed, std::string_view 
   }
 }
 
+// With no current command there is nothing to acknowledge: a system error, recovered by linking.
+bool TBaseDLLObject::NoCurrentCommand() {
+  if (CurCmd) return false;
+  RunStatus = kStatusSysError;
+  RunEvent = kEventLink;
+  return true;
+}
+
+// The chain goes on with its next command at once, or the machine is ready for the next chain.
+void TBaseDLLObject::ContinueChain(bool writing) {
+  GetCommandNext();
+  RunEvent = kEventNone;
+  if (CurCmd) {
+    if (writing)
+      opWriteCmd_Exec();
+    else
+      opReadCmd_Exec();
+  } else {
+    RunStatus = kStatusReady;
+    ReadExecute();
+  }
+}
+
+// What every answered exchange has in common: the link is up, and the chain goes on.
+void TBaseDLLObject::Answered(bool writing) {
+  CommState = kLinkOK;
+  WriteCommLinkOK(true);
+  if (ProtocolTrace && TraceLogOn()) {
+    LogLine(std::string(writing ? "：发送写标签命令= " : "：发送读标签命令= ") + CurCmd->CmdText);
+    LogLine("：接收到应答信息= " + CurCmd->Received);
+    LogLine("：应答信息通过校验检查。");
+  }
+  NoteLinkOutcome(true);
+  ContinueChain(writing);
+}
+
+// What every timed-out exchange has in common: the host hears of it, repeated failures raise the
+// serious fault (judged by the read time-outs, for writes too), and the retry state decides
+// between sending again, going on with the chain and giving the exchange up.
+void TBaseDLLObject::TimedOut(bool writing) {
+  WriteCommLinkOK(false);
+  WriteCommEvent(kTimeoutEvent);
+  if (ReadTimeouts > kSeriousTimeouts) {
+    WriteCommEvent(kSeriousFault);
+    platform::signal_host_event(HostEvent);
+    if (std::fmod(std::trunc(ReadTimeouts), 10000.0) == 100.0) EnLog_ = true;
+  }
+  if (ProtocolTrace && ErrorLogOn()) {
+    if (writing)
+      LogAnswerLines("：通讯写超时错，执行操作=", "：通讯写超时错，期待应答=");
+    else
+      LogAnswerLines("：通讯读超时错，执行操作=", "：通讯读超时错，期待应答=");
+  }
+  NoteLinkOutcome(false);
+  if (CurCmd->RetryState == 1) {
+    CurCmd->RetryState = 2;
+    RunStatus = kStatusReady;
+    RunEvent = writing ? kEventWriteCmd : kEventReadCmd;
+  } else if (CurCmd->RetryState == 3) {
+    ContinueChain(writing);
+  } else {
+    RunEvent = writing ? kEventClrWriteError : kEventClrReadError;
+  }
+  ReadExecute();
+}
+
 void TBaseDLLObject::opReadACK_Exec() {
   try {
-    if (!CurCmd) {
-      RunStatus = kStatusSysError;
-      RunEvent = kEventLink;
-      return;
-    }
+    if (NoCurrentCommand()) return;
     if (CurCmd->IsTagCommand()) {
       for (int32_t position : CurCmd->TagIds) {
         if (TDLLTag* tag = TagAt(position)) {
@@ -243,23 +334,8 @@ void TBaseDLLObject::opReadACK_Exec() {
       }
     }
     ++ReadCommTotal;
-    CommState = kLinkOK;
-    WriteCommLinkOK(true);
     CurCmd->SuccessRate = (CurCmd->SuccessRate + 1.0f) / 2.0f;
-    if (ProtocolTrace && TraceLogOn()) {
-      LogLine("：发送读标签命令= " + CurCmd->CmdText);
-      LogLine("：接收到应答信息= " + CurCmd->Received);
-      LogLine("：应答信息通过校验检查。");
-    }
-    NoteLinkOutcome(true);
-    GetCommandNext();
-    RunEvent = kEventNone;
-    if (CurCmd) {
-      opReadCmd_Exec();
-    } else {
-      RunStatus = kStatusReady;
-      ReadExecute();
-    }
+    Answered(false);
   } catch (...) {
     RunEvent = kEventNone;
     RunStatus = kStatusReady;
@@ -269,39 +345,10 @@ void TBaseDLLObject::opReadACK_Exec() {
 
 void TBaseDLLObject::opReadNAK_Exec() {
   try {
-    if (!CurCmd) {
-      RunStatus = kStatusSysError;
-      RunEvent = kEventLink;
-      return;
-    }
+    if (NoCurrentCommand()) return;
     ++ReadCommTotal;
-    WriteCommLinkOK(false);
     ReadTimeouts += 1;
-    WriteCommEvent(kTimeoutEvent);
-    if (ReadTimeouts > kSeriousTimeouts) {
-      WriteCommEvent(kSeriousFault);
-      platform::signal_host_event(HostEvent);
-      if (std::fmod(std::trunc(ReadTimeouts), 10000.0) == 100.0) EnLog_ = true;
-    }
-    if (ProtocolTrace && ErrorLogOn()) LogAnswerLines("：通讯读超时错，执行操作=", "：通讯读超时错，期待应答=");
-    NoteLinkOutcome(false);
-    if (CurCmd->RetryState == 1) {
-      CurCmd->RetryState = 2;
-      RunStatus = kStatusReady;
-      RunEvent = kEventReadCmd;
-    } else if (CurCmd->RetryState == 3) {
-      GetCommandNext();
-      RunEvent = kEventNone;
-      if (CurCmd) {
-        opReadCmd_Exec();
-      } else {
-        RunStatus = kStatusReady;
-        ReadExecute();
-      }
-    } else {
-      RunEvent = kEventClrReadError;
-    }
-    ReadExecute();
+    TimedOut(false);
   } catch (...) {
     RunEvent = kEventNone;
     RunStatus = kStatusReady;
@@ -311,11 +358,7 @@ void TBaseDLLObject::opReadNAK_Exec() {
 
 void TBaseDLLObject::opClrReadError_Exec() {
   try {
-    if (!CurCmd) {
-      RunStatus = kStatusSysError;
-      RunEvent = kEventLink;
-      return;
-    }
+    if (NoCurrentCommand()) return;
     ++ReadFailTotal;
     for (int32_t position : CurCmd->TagIds) {
       if (TDLLTag* tag = TagAt(position)) {
@@ -344,11 +387,7 @@ void TBaseDLLObject::opClrReadError_Exec() {
 
 void TBaseDLLObject::opWriteACK_Exec() {
   try {
-    if (!CurCmd) {
-      RunStatus = kStatusSysError;
-      RunEvent = kEventLink;
-      return;
-    }
+    if (NoCurrentCommand()) return;
     if (CurCmd->IsTagCommand()) {
       for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
         if (TDLLTag* tag = TagAt(CurCmd->TagIds[i])) {
@@ -359,22 +398,7 @@ void TBaseDLLObject::opWriteACK_Exec() {
       }
     }
     ++WriteCommTotal;
-    CommState = kLinkOK;
-    WriteCommLinkOK(true);
-    if (ProtocolTrace && TraceLogOn()) {
-      LogLine("：发送写标签命令= " + CurCmd->CmdText);
-      LogLine("：接收到应答信息= " + CurCmd->Received);
-      LogLine("：应答信息通过校验检查。");
-    }
-    NoteLinkOutcome(true);
-    GetCommandNext();
-    RunEvent = kEventNone;
-    if (CurCmd) {
-      opWriteCmd_Exec();
-    } else {
-      RunStatus = kStatusReady;
-      ReadExecute();
-    }
+    Answered(true);
   } catch (...) {
     RunEvent = kEventNone;
     RunStatus = kStatusReady;
@@ -384,39 +408,10 @@ void TBaseDLLObject::opWriteACK_Exec() {
 
 void TBaseDLLObject::opWriteNAK_Exec() {
   try {
-    if (!CurCmd) {
-      RunStatus = kStatusSysError;
-      RunEvent = kEventLink;
-      return;
-    }
+    if (NoCurrentCommand()) return;
     ++WriteCommTotal;
-    WriteCommLinkOK(false);
     WriteTimeouts += 1;
-    WriteCommEvent(kTimeoutEvent);
-    if (ReadTimeouts > kSeriousTimeouts) {
-      WriteCommEvent(kSeriousFault);
-      platform::signal_host_event(HostEvent);
-      if (std::fmod(std::trunc(ReadTimeouts), 10000.0) == 100.0) EnLog_ = true;
-    }
-    if (ProtocolTrace && ErrorLogOn()) LogAnswerLines("：通讯写超时错，执行操作=", "：通讯写超时错，期待应答=");
-    NoteLinkOutcome(false);
-    if (CurCmd->RetryState == 1) {
-      CurCmd->RetryState = 2;
-      RunStatus = kStatusReady;
-      RunEvent = kEventWriteCmd;
-    } else if (CurCmd->RetryState == 3) {
-      GetCommandNext();
-      RunEvent = kEventNone;
-      if (CurCmd) {
-        opWriteCmd_Exec();
-      } else {
-        RunStatus = kStatusReady;
-        ReadExecute();
-      }
-    } else {
-      RunEvent = kEventClrWriteError;
-    }
-    ReadExecute();
+    TimedOut(true);
   } catch (...) {
     RunEvent = kEventNone;
     RunStatus = kStatusReady;
@@ -427,11 +422,7 @@ void TBaseDLLObject::opWriteNAK_Exec() {
 void TBaseDLLObject::opClrWriteError_Exec() {
   try {
     RunEvent = kEventNone;
-    if (!CurCmd) {
-      RunStatus = kStatusSysError;
-      RunEvent = kEventLink;
-      return;
-    }
+    if (NoCurrentCommand()) return;
     ++WriteFailTotal;
     if (CurCmd->IsTagCommand()) {
       for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
