@@ -226,7 +226,9 @@ bool TBaseDLLObject::WriteExecute(int32_t tag_id, const TVariant& value) {
     // Stale writes go first, so that an expired request neither hides a fresh one with the same
     // value nor holds a place in the queue.
     ExpireQueuedWrites();
-    const float image = tag->RawImage;
+    // A full queue refuses before anything is built: building a write command changes the output
+    // images of the tag and of every tag sharing its port, and a refused write must change nothing.
+    if (PendingWrites.size() >= kMaxPendingWrites) return false;
     tag->Written = tag->Value;
     tag->Value = value;
     CommandChain chain = CreatCommand(*tag, CmdList, true);
@@ -235,13 +237,6 @@ bool TBaseDLLObject::WriteExecute(int32_t tag_id, const TVariant& value) {
     for (TCommand* c = chain.get(); c; c = c->Next.get()) {
       c->Values.assign(1, value);
       SyncTagValue(*c);
-    }
-    if (PendingWrites.size() >= kMaxPendingWrites) {
-      // Refused: the tag keeps showing what it showed before the request.
-      tag->Value = tag->Written;
-      tag->RawImage = image;
-      FreeCommand(chain);
-      return false;
     }
     PendingWrites.push_back(std::move(chain));
     return true;

@@ -93,7 +93,8 @@ class CardProbe : public TCustomDLLObject {
   using TCustomDLLObject::CmdList, TCustomDLLObject::EnLog_, TCustomDLLObject::LibLoaded,
       TCustomDLLObject::Params, TCustomDLLObject::PortLibHandle, TCustomDLLObject::PortRead,
       TCustomDLLObject::PortWrite, TCustomDLLObject::ReadCommTotal, TCustomDLLObject::TagList,
-      TCustomDLLObject::WriteLogBudget;
+      TCustomDLLObject::WriteLogBudget, TCustomDLLObject::IndexArray, TCustomDLLObject::Running,
+      TCustomDLLObject::ParamsLoaded, TCustomDLLObject::PendingWrites;
 
   void AppendLog(std::string_view text) override { log.emplace_back(text); }
   std::vector<std::string> log;
@@ -316,6 +317,20 @@ TEST_F(CardIo, OutputBitsOfOnePortCombineIntoOnePortValue) {
   CommandChain high = e_.WriteCommand(other_port, TVariant::String("1"));
   Exchange(*high);
   EXPECT_EQ(io_.bus.Latch(kBase + 0x13), 0x10) << "channel 12 is bit 4 of register 1";
+}
+
+TEST_F(CardIo, AWriteRefusedByAFullQueueLeavesThePortImageAlone) {
+  TDLLTag& bit0 = e_.AddTag(kTypeDO, 0, 1);
+  TDLLTag& bit1 = e_.AddTag(kTypeDO, 1, 1);
+  for (const auto& tag : e_.TagList) e_.IndexArray.Set(tag->TagID, tag->Position);
+  e_.Running = e_.ParamsLoaded = true;
+  for (int i = 0; i < 300; ++i) ASSERT_TRUE(e_.WriteExecute(bit0.TagID, TVariant::Bool(i % 2 == 0)));
+  ASSERT_EQ(e_.PendingWrites.size(), 300u);
+  const int32_t image = bit1.PortImage;
+  EXPECT_FALSE(e_.WriteExecute(bit1.TagID, TVariant::Bool(true))) << "the queue is full";
+  EXPECT_EQ(bit1.PortImage, image) << "a refused bit must not go out with the next write to the port";
+  EXPECT_EQ(bit0.PortImage, image);
+  EXPECT_FALSE(bit1.Value.bool_value());
 }
 
 // ---------------------------------------------------------------- command building
