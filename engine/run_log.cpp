@@ -30,12 +30,33 @@ struct LogState {
   // that engines of different threads never turn each other away.
   std::mutex file_mutex;
   std::atomic<bool> file_lock_stuck{false};
+  // The archives of one log and one day are pruned once: every engine, the address editor's
+  // included, rotates at creation and destruction, and each pruning looks for 71 files.
+  std::mutex prune_mutex;
+  std::string pruned_log;
+  int pruned_year = 0, pruned_month = 0, pruned_day = 0;
 };
 
 LogState& state() {
   // Never destroyed: engines may still write while the process detaches the library.
   static LogState* s = new LogState;
   return *s;
+}
+
+// True the first time a log is pruned on a given day in this process.
+bool FirstPruningToday(const std::string& relative_log, const platform::LocalDateTime& now) {
+  const std::string log =
+      platform::current_directory() + "|" + relative_log;  // a relative path follows the current folder
+  LogState& s = state();
+  std::lock_guard lock(s.prune_mutex);
+  if (s.pruned_log == log && s.pruned_year == now.year && s.pruned_month == now.month &&
+      s.pruned_day == now.day)
+    return false;
+  s.pruned_log = log;
+  s.pruned_year = now.year;
+  s.pruned_month = now.month;
+  s.pruned_day = now.day;
+  return true;
 }
 
 // Position of the last byte of text that is one of `delimiters` and starts a character (a trail
@@ -185,6 +206,7 @@ void RotateRunLog(const platform::LocalDateTime& now) noexcept {
           !platform::rename_file(log, archive))
         return;
     }
+    if (!FirstPruningToday(log, now)) return;
     for (int day = kPruneFirstDay; day <= kPruneLastDay; ++day) {
       const std::string old = ArchiveName(base, ShortDateText(AddDays(now, -day)));
       if (platform::file_exists(old) && !platform::delete_file(old)) return;

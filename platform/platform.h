@@ -161,6 +161,9 @@ std::string read_ini_string(std::string_view file, std::string_view section, std
 
 bool file_exists(std::string_view path);
 
+// The process's current folder, which relative paths are taken from.
+std::string current_directory();
+
 // ---------------------------------------------------------------- files
 
 // Paths are Windows paths ("D:\Plants\Line2\Debug\Vorel_PCI.Log", ".\Debug\"); a relative path is

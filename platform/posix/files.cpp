@@ -81,4 +81,9 @@ bool create_empty_file(std::string_view path) {
   return ::close(fd) == 0;
 }
 
+std::string current_directory() {
+  char buffer[4096];
+  return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
+}
+
 }  // namespace platform

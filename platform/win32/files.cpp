@@ -80,4 +80,10 @@ bool create_empty_file(std::string_view path) {
   return CloseHandle(h) != 0;
 }
 
+std::string current_directory() {
+  char buffer[MAX_PATH + 1] = {};
+  const DWORD n = GetCurrentDirectoryA(MAX_PATH, buffer);
+  return n > 0 && n <= MAX_PATH ? std::string(buffer, n) : std::string();
+}
+
 }  // namespace platform

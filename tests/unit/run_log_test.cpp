@@ -218,6 +218,14 @@ TEST_F(Archiving, ArchivesThirtyToAHundredDaysOldAreDeleted) {
   RotateRunLog(clock_.now());
   for (const auto& name : deleted) EXPECT_FALSE(Has(name)) << name;
   for (const auto& name : kept) EXPECT_TRUE(Has(name)) << name;
+
+  // The archives are looked for once a day; the next day the next one is due.
+  Write("Vorel_PCI2026-11-7.LOG", "copied back");
+  RotateRunLog(clock_.now());
+  EXPECT_TRUE(Has("Vorel_PCI2026-11-7.LOG")) << "pruned already today";
+  clock_.set_time({2026, 12, 8, 0, 0, 1, 0});
+  RotateRunLog(clock_.now());
+  EXPECT_FALSE(Has("Vorel_PCI2026-11-8.LOG")) << "thirty days old from the new day on";
 }
 
 TEST_F(Archiving, AFailingStepEndsTheRotationQuietly) {
