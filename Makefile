@@ -18,6 +18,7 @@ win32: bootstrap
 test: native win32 fuzz
 	ctest --preset native
 	scripts/with-wine ctest --preset win32
+	$(MAKE) --no-print-directory run-check
 	ctest --test-dir build/fuzz --output-on-failure
 
 test-native: native
@@ -26,10 +27,22 @@ test-native: native
 test-wine: win32
 	scripts/with-wine ctest --preset win32
 
-# The stand-in host runs in build/run, where the driver's run log lands (Debug\Vorel_PCI.Log).
+# The stand-in host runs the demo project (demo/README.md) in build/run, where it keeps the
+# parameter block (device.pdb) and the driver writes its run log (Debug\Vorel_PCI.Log).
+RUN_SECONDS ?= 10
+RUN_FLAGS ?=
 run: win32
 	mkdir -p build/run
-	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe
+	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe \
+	  --project ../../demo --seconds $(RUN_SECONDS) $(RUN_FLAGS)
+	@echo "---- the end of the run log, build/run/Debug/Vorel_PCI.Log ----"
+	@iconv -c -f GBK -t UTF-8 build/run/Debug/Vorel_PCI.Log | tr -d '\r' | tail -n 20
+
+# make run in its short mode, as make test runs it: the host checks what the demo showed (inputs
+# follow outputs, the link texts become normal, every host string freed) and fails otherwise.
+.PHONY: run-check
+run-check:
+	$(MAKE) --no-print-directory run RUN_SECONDS=2 RUN_FLAGS="--check-demo --no-stdin" </dev/null
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i

@@ -12,6 +12,12 @@ void Run(benchmark::State& state, const bench::ScenarioInfo* info) {
   for (auto _ : state) scenario->Step();
   state.counters["allocs_per_step"] =
       static_cast<double>(bench::allocations() - before) / static_cast<double>(state.iterations());
+  // Items per step become time per item (seconds, shown with an SI prefix); other figures as they are.
+  for (const bench::Figure& f : scenario->Figures())
+    state.counters[f.per_item ? "time_per_" + f.name : f.name] =
+        f.per_item ? benchmark::Counter(
+                         f.value, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert)
+                   : benchmark::Counter(f.value);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // scenario is timed in 15 repetitions and the median time per step is printed.
 #include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "interface/module.h"
@@ -26,10 +27,18 @@ int main() {
     for (int rep = 0; rep < 15; ++rep) {
       const uint64_t t0 = platform::monotonic_ns();
       for (uint64_t i = 0; i < steps; ++i) scenario->Step();
-      per_step.push_back(static_cast<double>(platform::monotonic_ns() - t0) / 1000.0 / static_cast<double>(steps));
+      per_step.push_back(static_cast<double>(platform::monotonic_ns() - t0) / 1000.0 /
+                         static_cast<double>(steps));
     }
     std::sort(per_step.begin(), per_step.end());
-    std::printf("%-40s %14.3f\n", info.name.c_str(), per_step[per_step.size() / 2]);
+    const double median = per_step[per_step.size() / 2];
+    std::printf("%-40s %14.3f\n", info.name.c_str(), median);
+    for (const bench::Figure& f : scenario->Figures()) {
+      if (f.per_item)
+        std::printf("  %-38s %14.4f\n", ("us per " + f.name).c_str(), f.value > 0 ? median / f.value : 0.0);
+      else
+        std::printf("  %-38s %14.0f\n", f.name.c_str(), f.value);
+    }
   }
   return 0;
 }

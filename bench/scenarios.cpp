@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "card/DLLRealize.h"
 #include "engine/DLLBase.h"
 #include "interface/engine_adapter.h"
 #include "interface/exports.h"
@@ -17,7 +18,8 @@ namespace {
 
 struct ScratchFolder {
   ScratchFolder() {
-    path = std::filesystem::temp_directory_path() / ("vorel_bench_" + std::to_string(platform::monotonic_ns()));
+    path =
+        std::filesystem::temp_directory_path() / ("vorel_bench_" + std::to_string(platform::monotonic_ns()));
     std::filesystem::create_directories(path);
     std::filesystem::current_path(path);
   }
@@ -55,8 +57,8 @@ TDeviceParams default_block() {
   return b;
 }
 
-void release(char*& s) {  // no shared memory manager here: host strings come from the heap
-  std::free(s);
+void release(char*& s) {  // no shared memory manager here: host strings come from the process heap
+  platform::process_heap_free(s);
   s = nullptr;
 }
 
@@ -178,8 +180,9 @@ class WriteIntoLongQueue : public Scenario {
     FreeDriver();
     vorel::SetEngineFactory(nullptr);
   }
-  // The first request takes the 300th place; later ones scan the full queue and are refused.
-  void Step() override { Write(299, flip_ ^= 1); }
+  // The first tag's write waits at the front of the queue: repeating it scans all 299 chains
+  // before it is found to be a duplicate (and refused without building anything).
+  void Step() override { Write(0, 1); }
 
  private:
   void Write(int32_t id, int32_t on) {
@@ -195,7 +198,128 @@ class WriteIntoLongQueue : public Scenario {
   platform::ScopedClock use_{clock_};
   TagSet tags_{300, "DO", 0};
   TDeviceParams block_ = default_block();
-  int32_t flip_ = 0;
+};
+
+// ---------------------------------------------------------------- a full bank of cards
+
+constexpr int kBankCards = vorel::kCardCount;
+constexpr int kCardChannels = 16;
+constexpr uint32_t kHostPollMs = 10;
+
+// The default block's card 1 repeated as cards 1..32, 32 ports apart.
+TDeviceParams card_bank_block() {
+  TDeviceParams b = default_block();
+  const vorel::TCardParams first = *b.card(1);
+  for (int n = 1; n <= kBankCards; ++n) {
+    vorel::TCardParams card = first;
+    card.CardNo = n;
+    card.BaseAddress = vorel::kDefaultBaseAddress + 0x20 * (n - 1);
+    *b.card(n) = card;
+  }
+  return b;
+}
+
+// Every input and every output of every card: DI channels 0..15, then DO channels 0..15, card by card.
+struct CardBankTags {
+  CardBankTags() {
+    for (int n = 1; n <= kBankCards; ++n)
+      for (const char* type : {"DI", "DO"})
+        for (int c = 0; c < kCardChannels; ++c) {
+          TTagInfo t;
+          std::memset(&t, 0, sizeof t);
+          t.TagID = static_cast<int32_t>(records.size());
+          std::snprintf(t.TagName, sizeof t.TagName, "%s_%d_%d", type, n, c);
+          std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s%d:0,%d.0", type, n, c);
+          t.ValueType = 1;
+          records.push_back(t);
+        }
+    for (auto& r : records) pointers.push_back(&r);
+  }
+  int32_t count() const { return static_cast<int32_t>(records.size()); }
+  std::vector<TTagInfo> records;
+  std::vector<TTagInfo*> pointers;
+};
+
+// The driver's card engine, with its read rotation in view: the cycle figures come from the
+// engine's own command list, not from arithmetic about it.
+struct CardBankEngine : vorel::TDLLObject {
+  explicit CardBankEngine(bool first) : TDLLObject(first) {}
+  int ReadCommands() const {
+    int n = 0;
+    for (const vorel::CommandChain& chain : CmdList)
+      for (const vorel::TCommand* c = chain.get(); c; c = c->Next.get()) ++n;
+    return n;
+  }
+  int32_t ReadCycleMs() const { return LastCycleMs; }
+};
+
+CardBankEngine* g_card_bank_engine = nullptr;  // the engine the last IniDriver of the scenario made
+std::unique_ptr<vorel::DriverEngine> make_card_bank(bool first) {
+  auto engine = std::make_unique<CardBankEngine>(first);
+  g_card_bank_engine = engine.get();
+  return std::make_unique<vorel::EngineAdapter>(std::move(engine));
+}
+
+class PollCardBank : public Scenario {
+ public:
+  PollCardBank() {
+    vorel::SetEngineFactory(&make_card_bank);
+    IniDriver(tags_.count(), tags_.pointers.data(), &block_, &message_);
+    release(message_);
+    for (int i = 0; i < 8; ++i) Step();  // the six start-up reports, the first read commands
+    release(message_);
+    MeasureReadCycle();
+  }
+  ~PollCardBank() override {
+    FreeDriver();
+    vorel::SetEngineFactory(nullptr);
+    g_card_bank_engine = nullptr;
+  }
+  void Step() override {
+    clock_.advance(kHostPollMs);
+    OnDataRead(&count_, values_.data(), &message_);
+  }
+  std::vector<Figure> Figures() const override {
+    return {{"tag", static_cast<double>(tags_.count()), true},
+            {"read_commands", static_cast<double>(read_commands_)},
+            {"polls_per_read_cycle", static_cast<double>(cycle_polls_)},
+            {"read_cycle_ms", static_cast<double>(cycle_polls_ * kHostPollMs)},
+            {"engine_read_cycle_ms", static_cast<double>(engine_cycle_ms_)},
+            {"bound_ms", static_cast<double>(read_commands_ * kHostPollMs)}};
+  }
+
+ private:
+  // Polls until every input tag was read once more, that is until every read command was
+  // answered once; then lets the engine time a few full cycles of its own.
+  void MeasureReadCycle() {
+    read_commands_ = g_card_bank_engine ? g_card_bank_engine->ReadCommands() : 0;
+    if (!g_card_bank_engine) return;
+    std::vector<uint32_t> before;
+    for (const auto& tag : g_card_bank_engine->Tags()) before.push_back(tag->ReadCount);
+    const auto all_read_again = [&] {
+      const auto& tags = g_card_bank_engine->Tags();
+      for (size_t i = 0; i < tags.size(); ++i)
+        if (tags[i]->TypeStr == "DI" && tags[i]->ReadCount <= before[i]) return false;
+      return true;
+    };
+    while (!all_read_again() && cycle_polls_ < 100 * read_commands_) {
+      Step();
+      ++cycle_polls_;
+    }
+    for (int i = 0; i < 3 * read_commands_; ++i) Step();
+    engine_cycle_ms_ = g_card_bank_engine->ReadCycleMs();
+  }
+
+  platform::ManualClock clock_{1000};
+  platform::ScopedClock use_{clock_};
+  CardBankTags tags_;
+  TDeviceParams block_ = card_bank_block();
+  std::vector<TTagValue> values_ = std::vector<TTagValue>(tags_.records.size());
+  int32_t count_ = 0;
+  char* message_ = nullptr;
+  int read_commands_ = 0;
+  int cycle_polls_ = 0;
+  int32_t engine_cycle_ms_ = 0;
 };
 
 template <class T>
@@ -213,6 +337,7 @@ const std::vector<ScenarioInfo>& Scenarios() {
       {"TagEdAddr", &make<CheckAddress>},
       {"AppendLog_Line", &make<LogLine>},
       {"OnDataWrite_Queue299", &make<WriteIntoLongQueue>},
+      {"OnDataRead_32Cards_1024Tags_CardBank", &make<PollCardBank>},
   };
   return all;
 }

@@ -9,10 +9,18 @@
 
 namespace bench {
 
+// A figure a scenario measures besides its time per step.
+struct Figure {
+  std::string name;
+  double value = 0;
+  bool per_item = false;  // value is the number of items one step handles: shown as time per item
+};
+
 class Scenario {
  public:
   virtual ~Scenario() = default;
   virtual void Step() = 0;
+  virtual std::vector<Figure> Figures() const { return {}; }
 };
 
 struct ScenarioInfo {
@@ -26,6 +34,9 @@ struct ScenarioInfo {
 // TagEdAddr of one address, temporary engine included.
 // One AppendLog line.
 // An OnDataWrite while 299 write chains wait in the queue.
+// OnDataRead over 32 PCI_7505 cards with 16 DI and 16 DO tags each, through the simulated vendor
+// library; figures: time per tag, and polls and milliseconds for one read cycle over every card
+// (each read command answered once) in 10 ms polls, with the bound of one command per poll.
 const std::vector<ScenarioInfo>& Scenarios();
 
 // Runs everything below a scratch folder (the run log lands there); removed at exit.

@@ -126,6 +126,7 @@ std::string own_module_path();
 
 // Memory from the process heap (HeapAlloc on Windows), which outlives any module.
 void* process_heap_alloc(size_t size);
+void process_heap_free(void* block);
 
 // ---------------------------------------------------------------- fault guard
 

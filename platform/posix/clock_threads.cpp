@@ -136,7 +136,10 @@ bool wait_host_event(uint32_t handle, uint32_t timeout_ms) {
   const auto taken = g_signals_taken.find(handle);
   if (taken == g_signals_taken.end()) return false;
   const auto signalled = [&] { return g_signals[handle] > taken->second; };
-  if (!g_signal_cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), signalled)) return false;
+  // A host that looks at every poll (timeout 0) must not pay a timed futex wait each time.
+  if (!signalled() &&
+      (timeout_ms == 0 || !g_signal_cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), signalled)))
+    return false;
   taken->second = g_signals[handle];  // auto-reset: one wait takes every signal so far
   return true;
 }
@@ -233,6 +236,7 @@ void free_library(LibraryHandle library) {
 }
 
 void* process_heap_alloc(size_t size) { return std::malloc(size); }
+void process_heap_free(void* block) { std::free(block); }
 
 std::string own_module_path() {
   Dl_info info{};

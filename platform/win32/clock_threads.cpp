@@ -97,8 +97,8 @@ uint32_t create_host_event() {
 }
 
 bool wait_host_event(uint32_t handle, uint32_t timeout_ms) {
-  return handle &&
-         WaitForSingleObject(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)), timeout_ms) == WAIT_OBJECT_0;
+  return handle && WaitForSingleObject(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)),
+                                       timeout_ms) == WAIT_OBJECT_0;
 }
 
 void close_host_event(uint32_t handle) {
@@ -121,6 +121,9 @@ void free_library(LibraryHandle library) {
 }
 
 void* process_heap_alloc(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+void process_heap_free(void* block) {
+  if (block) HeapFree(GetProcessHeap(), 0, block);
+}
 
 std::string own_module_path() {
   HMODULE self = nullptr;

@@ -101,6 +101,23 @@ ParameterBlock::ParameterBlock(int32_t reported_size)
                               sizeof(vorel::TDeviceParams)),
              0) {}
 
+ParameterBlock::ParameterBlock(std::vector<uint8_t> stored) : bytes_(std::move(stored)) {
+  if (bytes_.size() < sizeof(vorel::TDeviceParams)) bytes_.resize(sizeof(vorel::TDeviceParams), 0);
+}
+
+std::string configured_cards(const vorel::TDeviceParams& block, int& count) {
+  std::string cards;
+  count = 0;
+  for (int n = 1; n <= vorel::kCardCount; ++n) {
+    const vorel::TCardParams& card = *block.card(n);
+    if (card.ModelCode == vorel::kModelNoCard) continue;
+    ++count;
+    cards += strprintf("%s#%d ", count > 1 ? "; " : "", static_cast<int>(card.CardNo)) +
+             gbk_to_utf8(model_name(card)) + strprintf(" at 0x%X", static_cast<unsigned>(card.BaseAddress));
+  }
+  return count ? cards : "none";
+}
+
 ParameterBlock default_parameter_block(const DriverExports& driver, Checker& checker) {
   const int32_t size = driver.GetPDBLen();
   print_line(strprintf("[parameter block] GetPDBLen -> %d", size));
@@ -109,19 +126,26 @@ ParameterBlock default_parameter_block(const DriverExports& driver, Checker& che
   ParameterBlock block(size);
   driver.FullPDB(block.get());
   const vorel::TDeviceParams& p = block.params();
-  std::string cards;
   int configured = 0;
-  for (int n = 1; n <= vorel::kCardCount; ++n) {
-    const vorel::TCardParams& card = *p.card(n);
-    if (card.ModelCode == vorel::kModelNoCard) continue;
-    ++configured;
-    cards += strprintf("%s#%d ", configured > 1 ? "; " : "", card.CardNo) + gbk_to_utf8(model_name(card)) +
-             strprintf(" at 0x%X", static_cast<unsigned>(card.BaseAddress));
-    checker.expect_equal(card.CardNo, n, "card number of a configured entry");
-  }
-  print_line(strprintf("  FullPDB: %d card(s) configured: ", configured) + (configured ? cards : "none"));
+  const std::string cards = configured_cards(p, configured);
+  for (int n = 1; n <= vorel::kCardCount; ++n)
+    if (p.card(n)->ModelCode != vorel::kModelNoCard)
+      checker.expect_equal(p.card(n)->CardNo, n, "card number of a configured entry");
+  print_line(strprintf("  FullPDB: %d card(s) configured: ", configured) + cards);
   checker.expect(configured > 0, "the default block configures a card");
   return block;
+}
+
+void show_driver_identity(const std::string& driver_path) {
+  std::unique_ptr<platform::VersionResource> resource = platform::open_version_resource(driver_path);
+  uint16_t language = 0, code_page = 0;
+  if (!resource || !resource->translation(language, code_page)) {
+    print_line("[driver] " + gbk_to_utf8(driver_path) + " (no version information)");
+    return;
+  }
+  const std::string table = "\\StringFileInfo\\" + strprintf("%04X%04X", language, code_page) + "\\";
+  print_line("[driver] " + shown(resource->query_string(table + "DeviceName")) + ", file version " +
+             shown(resource->query_string(table + "FileVersion")));
 }
 
 }  // namespace hostsim

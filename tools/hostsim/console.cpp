@@ -54,6 +54,45 @@ std::string utf16_to_utf8(std::u16string_view text) {
 
 std::string gbk_to_utf8(std::string_view gbk) { return utf16_to_utf8(platform::gbk_to_utf16(gbk)); }
 
+std::u16string utf8_to_utf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    const size_t length = lead < 0x80           ? 1
+                          : (lead >> 5) == 0x6  ? 2
+                          : (lead >> 4) == 0xE  ? 3
+                          : (lead >> 3) == 0x1E ? 4
+                                                : 0;
+    char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
+    bool ok = length != 0 && i + length <= utf8.size();
+    for (size_t k = 1; ok && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      ok = (next & 0xC0) == 0x80;
+      c = (c << 6) | (next & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values beyond Unicode are as malformed as a cut sequence.
+    static constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    ok = ok && c >= kSmallest[length] && c <= 0x10FFFF && (c < 0xD800 || c > 0xDFFF);
+    if (!ok) {
+      out.push_back(static_cast<char16_t>(kReplacement));
+      ++i;
+      continue;
+    }
+    if (c >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+    i += length;
+  }
+  return out;
+}
+
+std::string utf8_to_gbk(std::string_view utf8) { return platform::utf16_to_gbk(utf8_to_utf16(utf8)); }
+
 std::string shown(const std::optional<std::string>& gbk) { return gbk ? gbk_to_utf8(*gbk) : "(null)"; }
 
 std::string strprintf(const char* format, ...) {

@@ -1,5 +1,6 @@
 // Console output of the stand-in host. The driver speaks code page 936; a Linux terminal under
-// Wine expects UTF-8, so every text from the driver is converted on its way out.
+// Wine expects UTF-8, so every text from the driver is converted on its way out, and every text for
+// the driver (project files and typed commands are UTF-8) on its way in.
 #pragma once
 
 #include <optional>
@@ -13,6 +14,11 @@ std::string utf16_to_utf8(std::u16string_view text);
 
 // Code page 936 bytes to UTF-8 for printing.
 std::string gbk_to_utf8(std::string_view gbk);
+
+// UTF-8 (project files, typed commands) to code page 936, the driver's text. A malformed sequence
+// becomes U+FFFD first, which code page 936 has no room for either.
+std::u16string utf8_to_utf16(std::string_view utf8);
+std::string utf8_to_gbk(std::string_view utf8);
 
 // A host string as the terminal shows it: its text in UTF-8, or "(null)" for a null pointer.
 std::string shown(const std::optional<std::string>& gbk);

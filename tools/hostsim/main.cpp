@@ -1,10 +1,5 @@
 // Stand-in for the SCADA host: loads the shared memory manager and the driver by name, and calls
-// the driver's exports in the host's order with the host's records.
-//
-//   hostsim [--dll PATH] [--borlndmm PATH] [--check]
-//
-// Both libraries are taken from the directory of this program unless a path is given. With
-// --check every key answer is verified and any mismatch makes the exit code non-zero.
+// the driver's exports in the host's order with the host's records. Command line: options.h.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,55 +7,29 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/hostsim/card_bank.h"
 #include "tools/hostsim/checker.h"
 #include "tools/hostsim/configuration.h"
 #include "tools/hostsim/console.h"
+#include "tools/hostsim/demo_check.h"
 #include "tools/hostsim/driver_api.h"
 #include "tools/hostsim/host_tags.h"
+#include "tools/hostsim/options.h"
+#include "tools/hostsim/parameter_file.h"
+#include "tools/hostsim/poll_session.h"
 #include "tools/hostsim/run_time.h"
+#include "tools/hostsim/tag_table.h"
+#include "tools/hostsim/write_script.h"
 
 namespace {
 
 using namespace hostsim;
 
-enum ExitCode : int { kOk = 0, kFailed = 1, kNotLoaded = 2, kBadOptions = 3 };
+enum ExitCode : int { kOk = 0, kFailed = 1, kNotLoaded = 2, kBadOptions = 3, kBadProject = 4 };
 
-struct Options {
-  std::string driver_path;
-  std::string manager_path;
-  bool check = false;
-};
-
-std::string program_directory() {
-  const std::string self = platform::own_module_path();
-  const size_t cut = self.find_last_of("\\/");
-  return cut == std::string::npos ? std::string() : self.substr(0, cut + 1);
-}
-
-std::optional<Options> parse_options(int argc, char** argv) {
-  Options o;
-  const std::string dir = program_directory();
-#if defined(_WIN32)
-  o.driver_path = dir + "Vorel_PCI.dll";
-  o.manager_path = dir + "borlndmm.dll";
-#else
-  o.driver_path = dir + "libVorel_PCI.so";
-  o.manager_path = dir + "libborlndmm.so";
-#endif
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--check") {
-      o.check = true;
-    } else if ((arg == "--dll" || arg == "--borlndmm") && i + 1 < argc) {
-      (arg == "--dll" ? o.driver_path : o.manager_path) = argv[++i];
-    } else {
-      print_error("hostsim: unknown or incomplete option '" + std::string(arg) + "'");
-      print_error("usage: hostsim [--dll PATH] [--borlndmm PATH] [--check]");
-      return std::nullopt;
-    }
-  }
-  return o;
-}
+// An input still owed this many polls after its write is not yet late when the run ends: one read
+// cycle of a card takes a few polls.
+constexpr uint64_t kGracePolls = 20;
 
 bool report_load(std::string_view what, const std::string& path, const LoadProblems& problems) {
   if (!problems.library_missing.empty()) {
@@ -72,6 +41,12 @@ bool report_load(std::string_view what, const std::string& path, const LoadProbl
   if (!problems.ok()) return false;
   print_line(std::string(what) + ": " + gbk_to_utf8(path));
   return true;
+}
+
+bool load_libraries(const Options& options, MemoryManager& manager, DriverExports& driver) {
+  return report_load("memory manager", options.manager_path,
+                     load_memory_manager(options.manager_path, manager)) &&
+         report_load("driver", options.driver_path, load_driver(options.driver_path, driver));
 }
 
 // Every block the driver handed over must have come from the manager and gone back to it.
@@ -87,15 +62,19 @@ bool settle_memory(const MemoryManager& manager, const ReceivedStrings& strings,
   return live == 0;
 }
 
-int run(const Options& options) {
+int verdict(const Checker& checker, bool memory_ok) {
+  if (checker.enabled())
+    print_line(checker.failures() == 0 ? "check: all answers as expected"
+                                       : strprintf("check: %d mismatch(es)", checker.failures()));
+  return memory_ok && checker.failures() == 0 ? kOk : kFailed;
+}
+
+// The configuration-time calls, then one round of run-time calls on two threads.
+int run_boundary(const Options& options) {
   Checker checker(options.check);
   MemoryManager manager;
-  if (!report_load("memory manager", options.manager_path,
-                   load_memory_manager(options.manager_path, manager)))
-    return kNotLoaded;
   DriverExports driver;
-  if (!report_load("driver", options.driver_path, load_driver(options.driver_path, driver)))
-    return kNotLoaded;
+  if (!load_libraries(options, manager, driver)) return kNotLoaded;
   const int32_t blocks_before = manager.total_blocks();
   ReceivedStrings strings(manager);
 
@@ -121,11 +100,80 @@ int run(const Options& options) {
   print_round(on_second, "second thread");
   expect_no_engine(on_second, "second thread", checker);
 
+  return verdict(checker, settle_memory(manager, strings, blocks_before, checker));
+}
+
+// The project's files. The tag list is required; the scripted writes and the card wiring are not.
+struct Project {
+  std::vector<HostTag> tags;
+  WriteScript script;
+};
+
+std::optional<Project> read_project(const std::string& folder) {
+  const std::string tags_file = folder + "/tags.csv";
+  const std::string script_file = folder + "/writes.txt";
+  const std::string bank_file = folder + "/card_bank.txt";
+  std::string error;
+  const std::optional<std::string> tag_text = read_text_file(tags_file);
+  if (!tag_text) {
+    print_error("hostsim: cannot read " + tags_file);
+    return std::nullopt;
+  }
+  Project project;
+  std::optional<std::vector<HostTag>> tags = parse_tag_table(*tag_text, error);
+  if (!tags) {
+    print_error("hostsim: " + tags_file + ", " + error);
+    return std::nullopt;
+  }
+  project.tags = std::move(*tags);
+  print_line(strprintf("[project] %s: %d tags", tags_file.c_str(), static_cast<int>(project.tags.size())));
+  if (const std::optional<std::string> script_text = read_text_file(script_file)) {
+    std::optional<WriteScript> script = WriteScript::parse(*script_text, project.tags, error);
+    if (!script) {
+      print_error("hostsim: " + script_file + ", " + error);
+      return std::nullopt;
+    }
+    project.script = std::move(*script);
+    print_line(
+        strprintf("[project] %s: %d scripted writes", script_file.c_str(),
+                  static_cast<int>(project.script.size())) +
+        (project.script.repeat_ms() ? strprintf(", repeated every %u ms", project.script.repeat_ms()) : ""));
+  }
+  if (const std::optional<std::string> bank_text = read_text_file(bank_file))
+    if (!configure_card_bank(*bank_text, bank_file)) return std::nullopt;
+  return project;
+}
+
+// The host at run time with a project: start, polls, writes, stop.
+int run_project(const Options& options) {
+  Checker checker(options.check_demo);
+  MemoryManager manager;
+  DriverExports driver;
+  if (!load_libraries(options, manager, driver)) return kNotLoaded;
+  const int32_t blocks_before = manager.total_blocks();
+  ReceivedStrings strings(manager);
+  show_driver_identity(options.driver_path);
+
+  std::optional<Project> project = read_project(*options.project);
+  if (!project) return kBadProject;
+  std::optional<ParameterBlock> block = load_parameter_file(driver, options.block_path);
+  if (!block) return kBadProject;
+
+  DemoCheck demo(project->tags);
+  SessionSettings settings;
+  settings.seconds = options.seconds;
+  settings.console = options.console;
+  const SessionSummary summary =
+      run_session(driver, strings, project->tags, *block, project->script, settings, demo);
+  print_line(strprintf(
+      "[summary] %llu polls in %.1f s, %llu values reported, %d writes (%d accepted), host event "
+      "signalled %d time(s)",
+      static_cast<unsigned long long>(summary.polls), summary.elapsed_ms / 1000.0,
+      static_cast<unsigned long long>(summary.values), summary.writes, summary.accepted, summary.events));
+  if (options.check_demo) demo.conclude(summary.polls, kGracePolls, checker);
   const bool memory_ok = settle_memory(manager, strings, blocks_before, checker);
-  if (checker.enabled())
-    print_line(checker.failures() == 0 ? "check: all answers as expected"
-                                       : strprintf("check: %d mismatch(es)", checker.failures()));
-  return memory_ok && checker.failures() == 0 ? kOk : kFailed;
+  if (!summary.started) return kFailed;
+  return verdict(checker, memory_ok);
 }
 
 }  // namespace
@@ -133,5 +181,5 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
   const std::optional<Options> options = parse_options(argc, argv);
   if (!options) return kBadOptions;
-  return run(*options);
+  return options->project ? run_project(*options) : run_boundary(*options);
 }

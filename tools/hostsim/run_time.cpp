@@ -96,9 +96,13 @@ void print_round(const RoundAnswers& a, std::string_view where) {
 }
 
 void expect_started(const StartAnswer& answer, Checker& checker) {
-  // Every built-in tag has a sound address, so the start succeeds and has nothing to say.
+  // Every built-in tag has a sound address and the card answers, so the start succeeds; all it has
+  // to say is the time text that binding the vendor's library puts in front of its complaints.
   checker.expect_equal(answer.result, 1, "IniDriver");
-  checker.expect_text(answer.message, std::nullopt, "IniDriver message");
+  const std::string text = answer.message.value_or("");
+  checker.expect(!text.empty() && text[0] >= '0' && text[0] <= '9' &&
+                     text.find_first_not_of("0123456789/-.: ") == std::string::npos,
+                 "IniDriver message is the time text alone");
 }
 
 void expect_engine(const RoundAnswers& a, const RoundPlan& plan, Checker& checker) {
