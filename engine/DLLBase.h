@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -256,6 +257,15 @@ class TBaseDLLObject {
   std::vector<TDLLTag*> InternalTagsCache;
   const void* InternalTagsOf = nullptr;
   size_t InternalTagsCount = 0;
+  // The link state the internal tags were last given; their values follow from it alone, so an
+  // unchanged state (most polls) rebuilds no text. Forgotten whenever the tag list changes.
+  struct LinkShown {
+    uint8_t comm_state;
+    bool link_ok, enabled;
+    std::array<uint8_t, kCardCount + 1> cards;
+    bool operator==(const LinkShown&) const = default;
+  };
+  std::optional<LinkShown> ShownLink;
   void ApplyInternalValue(TDLLTag& tag, int32_t card);
 
   // ---- link state (DLLBase_startup.cpp)

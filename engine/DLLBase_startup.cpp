@@ -249,6 +249,7 @@ bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag) {
 void TBaseDLLObject::StartRunning() {
   CmdList.clear();
   TagList.clear();
+  InternalTagsOf = nullptr;  // a refilled list may reuse the storage and the size
   PendingWrites.clear();
   ActiveWrite.reset();
   CurCmd = CurHead = nullptr;
@@ -381,6 +382,7 @@ const std::vector<TDLLTag*>& TBaseDLLObject::InternalTags() {
       if (tag->Internal) InternalTagsCache.push_back(tag.get());
     InternalTagsOf = TagList.data();
     InternalTagsCount = TagList.size();
+    ShownLink.reset();
   }
   return InternalTagsCache;
 }
@@ -424,7 +426,11 @@ void TBaseDLLObject::UpdateLinkState() {
     return;  // nothing handled since the last call: the tags already show the state
   }
   try {
-    for (TDLLTag* tag : InternalTags()) {
+    const std::vector<TDLLTag*>& internal = InternalTags();
+    const LinkShown now{CommState, CommLinkOK, CommEnabled, DevLinkState};
+    if (ShownLink == now) return;
+    ShownLink = now;
+    for (TDLLTag* tag : internal) {
       if (tag->TypeStr == "COMMLINK" || tag->TypeStr == "ENCOMMLINK") {
         ApplyInternalValue(*tag, tag->CardNo);
       } else if (gbk::StartsWithNoCase(tag->TypeStr, "DEVICELINK") &&
@@ -453,6 +459,7 @@ void TBaseDLLObject::Stop() {
       CmdList.clear();
       PendingWrites.clear();
       TagList.clear();
+      InternalTagsOf = nullptr;
       WriteStopTotals();
     } catch (...) {
       LogException("Stop");
