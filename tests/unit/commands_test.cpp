@@ -12,6 +12,7 @@
 #include "engine/DLLBase.h"
 #include "engine/tag_types.h"
 #include "platform/manual_clock.h"
+#include "engine_probe.h"
 #include "temp_dir.h"
 
 namespace vorel {
@@ -47,17 +48,6 @@ class CommandEngine : public TBaseDLLObject {
   }
   void AppendLog(std::string_view text) override { log.emplace_back(text); }
   std::vector<std::string> log;
-};
-
-// Runs the test in a fresh folder, so the engine's own log file lands there.
-class ScopedWorkingDir {
- public:
-  ScopedWorkingDir() { EXPECT_EQ(chdir(dir_.dir().c_str()), 0); }
-  ~ScopedWorkingDir() { EXPECT_EQ(chdir(previous_.get()), 0); }
-
- private:
-  std::unique_ptr<char, decltype(&free)> previous_{getcwd(nullptr, 0), &free};
-  testing_support::TempDir dir_;
 };
 
 class Commands : public ::testing::Test {
@@ -96,7 +86,7 @@ class Commands : public ::testing::Test {
     return std::find(engine_.log.begin(), engine_.log.end(), kTime + text + "\r\n") != engine_.log.end();
   }
 
-  ScopedWorkingDir working_dir_;
+  testing_support::ScopedCurrentDir working_dir_;
   platform::ManualClock clock_{5000};
   platform::ScopedClock scoped_clock_{clock_};
   CommandEngine engine_;

@@ -13,6 +13,7 @@
 #include "engine/tag_types.h"
 #include "platform/manual_clock.h"
 #include "support/getfileinfo.h"
+#include "engine_probe.h"
 #include "temp_dir.h"
 
 namespace vorel {
@@ -36,16 +37,6 @@ class CycleEngine : public TBaseDLLObject {
   bool GetResult() override { return answered; }
   void AppendLog(std::string_view text) override { log.emplace_back(text); }
   std::vector<std::string> log;
-};
-
-class ScopedWorkingDir {
- public:
-  ScopedWorkingDir() { EXPECT_EQ(chdir(dir_.dir().c_str()), 0); }
-  ~ScopedWorkingDir() { EXPECT_EQ(chdir(previous_.get()), 0); }
-
- private:
-  std::unique_ptr<char, decltype(&free)> previous_{getcwd(nullptr, 0), &free};
-  testing_support::TempDir dir_;
 };
 
 class Cycle : public ::testing::Test {
@@ -92,7 +83,7 @@ class Cycle : public ::testing::Test {
     return r;
   }
 
-  ScopedWorkingDir working_dir_;
+  testing_support::ScopedCurrentDir working_dir_;
   platform::ManualClock clock_{1000};
   platform::ScopedClock scoped_clock_{clock_};
   CycleEngine engine_;
