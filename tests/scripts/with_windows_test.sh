@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# scripts/with-windows decides where the Windows suites run. What must hold whatever the machine:
+# a skip is only ever "the emulated machine could not be built", printed on one SKIPPED line, and
+# a suite that ran returns its own status, so a failure is never reported as a pass.
+#
+# Runs the script against a copy of the repository's scripts with a fake i386-guest and a fake
+# with-wine, on a temporary tree; nothing here starts Wine or qemu.
+set -uo pipefail
+src=$(cd "$(dirname "$0")/../.." && pwd)
+tree=$(mktemp -d)
+trap 'rm -rf "$tree"' EXIT
+mkdir -p "$tree/scripts" "$tree/build"
+cp "$src/scripts/with-windows" "$src/scripts/i386-probe" "$tree/scripts/"
+
+# The fakes: with-wine runs its command; the guest's `prepare` fails when told to (counting its
+# calls), its `run` runs the command as the real one would.
+cat >"$tree/scripts/with-wine" <<'EOF'
+#!/usr/bin/env bash
+echo "with-wine ran"
+exec "$@"
+EOF
+cat >"$tree/fake-guest" <<'EOF'
+#!/usr/bin/env bash
+case "$1" in
+  prepare)
+    echo x >>"$FAKE_DIR/prepare-calls"
+    if [ -n "${FAKE_PREPARE_FAILS:-}" ]; then echo "i386-guest: $FAKE_PREPARE_FAILS" >&2; exit 1; fi ;;
+  run) shift; echo "guest ran"; exec "$@" ;;
+esac
+EOF
+chmod +x "$tree/scripts/with-wine" "$tree/fake-guest"
+
+passed=0 failed=0
+check() {  # check NAME EXPECTED_STATUS EXPECTED_OUTPUT_REGEX UNEXPECTED_REGEX -- ENV… -- CMD…
+  local name=$1 want=$2 want_re=$3 not_re=$4 env=() out status
+  shift 5
+  while [ "$1" != -- ]; do env+=("$1"); shift; done
+  shift
+  out=$(env "${env[@]}" FAKE_DIR="$tree" VOREL_I386_GUEST="$tree/fake-guest" \
+        "$tree/scripts/with-windows" "$@" 2>&1)
+  status=$?
+  if [ "$status" = "$want" ] && grep -qE "$want_re" <<<"$out" && ! grep -qE "$not_re" <<<"$out"; then
+    passed=$((passed + 1))
+  else
+    failed=$((failed + 1))
+    printf 'FAILED: %s (status %s, wanted %s)\n%s\n' "$name" "$status" "$want" "$out"
+  fi
+}
+
+set_mode() { echo "$1" >"$tree/build/i386-mode"; rm -f "$tree/build/i386-guest/prepare-failed" "$tree/prepare-calls"; }
+
+set_mode native
+check "native: a failing suite fails" 3 'with-wine ran' 'SKIPPED|guest ran' -- -- bash -c 'exit 3'
+check "native: a passing suite passes" 0 'with-wine ran' 'SKIPPED|guest ran' -- -- true
+
+set_mode "emulated: test"
+check "emulated: a failing suite fails" 5 'guest ran' 'SKIPPED' -- -- bash -c 'exit 5'
+check "emulated: a passing suite passes" 0 'guest ran' 'SKIPPED' -- -- true
+check "emulated: no machine, one skip line naming the reason" 0 \
+  '^SKIPPED: Windows suites — this machine cannot run 32-bit x86 code and the emulated machine could not be prepared: no mirror$' \
+  'guest ran|with-wine ran' -- FAKE_PREPARE_FAILS="no mirror" -- bash -c 'exit 7'
+check "emulated: the skip names what it leaves out" 0 '^SKIPPED: the demo — ' 'guest ran' \
+  -- FAKE_PREPARE_FAILS="no disk" VOREL_SKIP_WHAT="the demo" -- true
+
+# Within one make run a machine that failed to build is not tried again; a new run tries again.
+set_mode "emulated: test"
+check "first try of a run" 0 '^SKIPPED: .*: slow failure$' 'guest ran' \
+  -- FAKE_PREPARE_FAILS="slow failure" VOREL_RUN_ID=run1 -- true
+check "same run, no second build" 0 '^SKIPPED: .*: slow failure$' 'guest ran' -- VOREL_RUN_ID=run1 -- true
+[ "$(wc -l <"$tree/prepare-calls")" = 1 ] || { failed=$((failed + 1)); echo "FAILED: prepare ran again in one run"; }
+check "next run builds again and runs the suite" 4 'guest ran' 'SKIPPED' -- VOREL_RUN_ID=run2 -- bash -c 'exit 4'
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
