@@ -238,7 +238,11 @@ std::optional<LoadedImage> read_loaded_image(const void* image_base) {
   if (!image_base) return std::nullopt;
   // The loader mapped the headers and then the whole image, so the size the headers give holds.
   const auto* base = static_cast<const uint8_t*>(image_base);
-  const auto headers = read_headers(Image(base, kLargestImage));
+  std::optional<Headers> headers;
+  try {
+    headers = read_headers(Image(base, kLargestImage));
+  } catch (const OutsideImage&) {
+  }
   if (!headers) return std::nullopt;
   return read_image(Image(base, headers->size_of_image));
 }
@@ -251,7 +255,7 @@ std::optional<std::vector<uint8_t>> map_image_file(std::span<const uint8_t> file
         h->size_of_headers > file.size())
       return std::nullopt;
     std::vector<uint8_t> mapped(h->size_of_image, 0);
-    std::memcpy(mapped.data(), file.data(), h->size_of_headers);
+    std::copy_n(file.begin(), h->size_of_headers, mapped.begin());
     const uint64_t sections = uint64_t{h->optional_offset} + h->file.size_of_optional_header;
     for (uint32_t i = 0; i < h->file.number_of_sections; ++i) {
       const auto s = raw.read<SectionHeader>(sections + sizeof(SectionHeader) * i);

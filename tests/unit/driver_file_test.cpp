@@ -158,6 +158,32 @@ TEST(PeImageFile, WhatIsNoImageAnswersNothing) {
   }
 }
 
+// The smallest PE32 file: headers of `image_size` bytes, no section, no table.
+std::vector<uint8_t> headers_only(uint32_t image_size) {
+  std::vector<uint8_t> file(0x200, 0);
+  const auto put = [&](size_t at, uint32_t value, size_t width) { std::memcpy(&file[at], &value, width); };
+  put(0, 0x5A4D, 2);               // MZ
+  put(0x3C, 0x40, 4);              // the PE header's offset
+  put(0x40, 0x4550, 4);            // PE\0\0
+  put(0x44, pe::kMachineI386, 2);  // no sections follow
+  put(0x54, 224, 2);               // the optional header's size
+  put(0x56, 0x2102, 2);            // a DLL
+  put(0x58, 0x10B, 2);             // PE32
+  put(0x58 + 56, image_size, 4);   // SizeOfImage
+  put(0x58 + 60, image_size, 4);   // SizeOfHeaders
+  put(0x58 + 92, 16, 4);           // data directories, all empty
+  return file;
+}
+
+TEST(PeImageFile, HeadersAloneAreAnImageWithoutTables) {
+  const std::optional<pe::LoadedImage> image = pe::read_image_file(headers_only(0x200));
+  ASSERT_TRUE(image);
+  EXPECT_EQ(image->machine, pe::kMachineI386);
+  EXPECT_TRUE(image->exports.empty() && image->imports.empty() && image->version_resource.empty());
+  // An image of no size holds not even its headers.
+  EXPECT_FALSE(pe::read_image_file(headers_only(0)));
+}
+
 // ---------------------------------------------------------------- the Windows build's file
 
 std::string driver_dll_path() {
