@@ -61,7 +61,7 @@ void set_string(pe::LoadedImage& image, std::u16string_view key, std::optional<s
   image.version_resource = vb::encode(c);
 }
 
-TEST(DriverFileChecks, TheDriverAsBuiltHasNoProblem) {
+TEST(DriverFileChecks, ASoundImageHasNoProblem) {
   EXPECT_EQ(driver_file::problems(sound_image()), std::vector<std::string>{});
 }
 
