@@ -59,6 +59,29 @@ run-win32: win32
 run-check:
 	$(MAKE) --no-print-directory run-win32 RUN_SECONDS=2 RUN_FLAGS="--check-demo --no-stdin" </dev/null
 
+# The same demo on the Linux build: hostsim, libVorel_PCI.so and the simulated card bank
+# libpci7505.so as native programs, in build/run-native. `make run` takes this way on a machine
+# that cannot run 32-bit x86 code and names the reason in RUN_NATIVE_REASON, which the first line
+# of the output gives.
+RUN_NATIVE_REASON ?=
+NATIVE_DEMO := the demo runs on the Linux build of the stand-in host and driver (libVorel_PCI.so, simulated card bank libpci7505.so)
+ifeq ($(RUN_NATIVE_REASON),)
+RUN_NATIVE_FIRST_LINE := make run-native: $(NATIVE_DEMO)
+else
+RUN_NATIVE_FIRST_LINE := make run: $(RUN_NATIVE_REASON), so $(NATIVE_DEMO)
+endif
+.PHONY: run-native run-native-check
+run-native:
+	@echo "$(RUN_NATIVE_FIRST_LINE)"
+	@$(MAKE) --no-print-directory native
+	mkdir -p build/run-native
+	cd build/run-native && ../native/tools/hostsim/hostsim --project ../../demo --seconds $(RUN_SECONDS) $(RUN_FLAGS)
+	@echo "---- the end of the run log, build/run-native/Debug/Vorel_PCI.Log ----"
+	@iconv -c -f GBK -t UTF-8 build/run-native/Debug/Vorel_PCI.Log | tr -d '\r' | tail -n 20
+
+run-native-check:
+	@$(MAKE) --no-print-directory run-native RUN_SECONDS=2 RUN_FLAGS="--check-demo --no-stdin" </dev/null
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 

@@ -121,8 +121,15 @@ LibraryHandle load_library(const char* name);
 void* resolve(LibraryHandle library, const char* symbol);
 void free_library(LibraryHandle library);
 
-// Full path of the module (DLL or shared object) that contains this code.
-std::string own_module_path();
+// Full path of the module (DLL or shared object) that contains this code. Every module answers
+// for itself, even in a process whose program lends its own platform layer to the shared objects
+// it loads (the native stand-in host does): the symbol is never exported.
+#if defined(__ELF__)
+#define PLATFORM_MODULE_LOCAL __attribute__((visibility("hidden")))
+#else
+#define PLATFORM_MODULE_LOCAL
+#endif
+PLATFORM_MODULE_LOCAL std::string own_module_path();
 
 // Memory from the process heap (HeapAlloc on Windows), which outlives any module.
 void* process_heap_alloc(size_t size);

@@ -6,9 +6,11 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "tests/common/driver_file.h"
+#include "tests/common/pe_image.h"
 #include "tests/wine/driver_library.h"
-#include "tests/wine/pe_image.h"
 
 namespace wine_test {
 namespace {
@@ -17,18 +19,6 @@ std::string lower(std::string s) {
   std::transform(s.begin(), s.end(), s.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return s;
-}
-
-// Libraries every Windows installation has. Anything else (a compiler run-time, the memory
-// manager, the card vendor's library) would have to be installed next to the host or be loaded at
-// run time.
-bool is_windows_system_library(const std::string& name) {
-  static const std::set<std::string> kSystem = {
-      "kernel32.dll", "user32.dll",   "gdi32.dll",    "advapi32.dll", "version.dll", "msvcrt.dll",
-      "comctl32.dll", "comdlg32.dll", "winspool.drv", "shell32.dll",  "ole32.dll",   "oleaut32.dll",
-  };
-  const std::string l = lower(name);
-  return kSystem.count(l) != 0 || l.starts_with("api-ms-win-");
 }
 
 class DriverImage : public DriverTest {};
@@ -41,11 +31,7 @@ TEST_F(DriverImage, ExportsExactlyTheEighteenHostFunctionsUndecorated) {
   EXPECT_EQ(image->module_name, "Vorel_PCI.dll");
   EXPECT_EQ(image->function_count, 18u) << "an export without a name is still an export";
 
-  const std::set<std::string> expected = {
-      "GetPDBLen",   "FullPDB",   "DLLEdDev",    "DLLTestDev",      "TagEdAddr",      "GetTagAddrList",
-      "GetTags",     "IniDriver", "IniDriverEx", "AddTags",         "DetectScanTime", "OnDataRead",
-      "OnDataWrite", "ReadTags",  "WriteTags",   "GetDeviceStatus", "WriteLog",       "FreeDriver",
-  };
+  const std::set<std::string> expected(driver_file::kExportNames.begin(), driver_file::kExportNames.end());
   std::set<std::string> names;
   for (const pe::Export& e : image->exports) {
     EXPECT_EQ(e.name.find('@'), std::string::npos) << "decorated name " << e.name;
@@ -63,10 +49,18 @@ TEST_F(DriverImage, ImportsOnlyWindowsSystemLibraries) {
   ASSERT_TRUE(image.has_value());
   bool kernel = false;
   for (const std::string& name : image->imports) {
-    EXPECT_TRUE(is_windows_system_library(name)) << "the driver needs " << name;
+    EXPECT_TRUE(driver_file::is_windows_system_library(name)) << "the driver needs " << name;
     kernel = kernel || lower(name) == "kernel32.dll";
   }
   EXPECT_TRUE(kernel) << "import table not found";
+}
+
+// The facts the native suite checks in the file on disk hold for the image the loader mapped.
+TEST_F(DriverImage, MappedImageHoldsWhatTheFileChecksDemand) {
+  const auto image = pe::read_loaded_image(dll.library);
+  ASSERT_TRUE(image.has_value());
+  EXPECT_FALSE(image->version_resource.empty()) << "no version resource in the mapped image";
+  EXPECT_EQ(driver_file::problems(*image), std::vector<std::string>{});
 }
 
 class DriverVersionInfo : public DriverTest {
@@ -97,25 +91,14 @@ TEST_F(DriverVersionInfo, FixedBlockIs4004InSimplifiedChinese936) {
 }
 
 TEST_F(DriverVersionInfo, StringsAreTheDriversGbkTexts) {
-  const struct {
-    const char* key;
-    const char* text;
-  } kValues[] = {
-      {"FileDescription", "支持VorelPCI-7505板卡"},
-      {"FileVersion", "4.0.0.4"},
-      {"OriginalFilename", "Vorel_PCI.dll"},
-      {"OriginalFileName", "Vorel_PCI.dll"},  // the driver asks with this spelling
-      {"ProductName", "VorelPCI系列板卡驱动程序(板卡)"},
-      {"ProductVersion", "1.0.4.1"},
-      {"DeviceName", "VorelPCI系列板卡"},
-      {"DevTypeName", "板卡"},
-      {"DevIDName", "板卡号"},
-      {"ChnName", "板卡基址"},
-  };
-  for (const auto& v : kValues) EXPECT_EQ(value(v.key), std::optional<std::string>(v.text)) << v.key;
-
-  for (const char* key : {"CompanyName", "LegalCopyright", "LegalTrademarks", "Comments"})
-    EXPECT_EQ(value(key).value_or(""), "") << key;
+  for (const driver_file::VersionString& v : driver_file::kVersionStrings) {
+    if (*v.text)
+      EXPECT_EQ(value(v.key), std::optional<std::string>(v.text)) << v.key;
+    else
+      EXPECT_EQ(value(v.key).value_or(""), "") << v.key;
+  }
+  // The driver asks with this spelling.
+  EXPECT_EQ(value("OriginalFileName"), std::optional<std::string>("Vorel_PCI.dll"));
 
   // The driver's own query form: no leading separator.
   EXPECT_EQ(resource_->query_string("StringFileInfo\\080403A8\\DevIDName"),

@@ -1,0 +1,136 @@
+#include "tests/common/driver_file.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "platform/platform.h"
+#include "platform/version_blob.h"
+
+namespace driver_file {
+
+namespace {
+
+std::string lower(std::string_view s) {
+  std::string out(s);
+  std::transform(out.begin(), out.end(), out.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+  return out;
+}
+
+// For messages: a version value as UTF-8.
+std::string utf8(std::u16string_view text) {
+  std::string out;
+  for (char16_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {  // the driver's texts stay in the basic plane
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string utf16le(std::span<const uint8_t> bytes) {
+  std::u16string text(bytes.size() / 2, u'\0');
+  for (size_t i = 0; i < text.size(); ++i)
+    text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  return text;
+}
+
+std::string version_text(uint32_t most, uint32_t least) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF);
+  return text;
+}
+
+void check_exports(const pe::LoadedImage& image, std::vector<std::string>& out) {
+  if (image.module_name != "Vorel_PCI.dll")
+    out.push_back("the export table names the module " + image.module_name);
+  if (image.function_count != kExportNames.size())
+    out.push_back("the export address table holds " + std::to_string(image.function_count) +
+                  " functions, not " + std::to_string(kExportNames.size()));
+  std::map<std::string, int> seen;
+  for (const pe::Export& e : image.exports) ++seen[e.name];
+  for (const auto& [name, count] : seen) {
+    if (name.find('@') != std::string::npos)
+      out.push_back("decorated export " + name);
+    else if (std::find(kExportNames.begin(), kExportNames.end(), name) == kExportNames.end())
+      out.push_back("export " + name + " is none of the host's functions");
+    if (count > 1) out.push_back("export " + name + " appears " + std::to_string(count) + " times");
+  }
+  for (std::string_view name : kExportNames)
+    if (!seen.contains(std::string(name))) out.push_back("export " + std::string(name) + " is missing");
+}
+
+void check_imports(const pe::LoadedImage& image, std::vector<std::string>& out) {
+  bool kernel = false;
+  for (const std::string& name : image.imports) {
+    if (!is_windows_system_library(name)) out.push_back("imports " + name + ", which Windows does not bring");
+    kernel = kernel || lower(name) == "kernel32.dll";
+  }
+  if (!kernel) out.push_back("imports nothing from KERNEL32.dll: no import table read");
+}
+
+void check_version(const pe::LoadedImage& image, std::vector<std::string>& out) {
+  namespace vb = platform::version_blob;
+  const std::span<const uint8_t> blob = image.version_resource;
+  if (blob.empty()) {
+    out.push_back("no version resource");
+    return;
+  }
+  uint32_t most = 0, least = 0;
+  if (!vb::fixed_file_version(blob, most, least))
+    out.push_back("the version resource has no fixed block");
+  else if (most != kFileVersionMost || least != kFileVersionLeast)
+    out.push_back("fixed file version " + version_text(most, least) + ", not " +
+                  version_text(kFileVersionMost, kFileVersionLeast));
+
+  const std::optional<vb::Value> translation = vb::query(blob, u"\\VarFileInfo\\Translation");
+  if (!translation || translation->bytes.size() < 4 ||
+      (translation->bytes[0] | translation->bytes[1] << 8) != kLanguage ||
+      (translation->bytes[2] | translation->bytes[3] << 8) != kCodePage)
+    out.push_back("the first translation is not language 0x0804, code page 936");
+
+  const std::u16string table = u"\\StringFileInfo\\" + platform::gbk_to_utf16(kStringTable) + u"\\";
+  for (const VersionString& s : kVersionStrings) {
+    const std::optional<vb::Value> value = vb::query(blob, table + platform::gbk_to_utf16(s.key));
+    const std::u16string expected = platform::gbk_to_utf16(s.text);
+    if (!value && !expected.empty()) {
+      out.push_back("version string " + std::string(s.key) + " is missing");
+    } else if (value && (!value->is_text || utf16le(value->bytes) != expected)) {
+      out.push_back("version string " + std::string(s.key) + " is \"" + utf8(utf16le(value->bytes)) +
+                    "\", not \"" + utf8(expected) + "\"");
+    }
+  }
+}
+
+}  // namespace
+
+bool is_windows_system_library(std::string_view name) {
+  static const std::set<std::string> kSystem = {
+      "kernel32.dll", "user32.dll",   "gdi32.dll",    "advapi32.dll", "version.dll", "msvcrt.dll",
+      "comctl32.dll", "comdlg32.dll", "winspool.drv", "shell32.dll",  "ole32.dll",   "oleaut32.dll",
+  };
+  const std::string l = lower(name);
+  return kSystem.contains(l) || l.starts_with("api-ms-win-");
+}
+
+std::vector<std::string> problems(const pe::LoadedImage& image) {
+  std::vector<std::string> out;
+  if (image.machine != pe::kMachineI386) out.push_back("not an i386 image");
+  if (!(image.characteristics & pe::kCharacteristicDll)) out.push_back("not marked as a DLL");
+  check_exports(image, out);
+  check_imports(image, out);
+  check_version(image, out);
+  return out;
+}
+
+}  // namespace driver_file
