@@ -42,7 +42,8 @@ RUN_SECONDS ?= 10
 RUN_FLAGS ?=
 run: bootstrap
 	@if [ "$$(cat build/i386-mode)" = native ]; then \
-	  $(MAKE) --no-print-directory run-win32; else $(MAKE) --no-print-directory run-native; fi
+	  $(MAKE) --no-print-directory run-win32; else \
+	  $(MAKE) --no-print-directory run-native RUN_NATIVE_REASON="$$(sed 's/^emulated: //' build/i386-mode)"; fi
 
 run-win32: win32
 	mkdir -p build/run
