@@ -129,12 +129,12 @@ void TBaseDLLObject::WriteTagStatistics() {
     // The period goes through single precision before it is rounded, as the report always had it.
     const float period =
         tag.ReadCount ? static_cast<float>(static_cast<long double>(run_time) / tag.ReadCount) : 0.0f;
-    r.Raw(r.Time() + "：标签" + tag.Name + "，地址=" + tag.Address + "，读扫描周期(毫秒)=" +
-          Decimal(RoundHalfEven(static_cast<double>(period))) + "，读操作失败率= " +
-          Decimal(FailRate(tag.ReadFails, tag.ReadCount)) + "%");
+    r.Raw(r.Time() + "：标签" + tag.Name + "，地址=" + tag.Address +
+          "，读扫描周期(毫秒)=" + Decimal(RoundHalfEven(static_cast<double>(period))) +
+          "，读操作失败率= " + Decimal(FailRate(tag.ReadFails, tag.ReadCount)) + "%");
     if (tag.Writable)
-      r.Raw("，写操作总次数=" + Decimal(uint64_t{tag.WriteCount}) + "，写操作失败率= " +
-            Decimal(FailRate(tag.WriteFails, tag.WriteCount)) + "%");
+      r.Raw("，写操作总次数=" + Decimal(uint64_t{tag.WriteCount}) +
+            "，写操作失败率= " + Decimal(FailRate(tag.WriteFails, tag.WriteCount)) + "%");
     r.Raw(kCrLf);
   }
   if (!r.Text().empty()) AppendLog(r.Text());
@@ -153,9 +153,12 @@ void TBaseDLLObject::WriteStopTotals() {
   const double write_timeout_rate = Ratio(100 * WriteTimeouts, WriteCommTotal);
   const double read_timeout_rate = Ratio(100 * ReadTimeouts, ReadCommTotal);
   Report r;
-  r.Line("：最快扫描周期（毫秒）=" + FloatToStr(FastestScan));
-  r.Line("：最慢扫描周期（毫秒）=" + FloatToStr(SlowestScan));
-  r.Line("：平均扫描周期（毫秒）=" + FloatToStr(AverageScan));
+  // A run that never got its read pace (a failed start) has no scan periods to report.
+  if (ScanFigures) {
+    r.Line("：最快扫描周期（毫秒）=" + FloatToStr(FastestScan));
+    r.Line("：最慢扫描周期（毫秒）=" + FloatToStr(SlowestScan));
+    r.Line("：平均扫描周期（毫秒）=" + FloatToStr(AverageScan));
+  }
   r.Line("：读操作失败总次数= " + Decimal(uint64_t{ReadFailTotal}));
   r.Line("：写操作失败总次数= " + Decimal(uint64_t{WriteFailTotal}));
   r.Line("：写通讯总次数= " + FloatToStr(WriteCommTotal));

@@ -169,6 +169,30 @@ TEST_F(Machine, AStoppedEngineDoesNothing) {
   Timeout();
   EXPECT_EQ(e_.ReadCommTotal, reads);
   EXPECT_TRUE(e_.ReadExecute());
+  // ReadTags' step neither: the read in flight when it stopped stays as it was.
+  e_.answering = true;
+  EXPECT_FALSE(e_.ReadExecuteEx());
+  EXPECT_EQ(e_.RunStatus, kStatusWaitRead);
+  EXPECT_EQ(e_.RunEvent, kEventNone);
+}
+
+// Every answer, time-out and give-up without a command to act on: nothing to wait for.
+TEST_F(Machine, AnAnswerHandlerWithoutACommandLeavesTheMachineReady) {
+  const struct {
+    uint8_t status, event;
+  } cases[] = {{kStatusWaitRead, kEventReadACK},      {kStatusWaitRead, kEventReadNAK},
+               {kStatusWaitRead, kEventClrReadError}, {kStatusWaitWrite, kEventWriteACK},
+               {kStatusWaitWrite, kEventWriteNAK},    {kStatusWaitWrite, kEventClrWriteError}};
+  for (const auto& c : cases) {
+    e_.CurCmd = nullptr;
+    e_.RunStatus = c.status;
+    e_.RunEvent = c.event;
+    e_.SwitchRunStatus();
+    EXPECT_EQ(e_.RunStatus, kStatusReady) << int{c.status} << "/" << int{c.event};
+    EXPECT_EQ(e_.RunEvent, kEventNone);
+    Poll(10);
+    EXPECT_EQ(e_.RunStatus, kStatusWaitRead) << "the next poll reads again";
+  }
 }
 
 }  // namespace
