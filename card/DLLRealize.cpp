@@ -114,7 +114,15 @@ bool TDLLObject::CardInSystem(int32_t card_no) {
   }
 }
 
+// Only a card whose presence check answered has a handle to call the library with; an exchange
+// with any other card is one the card did not answer, never one it took.
+bool TDLLObject::HoldsCard(int32_t card_no) const { return IsCard(card_no) && opened_[card_no]; }
+
 void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
+  if (!HoldsCard(command.CardNo)) {
+    ExchangeFailed();
+    return;
+  }
   const int32_t handle = CardHandles(command.CardNo);
   const int32_t port = command.Channel / 8;
   int32_t result = 0;
@@ -129,6 +137,10 @@ void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
 }
 
 void TDLLObject::Write_DO_data(TCommand& command) {
+  if (!HoldsCard(command.CardNo)) {
+    ExchangeFailed();
+    return;
+  }
   const int32_t handle = CardHandles(command.CardNo);
   const int32_t port = command.Channel / 8;
   const int32_t port_value = command.PortValue;

@@ -48,6 +48,7 @@ class TDLLObject : public TCustomDLLObject {
   // The process-wide handle table and its holders: what a check answered, and the closing of the
   // cards this engine opened.
   void KeepCardHandle(int32_t card_no, int32_t handle);
+  bool HoldsCard(int32_t card_no) const;
   void CloseCards();
 
   CheckFn check_ = nullptr;

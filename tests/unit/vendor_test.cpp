@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "card/DLLRealize.h"
+#include "engine/tag_types.h"
 #include "engine_probe.h"
 #include "platform/manual_clock.h"
 #include "platform/platform.h"
@@ -133,7 +134,8 @@ class VendorEngine : public TDLLObject {
   ~VendorEngine() override { Destroy(); }
   using TBaseDLLObject::Params, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::ReadCommTotal,
       TBaseDLLObject::WriteTimeouts, TBaseDLLObject::CommState, TBaseDLLObject::Stopped;
-  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded;
+  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::RealComm,
+      TCustomDLLObject::GetResult;
 
   void AppendLog(std::string_view text) override { log.emplace_back(text); }
   std::vector<std::string> log;
@@ -343,6 +345,25 @@ TEST_F(Vendor, StopClosesOnlyTheCardsThatAnsweredTheCheck) {
   EXPECT_EQ(bank.Closes(1), 1);
   EXPECT_EQ(bank.Calls(sim7505::kClose), 1) << "card 3 never opened, so it is not closed";
   EXPECT_EQ(bank.BadCalls(), 0) << "no close with an absent card's check answer as its handle";
+}
+
+TEST_F(Vendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
+  ConfigureCards1And3();
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  bank.Present(3, false);
+  VendorEngine e;
+  ASSERT_TRUE(e.IniParm(&block_));
+  for (const bool write : {false, true}) {
+    TCommand command;
+    command.CardNo = 3;
+    command.IsWrite = write;
+    command.TypeIndex = write ? kTypeDO : kTypeDI;
+    e.RealComm(&command);
+    EXPECT_FALSE(e.GetResult()) << (write ? "a write to it is not taken as done" : "a read gives no value");
+  }
+  EXPECT_EQ(bank.Calls(sim7505::kInput) + bank.Calls(sim7505::kOutput), 0);
+  EXPECT_EQ(bank.BadCalls(), 0);
 }
 
 TEST_F(Vendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
