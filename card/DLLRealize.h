@@ -31,6 +31,10 @@ class TDLLObject : public TCustomDLLObject {
   bool LoadLibs() override;
   bool CardInSystem(int32_t card_no) override;
 
+ protected:
+  // Whether this engine holds card n open (its presence check answered).
+  bool HoldsCard(int32_t card_no) const;
+
  private:
   // The vendor's entry points: standard calling convention, every argument 32 bits.
   using CheckFn = int32_t(VOREL_VENDOR_CALL*)(int32_t, int32_t, int32_t, int32_t);
@@ -48,7 +52,6 @@ class TDLLObject : public TCustomDLLObject {
   // The process-wide handle table and its holders: what a check answered, and the closing of the
   // cards this engine opened.
   void KeepCardHandle(int32_t card_no, int32_t handle);
-  bool HoldsCard(int32_t card_no) const;
   void CloseCards();
 
   CheckFn check_ = nullptr;
