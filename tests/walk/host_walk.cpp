@@ -94,15 +94,19 @@ struct HostWalk::Impl {
   TDeviceParams block{};
   std::set<int32_t> registered;  // identifiers the running tag list registered
   struct Pending {
+    int32_t id;  // the tag the write was addressed to
     bool on;
     bool reported;
   };
-  std::map<int32_t, Pending> outstanding;  // the last accepted write of each output
+  // The last accepted write of each output point, by card and channel (tags may share a point:
+  // the last write to it wins).
+  std::map<std::pair<int32_t, int32_t>, Pending> outstanding;
   std::vector<TTagValue> values = std::vector<TTagValue>(kRoom);
   std::deque<std::string> trace;
   int64_t baseline_strings = 0;
   int64_t baseline_blocks = 0;
   bool present[3] = {false, true, true};
+  bool check_faulted = false;  // a fault of the presence check may still be armed
 
   // ---- helpers
 
@@ -183,6 +187,16 @@ struct HostWalk::Impl {
     return std::nullopt;
   }
 
+  // A start that left the engine running has checked and opened every card that is there.
+  std::optional<std::string> CheckCardsHeld() {
+    WalkEngine* e = CurrentWalkEngine();
+    if (!e || !e->Running || check_faulted) return std::nullopt;
+    for (int32_t card = 1; card <= 2; ++card)
+      if (present[card] && !e->HoldsCard(card))
+        return Broken("a started engine does not hold card " + std::to_string(card) + ", which is there");
+    return std::nullopt;
+  }
+
   std::optional<std::string> CheckAlways() {
     if (bank.BadCalls() != 0)
       return Broken("the vendor library was called with a closed or absent card's handle");
@@ -211,6 +225,7 @@ struct HostWalk::Impl {
     if (WalkEngine* e = CurrentWalkEngine(); e && e->Running)
       for (const auto& tag : e->Tags()) registered.insert(tag->TagID);
     if (ok != !registered.empty()) return Broken("IniDriver's result disagrees with its tag list");
+    if (auto broken = CheckCardsHeld()) return broken;
     return CheckIdentifiers();
   }
 
@@ -242,6 +257,7 @@ struct HostWalk::Impl {
     }
     if (e && std::any_of(results.begin(), results.end(), [](int32_t r) { return r != 0 && r != 1; }))
       return Broken("AddTags left a result slot unfilled");
+    if (auto broken = was_running ? std::nullopt : CheckCardsHeld()) return broken;
     return CheckIdentifiers();
   }
 
@@ -302,7 +318,8 @@ struct HostWalk::Impl {
       }
       if ((v.TagStatus & kFailureWords) == 0) continue;
       ++figures.failure_reports;
-      if (auto it = outstanding.find(v.TagID); it != outstanding.end()) it->second.reported = true;
+      for (auto& [point, pending] : outstanding)
+        if (pending.id == v.TagID) pending.reported = true;
     }
     return CheckNotStuck();
   }
@@ -338,7 +355,8 @@ struct HostWalk::Impl {
     Note(std::string(by_write_tags ? "WriteTags" : "OnDataWrite") + " output " + std::to_string(id) +
          " := " + std::to_string(on) + " -> " + (accepted ? "accepted" : "refused"));
     if (accepted) {
-      outstanding[id] = Pending{on, false};
+      const TDLLTag* tag = CurrentWalkEngine()->FindTag(id);
+      outstanding[{tag->CardNo, tag->Channel}] = Pending{id, on, false};
       ++figures.accepted_writes;
     }
     return std::nullopt;
@@ -421,6 +439,7 @@ struct HostWalk::Impl {
     sim7505::FaultMode mode = kModes[Below(4)];
     if (entry == sim7505::kOutput && mode == sim7505::kFail) mode = sim7505::kAccessViolation;
     bank.Fault(entry, mode, static_cast<int32_t>(Below(4)));
+    if (entry == sim7505::kCheck) check_faulted = mode != sim7505::kBehave;
     Note("card fault " + std::to_string(entry) + ":" + std::to_string(mode));
     ++figures.faults;
   }
@@ -428,6 +447,7 @@ struct HostWalk::Impl {
   void Behave() {
     for (sim7505::Entry entry : {sim7505::kCheck, sim7505::kInput, sim7505::kOutput, sim7505::kClose})
       bank.Fault(entry, sim7505::kBehave);
+    check_faulted = false;
   }
 
   // Cards come and go only while no engine holds them.
@@ -461,14 +481,12 @@ struct HostWalk::Impl {
     for (int i = 0; i < 3; ++i)
       if (auto broken = Poll(10)) return broken;
     if (!e->PendingWrites.empty() || e->ActiveWrite) return Broken("writes still queued after 20 s of polls");
-    for (const auto& [id, pending] : outstanding) {
-      const TDLLTag* tag = e->FindTag(id);
-      if (!tag) return Broken("output " + std::to_string(id) + " vanished from a running tag list");
-      const int32_t port = tag->Channel / 8;
-      const bool on = ((bank.Output(tag->CardNo, port) >> (tag->Channel % 8)) & 1) != 0;
+    for (const auto& [point, pending] : outstanding) {
+      const auto [card, channel] = point;
+      const bool on = ((bank.Output(card, channel / 8) >> (channel % 8)) & 1) != 0;
       if (on != pending.on && !pending.reported)
         return Broken("the write of " + std::string(pending.on ? "on" : "off") + " to output " +
-                      std::to_string(id) + " neither reached the card nor was reported failed");
+                      std::to_string(pending.id) + " neither reached the card nor was reported failed");
     }
     outstanding.clear();
 
