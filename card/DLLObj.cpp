@@ -292,7 +292,18 @@ void TCustomDLLObject::InitCounters(int32_t card_no) {
 std::unique_ptr<TDLLTag> TCustomDLLObject::CreatInternalTag(const HostTag& host) {
   try {
     std::unique_ptr<TDLLTag> tag = TBaseDLLObject::CreatInternalTag(host);
-    if (tag) tag->PortImage = 0;
+    if (!tag) return tag;
+    tag->PortImage = 0;
+    // A tag that joins a running engine takes the image its port already has: its first write
+    // must leave the port's other outputs as the earlier writes set them.
+    const int32_t r = BitsPerRegister(tag->TypeIndex);
+    for (const auto& other : TagList) {
+      if (other->CardNo == tag->CardNo && other->TypeIndex == tag->TypeIndex && tag->Channel >= 0 &&
+          other->Channel >= 0 && other->Channel / r == tag->Channel / r) {
+        tag->PortImage = other->PortImage;
+        break;
+      }
+    }
     return tag;
   } catch (...) {
     return nullptr;

@@ -131,6 +131,18 @@ TEST_F(Restarts, WritesGivenUpByAddTagsAreReportedAndShowTheCardsValueAgain) {
   EXPECT_FALSE(two->on) << "tag 2 never reached the card";
 }
 
+TEST_F(Restarts, AnOutputAddedToARunningEngineKeepsTheOtherOutputsOfItsPort) {
+  ASSERT_TRUE(bank_.loaded());
+  ASSERT_TRUE(host_.Start({host_record(1, "DO1:0,1.0", 1)}));
+  ASSERT_TRUE(host_.Write(switch_value(1, true)));
+  for (int i = 0; i < 5; ++i) host_.Poll();
+  ASSERT_EQ(bank_.Output(1, 0), 0x02);
+  ASSERT_EQ(host_.Add({host_record(2, "DO1:0,2.0", 1)}), 0);
+  ASSERT_TRUE(host_.Write(switch_value(2, true)));
+  for (int i = 0; i < 5; ++i) host_.Poll();
+  EXPECT_EQ(bank_.Output(1, 0), 0x06) << "output 1 stays on";
+}
+
 TEST_F(Restarts, ReadTagsOnAStoppedEngineLeavesNothingForTheRestartToTripOn) {
   ASSERT_TRUE(bank_.loaded());
   bank_.Input(1, 0, 0x0001);

@@ -114,7 +114,7 @@ struct HostWalk::Impl {
 
   void Note(std::string what) {
     trace.push_back(std::move(what));
-    if (trace.size() > 16) trace.pop_front();
+    if (trace.size() > 24) trace.pop_front();
   }
 
   std::string Broken(const std::string& what) const {
@@ -318,6 +318,7 @@ struct HostWalk::Impl {
       }
       if ((v.TagStatus & kFailureWords) == 0) continue;
       ++figures.failure_reports;
+      Note("failure reported for " + std::to_string(v.TagID));
       for (auto& [point, pending] : outstanding)
         if (pending.id == v.TagID) pending.reported = true;
     }
