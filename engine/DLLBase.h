@@ -51,34 +51,13 @@ enum RunStatusCode : uint8_t {
 
 enum RunEventCode : uint8_t {
   kEventNone = 0,
-  kEventInit = 1,
-  kEventInitACK = 2,
-  kEventInitNAK = 3,
-  kEventClrInitError = 4,
-  kEventLink = 5,
-  kEventLinkACK = 6,
-  kEventLinkNAK = 7,
-  kEventClrLinkError = 8,
-  kEventUnLink = 9,
-  kEventUnLinkACK = 10,
-  kEventUnLinkNAK = 11,
-  kEventClrUnLinkError = 12,
-  kEventReadCmd = 13,
-  kEventReadACK = 14,
-  kEventReadNAK = 15,
-  kEventClrReadError = 16,
-  kEventWriteCmd = 17,
-  kEventWriteACK = 18,
-  kEventWriteNAK = 19,
-  kEventClrWriteError = 20,
-  kEventParmCmd = 21,
-  kEventParmACK = 22,
-  kEventParmNAK = 23,
-  kEventClrParmError = 24,
-  kEventStop = 25,
-  kEventStopACK = 26,
-  kEventStopNAK = 27,
-  kEventClrStopError = 28,
+  kEventInit = 1, kEventInitACK = 2, kEventInitNAK = 3, kEventClrInitError = 4,
+  kEventLink = 5, kEventLinkACK = 6, kEventLinkNAK = 7, kEventClrLinkError = 8,
+  kEventUnLink = 9, kEventUnLinkACK = 10, kEventUnLinkNAK = 11, kEventClrUnLinkError = 12,
+  kEventReadCmd = 13, kEventReadACK = 14, kEventReadNAK = 15, kEventClrReadError = 16,
+  kEventWriteCmd = 17, kEventWriteACK = 18, kEventWriteNAK = 19, kEventClrWriteError = 20,
+  kEventParmCmd = 21, kEventParmACK = 22, kEventParmNAK = 23, kEventClrParmError = 24,
+  kEventStop = 25, kEventStopACK = 26, kEventStopNAK = 27, kEventClrStopError = 28,
 };
 
 constexpr uint32_t kAnswerTimeoutMs = 50;
@@ -120,54 +99,54 @@ class TBaseDLLObject {
   void Destroy();
 
   // ---- virtual operations, in slot order
-  virtual bool IniParm(const TDeviceParams* block);                                                      // 1
-  virtual void Refresh();                                                                                // 2
-  virtual void OptimizeCommParm();                                                                       // 3
-  virtual int32_t GetInterval();                                                                         // 4
-  virtual bool ValidTagValFrm(int32_t form, int32_t kind);                                               // 5
+  virtual bool IniParm(const TDeviceParams* block);                                      // 1
+  virtual void Refresh();                                                                // 2
+  virtual void OptimizeCommParm();                                                       // 3
+  virtual int32_t GetInterval();                                                         // 4
+  virtual bool ValidTagValFrm(int32_t form, int32_t kind);                               // 5
   virtual int32_t GetSlotNo(const std::string& tag_name, const std::string& address, uint8_t model);     // 6
   virtual int32_t GetChannelNo(const std::string& tag_name, const std::string& address, uint8_t model);  // 7
   virtual int32_t GetBitNo(const std::string& tag_name, const std::string& address, uint8_t model);      // 8
-  virtual std::unique_ptr<TDLLTag> CreatInternalTag(const HostTag& host);                                // 9
-  virtual std::string GetTagTypeStr(const std::string& address);                                         // 10
-  virtual void CheckAddrValid(std::unique_ptr<TDLLTag>& tag);                                            // 11
-  virtual void SyncTagValue(TCommand& command);                                                          // 12
-  virtual CommandChain CreatCommand(TDLLTag& tag, std::vector<CommandChain>& list, bool is_write);       // 13
-  virtual bool NeedCreatCommand(std::vector<CommandChain>& list, TDLLTag& tag, bool is_write);           // 14
-  virtual std::string GetCommandStr(TCommand& command, TDLLTag& tag, bool is_write);                     // 15
-  virtual std::string GetAnswerStr(TCommand& command, TDLLTag& tag, bool is_write);                      // 16
-  virtual void RealComm(TCommand* command);                                                              // 17
-  virtual void FreeCommand(CommandChain& head);                                                          // 18
-  virtual bool GetResult();                                                                              // 19
-  virtual void GetRunEvent();                                                                            // 20
-  virtual void SwitchRunStatus();                                                                        // 21
-  virtual void UpdateLinkState();                                                                        // 22
-  virtual void opSystemError_Exec();                                                                     // 23
-  virtual void opInit_Exec();                                                                            // 24
+  virtual std::unique_ptr<TDLLTag> CreatInternalTag(const HostTag& host);                // 9
+  virtual std::string GetTagTypeStr(const std::string& address);                          // 10
+  virtual void CheckAddrValid(std::unique_ptr<TDLLTag>& tag);                            // 11
+  virtual void SyncTagValue(TCommand& command);                                          // 12
+  virtual CommandChain CreatCommand(TDLLTag& tag, std::vector<CommandChain>& list, bool is_write);  // 13
+  virtual bool NeedCreatCommand(std::vector<CommandChain>& list, TDLLTag& tag, bool is_write);     // 14
+  virtual std::string GetCommandStr(TCommand& command, TDLLTag& tag, bool is_write);     // 15
+  virtual std::string GetAnswerStr(TCommand& command, TDLLTag& tag, bool is_write);      // 16
+  virtual void RealComm(TCommand* command);                                              // 17
+  virtual void FreeCommand(CommandChain& head);                                          // 18
+  virtual bool GetResult();                                                              // 19
+  virtual void GetRunEvent();                                                            // 20
+  virtual void SwitchRunStatus();                                                        // 21
+  virtual void UpdateLinkState();                                                        // 22
+  virtual void opSystemError_Exec();                                                     // 23
+  virtual void opInit_Exec();                                                            // 24
   virtual void opInitACK_Exec();
   virtual void opInitNAK_Exec();
   virtual void opClrInitError_Exec();
-  virtual void opStop_Exec();  // 28
+  virtual void opStop_Exec();                                                            // 28
   virtual void opStopACK_Exec();
   virtual void opStopNAK_Exec();
   virtual void opClrStopError_Exec();
-  virtual void opLink_Exec();  // 32
+  virtual void opLink_Exec();                                                            // 32
   virtual void opLinkACK_Exec();
   virtual void opLinkNAK_Exec();
   virtual void opClrLinkError_Exec();
-  virtual void opUnLink_Exec();  // 36
+  virtual void opUnLink_Exec();                                                          // 36
   virtual void opUnLinkACK_Exec();
   virtual void opUnLinkNAK_Exec();
   virtual void opClrUnLinkError_Exec();
-  virtual void opReadCmd_Exec();  // 40
+  virtual void opReadCmd_Exec();                                                         // 40
   virtual void opReadACK_Exec();
   virtual void opReadNAK_Exec();
   virtual void opClrReadError_Exec();
-  virtual void opWriteCmd_Exec();  // 44
+  virtual void opWriteCmd_Exec();                                                        // 44
   virtual void opWriteACK_Exec();
   virtual void opWriteNAK_Exec();
   virtual void opClrWriteError_Exec();
-  virtual void opParmCmd_Exec();  // 48
+  virtual void opParmCmd_Exec();                                                         // 48
   virtual void opParmACK_Exec();
   virtual void opParmNAK_Exec();
   virtual void opClrParmError_Exec();
@@ -182,7 +161,7 @@ class TBaseDLLObject {
   virtual void WriteEnLog(bool value);                                                   // 60
   virtual void WriteCommLinkOK(bool value);                                              // 61
   virtual void WriteCommEnabled(bool value);                                             // 62
-  virtual bool IniDLLObj(const TDeviceParams* block, const std::vector<HostTag>& tags);  // 63
+  virtual bool IniDLLObj(const TDeviceParams* block, const std::vector<HostTag>& tags);   // 63
   virtual bool WriteExecute(int32_t tag_id, const TVariant& value);                      // 64
   virtual bool ReadExecute();                                                            // 65
   virtual bool ReadExecuteEx();                                                          // 66
@@ -252,8 +231,7 @@ class TBaseDLLObject {
   // Model code of card n; 1 ("no card") for a number outside the block.
   uint8_t ModelCodeOf(const TDeviceParams& block, int32_t n) const;
   TDLLTag* TagAt(int32_t position) {
-    return position >= 0 && static_cast<size_t>(position) < TagList.size() ? TagList[position].get()
-                                                                           : nullptr;
+    return position >= 0 && static_cast<size_t>(position) < TagList.size() ? TagList[position].get() : nullptr;
   }
   // The value an internal link tag shows.
   std::string LinkText(uint8_t state) const;
@@ -302,9 +280,9 @@ class TBaseDLLObject {
   bool CommLinkOK = false;
   bool CommEnabled = true;
   uint8_t CommState = kLinkNever;
-  std::array<uint8_t, kCardCount + 1> DevLinkState{};  // [1..32]
-  std::array<int32_t, kCardCount + 1> DevFailCount{};  // [1..32], -1 = never succeeded
-  std::array<bool, kCardCount + 1> DevEnabled{};       // [1..32]
+  std::array<uint8_t, kCardCount + 1> DevLinkState{};     // [1..32]
+  std::array<int32_t, kCardCount + 1> DevFailCount{};     // [1..32], -1 = never succeeded
+  std::array<bool, kCardCount + 1> DevEnabled{};          // [1..32]
   // The outcome of the last exchange the machine handled, applied once by UpdateLinkState: the
   // link counts exchanges, not host polls (a step may run UpdateLinkState several times).
   enum class LinkOutcome : uint8_t { None, Answered, Failed };
@@ -330,14 +308,14 @@ class TBaseDLLObject {
   double FastestScan = 0, SlowestScan = 0, AverageScan = 0;
   bool ScanFigures = false;  // the three scan periods exist once the read pace was computed
   void WriteStartReport();
-  void WriteTagStatistics();  // the per-tag lines of the stop report
-  void WriteStopTotals();     // totals and closing lines of the stop report
-  void WriteRunTimeLine();    // memory lines and the run time
+  void WriteTagStatistics();      // the per-tag lines of the stop report
+  void WriteStopTotals();         // totals and closing lines of the stop report
+  void WriteRunTimeLine();        // memory lines and the run time
 
   // ---- commands and queues (DLLBase_commands.cpp)
-  std::vector<CommandChain> CmdList;       // read chains
-  std::deque<CommandChain> PendingWrites;  // write chains, oldest first
-  CommandChain ActiveWrite;                // the write chain taken from the queue, while it runs
+  std::vector<CommandChain> CmdList;        // read chains
+  std::deque<CommandChain> PendingWrites;   // write chains, oldest first
+  CommandChain ActiveWrite;                 // the write chain taken from the queue, while it runs
   TCommand* CurCmd = nullptr;
   TCommand* CurHead = nullptr;
   int32_t WriteQuota = 0;

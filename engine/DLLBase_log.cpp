@@ -129,12 +129,12 @@ void TBaseDLLObject::WriteTagStatistics() {
     // The period goes through single precision before it is rounded, as the report always had it.
     const float period =
         tag.ReadCount ? static_cast<float>(static_cast<long double>(run_time) / tag.ReadCount) : 0.0f;
-    r.Raw(r.Time() + "：标签" + tag.Name + "，地址=" + tag.Address +
-          "，读扫描周期(毫秒)=" + Decimal(RoundHalfEven(static_cast<double>(period))) +
-          "，读操作失败率= " + Decimal(FailRate(tag.ReadFails, tag.ReadCount)) + "%");
+    r.Raw(r.Time() + "：标签" + tag.Name + "，地址=" + tag.Address + "，读扫描周期(毫秒)=" +
+          Decimal(RoundHalfEven(static_cast<double>(period))) + "，读操作失败率= " +
+          Decimal(FailRate(tag.ReadFails, tag.ReadCount)) + "%");
     if (tag.Writable)
-      r.Raw("，写操作总次数=" + Decimal(uint64_t{tag.WriteCount}) +
-            "，写操作失败率= " + Decimal(FailRate(tag.WriteFails, tag.WriteCount)) + "%");
+      r.Raw("，写操作总次数=" + Decimal(uint64_t{tag.WriteCount}) + "，写操作失败率= " +
+            Decimal(FailRate(tag.WriteFails, tag.WriteCount)) + "%");
     r.Raw(kCrLf);
   }
   if (!r.Text().empty()) AppendLog(r.Text());

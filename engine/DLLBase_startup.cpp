@@ -5,14 +5,14 @@
 #include "engine/DLLBase.h"
 #include "engine/tag_types.h"
 #include "support/delphi.h"
-#include "support/gbk_text.h"
 #include "support/getfileinfo.h"
+#include "support/gbk_text.h"
 
 namespace vorel {
 
 namespace {
 
-constexpr const char* kLinkTexts[] = {"通讯始终不成功!", "通讯正常!",     "通讯出现干扰!",
+constexpr const char* kLinkTexts[] = {"通讯始终不成功!", "通讯正常!", "通讯出现干扰!",
                                       "通讯出现故障!",   "通讯线路断路!", "通讯暂停!"};
 constexpr char kNoValidTag[] = "驱动程序加载失败：无合法标签！";
 
@@ -158,8 +158,7 @@ bool TBaseDLLObject::IniParm(const TDeviceParams* block) {
       if (c.ModelCode == kModelNoCard) continue;
       if (c.CardNo < DefaultCardNo) DefaultCardNo = c.CardNo;
       if (DebugOn())
-        LogLine("：工程中存在" + IntToStrPadded(n, 4) + "号" + info->DevTypeName() + "：" +
-                std::string(ModelName(c)));
+        LogLine("：工程中存在" + IntToStrPadded(n, 4) + "号" + info->DevTypeName() + "：" + std::string(ModelName(c)));
     }
     ParamsLoaded = true;
     return true;
@@ -249,14 +248,12 @@ void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
 bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag) {
   if (!tag) return false;
   if (tag->TagID < 0) {
-    LogLine("：标签" + tag->Name + "错误：标签号" + std::to_string(tag->TagID) +
-            "非法，系统在通讯时丢弃该标签！");
+    LogLine("：标签" + tag->Name + "错误：标签号" + std::to_string(tag->TagID) + "非法，系统在通讯时丢弃该标签！");
     return false;
   }
   // Values travel as a double, a switch or a text; a tag of any other type cannot be reported.
   if (tag->ValueType > 2) {
-    LogLine("：标签" + tag->Name + "错误：数据类型" + std::to_string(tag->ValueType) +
-            "非法，系统在通讯时丢弃该标签！");
+    LogLine("：标签" + tag->Name + "错误：数据类型" + std::to_string(tag->ValueType) + "非法，系统在通讯时丢弃该标签！");
     return false;
   }
   tag->ReadCount = tag->ReadFails = tag->WriteCount = tag->WriteFails = 0;
@@ -476,16 +473,11 @@ void TBaseDLLObject::UpdateLinkState() {
     if (known) {
       const int32_t fails = DevFailCount[card];
       uint8_t state = kLinkBroken;
-      if (!DevEnabled[card])
-        state = kLinkPaused;
-      else if (fails == -1)
-        state = kLinkNever;
-      else if (fails == 0)
-        state = kLinkOK;
-      else if (fails <= 2)
-        state = kLinkDisturbed;
-      else if (fails <= 5)
-        state = kLinkFault;
+      if (!DevEnabled[card]) state = kLinkPaused;
+      else if (fails == -1) state = kLinkNever;
+      else if (fails == 0) state = kLinkOK;
+      else if (fails <= 2) state = kLinkDisturbed;
+      else if (fails <= 5) state = kLinkFault;
       DevLinkState[card] = state;
     }
   } else if (!resumed) {
