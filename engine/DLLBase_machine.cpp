@@ -394,7 +394,9 @@ void TBaseDLLObject::opWriteACK_Exec() {
       for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
         if (TDLLTag* tag = TagAt(CurCmd->TagIds[i])) {
           ++tag->WriteCount;
-          tag->TagStatus = 0;
+          // A later write of the tag may have expired or failed meanwhile: its word stays until
+          // the host has been told.
+          if ((tag->TagStatus & (kTagStatusWriteExpired | kTagStatusWriteFailed)) == 0) tag->TagStatus = 0;
           if (i < CurCmd->Values.size()) tag->Value = tag->Confirmed = CurCmd->Values[i];
         }
       }

@@ -147,6 +147,20 @@ TEST_F(Machine, AnAnsweredWriteSetsTheTagValue) {
   EXPECT_EQ(e_.Tag(4).TagStatus, 0u);
 }
 
+TEST_F(Machine, TheAnswerToAnEarlierWriteDoesNotHideALaterWritesExpiry) {
+  ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));
+  for (int i = 0; i < 10 && e_.RunStatus != kStatusWaitWrite; ++i) Answer();
+  ASSERT_EQ(e_.RunStatus, kStatusWaitWrite) << "the first write is sent and waits for its answer";
+  ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(false)));
+  clock_.advance(kWriteExpiryMs + 1);
+  ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));  // the second write expires here
+  ASSERT_EQ(e_.Tag(4).TagStatus, kTagStatusWriteExpired);
+  e_.answering = true;
+  e_.ReadExecute();  // the first write is answered
+  EXPECT_EQ(e_.Tag(4).WriteCount, 1u);
+  EXPECT_EQ(e_.Tag(4).TagStatus, kTagStatusWriteExpired) << "the host still hears of the expired write";
+}
+
 TEST_F(Machine, SwitchingCommunicationOffPausesEverything) {
   Answer();
   ASSERT_TRUE(e_.WriteExecute(5, TVariant::Bool(false)));
