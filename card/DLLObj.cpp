@@ -292,7 +292,18 @@ void TCustomDLLObject::InitCounters(int32_t card_no) {
 std::unique_ptr<TDLLTag> TCustomDLLObject::CreatInternalTag(const HostTag& host) {
   try {
     std::unique_ptr<TDLLTag> tag = TBaseDLLObject::CreatInternalTag(host);
-    if (tag) tag->PortImage = 0;
+    if (!tag) return tag;
+    tag->PortImage = 0;
+    // A tag that joins a running engine takes the image its port already has: its first write
+    // must leave the port's other outputs as the earlier writes set them.
+    const int32_t r = BitsPerRegister(tag->TypeIndex);
+    for (const auto& other : TagList) {
+      if (other->CardNo == tag->CardNo && other->TypeIndex == tag->TypeIndex && tag->Channel >= 0 &&
+          other->Channel >= 0 && other->Channel / r == tag->Channel / r) {
+        tag->PortImage = other->PortImage;
+        break;
+      }
+    }
     return tag;
   } catch (...) {
     return nullptr;
@@ -417,8 +428,11 @@ void TCustomDLLObject::RealComm(TCommand* command) {
     if (c.TypeIndex == kTypeAD) {
       int32_t raw = 0;
       std::optional<float> value;
-      if (Read_AD(raw, c) && model)
-        value = ScaleAD(span_of(model->description.ad_ranges, c.RangeIndex), model->ad.resolution, raw);
+      if (Read_AD(raw, c) && model) {
+        // A range whose name gives no number has no scale: the reading is no value at all.
+        const RangeSpan span = span_of(model->description.ad_ranges, c.RangeIndex);
+        if (span.parsed) value = ScaleAD(span, model->ad.resolution, raw);
+      }
       if (value && ResultFlag)
         DistributeValue(TVariant::Double(*value), c, c.Channel);
       else
@@ -677,7 +691,8 @@ void TCustomDLLObject::PortAccessFailed(std::string_view reason) {
 }
 
 void TCustomDLLObject::LogUnparsedRange(std::string_view range_name) {
-  if (ErrorLogOn()) LogLine("：量程名称\"" + std::string(range_name) + "\"中没有数值，量程上下限按0处理");
+  if (ErrorLogOn())
+    LogLine("：量程名称\"" + std::string(range_name) + "\"中没有数值，无法换算，本次通讯失败");
 }
 
 void TCustomDLLObject::PortWrite(uint16_t port, uint8_t value) {

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "platform/platform.h"
 #include "support/delphi.h"
@@ -16,6 +17,19 @@ namespace {
 constexpr const char* kEntryNames[] = {"pci7505check", "pci7505di", "pci7505do", "pci7505close"};
 
 std::array<std::atomic<int32_t>, kCardCount + 1> g_card_handles{};  // [1..32]
+
+// How many engines of the process hold each card's handle open. Two devices may use the same
+// card from two host threads: the handle is closed when the last of them stops, not the first.
+// Never destroyed: the last engines stop at thread detach or unload, after static destructors.
+struct CardUsers {
+  std::mutex mutex;
+  std::array<int32_t, kCardCount + 1> count{};  // [1..32]
+};
+
+CardUsers& card_users() {
+  static CardUsers* users = new CardUsers;
+  return *users;
+}
 
 bool IsCard(int32_t n) { return n >= 1 && n <= kCardCount; }
 
@@ -59,6 +73,7 @@ bool TDLLObject::LoadLibs() {
       found[entry] = platform::resolve(LibHandle, kEntryNames[entry]);
       if (!found[entry]) {
         WriteCommEvent(sErrEvent() + "VorelPCI板卡驱动库(PCI-7505.dll)内部错误," + kEntryNames[entry]);
+        ReleaseLibrary();  // a library we cannot use is not kept loaded
         return false;
       }
       switch (entry) {
@@ -79,6 +94,7 @@ bool TDLLObject::LoadLibs() {
     return true;
   } catch (...) {
     if (ErrorLogOn()) LogLine("：TDLLObject.LoadLibs异常！");
+    if (LibHandle) ReleaseLibrary();
     return false;
   }
 }
@@ -88,20 +104,25 @@ bool TDLLObject::CardInSystem(int32_t card_no) {
     int32_t result = 0;
     auto call = [&] { result = check_(0, 0, 0, card_no); };
     // Without the library bound there is nobody to ask: the card counts as absent.
-    if (!check_ || !CallVendor(kCheckEntry, call)) {
-      SetCardHandles(card_no, 0);
-      if (check_ && ErrorLogOn()) LogLine("：TDLLObject.CardInSystem异常！");
-      return false;
-    }
-    SetCardHandles(card_no, result);
-    return result > 0;
+    const bool answered = check_ && CallVendor(kCheckEntry, call);
+    if (!answered && check_ && ErrorLogOn()) LogLine("：TDLLObject.CardInSystem异常！");
+    KeepCardHandle(card_no, answered ? result : 0);
+    return answered && result > 0;
   } catch (...) {
     if (ErrorLogOn()) LogLine("：TDLLObject.CardInSystem异常！");
     return false;
   }
 }
 
+// Only a card whose presence check answered has a handle to call the library with; an exchange
+// with any other card is one the card did not answer, never one it took.
+bool TDLLObject::HoldsCard(int32_t card_no) const { return IsCard(card_no) && opened_[card_no]; }
+
 void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
+  if (!HoldsCard(command.CardNo)) {
+    ExchangeFailed();
+    return;
+  }
   const int32_t handle = CardHandles(command.CardNo);
   const int32_t port = command.Channel / 8;
   int32_t result = 0;
@@ -116,6 +137,10 @@ void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
 }
 
 void TDLLObject::Write_DO_data(TCommand& command) {
+  if (!HoldsCard(command.CardNo)) {
+    ExchangeFailed();
+    return;
+  }
   const int32_t handle = CardHandles(command.CardNo);
   const int32_t port = command.Channel / 8;
   const int32_t port_value = command.PortValue;
@@ -134,17 +159,46 @@ void TDLLObject::ReleaseLibrary() {
   close_ = nullptr;
 }
 
-void TDLLObject::Stop() {
-  // Without a bound close entry (the library never loaded, or released by an earlier stop) there
-  // is nothing to call; calling through it would jump into nowhere.
-  if (close_) {
-    for (int32_t n = 1; n <= kCardCount; ++n) {
-      if (ModelCodeOf(Params, n) == kModelNoCard) continue;
-      const int32_t handle = CardHandles(n);
-      auto call = [&] { close_(handle); };
-      CallVendor(kCloseEntry, call);
-    }
+// The presence check's answer for a card. A positive one is a handle this engine now holds; an
+// absent card's answer is kept only while no other engine holds the card open, so that a failed
+// check here cannot take the card from a device that uses it.
+void TDLLObject::KeepCardHandle(int32_t card_no, int32_t handle) {
+  if (!IsCard(card_no)) return;
+  CardUsers& users = card_users();
+  const std::lock_guard<std::mutex> lock(users.mutex);
+  if (handle > 0) {
+    if (!opened_[card_no]) ++users.count[card_no];
+    opened_[card_no] = true;
+    SetCardHandles(card_no, handle);
+    return;
   }
+  if (opened_[card_no]) {
+    opened_[card_no] = false;
+    --users.count[card_no];
+  }
+  if (users.count[card_no] == 0) SetCardHandles(card_no, handle);
+}
+
+// Gives up this engine's hold on the cards it opened; the last holder of a card closes it. Cards
+// whose check failed were never opened and are not closed.
+void TDLLObject::CloseCards() {
+  CardUsers& users = card_users();
+  const std::lock_guard<std::mutex> lock(users.mutex);
+  for (int32_t n = 1; n <= kCardCount; ++n) {
+    if (!opened_[n]) continue;
+    opened_[n] = false;
+    if (--users.count[n] > 0) continue;
+    // Without a bound close entry there is nothing to call; calling through it would jump into
+    // nowhere.
+    if (!close_) continue;
+    const int32_t handle = CardHandles(n);
+    auto call = [&] { close_(handle); };
+    CallVendor(kCloseEntry, call);
+  }
+}
+
+void TDLLObject::Stop() {
+  CloseCards();
   if (LibLoaded) ReleaseLibrary();
   TCustomDLLObject::Stop();
 }

@@ -31,6 +31,10 @@ class TDLLObject : public TCustomDLLObject {
   bool LoadLibs() override;
   bool CardInSystem(int32_t card_no) override;
 
+ protected:
+  // Whether this engine holds card n open (its presence check answered).
+  bool HoldsCard(int32_t card_no) const;
+
  private:
   // The vendor's entry points: standard calling convention, every argument 32 bits.
   using CheckFn = int32_t(VOREL_VENDOR_CALL*)(int32_t, int32_t, int32_t, int32_t);
@@ -45,17 +49,22 @@ class TDLLObject : public TCustomDLLObject {
   bool CallVendor(Entry entry, Call& call);
   // Releases the library this engine loaded and forgets its entry points.
   void ReleaseLibrary();
+  // The process-wide handle table and its holders: what a check answered, and the closing of the
+  // cards this engine opened.
+  void KeepCardHandle(int32_t card_no, int32_t handle);
+  void CloseCards();
 
   CheckFn check_ = nullptr;
   InputFn input_ = nullptr;
   OutputFn output_ = nullptr;
   CloseFn close_ = nullptr;
   std::array<bool, kEntryCount> fault_logged_{};
+  std::array<bool, kCardCount + 1> opened_{};  // [1..32]: cards whose handle this engine holds
 };
 
-// Card handles by card number 1..32, shared by every engine of the process: the presence check
-// of card n overwrites entry n, the last check wins. Numbers outside 1..32 have no entry: they
-// read 0 and their writes are dropped.
+// Card handles by card number 1..32, shared by every engine of the process: a successful presence
+// check of card n overwrites entry n, the last one wins; an unsuccessful one only while no engine
+// holds card n open. Numbers outside 1..32 have no entry: they read 0 and their writes are dropped.
 int32_t CardHandles(int32_t card_no);
 void SetCardHandles(int32_t card_no, int32_t handle);
 

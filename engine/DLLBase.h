@@ -251,7 +251,13 @@ class TBaseDLLObject {
   TagIndex IndexArray;
   // Registers one created tag: keyword handling, address check, index; true when kept.
   void StartRunning();
+  // Starts an engine that is not running again; false (logged) when its block no longer loads.
+  bool Restart();
   bool RegisterTag(std::unique_ptr<TDLLTag> tag);
+  // "设备加载失败！" with the pending event text before it.
+  void LogLoadFailure();
+  // The operation machine as on a new engine, with the start event pending.
+  void PostStartEvent();
   // The internal tags of TagList, found again whenever the list has changed.
   const std::vector<TDLLTag*>& InternalTags();
   std::vector<TDLLTag*> InternalTagsCache;
@@ -266,6 +272,8 @@ class TBaseDLLObject {
     bool operator==(const LinkShown&) const = default;
   };
   std::optional<LinkShown> ShownLink;
+  // The link state when communication was switched off; a resume returns to it.
+  std::optional<LinkShown> StateBeforePause;
   void ApplyInternalValue(TDLLTag& tag, int32_t card);
 
   // ---- link state (DLLBase_startup.cpp)
@@ -298,6 +306,7 @@ class TBaseDLLObject {
   uint32_t ReadFailTotal = 0;
   uint32_t WriteFailTotal = 0;
   double FastestScan = 0, SlowestScan = 0, AverageScan = 0;
+  bool ScanFigures = false;  // the three scan periods exist once the read pace was computed
   void WriteStartReport();
   void WriteTagStatistics();      // the per-tag lines of the stop report
   void WriteStopTotals();         // totals and closing lines of the stop report
@@ -339,6 +348,7 @@ class TBaseDLLObject {
   double StartTime = 0;  // OLE date of the last refresh
   void UpdateCycleStatistics();
   void ExpireQueuedWrites();
+  void DropWrite(CommandChain& chain);
 };
 
 }  // namespace vorel

@@ -40,9 +40,10 @@ void TBaseDLLObject::Refresh() {
     ReadFailTotal = WriteFailTotal = 0;
     LastCycleMs = 0;
     StartTime = platform::to_ole_date(platform::clock().now());
-    for (CommandChain& chain : PendingWrites) FreeCommand(chain);
+    // Writes not yet done are given up with the old command lists; the host hears of each.
+    for (CommandChain& chain : PendingWrites) DropWrite(chain);
     PendingWrites.clear();
-    FreeCommand(ActiveWrite);
+    DropWrite(ActiveWrite);
     // A command in flight is gone with the lists; waiting for its answer would leave the machine
     // without a current command, and from there it never comes back to reading.
     if (RunStatus == kStatusWaitRead || RunStatus == kStatusWaitWrite) {
@@ -98,6 +99,7 @@ int32_t TBaseDLLObject::GetInterval() {
 
     FastestScan = SlowestScan = kNoFasterThanMs;
     AverageScan = base;
+    ScanFigures = true;
     LogLine("：读扫描周期（毫秒）=" + std::to_string(base));
     LogLine("：有效标签个数=" + std::to_string(TagList.size()));
   } catch (...) {
@@ -149,7 +151,8 @@ bool TBaseDLLObject::ReadExecute() {
 
 // The step of the ReadTags export: false when it ran, true only after an exception.
 bool TBaseDLLObject::ReadExecuteEx() {
-  if (!CommEnabled) return false;
+  // A stopped engine has no commands: stepping its machine could only strand it.
+  if (!CommEnabled || !Running) return false;
   try {
     GetRunEvent();
     SwitchRunStatus();
@@ -161,6 +164,20 @@ bool TBaseDLLObject::ReadExecuteEx() {
 }
 
 // ---------------------------------------------------------------- host writes
+
+// A write that will not be done: its tags report the failed-write word and show again what the
+// device last took, not the value that never reached it.
+void TBaseDLLObject::DropWrite(CommandChain& chain) {
+  for (const TCommand* c = chain.get(); c; c = c->Next.get()) {
+    for (int32_t position : c->TagIds) {
+      if (TDLLTag* tag = TagAt(position)) {
+        tag->TagStatus = kTagStatusWriteFailed;
+        tag->Value = tag->Confirmed;
+      }
+    }
+  }
+  FreeCommand(chain);
+}
 
 void TBaseDLLObject::ExpireQueuedWrites() {
   const uint32_t now = platform::clock().ticks();

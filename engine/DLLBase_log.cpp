@@ -153,9 +153,12 @@ void TBaseDLLObject::WriteStopTotals() {
   const double write_timeout_rate = Ratio(100 * WriteTimeouts, WriteCommTotal);
   const double read_timeout_rate = Ratio(100 * ReadTimeouts, ReadCommTotal);
   Report r;
-  r.Line("：最快扫描周期（毫秒）=" + FloatToStr(FastestScan));
-  r.Line("：最慢扫描周期（毫秒）=" + FloatToStr(SlowestScan));
-  r.Line("：平均扫描周期（毫秒）=" + FloatToStr(AverageScan));
+  // A run that never got its read pace (a failed start) has no scan periods to report.
+  if (ScanFigures) {
+    r.Line("：最快扫描周期（毫秒）=" + FloatToStr(FastestScan));
+    r.Line("：最慢扫描周期（毫秒）=" + FloatToStr(SlowestScan));
+    r.Line("：平均扫描周期（毫秒）=" + FloatToStr(AverageScan));
+  }
   r.Line("：读操作失败总次数= " + Decimal(uint64_t{ReadFailTotal}));
   r.Line("：写操作失败总次数= " + Decimal(uint64_t{WriteFailTotal}));
   r.Line("：写通讯总次数= " + FloatToStr(WriteCommTotal));

@@ -250,11 +250,13 @@ void TBaseDLLObject::LogAnswerLines(std::string_view executed, std::string_view 
   }
 }
 
-// With no current command there is nothing to acknowledge: a system error, recovered by linking.
+// With no current command there is nothing to acknowledge, and nothing to wait for: the machine
+// is ready for the next command. (Linking would leave it waiting for a link answer that no card
+// exchange ever gives.)
 bool TBaseDLLObject::NoCurrentCommand() {
   if (CurCmd) return false;
-  RunStatus = kStatusSysError;
-  RunEvent = kEventLink;
+  RunStatus = kStatusReady;
+  RunEvent = kEventNone;
   return true;
 }
 
@@ -392,8 +394,10 @@ void TBaseDLLObject::opWriteACK_Exec() {
       for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
         if (TDLLTag* tag = TagAt(CurCmd->TagIds[i])) {
           ++tag->WriteCount;
-          tag->TagStatus = 0;
-          if (i < CurCmd->Values.size()) tag->Value = CurCmd->Values[i];
+          // A later write of the tag may have expired or failed meanwhile: its word stays until
+          // the host has been told.
+          if ((tag->TagStatus & (kTagStatusWriteExpired | kTagStatusWriteFailed)) == 0) tag->TagStatus = 0;
+          if (i < CurCmd->Values.size()) tag->Value = tag->Confirmed = CurCmd->Values[i];
         }
       }
     }

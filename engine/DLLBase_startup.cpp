@@ -80,6 +80,8 @@ TDLLTag* TBaseDLLObject::FindTag(int32_t tag_id) { return TagAt(IndexArray.Find(
 // ---------------------------------------------------------------- construction and destruction
 
 TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_instance) {
+  // A run that never gets as far as a refresh is measured from the engine's creation.
+  StartTick = platform::clock().ticks();
   DevEnabled.fill(true);
   DevFailCount.fill(-1);
   DevLinkState.fill(kLinkNever);
@@ -117,22 +119,31 @@ bool TBaseDLLObject::IniDLLObj(const TDeviceParams* block, const std::vector<Hos
   try {
     if (Running) Stop();
     bool result = false;
-    if (IniParm(block)) {
+    if (IniParm(block))
       result = IniTagList(tags);
-    } else {
-      if (!sErrEvent_.empty()) LogLine("：" + sErrEvent_);
-      LogLine("：设备加载失败！");
-    }
-    if (result) {
-      WriteQuota = 0;
-      StaleWrites = 0;
-      RunEvent = kEventInit;
-    }
+    else
+      LogLoadFailure();
+    if (result) PostStartEvent();
     return result;
   } catch (...) {
     LogException("IniDLLObj");
     return false;
   }
+}
+
+void TBaseDLLObject::LogLoadFailure() {
+  if (!sErrEvent_.empty()) LogLine("：" + sErrEvent_);
+  LogLine("：设备加载失败！");
+}
+
+// The operation machine begins as on a new engine: not initialised, with the start event pending.
+// An engine started again after a stop may have been left in any state; from "ready" the start
+// event would unlink it and leave it waiting for an answer no card sends.
+void TBaseDLLObject::PostStartEvent() {
+  WriteQuota = 0;
+  StaleWrites = 0;
+  RunStatus = kStatusNotInit;
+  RunEvent = kEventInit;
 }
 
 bool TBaseDLLObject::IniParm(const TDeviceParams* block) {
@@ -193,6 +204,7 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const HostTag& host) {
     }
     tag->Reported = tag->Value;
     tag->Written = tag->Value;
+    tag->Confirmed = tag->Value;
     return tag;
   } catch (...) {
     LogException("CreatInternalTag");
@@ -200,17 +212,24 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const HostTag& host) {
   }
 }
 
-// Sets the value an internal link tag shows, by the tag's value type.
+// Sets the value an internal link tag shows, by the tag's value type. The keyword is the start of
+// the tag's type text, so "COMMLINK:" shows what "COMMLINK" shows.
 void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
   const auto info = DriverFileInfo();
-  if (tag.TypeStr == "COMMLINK") {
-    if (tag.ValueType == 0) tag.Value = TVariant::Int(CommState);
-    else if (tag.ValueType == 1) tag.Value = TVariant::Bool(CommLinkOK);
-    else tag.Value = TVariant::String(info->DeviceName() + LinkText(CommState));
-  } else if (tag.TypeStr == "ENCOMMLINK") {
-    if (tag.ValueType == 0) tag.Value = TVariant::Int(CommEnabled ? 1 : 0);
-    else if (tag.ValueType == 1) tag.Value = TVariant::Bool(CommEnabled);
-    else tag.Value = TVariant::String(info->DeviceName() + (CommEnabled ? "打开通信线路" : "关闭通信线路"));
+  if (tag.TypeStr.starts_with("COMMLINK")) {
+    if (tag.ValueType == 0)
+      tag.Value = TVariant::Int(CommState);
+    else if (tag.ValueType == 1)
+      tag.Value = TVariant::Bool(CommLinkOK);
+    else
+      tag.Value = TVariant::String(info->DeviceName() + LinkText(CommState));
+  } else if (tag.TypeStr.starts_with("ENCOMMLINK")) {
+    if (tag.ValueType == 0)
+      tag.Value = TVariant::Int(CommEnabled ? 1 : 0);
+    else if (tag.ValueType == 1)
+      tag.Value = TVariant::Bool(CommEnabled);
+    else
+      tag.Value = TVariant::String(info->DeviceName() + (CommEnabled ? "打开通信线路" : "关闭通信线路"));
   } else if (gbk::StartsWithNoCase(tag.TypeStr, "DEVICELINK") && IsCard(card)) {
     const uint8_t state = DevLinkState[card];
     if (tag.ValueType == 0) {
@@ -245,14 +264,22 @@ bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag) {
   return true;
 }
 
-// Fresh, empty lists for a registration that starts the engine running.
+// Fresh, empty lists for a registration that starts the engine running. The identifiers of an
+// earlier tag list go with it: a TagID the new list does not register must reach no tag.
 void TBaseDLLObject::StartRunning() {
   CmdList.clear();
   TagList.clear();
+  IndexArray.Clear();
   InternalTagsOf = nullptr;  // a refilled list may reuse the storage and the size
   PendingWrites.clear();
   ActiveWrite.reset();
   CurCmd = CurHead = nullptr;
+  // The stop report of this run covers this run alone, even when no refresh follows.
+  StartTick = platform::clock().ticks();
+  ScanFigures = false;
+  ReadCommTotal = WriteCommTotal = 0;
+  ReadTimeouts = WriteTimeouts = 0;
+  ReadFailTotal = WriteFailTotal = 0;
   Running = true;
   Stopped = false;
   EnLog_ = true;
@@ -322,10 +349,29 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
   }
 }
 
+// An engine that is not running (stopped, or whose start failed) starts again from the block it
+// was given: the card class binds its library and checks its cards again, as at a start. When
+// that fails, no tag is taken and the failure is logged and reported as a failed start is.
+bool TBaseDLLObject::Restart() {
+  if (ParamsLoaded) {
+    const TDeviceParams own = Params;
+    if (!IniParm(&own)) {
+      LogLoadFailure();
+      return false;
+    }
+  }
+  StartRunning();
+  return true;
+}
+
 int32_t TBaseDLLObject::AddTagLists(const std::vector<HostTag>& tags, int32_t* results) {
   int32_t result = 0;
   try {
-    if (!Running) StartRunning();
+    const bool starting = !Running;
+    if (starting && !Restart()) {
+      if (results) std::fill(results, results + tags.size(), 1);
+      return 1;
+    }
     for (size_t i = 0; i < tags.size(); ++i) {
       const HostTag& host = tags[i];
       std::unique_ptr<TDLLTag> tag = CreatInternalTag(host);
@@ -351,10 +397,12 @@ int32_t TBaseDLLObject::AddTagLists(const std::vector<HostTag>& tags, int32_t* r
       if (results) results[i] = kept ? 0 : 1;
       if (!kept) result = 1;
     }
-    if (TagList.empty())
+    if (TagList.empty()) {
       Stop();
-    else
+    } else {
       Refresh();
+      if (starting) PostStartEvent();  // the restarted engine runs as a started one does
+    }
     TagCount_ = TagList.empty() ? 0 : static_cast<int32_t>(TagList.size());
   } catch (...) {
     Stop();
@@ -394,8 +442,18 @@ void TBaseDLLObject::NoteLinkOutcome(bool answered) {
 
 void TBaseDLLObject::UpdateLinkState() {
   int32_t card = 0;
+  bool resumed = false;
+  if (CommEnabled && StateBeforePause) {
+    // Resumed: the device and the cards are back where they were before the pause, so that the
+    // next failure reads as a disturbance of a link that worked, not as one that never did.
+    CommState = StateBeforePause->comm_state;
+    DevLinkState = StateBeforePause->cards;
+    StateBeforePause.reset();
+    resumed = true;
+  }
   if (!CommEnabled) {
     // Paused: the device and every card show the paused state.
+    if (!StateBeforePause) StateBeforePause = LinkShown{CommState, CommLinkOK, CommEnabled, DevLinkState};
     CommState = kLinkPaused;
     for (int32_t n = 1; n <= kCardCount; ++n) DevLinkState[n] = kLinkPaused;
     card = LastLinkCard;
@@ -422,7 +480,7 @@ void TBaseDLLObject::UpdateLinkState() {
       else if (fails <= 5) state = kLinkFault;
       DevLinkState[card] = state;
     }
-  } else {
+  } else if (!resumed) {
     return;  // nothing handled since the last call: the tags already show the state
   }
   try {
@@ -434,7 +492,7 @@ void TBaseDLLObject::UpdateLinkState() {
       if (tag->TypeStr == "COMMLINK" || tag->TypeStr == "ENCOMMLINK") {
         ApplyInternalValue(*tag, tag->CardNo);
       } else if (gbk::StartsWithNoCase(tag->TypeStr, "DEVICELINK") &&
-                 (tag->CardNo == card || !CommEnabled)) {
+                 (tag->CardNo == card || !CommEnabled || resumed)) {
         ApplyInternalValue(*tag, tag->CardNo);
       }
     }
@@ -459,6 +517,7 @@ void TBaseDLLObject::Stop() {
       CmdList.clear();
       PendingWrites.clear();
       TagList.clear();
+      IndexArray.Clear();
       InternalTagsOf = nullptr;
       WriteStopTotals();
     } catch (...) {

@@ -49,6 +49,7 @@ struct alignas(64) TDLLTag {
   int32_t TypeIndex = -1;
   int32_t Work1 = 0, Work2 = 0, Work3 = 0;
   TVariant Written;
+  TVariant Confirmed;  // the value the device last took (or the start value): what a dropped write leaves
   float RawImage = 0;
   int32_t Work4 = 0, Work5 = 0;
   int32_t Bit = 0, Channel = 0, CardNo = 0, Slot = 0;

@@ -132,6 +132,9 @@ VOREL_EXPORT HostBool VOREL_STDCALL IniDriver(int32_t count, TTagInfo** tags, TD
       return 0;
     }
     AdmissionTicket ticket(*admission);
+    // The engine this thread had is stopped and destroyed before the new one writes its start
+    // report, so that the run log keeps each start report paired with its own stop report.
+    module::DestroyCurrentEngine();
     std::unique_ptr<DriverEngine> created = CreateDriverEngine(true);
     if (!created) return 0;
     DriverEngine* engine = created.get();
@@ -164,7 +167,8 @@ VOREL_EXPORT int32_t VOREL_STDCALL AddTags(uint16_t count, TTagInfo** tags, int3
 
 VOREL_EXPORT uint16_t VOREL_STDCALL DetectScanTime() {
   try {
-    if (DriverEngine* engine = module::CurrentEngine()) return static_cast<uint16_t>(engine->ScanTime() & 0xFFFF);
+    if (DriverEngine* engine = module::CurrentEngine())
+      return static_cast<uint16_t>(engine->ScanTime() & 0xFFFF);
   } catch (...) {
   }
   return kScanTimeWithoutEngine;

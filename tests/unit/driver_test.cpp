@@ -8,9 +8,10 @@
 #include <thread>
 #include <vector>
 
-#include "engine_probe.h"
 #include "engine/run_log.h"
+#include "engine_probe.h"
 #include "host_memory.h"
+#include "host_session.h"
 #include "interface/exports.h"
 #include "interface/module.h"
 #include "platform/manual_clock.h"
@@ -23,32 +24,16 @@ namespace {
 
 using testing_support::HostMemory;
 
-TTagInfo record(int32_t id, const char* address, uint8_t value_type, uint32_t scan_period = 100) {
-  TTagInfo t;
-  std::memset(&t, 0, sizeof t);
-  t.TagID = id;
-  std::snprintf(t.TagName, sizeof t.TagName, "Tag%d", id);
-  std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", address);
-  t.ValueType = value_type;
-  t.ScanPeriod = scan_period;
-  return t;
-}
-
-TTagValue digital(int32_t id, int32_t on) {
-  TTagValue v{};
-  v.TagID = id;
-  v.ValueType = 1;
-  std::memcpy(v.Value, &on, 4);
-  return v;
-}
+using testing_support::host_record;
+using testing_support::switch_value;
 
 class Driver : public ::testing::Test {
  protected:
   Driver() {
     InitLogPath();  // relative to the scratch folder now current
     FullPDB(&block_);
-    records_ = {record(1, "DI1:0,0.0", 1), record(2, "DO1:0,0.1", 1), record(3, "COMMLINK", 2),
-                record(4, "ENCOMMLINK", 0), record(5, "nonsense", 0)};
+    records_ = {host_record(1, "DI1:0,0.0", 1), host_record(2, "DO1:0,0.1", 1), host_record(3, "COMMLINK", 2),
+                host_record(4, "ENCOMMLINK", 0), host_record(5, "nonsense", 0)};
     for (auto& r : records_) pointers_.push_back(&r);
   }
   ~Driver() override {
@@ -148,7 +133,7 @@ TEST_F(Driver, AWriteToACardThatNeverAnswersIsReportedAsFailed) {
   const auto set_fault = reinterpret_cast<sim7505::SetFaultFn>(platform::resolve(bank, "sim7505_set_fault"));
   set_fault(sim7505::kOutput, sim7505::kAccessViolation, 0);
   for (int i = 0; i < 7; ++i) Poll(101);  // past the start-up reports
-  TTagValue on = digital(2, 1);
+  TTagValue on = switch_value(2, 1);
   char* message = nullptr;
   EXPECT_EQ(OnDataWrite(1, &on, &message), 1);
   memory_.release(message);
@@ -165,7 +150,7 @@ TEST_F(Driver, AWriteToACardThatNeverAnswersIsReportedAsFailed) {
 
 TEST_F(Driver, WritesToUnknownOrMistypedTagsAreSkipped) {
   ASSERT_TRUE(Start());
-  TTagValue values[] = {digital(99, 1), digital(-1, 1), digital(0, 1)};
+  TTagValue values[] = {switch_value(99, 1), switch_value(-1, 1), switch_value(0, 1)};
   char* message = nullptr;
   EXPECT_EQ(OnDataWrite(3, values, &message), 0) << "no write attempted";
   memory_.release(message);

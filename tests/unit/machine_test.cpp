@@ -147,6 +147,20 @@ TEST_F(Machine, AnAnsweredWriteSetsTheTagValue) {
   EXPECT_EQ(e_.Tag(4).TagStatus, 0u);
 }
 
+TEST_F(Machine, TheAnswerToAnEarlierWriteDoesNotHideALaterWritesExpiry) {
+  ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));
+  for (int i = 0; i < 10 && e_.RunStatus != kStatusWaitWrite; ++i) Answer();
+  ASSERT_EQ(e_.RunStatus, kStatusWaitWrite) << "the first write is sent and waits for its answer";
+  ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(false)));
+  clock_.advance(kWriteExpiryMs + 1);
+  ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));  // the second write expires here
+  ASSERT_EQ(e_.Tag(4).TagStatus, kTagStatusWriteExpired);
+  e_.answering = true;
+  e_.ReadExecute();  // the first write is answered
+  EXPECT_EQ(e_.Tag(4).WriteCount, 1u);
+  EXPECT_EQ(e_.Tag(4).TagStatus, kTagStatusWriteExpired) << "the host still hears of the expired write";
+}
+
 TEST_F(Machine, SwitchingCommunicationOffPausesEverything) {
   Answer();
   ASSERT_TRUE(e_.WriteExecute(5, TVariant::Bool(false)));
@@ -169,6 +183,30 @@ TEST_F(Machine, AStoppedEngineDoesNothing) {
   Timeout();
   EXPECT_EQ(e_.ReadCommTotal, reads);
   EXPECT_TRUE(e_.ReadExecute());
+  // ReadTags' step neither: the read in flight when it stopped stays as it was.
+  e_.answering = true;
+  EXPECT_FALSE(e_.ReadExecuteEx());
+  EXPECT_EQ(e_.RunStatus, kStatusWaitRead);
+  EXPECT_EQ(e_.RunEvent, kEventNone);
+}
+
+// Every answer, time-out and give-up without a command to act on: nothing to wait for.
+TEST_F(Machine, AnAnswerHandlerWithoutACommandLeavesTheMachineReady) {
+  const struct {
+    uint8_t status, event;
+  } cases[] = {{kStatusWaitRead, kEventReadACK},      {kStatusWaitRead, kEventReadNAK},
+               {kStatusWaitRead, kEventClrReadError}, {kStatusWaitWrite, kEventWriteACK},
+               {kStatusWaitWrite, kEventWriteNAK},    {kStatusWaitWrite, kEventClrWriteError}};
+  for (const auto& c : cases) {
+    e_.CurCmd = nullptr;
+    e_.RunStatus = c.status;
+    e_.RunEvent = c.event;
+    e_.SwitchRunStatus();
+    EXPECT_EQ(e_.RunStatus, kStatusReady) << int{c.status} << "/" << int{c.event};
+    EXPECT_EQ(e_.RunEvent, kEventNone);
+    Poll(10);
+    EXPECT_EQ(e_.RunStatus, kStatusWaitRead) << "the next poll reads again";
+  }
 }
 
 }  // namespace

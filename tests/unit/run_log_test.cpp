@@ -247,7 +247,7 @@ struct LogProbe : TBaseDLLObject {
       TBaseDLLObject::FastestScan, TBaseDLLObject::SlowestScan, TBaseDLLObject::AverageScan,
       TBaseDLLObject::StartTick, TBaseDLLObject::StopTick, TBaseDLLObject::StartReportOK,
       TBaseDLLObject::TagList, TBaseDLLObject::WriteStartReport, TBaseDLLObject::WriteTagStatistics,
-      TBaseDLLObject::WriteRunTimeLine, TBaseDLLObject::WriteStopTotals;
+      TBaseDLLObject::WriteRunTimeLine, TBaseDLLObject::WriteStopTotals, TBaseDLLObject::ScanFigures;
 
   void AppendLog(std::string_view text) override { written.append(text); }
   void AddTag(const std::string& name, uint32_t reads, uint32_t read_fails, bool writable = false,
@@ -322,6 +322,7 @@ TEST_F(Reports, RunTimeAndTotalsUseTheGeneralNumberFormat) {
   ASSERT_EQ(run.size(), 7u) << "five memory lines, an empty line, the run time";
   EXPECT_EQ(run[6], kTime + "：本次运行总时间（毫秒）=512");
 
+  engine_.ScanFigures = true;  // the read pace was computed
   engine_.FastestScan = 10;
   engine_.SlowestScan = 1000;
   engine_.AverageScan = 12.5;

@@ -13,11 +13,13 @@
 #include <vector>
 
 #include "card/DLLRealize.h"
+#include "engine/tag_types.h"
 #include "engine_probe.h"
 #include "platform/manual_clock.h"
 #include "platform/platform.h"
 #include "platform/posix/test_stores.h"
 #include "sim/pci7505/sim7505.h"
+#include "sim_bank.h"
 #include "support/delphi.h"
 
 namespace vorel {
@@ -124,53 +126,7 @@ TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
 
 // ---------------------------------------------------------------- the vendor binding
 
-// The simulated bank, loaded the way the driver loads the vendor's library so that both see the
-// same bank; kept loaded for the whole test so its counters outlive the engine's release.
-class SimBank {
- public:
-  SimBank() : library_(platform::load_library("pci7505.dll")) {
-    if (!library_) return;
-    reset_ = Get<sim7505::ResetFn>("sim7505_reset");
-    set_present_ = Get<sim7505::SetPresentFn>("sim7505_set_present");
-    set_input_ = Get<sim7505::SetInputFn>("sim7505_set_input");
-    get_output_ = Get<sim7505::GetOutputFn>("sim7505_get_output");
-    set_loopback_ = Get<sim7505::SetLoopbackFn>("sim7505_set_loopback");
-    set_fault_ = Get<sim7505::SetFaultFn>("sim7505_set_fault");
-    calls_ = Get<sim7505::CallsFn>("sim7505_calls");
-    closes_ = Get<sim7505::ClosesFn>("sim7505_closes");
-    bad_calls_ = Get<sim7505::BadCallsFn>("sim7505_bad_calls");
-    reset_();
-  }
-  ~SimBank() { platform::free_library(library_); }
-  SimBank(const SimBank&) = delete;
-  SimBank& operator=(const SimBank&) = delete;
-
-  bool loaded() const { return library_ != nullptr; }
-  void Present(int32_t card, bool present) { set_present_(card, present); }
-  void Input(int32_t card, int32_t port, int32_t value) { set_input_(card, port, value); }
-  int32_t Output(int32_t card, int32_t port) { return get_output_(card, port); }
-  void Loopback(int32_t card, bool on) { set_loopback_(card, on); }
-  void Fault(sim7505::Entry entry, sim7505::FaultMode mode, int32_t arg = 0) { set_fault_(entry, mode, arg); }
-  int32_t Calls(sim7505::Entry entry) { return calls_(entry); }
-  int32_t Closes(int32_t card) { return closes_(card); }
-  int32_t BadCalls() { return bad_calls_(); }
-
- private:
-  template <class Fn>
-  Fn Get(const char* name) {
-    return reinterpret_cast<Fn>(platform::resolve(library_, name));
-  }
-  platform::LibraryHandle library_;
-  sim7505::ResetFn reset_ = nullptr;
-  sim7505::SetPresentFn set_present_ = nullptr;
-  sim7505::SetInputFn set_input_ = nullptr;
-  sim7505::GetOutputFn get_output_ = nullptr;
-  sim7505::SetLoopbackFn set_loopback_ = nullptr;
-  sim7505::SetFaultFn set_fault_ = nullptr;
-  sim7505::CallsFn calls_ = nullptr;
-  sim7505::ClosesFn closes_ = nullptr;
-  sim7505::BadCallsFn bad_calls_ = nullptr;
-};
+using testing_support::SimBank;
 
 class VendorEngine : public TDLLObject {
  public:
@@ -178,7 +134,8 @@ class VendorEngine : public TDLLObject {
   ~VendorEngine() override { Destroy(); }
   using TBaseDLLObject::Params, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::ReadCommTotal,
       TBaseDLLObject::WriteTimeouts, TBaseDLLObject::CommState, TBaseDLLObject::Stopped;
-  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded;
+  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::RealComm,
+      TCustomDLLObject::GetResult;
 
   void AppendLog(std::string_view text) override { log.emplace_back(text); }
   std::vector<std::string> log;
@@ -239,6 +196,17 @@ TEST_F(Vendor, ALibraryWithoutTheOutputEntryPointIsRefusedByName) {
   }
   EXPECT_EQ(bank.Calls(sim7505::kCheck), 0) << "no card is checked through a half-bound library";
   EXPECT_EQ(bank.Calls(sim7505::kClose), 0) << "and none closed at stop";
+}
+
+TEST_F(Vendor, ALibraryThatCannotBeBoundIsNotKeptLoaded) {
+  platform::test_stores::set_library_file("pci7505.dll", PCI7505_NODO_PATH);
+  {
+    VendorEngine e;
+    EXPECT_FALSE(e.IniParm(&block_));
+    EXPECT_EQ(platform::find_loaded_library("pci7505.dll"), nullptr) << "given back at once, not at stop";
+    EXPECT_FALSE(e.IniParm(&block_)) << "a second start binds afresh and fails the same way";
+    EXPECT_EQ(platform::find_loaded_library("pci7505.dll"), nullptr);
+  }
 }
 
 TEST_F(Vendor, OnlyTheCardThatAnswersTheCheckIsLoaded) {
@@ -362,6 +330,40 @@ TEST_F(Vendor, ACheckThatFaultsLeavesTheCardAbsent) {
   EXPECT_EQ(e.LogCount("本机不存在1号板卡"), 1);
   EXPECT_EQ(e.LogCount("：TDLLObject.CardInSystem异常！"), 1);
   EXPECT_EQ(e.LogCount("pci7505check时出现异常(C0000005)"), 1);
+}
+
+TEST_F(Vendor, StopClosesOnlyTheCardsThatAnsweredTheCheck) {
+  ConfigureCards1And3();
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  bank.Present(3, false);
+  {
+    VendorEngine e;
+    ASSERT_TRUE(e.IniParm(&block_));
+    e.Stop();
+  }
+  EXPECT_EQ(bank.Closes(1), 1);
+  EXPECT_EQ(bank.Calls(sim7505::kClose), 1) << "card 3 never opened, so it is not closed";
+  EXPECT_EQ(bank.BadCalls(), 0) << "no close with an absent card's check answer as its handle";
+}
+
+TEST_F(Vendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
+  ConfigureCards1And3();
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  bank.Present(3, false);
+  VendorEngine e;
+  ASSERT_TRUE(e.IniParm(&block_));
+  for (const bool write : {false, true}) {
+    TCommand command;
+    command.CardNo = 3;
+    command.IsWrite = write;
+    command.TypeIndex = write ? kTypeDO : kTypeDI;
+    e.RealComm(&command);
+    EXPECT_FALSE(e.GetResult()) << (write ? "a write to it is not taken as done" : "a read gives no value");
+  }
+  EXPECT_EQ(bank.Calls(sim7505::kInput) + bank.Calls(sim7505::kOutput), 0);
+  EXPECT_EQ(bank.BadCalls(), 0);
 }
 
 TEST_F(Vendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {

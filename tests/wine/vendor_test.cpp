@@ -298,7 +298,8 @@ TEST_F(VendorLibrary, ALibraryThatFaultsDoesNotTakeTheHostDown) {
     EXPECT_EQ(dll.FreeDriver(), 1);
   });
   EXPECT_GT(bank.Calls(sim7505::kInput), 2);
-  EXPECT_EQ(bank.Calls(sim7505::kClose), 2);
+  EXPECT_EQ(bank.Calls(sim7505::kClose), 1)
+      << "card 3 is closed; card 1, whose check faulted, was never opened";
   // The process is whole: C++ exceptions still unwind through our frames.
   EXPECT_THROW(throw std::runtime_error("after the faults"), std::runtime_error);
 }

@@ -1,0 +1,59 @@
+// The simulated card bank as tests drive it.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "sim/pci7505/sim7505.h"
+
+namespace testing_support {
+
+// The simulated bank, loaded the way the driver loads the vendor's library so that both see the
+// same bank; kept loaded for the whole test so its counters outlive the engine's release.
+class SimBank {
+ public:
+  SimBank() : library_(platform::load_library("pci7505.dll")) {
+    if (!library_) return;
+    reset_ = Get<sim7505::ResetFn>("sim7505_reset");
+    set_present_ = Get<sim7505::SetPresentFn>("sim7505_set_present");
+    set_input_ = Get<sim7505::SetInputFn>("sim7505_set_input");
+    get_output_ = Get<sim7505::GetOutputFn>("sim7505_get_output");
+    set_loopback_ = Get<sim7505::SetLoopbackFn>("sim7505_set_loopback");
+    set_fault_ = Get<sim7505::SetFaultFn>("sim7505_set_fault");
+    calls_ = Get<sim7505::CallsFn>("sim7505_calls");
+    closes_ = Get<sim7505::ClosesFn>("sim7505_closes");
+    bad_calls_ = Get<sim7505::BadCallsFn>("sim7505_bad_calls");
+    reset_();
+  }
+  ~SimBank() { platform::free_library(library_); }
+  SimBank(const SimBank&) = delete;
+  SimBank& operator=(const SimBank&) = delete;
+
+  bool loaded() const { return library_ != nullptr; }
+  void Present(int32_t card, bool present) { set_present_(card, present); }
+  void Input(int32_t card, int32_t port, int32_t value) { set_input_(card, port, value); }
+  int32_t Output(int32_t card, int32_t port) { return get_output_(card, port); }
+  void Loopback(int32_t card, bool on) { set_loopback_(card, on); }
+  void Fault(sim7505::Entry entry, sim7505::FaultMode mode, int32_t arg = 0) { set_fault_(entry, mode, arg); }
+  int32_t Calls(sim7505::Entry entry) { return calls_(entry); }
+  int32_t Closes(int32_t card) { return closes_(card); }
+  int32_t BadCalls() { return bad_calls_(); }
+
+ private:
+  template <class Fn>
+  Fn Get(const char* name) {
+    return reinterpret_cast<Fn>(platform::resolve(library_, name));
+  }
+  platform::LibraryHandle library_;
+  sim7505::ResetFn reset_ = nullptr;
+  sim7505::SetPresentFn set_present_ = nullptr;
+  sim7505::SetInputFn set_input_ = nullptr;
+  sim7505::GetOutputFn get_output_ = nullptr;
+  sim7505::SetLoopbackFn set_loopback_ = nullptr;
+  sim7505::SetFaultFn set_fault_ = nullptr;
+  sim7505::CallsFn calls_ = nullptr;
+  sim7505::ClosesFn closes_ = nullptr;
+  sim7505::BadCallsFn bad_calls_ = nullptr;
+};
+
+}  // namespace testing_support
