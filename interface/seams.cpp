@@ -1,9 +1,12 @@
 #include "interface/seams.h"
 
-#include "card/DLLRealize.h"
-#include "interface/engine_adapter.h"
-
 #include <atomic>
+
+#include "card/DLLRealize.h"
+#include "engine/run_log.h"
+#include "interface/engine_adapter.h"
+#include "support/getfileinfo.h"
+#include "wizard/wizard.h"
 
 namespace vorel {
 
@@ -18,9 +21,18 @@ std::unique_ptr<DriverEngine> CreateDriverEngine(bool first_instance) {
   return std::make_unique<EngineAdapter>(std::make_unique<TDLLObject>(first_instance));
 }
 
-int32_t RunConfigurationWizard(void*, TDeviceParams&) {
-  // Without the wizard pages nothing is edited, so the host's block is reported unchanged.
-  return 2;
+int32_t RunConfigurationWizard(void* host_window, TDeviceParams& host_block) {
+  const std::shared_ptr<const TfileInfo> info = DriverFileInfo();
+  wizard::WizardEnvironment env;
+  if (info) {
+    env.texts.DeviceName = info->DeviceName();
+    env.texts.DevIDName = info->DevIDName();
+    env.texts.InternalName = (*info)[kInternalName];
+    env.texts.FileVersion = info->FileVersion();
+    env.texts.FileDescription = (*info)[kFileDescription];
+  }
+  env.log_path = RunLogPath();
+  return wizard::RunWizard(host_window, host_block, env);
 }
 
 bool RunTestDialog(TDeviceParams&, bool) {

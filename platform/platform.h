@@ -185,6 +185,15 @@ bool rename_file(std::string_view from, std::string_view to);
 bool delete_file(std::string_view path);
 // Creates the file empty when it does not exist; an existing file is left as it is.
 bool create_empty_file(std::string_view path);
+// The whole content of a file, read while other processes may keep appending to it. nullopt when
+// it does not exist or cannot be read.
+std::optional<std::string> read_file(std::string_view path);
+// Creates the file (emptied when it exists) and writes the bytes. False when any step failed,
+// the final close included; the file may then hold part of the bytes.
+bool write_file(std::string_view path, std::string_view bytes);
+// Puts `from` in the place of `to` in one step (MoveFileEx replacing the file). Fails and leaves
+// both files as they were when `to` is read-only or held open by a writer.
+bool replace_file(std::string_view from, std::string_view to);
 
 // ---------------------------------------------------------------- version resources
 

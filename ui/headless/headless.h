@@ -158,6 +158,7 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   Backend* operator->() { return &backend_; }
+  const Backend* operator->() const { return &backend_; }
   Backend& backend() { return backend_; }
 
  private:
