@@ -21,6 +21,9 @@ struct LocalDateTime {
   int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
+// Suspends the calling thread for about ms milliseconds (Sleep / nanosleep).
+void sleep_ms(uint32_t ms);
+
 // Source of the millisecond tick count and of the local date-time. Intervals are always the
 // unsigned 32-bit difference of two tick values, so the 49.7-day wrap is harmless.
 class Clock {
@@ -28,6 +31,8 @@ class Clock {
   virtual ~Clock() = default;
   virtual uint32_t ticks() = 0;
   virtual LocalDateTime now() = 0;
+  // Gives the processor away for about ms milliseconds; a test clock moves on by ms instead.
+  virtual void sleep(uint32_t ms) { sleep_ms(ms); }
 };
 
 // The clock every engine reads. Tests install a ManualClock; nullptr restores the system clock.
