@@ -3,8 +3,10 @@
 #include <atomic>
 
 #include "card/DLLRealize.h"
+#include "dialogs/DLLTest.h"
 #include "engine/run_log.h"
 #include "interface/engine_adapter.h"
+#include "interface/module.h"
 #include "support/getfileinfo.h"
 #include "wizard/wizard.h"
 
@@ -35,9 +37,22 @@ int32_t RunConfigurationWizard(void* host_window, TDeviceParams& host_block) {
   return wizard::RunWizard(host_window, host_block, env);
 }
 
-bool RunTestDialog(TDeviceParams&, bool) {
-  // Without the test dialog no test can pass.
-  return false;
+dialogs::TestEnvironment TestDialogEnvironment() {
+  dialogs::TestEnvironment env;
+  env.start = StartThreadEngine;
+  env.engine = []() -> TBaseDLLObject* {
+    auto* adapter = dynamic_cast<EngineAdapter*>(module::CurrentEngine());
+    return adapter ? &adapter->engine() : nullptr;
+  };
+  env.check_address = [](const TDeviceParams* params, std::string& address) {
+    std::string message;
+    return CheckTagAddress(params, address, false, message);
+  };
+  return env;
+}
+
+bool RunTestDialog(TDeviceParams& block, bool interactive) {
+  return dialogs::RunTestDialog(block, interactive, TestDialogEnvironment());
 }
 
 }  // namespace vorel
