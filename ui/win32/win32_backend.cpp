@@ -159,7 +159,8 @@ HFONT WindowsBackend::FontFor(const Font& f, int pixels_per_inch) {
 
 void WindowsBackend::CreateFormWindow(Form& form) {
   if (form.peer) return;
-  DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  // No WS_CLIPCHILDREN: group boxes are transparent and need the form's background under them.
+  DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
   if (form.MinimizeBox) style |= WS_MINIMIZEBOX;
   if (form.MaximizeBox) style |= WS_MAXIMIZEBOX;
   if (form.Border == BorderStyle::Sizeable) style |= WS_THICKFRAME;
