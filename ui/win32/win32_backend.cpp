@@ -24,6 +24,8 @@ namespace {
 
 constexpr wchar_t kFormClassW[] = L"VorelPCIForm";
 constexpr int kFirstControlId = 1000;
+// Grids are refilled once per batch of cell changes, when the handler that made them has returned.
+constexpr UINT kRefreshGrids = WM_APP + 1;
 
 std::wstring Wide(std::string_view gbk) {
   const std::u16string s = platform::gbk_to_utf16(gbk);
@@ -115,6 +117,7 @@ class WindowsBackend : public ui::Backend {
   std::map<RadioGroup*, std::vector<HWND>> radio_windows_;
   std::map<Timer*, UINT_PTR> timer_ids_;
   std::map<Memo*, bool> memo_dirty_;
+  std::map<StringGrid*, HWND> grids_pending_;  // grid -> its form's window
   std::map<std::string, HFONT> fonts_;
   std::vector<Form*> modal_;
   UINT_PTR next_timer_id_ = 1;
@@ -286,6 +289,7 @@ void WindowsBackend::DestroyFormWindow(Form& form) {
       radio_windows_.erase(static_cast<RadioGroup*>(c.get()));
     }
     if (c->kind() == Kind::Memo) memo_dirty_.erase(static_cast<Memo*>(c.get()));
+    if (c->kind() == Kind::StringGrid) grids_pending_.erase(static_cast<StringGrid*>(c.get()));
     c->peer = nullptr;
   }
   form.peer = nullptr;
@@ -435,7 +439,9 @@ void WindowsBackend::Apply(Control& c, Aspect a) {
         break;
       }
       case Kind::StringGrid:
-        if (a == Aspect::Cells) FillGrid(static_cast<StringGrid&>(c));
+        if (a == Aspect::Cells &&
+            grids_pending_.emplace(static_cast<StringGrid*>(&c), Hwnd(form.peer)).second)
+          PostMessageW(Hwnd(form.peer), kRefreshGrids, 0, 0);
         break;
       case Kind::TabSheet:
         if (a == Aspect::Text && c.Parent()) FillTabs(static_cast<PageControl&>(*c.Parent()));
@@ -491,6 +497,26 @@ void WindowsBackend::FillRadioGroup(RadioGroup& group) {
 
 void WindowsBackend::FillGrid(StringGrid& grid) {
   HWND w = Hwnd(grid.peer);
+  if (!w) return;
+  const int rows = std::max(grid.RowCount() - grid.FixedRows, 0);
+  if (Header_GetItemCount(ListView_GetHeader(w)) == grid.ColCount() && ListView_GetItemCount(w) == rows) {
+    // Same shape: only the texts change, without the flicker of a rebuild.
+    for (int col = 0; col < grid.ColCount(); ++col) {
+      std::wstring head = grid.FixedRows > 0 ? Wide(grid.Cell(col, 0)) : std::wstring();
+      LVCOLUMNW column{};
+      column.mask = LVCF_TEXT;
+      column.pszText = head.data();
+      SendMessageW(w, LVM_SETCOLUMNW, col, reinterpret_cast<LPARAM>(&column));
+      for (int row = 0; row < rows; ++row) {
+        std::wstring text = Wide(grid.Cell(col, row + grid.FixedRows));
+        LVITEMW item{};
+        item.iSubItem = col;
+        item.pszText = text.data();
+        SendMessageW(w, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+      }
+    }
+    return;
+  }
   while (ListView_DeleteColumn(w, 0)) {
   }
   ListView_DeleteAllItems(w);
@@ -623,8 +649,19 @@ LRESULT CALLBACK WindowsBackend::FormProc(HWND w, UINT message, WPARAM wp, LPARA
   WindowsBackend& b = The();
   switch (message) {
     case WM_COMMAND:
+      // Enter and Escape (IDOK, IDCANCEL without a control) do nothing, as on the original forms.
       if (lp) return b.OnCommand(*form, reinterpret_cast<HWND>(lp), HIWORD(wp));
-      if (LOWORD(wp) == IDCANCEL) form->Close();
+      return 0;
+    case kRefreshGrids:
+      for (auto it = b.grids_pending_.begin(); it != b.grids_pending_.end();) {
+        if (it->second != w) {
+          ++it;
+          continue;
+        }
+        StringGrid* grid = it->first;
+        it = b.grids_pending_.erase(it);
+        b.FillGrid(*grid);
+      }
       return 0;
     case WM_NOTIFY:
       return b.OnNotify(*form, reinterpret_cast<NMHDR*>(lp));
@@ -712,6 +749,7 @@ void WindowsBackend::ControlChanged(Control& c, Aspect a) {
 }
 
 void WindowsBackend::ControlDestroyed(Control& c) {
+  if (c.kind() == Kind::StringGrid) grids_pending_.erase(static_cast<StringGrid*>(&c));
   if (c.peer) controls_.erase(Hwnd(c.peer));
   c.peer = nullptr;
 }
