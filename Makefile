@@ -1,6 +1,6 @@
 # The two commands a newcomer needs: `make run` and `make test`. Both set up a fresh Debian machine.
 
-.PHONY: all bootstrap native win32 test test-native test-wine test-fuzz fuzz bench bench-wine run wizard screenshots format clean
+.PHONY: all bootstrap native win32 test test-native test-wine test-fuzz fuzz bench bench-wine run format clean
 
 all: native win32
 
@@ -38,21 +38,6 @@ run: win32
 	@echo "---- the end of the run log, build/run/Debug/Vorel_PCI.Log ----"
 	@iconv -c -f GBK -t UTF-8 build/run/Debug/Vorel_PCI.Log | tr -d '\r' | tail -n 20
 
-# The configuration wizard on the demo project's parameter block (build/run/device.pdb), over a
-# host frame window of the stand-in host; the block is written back when the wizard commits it.
-wizard: win32
-	mkdir -p build/run
-	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe \
-	  --wizard --block device.pdb
-
-# The pictures of the wizard in docs/, taken from its real windows by the Wine suite that works them.
-screenshots: win32
-	rm -rf build/shots && mkdir -p build/shots docs
-	cd build/win32/tests/wine && VOREL_SHOTS='Z:$(CURDIR)/build/shots' ../../../../scripts/with-wine \
-	  ../../../../scripts/wine-run ./wine_wizard.exe
-	for page in start_page board_page debug_page; do \
-	  convert build/shots/$$page.bmp -strip docs/wizard_$$page.png || exit 1; done
-
 # make run in its short mode, as make test runs it: the host checks what the demo showed (inputs
 # follow outputs, the link texts become normal, every host string freed) and fails otherwise.
 .PHONY: run-check
@@ -84,3 +69,20 @@ bench: bootstrap
 # The same scenarios, built by MinGW, under Wine.
 bench-wine: win32
 	scripts/with-wine scripts/wine-run build/win32/bench/poll_timing.exe
+
+.PHONY: wizard screenshots
+
+# The configuration wizard on the demo project's parameter block (build/run/device.pdb), over a
+# host frame window of the stand-in host; the block is written back when the wizard commits it.
+wizard: win32
+	mkdir -p build/run
+	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe \
+	  --wizard --block device.pdb
+
+# The pictures of the wizard in docs/, taken from its real windows by the Wine suite that works them.
+screenshots: win32
+	rm -rf build/shots && mkdir -p build/shots docs
+	cd build/win32/tests/wine && VOREL_SHOTS='Z:$(CURDIR)/build/shots' ../../../../scripts/with-wine \
+	  ../../../../scripts/wine-run ./wine_wizard.exe
+	for page in start_page board_page debug_page; do \
+	  convert build/shots/$$page.bmp -strip docs/wizard_$$page.png || exit 1; done
