@@ -227,6 +227,11 @@ std::string utf16_to_gbk(std::u16string_view text);
 // A modal message box with an OK button. Must never be called while the loader lock is held.
 void show_message_box(std::string_view text, std::string_view caption);
 
+// A plain top-level window standing for a host program's main window, for stand-in hosts and
+// tests: the owner of the driver's dialogs. nullptr where there are no windows.
+void* create_host_frame(std::string_view caption, int width, int height);
+void destroy_host_frame(void* window);
+
 enum class StandardStream { Output, Error };
 
 // Writes UTF-8 text to standard output or standard error in one piece. A console gets it as

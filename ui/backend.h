@@ -44,8 +44,9 @@ class Backend {
   virtual ScreenSize Screen() const = 0;
 };
 
-// The process's backend. Without one installed, a headless backend with no test driver stands
-// in: every modal form closes at once as if by its close box, every box answers its default.
+// The process's backend. Without one installed: real windows in the Windows build; elsewhere a
+// headless backend with no test driver, on which every modal form closes at once as if by its
+// close box and every box answers its default.
 Backend& CurrentBackend();
 // Installs a backend (nullptr: back to the default). The caller keeps it alive while installed.
 void SetBackend(Backend* backend);

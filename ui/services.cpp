@@ -2,6 +2,9 @@
 
 #include "ui/backend.h"
 #include "ui/headless/headless.h"
+#ifdef _WIN32
+#include "ui/win32/win32_backend.h"
+#endif
 
 namespace ui {
 
@@ -12,9 +15,14 @@ Backend* g_backend = nullptr;
 }  // namespace
 
 Backend& CurrentBackend() {
+  if (g_backend) return *g_backend;
+#ifdef _WIN32
+  return win32::Backend();
+#else
   // Never destroyed: forms of a host thread may still be torn down while the process ends.
   static headless::Backend* const fallback = new headless::Backend();
-  return g_backend ? *g_backend : *fallback;
+  return *fallback;
+#endif
 }
 
 void SetBackend(Backend* backend) { g_backend = backend; }

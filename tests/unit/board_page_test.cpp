@@ -69,6 +69,17 @@ TEST_F(BoardPageTest, ADefaultBlockShowsOneCardAndNoChannelEditors) {
                                                         "VorelPCI系列板卡板卡向导:察看板卡配置"}));
 }
 
+TEST_F(BoardPageTest, ACurrentCardNumberOutsideTheTableShowsTheNearestCard) {
+  for (int32_t damaged : {0, -5, 77}) {
+    host->CurCardNo = damaged;
+    OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
+      EXPECT_EQ(p.IDEd.Text(), damaged < 1 ? "1" : "32") << damaged;
+      d.Click("AddBtn");
+      d.CloseBox();
+    });
+  }
+}
+
 struct BoardCase {
   const char* name;
   uint8_t mode;

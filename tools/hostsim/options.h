@@ -9,6 +9,9 @@
 //       writes, optional), card_bank.txt (wiring of the simulated card bank, optional); the
 //       parameter block is kept in FILE (device.pdb in the current folder), made by FullPDB when
 //       missing. --check-demo judges what the demo should show; --no-stdin takes no typed commands.
+//   hostsim [--dll PATH] [--borlndmm PATH] --wizard [--block FILE]
+//       opens the configuration wizard (DLLEdDev) over a host frame window on the block kept in
+//       FILE, writes the block back when the wizard committed it and prints its cards.
 //
 // Both libraries are taken from the directory of this program unless a path is given.
 #pragma once
@@ -28,6 +31,7 @@ struct Options {
   uint32_t seconds = 10;
   bool check_demo = false;
   bool console = true;
+  bool wizard = false;
 };
 
 // nullopt after printing the usage when the command line is not understood.
