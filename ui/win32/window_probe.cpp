@@ -178,6 +178,27 @@ std::vector<std::string> TreeItems(Window tree) {
   return items;
 }
 
+std::string GridHeader(Window grid, int col) {
+  wchar_t buffer[256] = {};
+  LVCOLUMNW column{};
+  column.mask = LVCF_TEXT;
+  column.pszText = buffer;
+  column.cchTextMax = 255;
+  if (!SendMessageW(static_cast<HWND>(grid), LVM_GETCOLUMNW, col, reinterpret_cast<LPARAM>(&column)))
+    return {};
+  return Narrow(buffer);
+}
+
+std::string GridCell(Window grid, int col, int row) {
+  wchar_t buffer[512] = {};
+  LVITEMW item{};
+  item.iSubItem = col;
+  item.pszText = buffer;
+  item.cchTextMax = 511;
+  SendMessageW(static_cast<HWND>(grid), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+  return Narrow(buffer);
+}
+
 void ClickTreeItem(Window tree, int index) {
   HWND w = static_cast<HWND>(tree);
   auto item = reinterpret_cast<HTREEITEM>(SendMessageW(w, TVM_GETNEXTITEM, TVGN_ROOT, 0));

@@ -44,6 +44,10 @@ void Append(Window edit, std::string_view text);
 std::vector<std::string> TreeItems(Window tree);
 // Clicks the tree's n-th top-level node with the mouse.
 void ClickTreeItem(Window tree, int index);
+// A grid's text in a column of its header, and in a cell of its rows below the header (row 0 is
+// the first row below it). Empty outside the grid.
+std::string GridHeader(Window grid, int col);
+std::string GridCell(Window grid, int col, int row);
 
 // Saves what the screen shows of the window's client area as a 24-bit BMP. False when it could not.
 bool SaveBitmap(Window w, const std::string& path);
