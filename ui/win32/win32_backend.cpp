@@ -178,11 +178,14 @@ void WindowsBackend::CreateFormWindow(Form& form) {
   SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Font{}, 96)), FALSE);
   for (const auto& c : form.Controls()) CreateControlWindow(*c);
   for (const auto& c : form.Controls()) ApplyAll(*c);
-  // Containers go to the bottom, so that the controls on them are drawn over them.
-  for (const auto& c : form.Controls())
-    if (c->peer &&
-        (c->kind() == Kind::GroupBox || c->kind() == Kind::PageControl || c->kind() == Kind::RadioGroup))
-      SetWindowPos(Hwnd(c->peer), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  // Containers go to the bottom, so that the controls on them are drawn over them; taken from the
+  // last made to the first, an outer container (made before what it holds) ends up lowest.
+  for (auto it = form.Controls().rbegin(); it != form.Controls().rend(); ++it) {
+    const Control& c = **it;
+    if (c.peer && (c.kind() == Kind::GroupBox || c.kind() == Kind::PageControl ||
+                   c.kind() == Kind::RadioGroup || c.kind() == Kind::Panel))
+      SetWindowPos(Hwnd(c.peer), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   for (const auto& t : form.Timers()) ArmTimer(*t);
 }
 
