@@ -25,7 +25,7 @@ constexpr char kReadTag[] = "读标签";
 constexpr char kOtherType[] = "[Other Type]";
 constexpr const char* kHeader[] = {"标签地址", "标签值", "标签操作", "主机命令"};
 constexpr int kGridRows = 100;
-constexpr int kFormWidth = 448;
+constexpr int kFormWidth = 472;
 constexpr uint32_t kTestScanPeriod = 500;
 constexpr size_t kAskTextMax = 255;
 
@@ -36,7 +36,7 @@ constexpr uint16_t kVtHostString = 0x100;
 
 ui::StringGrid& MakeGrid(ui::Form& f) {
   auto& g = f.Add<ui::StringGrid>(nullptr, "StringGrid1");
-  g.SetBounds(8, 8, 424, 150);
+  g.SetBounds(8, 8, 448, 150);  // the four columns and a scroll bar
   g.SetSize(4, kGridRows);
   g.FixedCols = 0;
   g.FixedRows = 1;
@@ -54,7 +54,8 @@ ui::Button& MakeButton(ui::Form& f, ui::Control* parent, const char* name, std::
 
 ui::Panel& MakePanel(ui::Form& f) {
   auto& p = f.Add<ui::Panel>(nullptr, "DebugPn");
-  p.SetBounds(8, 200, 424, 216);
+  // Below what a compact window's client area shows; the debug height reveals it.
+  p.SetBounds(8, 234, 448, 198);
   return p;
 }
 
@@ -76,13 +77,13 @@ ui::Edit& MakeEdit(ui::Form& f, ui::Control* parent, const char* name, int left,
 ui::CheckBox& MakeCheck(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption,
                         int top) {
   auto& c = f.Add<ui::CheckBox>(parent, name, caption);
-  c.SetBounds(328, top, 88, 20);
+  c.SetBounds(344, top, 96, 20);
   return c;
 }
 
 ui::RadioGroup& MakeTypeGroup(ui::Form& f, ui::Control* parent) {
   auto& g = f.Add<ui::RadioGroup>(parent, "TypeGroup", "标签类型");
-  g.SetBounds(8, 60, 408, 40);
+  g.SetBounds(8, 54, 432, 40);
   g.Columns = 3;
   g.SetItems({"模拟量", "开关量", "字符串"});
   g.SetItemIndex(0);
@@ -161,24 +162,24 @@ TSampleTest::TSampleTest(TestEnvironment env)
       DebugBtn(MakeButton(*this, nullptr, "DebugBtn", kDebugCaption, 96, 166, 96)),
       PauseBtn(MakeButton(*this, nullptr, "PauseBtn", kPauseCaption, 200, 166, 80)),
       DebugPn(MakePanel(*this)),
-      Label1(MakeLabel(*this, &DebugPn, "Label1", "标签地址", 8, 8)),
-      AddrEd(MakeEdit(*this, &DebugPn, "AddrEd", 64, 8, 120, false)),
-      Label2(MakeLabel(*this, &DebugPn, "Label2", "写入值", 196, 8)),
-      wValueMsg(MakeEdit(*this, &DebugPn, "wValueMsg", 248, 8, 72, false)),
-      Label3(MakeLabel(*this, &DebugPn, "Label3", "写命令串", 8, 34)),
-      wStrMsg(MakeEdit(*this, &DebugPn, "wStrMsg", 64, 34, 256, true)),
-      ReadCk(MakeCheck(*this, &DebugPn, "ReadCk", "读操作", 8)),
-      WriteCk(MakeCheck(*this, &DebugPn, "WriteCk", "写操作", 34)),
+      Label1(MakeLabel(*this, &DebugPn, "Label1", "标签地址", 8, 6)),
+      AddrEd(MakeEdit(*this, &DebugPn, "AddrEd", 64, 6, 120, false)),
+      Label2(MakeLabel(*this, &DebugPn, "Label2", "写入值", 196, 6)),
+      wValueMsg(MakeEdit(*this, &DebugPn, "wValueMsg", 248, 6, 88, false)),
+      Label3(MakeLabel(*this, &DebugPn, "Label3", "写命令串", 8, 30)),
+      wStrMsg(MakeEdit(*this, &DebugPn, "wStrMsg", 64, 30, 272, true)),
+      ReadCk(MakeCheck(*this, &DebugPn, "ReadCk", "读操作", 6)),
+      WriteCk(MakeCheck(*this, &DebugPn, "WriteCk", "写操作", 30)),
       TypeGroup(MakeTypeGroup(*this, &DebugPn)),
-      Label4(MakeLabel(*this, &DebugPn, "Label4", "通讯事件", 8, 108)),
-      CommMsg(MakeEdit(*this, &DebugPn, "CommMsg", 64, 108, 352, true)),
-      Label5(MakeLabel(*this, &DebugPn, "Label5", "系统状态", 8, 134)),
-      SysMsg(MakeEdit(*this, &DebugPn, "SysMsg", 64, 134, 352, true)),
-      Label6(MakeLabel(*this, &DebugPn, "Label6", "命令串", 8, 160)),
-      AskMsg(MakeEdit(*this, &DebugPn, "AskMsg", 64, 160, 256, false)),
-      Label7(MakeLabel(*this, &DebugPn, "Label7", "应答串", 8, 186)),
-      AnswerMsg(MakeEdit(*this, &DebugPn, "AnswerMsg", 64, 186, 352, true)),
-      AskBtn(MakeButton(*this, &DebugPn, "AskBtn", "发送命令", 328, 158, 88)),
+      Label4(MakeLabel(*this, &DebugPn, "Label4", "通讯事件", 8, 100)),
+      CommMsg(MakeEdit(*this, &DebugPn, "CommMsg", 64, 100, 376, true)),
+      Label5(MakeLabel(*this, &DebugPn, "Label5", "系统状态", 8, 124)),
+      SysMsg(MakeEdit(*this, &DebugPn, "SysMsg", 64, 124, 376, true)),
+      Label6(MakeLabel(*this, &DebugPn, "Label6", "命令串", 8, 148)),
+      AskMsg(MakeEdit(*this, &DebugPn, "AskMsg", 64, 148, 272, false)),
+      Label7(MakeLabel(*this, &DebugPn, "Label7", "应答串", 8, 172)),
+      AnswerMsg(MakeEdit(*this, &DebugPn, "AnswerMsg", 64, 172, 376, true)),
+      AskBtn(MakeButton(*this, &DebugPn, "AskBtn", "发送命令", 344, 146, 96)),
       Timer1(AddTimer("Timer1", 1000, false)),
       env_(std::move(env)) {
   SetCaption(kCaption);
