@@ -203,11 +203,33 @@ int run_wizard(const Options& options) {
   return result == 1 || result == 2 ? kOk : kFailed;
 }
 
+// The development environment's device test: the dialog on the device's block, shown or (unattended)
+// as the read test alone. The block is the host's and is never written back.
+int run_test_device(const Options& options) {
+  MemoryManager manager;
+  DriverExports driver;
+  if (!load_libraries(options, manager, driver)) return kNotLoaded;
+  show_driver_identity(options.driver_path);
+  std::optional<ParameterBlock> block = load_parameter_file(driver, options.block_path);
+  if (!block) return kBadProject;
+  int count = 0;
+  const std::string cards = configured_cards(block->params(), count);
+  print_line(strprintf("[test] %d card(s): ", count) + cards);
+  const uint64_t started = platform::monotonic_ns();
+  const bool passed = driver.DLLTestDev(block->get(), options.unattended ? 0 : 1) != 0;
+  const double ms = static_cast<double>(platform::monotonic_ns() - started) / 1e6;
+  print_line(strprintf("[test] DLLTestDev(%s) -> %d (%s) after %.0f ms",
+                       options.unattended ? "unattended" : "shown", passed ? 1 : 0,
+                       passed ? "a read succeeded" : "no read succeeded", ms));
+  return passed ? kOk : kFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::optional<Options> options = parse_options(argc, argv);
   if (!options) return kBadOptions;
   if (options->wizard) return run_wizard(*options);
+  if (options->test_device) return run_test_device(*options);
   return options->project ? run_project(*options) : run_boundary(*options);
 }

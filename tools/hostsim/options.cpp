@@ -13,7 +13,8 @@ constexpr const char* kUsage =
     "usage: hostsim [--dll PATH] [--borlndmm PATH] [--check]\n"
     "       hostsim [--dll PATH] [--borlndmm PATH] --project DIR [--block FILE] [--seconds N]\n"
     "               [--check-demo] [--no-stdin]\n"
-    "       hostsim [--dll PATH] [--borlndmm PATH] --wizard [--block FILE]";
+    "       hostsim [--dll PATH] [--borlndmm PATH] --wizard [--block FILE]\n"
+    "       hostsim [--dll PATH] [--borlndmm PATH] --test-device [--unattended] [--block FILE]";
 
 std::string program_directory() {
   const std::string self = platform::own_module_path();
@@ -44,7 +45,7 @@ std::optional<Options> parse_options(int argc, char** argv) {
   o.manager_path = dir + "libborlndmm.so";
 #endif
   bool demo_only = false;    // options that mean nothing without a project
-  bool block_given = false;  // --block, which the wizard takes too
+  bool block_given = false;  // --block, which the wizard and the device test take too
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -54,6 +55,10 @@ std::optional<Options> parse_options(int argc, char** argv) {
       o.check_demo = demo_only = true;
     } else if (arg == "--wizard") {
       o.wizard = true;
+    } else if (arg == "--test-device") {
+      o.test_device = true;
+    } else if (arg == "--unattended") {
+      o.unattended = true;
     } else if (arg == "--no-stdin") {
       o.console = false;
     } else if ((arg == "--dll" || arg == "--borlndmm") && has_value) {
@@ -72,14 +77,20 @@ std::optional<Options> parse_options(int argc, char** argv) {
       return std::nullopt;
     }
   }
-  if ((demo_only || (block_given && !o.wizard)) && !o.project) {
+  if ((demo_only || (block_given && !o.wizard && !o.test_device)) && !o.project) {
     print_error(
-        "hostsim: --block, --seconds and --check-demo need --project (--block also goes with --wizard)");
+        "hostsim: --block, --seconds and --check-demo need --project (--block also goes with --wizard "
+        "and --test-device)");
     print_error(kUsage);
     return std::nullopt;
   }
-  if (o.wizard && o.project) {
-    print_error("hostsim: --wizard runs no project");
+  if ((o.wizard || o.test_device) && o.project) {
+    print_error("hostsim: --wizard and --test-device run no project");
+    print_error(kUsage);
+    return std::nullopt;
+  }
+  if ((o.wizard && o.test_device) || (o.unattended && !o.test_device)) {
+    print_error("hostsim: --wizard or --test-device, and --unattended only with --test-device");
     print_error(kUsage);
     return std::nullopt;
   }

@@ -12,6 +12,9 @@
 //   hostsim [--dll PATH] [--borlndmm PATH] --wizard [--block FILE]
 //       opens the configuration wizard (DLLEdDev) over a host frame window on the block kept in
 //       FILE, writes the block back when the wizard committed it and prints its cards.
+//   hostsim [--dll PATH] [--borlndmm PATH] --test-device [--unattended] [--block FILE]
+//       opens the device test dialog (DLLTestDev) on the block kept in FILE and prints its result;
+//       --unattended runs the dialog's read test without showing it. Exit code 0 when it passed.
 //
 // Both libraries are taken from the directory of this program unless a path is given.
 #pragma once
@@ -32,6 +35,8 @@ struct Options {
   bool check_demo = false;
   bool console = true;
   bool wizard = false;
+  bool test_device = false;
+  bool unattended = false;
 };
 
 // nullopt after printing the usage when the command line is not understood.
