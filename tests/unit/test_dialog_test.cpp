@@ -1,9 +1,8 @@
 // The device test dialog: the unattended read test, the dialog a user drives (compact and debug
 // mode, single-tag read and write), with the driver's own engine over the simulated card bank and
-// with scripted engines where the card's answers or the engine's size must be chosen.
+// with a scripted engine where the engine's size must be chosen.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -405,15 +404,10 @@ TEST_F(TestDialog, SendCommandReplacesTheTextOfTheCommandInFlight) {
 
 // ---------------------------------------------------------------- with scripted engines
 
-// An engine whose size and answers the test chooses.
+// An engine whose tag and command lists the test fills itself.
 class ScriptedCard : public testing_support::EngineProbe {
  public:
   using TBaseDLLObject::TagCount_;
-  std::vector<uint32_t> steps;  // tick of every ReadExecute
-  bool ReadExecute() override {
-    steps.push_back(platform::clock().ticks());
-    return EngineProbe::ReadExecute();
-  }
 };
 
 class ScriptedDialog : public TestDialog {
@@ -423,7 +417,6 @@ class ScriptedDialog : public TestDialog {
     env.start = [this](int32_t, TTagInfo** tags, TDeviceParams* block, std::string& message) {
       engines_.push_back(std::make_unique<ScriptedCard>());
       ScriptedCard& e = *engines_.back();
-      e.answering = answering_;
       std::vector<HostTag> list;
       if (tags[0]) list.push_back(testing_support::host_tag(0, tags[0]->TagAddr, tags[0]->ValueType, 500));
       const bool ok = e.IniDLLObj(block, list);
@@ -434,28 +427,8 @@ class ScriptedDialog : public TestDialog {
     env.check_address = [](const TDeviceParams*, std::string&) { return true; };
     return env;
   }
-  bool answering_ = false;
   std::vector<std::unique_ptr<ScriptedCard>> engines_;
 };
-
-TEST_F(ScriptedDialog, UnattendedAttemptsAreSixAtMostFiftyOneMillisecondsApartAndStopAtTheFirstSuccess) {
-  EXPECT_FALSE(RunTestDialog(block_, false, Environment()));
-  ASSERT_EQ(engines_.size(), 1u);
-  const std::vector<uint32_t>& steps = engines_[0]->steps;
-  ASSERT_GE(steps.size(), 6u);
-  // Steps of the engine re-enter ReadExecute; the dialog's own attempts are the distinct ticks.
-  std::vector<uint32_t> attempts(steps.begin(), steps.end());
-  attempts.erase(std::unique(attempts.begin(), attempts.end()), attempts.end());
-  ASSERT_EQ(attempts.size(), 6u);
-  for (size_t i = 1; i < attempts.size(); ++i) EXPECT_EQ(attempts[i] - attempts[i - 1], 51u);
-
-  answering_ = true;
-  engines_.clear();
-  EXPECT_TRUE(RunTestDialog(block_, false, Environment()));
-  std::vector<uint32_t> answered(engines_[0]->steps);
-  answered.erase(std::unique(answered.begin(), answered.end()), answered.end());
-  EXPECT_EQ(answered.size(), 2u) << "sent at the first attempt, answered at the second";
-}
 
 TEST_F(ScriptedDialog, AGridOfAHundredRowsShowsTheFirstTagsAndCommandsOfALargerEngine) {
   TSampleTest form(Environment());

@@ -100,13 +100,5 @@ TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
   EXPECT_EQ(result.get(), 1) << "a read succeeded, so the dialog closed with OK";
 }
 
-TEST_F(TestDialogWindows, UnattendedTestShowsNoWindow) {
-  std::future<HostBool> result =
-      std::async(std::launch::async, [this] { return dll.DLLTestDev(&block_, 0); });
-  ASSERT_EQ(result.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
-  EXPECT_EQ(result.get(), 1);
-  EXPECT_EQ(probe::WaitForForm(kCaption, 200), nullptr);
-}
-
 }  // namespace
 }  // namespace wine_test
