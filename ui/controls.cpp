@@ -42,8 +42,6 @@ void Control::SetCaption(std::string_view text) {
   Changed(Aspect::Text);
 }
 
-void Control::SetTextSilently(std::string_view text) { text_.assign(text); }
-
 void Control::SetEnabled(bool on) {
   if (on == enabled_) return;
   enabled_ = on;

@@ -126,7 +126,6 @@ class Control {
 
  protected:
   void Changed(Aspect a);
-  void SetTextSilently(std::string_view text);
 
  private:
   Form& form_;
@@ -249,6 +248,7 @@ class TreeView : public Control {
   int Selected() const { return selected_; }
   const TreeNode* SelectedNode() const;
   void SetSelected(int index);
+  // Every node is a top-level one, so a tree is always fully expanded.
   void FullExpand() {}
   bool ReadOnly = true;
   bool RowSelect = true;
@@ -460,7 +460,6 @@ class Form {
   // Called by the controls and timers of this form.
   void NotifyChanged(Control& c, Aspect a);
   void NotifyTimer(Timer& t);
-  void ForgetTimer(Timer& t);
 
   void* peer = nullptr;
 

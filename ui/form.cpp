@@ -126,6 +126,4 @@ void Form::NotifyChanged(Control& c, Aspect a) { CurrentBackend().ControlChanged
 
 void Form::NotifyTimer(Timer& t) { CurrentBackend().TimerChanged(t); }
 
-void Form::ForgetTimer(Timer& t) { CurrentBackend().TimerDestroyed(t); }
-
 }  // namespace ui

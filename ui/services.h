@@ -44,8 +44,6 @@ class Application {
   void* Handle() const { return handle_; }
   void SetHandle(void* window) { handle_ = window; }
   ScreenSize Screen() const;
-  // The caption of boxes that report a handler's failure.
-  std::string Title = "Vorel_PCI";
 
  private:
   void* handle_ = nullptr;
@@ -62,12 +60,6 @@ class SaveDialog {
   std::string Title;
   // True when the user chose a file.
   bool Execute();
-};
-
-// The printer the print dialog chose, as the backend keeps it.
-struct PrinterSelection {
-  std::string name;
-  void* device = nullptr;  // backend data (a printer device context on Windows)
 };
 
 // The common printer dialog.

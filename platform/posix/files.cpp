@@ -26,6 +26,19 @@ std::string posix_path(std::string_view path) {
 
 bool stat_path(std::string_view path, struct stat& st) { return ::stat(posix_path(path).c_str(), &st) == 0; }
 
+bool write_all(int fd, std::string_view bytes) {
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool directory_exists(std::string_view path) {
@@ -43,19 +56,7 @@ bool create_directories(std::string_view path) {
 bool append_to_file(std::string_view path, std::string_view bytes) {
   const int fd = ::open(posix_path(path).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    data += n;
-    left -= static_cast<size_t>(n);
-  }
+  bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && write_all(fd, bytes);
   if (::close(fd) != 0) ok = false;
   return ok;
 }
@@ -103,20 +104,7 @@ std::optional<std::string> read_file(std::string_view path) {
 bool write_file(std::string_view path, std::string_view bytes) {
   const int fd = ::open(posix_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = true;
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    data += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
+  bool ok = write_all(fd, bytes) && ::fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;
   return ok;
 }

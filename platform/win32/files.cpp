@@ -10,6 +10,19 @@ namespace {
 
 DWORD attributes_of(std::string_view path) { return GetFileAttributesA(std::string(path).c_str()); }
 
+bool write_all(HANDLE h, std::string_view bytes) {
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    DWORD written = 0;
+    const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+    if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    left -= written;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool directory_exists(std::string_view path) {
@@ -42,19 +55,7 @@ bool append_to_file(std::string_view path, std::string_view bytes) {
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER zero{};
-  bool ok = SetFilePointerEx(h, zero, nullptr, FILE_END) != 0;
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (ok && left > 0) {
-    DWORD written = 0;
-    const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
-    if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) {
-      ok = false;
-      break;
-    }
-    data += written;
-    left -= written;
-  }
+  bool ok = SetFilePointerEx(h, zero, nullptr, FILE_END) != 0 && write_all(h, bytes);
   if (!CloseHandle(h)) ok = false;
   return ok;
 }
@@ -106,20 +107,7 @@ bool write_file(std::string_view path, std::string_view bytes) {
   HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
-  bool ok = true;
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (left > 0) {
-    DWORD written = 0;
-    const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
-    if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) {
-      ok = false;
-      break;
-    }
-    data += written;
-    left -= written;
-  }
-  if (ok && !FlushFileBuffers(h)) ok = false;
+  bool ok = write_all(h, bytes) && FlushFileBuffers(h);
   if (!CloseHandle(h)) ok = false;
   return ok;
 }
