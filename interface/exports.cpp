@@ -180,8 +180,7 @@ VOREL_EXPORT int32_t VOREL_STDCALL AddTags(uint16_t count, TTagInfo** tags, int3
 
 VOREL_EXPORT uint16_t VOREL_STDCALL DetectScanTime() {
   try {
-    if (DriverEngine* engine = module::CurrentEngine())
-      return static_cast<uint16_t>(engine->ScanTime() & 0xFFFF);
+    if (DriverEngine* engine = module::CurrentEngine()) return static_cast<uint16_t>(engine->ScanTime() & 0xFFFF);
   } catch (...) {
   }
   return kScanTimeWithoutEngine;
