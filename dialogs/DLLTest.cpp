@@ -94,8 +94,9 @@ ui::RadioGroup& MakeTypeGroup(ui::Form& f, ui::Control* parent) {
 void FillTag(TTagInfo& tag, std::string_view name, std::string_view address, uint8_t value_type) {
   std::memset(&tag, 0, sizeof tag);
   tag.TagID = 0;
-  const std::string_view n = gbk::Truncate(name, sizeof tag.TagName - 1);
-  const std::string_view a = gbk::Truncate(address, sizeof tag.TagAddr - 1);
+  // The fields need no terminator: the engine reads at most their size.
+  const std::string_view n = gbk::Truncate(name, sizeof tag.TagName);
+  const std::string_view a = gbk::Truncate(address, sizeof tag.TagAddr);
   std::memcpy(tag.TagName, n.data(), n.size());
   std::memcpy(tag.TagAddr, a.data(), a.size());
   tag.ValueType = value_type;
@@ -356,14 +357,17 @@ void TSampleTest::AskBtnClick() {
 }
 
 void TSampleTest::ReadCkClick() {
-  std::string address = AddrEd.Text();
-  try {
-    if (env_.check_address) env_.check_address(&block_, address);
-  } catch (...) {
-  }
-  {
-    // The normal form replaces what was typed; that is no edit of the user's that would untick
-    // ReadCk again before the read it asked for has started.
+  // Only a read the user asks for puts the address into its normal form. Unticking comes with the
+  // first keystroke in the address box too, and must not rewrite a half-typed address under the
+  // user's fingers ("D" would become "AD-1:-1,-1.-1").
+  if (ReadCk.Checked()) {
+    std::string address = AddrEd.Text();
+    try {
+      if (env_.check_address) env_.check_address(&block_, address);
+    } catch (...) {
+    }
+    // The normal form replacing what was typed is no edit of the user's: it must not untick the
+    // read it is part of.
     normalising_ = true;
     AddrEd.SetText(address);
     normalising_ = false;

@@ -355,10 +355,11 @@ TEST_F(TestDialog, EditingTheAddressUnticksBothOperationsAndLeavingDebugModeRest
     d.Click("ReadCk");
     Pass(d, 20);
     ASSERT_TRUE(f.WriteCk.Enabled());
-    d.Type("AddrEd", "DI1:0,0.6");
+    d.Type("AddrEd", "D");  // the first keystroke of a new address
     EXPECT_FALSE(f.ReadCk.Checked());
     EXPECT_FALSE(f.WriteCk.Checked());
     EXPECT_FALSE(f.WriteCk.Enabled());
+    EXPECT_EQ(f.AddrEd.Text(), "D") << "what the user is typing is left alone";
 
     d.Click("DebugBtn");
     EXPECT_FALSE(f.DebugMode());
