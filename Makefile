@@ -89,6 +89,35 @@ format:
 clean:
 	rm -rf build
 
+.PHONY: wizard test-device screenshots
+
+# The configuration wizard on the demo project's parameter block (build/run/device.pdb), over a
+# host frame window of the stand-in host; the block is written back when the wizard commits it.
+wizard: win32
+	mkdir -p build/run
+	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe \
+	  --wizard --block device.pdb
+
+# The device test dialog on the demo project's block, shown over the stand-in host; it prints the
+# dialog's result when it is closed. TEST_DEVICE_FLAGS=--unattended runs the read test alone.
+TEST_DEVICE_FLAGS ?=
+test-device: win32
+	mkdir -p build/run
+	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe \
+	  --test-device --block device.pdb $(TEST_DEVICE_FLAGS)
+
+# The pictures of the wizard and the test dialog in docs/, taken from its real windows by the Wine suite that works them.
+screenshots: win32
+	rm -rf build/shots && mkdir -p build/shots docs
+	cd build/win32/tests/wine && VOREL_SHOTS='Z:$(CURDIR)/build/shots' ../../../../scripts/with-wine \
+	  ../../../../scripts/wine-run ./wine_wizard.exe
+	for page in start_page board_page debug_page; do \
+	  convert build/shots/$$page.bmp -strip docs/wizard_$$page.png || exit 1; done
+	cd build/win32/tests/wine && VOREL_SHOTS='Z:$(CURDIR)/build/shots' ../../../../scripts/with-wine \
+	  ../../../../scripts/wine-run ./wine_test_dialog.exe
+	for mode in compact debug; do \
+	  convert build/shots/test_dialog_$$mode.bmp -strip docs/test_dialog_$$mode.png || exit 1; done
+
 # libFuzzer targets: clang compiles a code page 936 copy of the tree.
 fuzz: bootstrap
 	scripts/gbk-mirror build/fuzz-src

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "support/gbk_text.h"
+
 namespace vorel {
 
 namespace {
@@ -16,7 +18,7 @@ std::string_view ModelName(const TCardParams& card) {
 }
 
 void SetModelName(TCardParams& card, std::string_view name) {
-  const size_t length = std::min<size_t>(name.size(), kModelNameMax);
+  const size_t length = gbk::Truncate(name, kModelNameMax).size();
   card.ModelName[0] = static_cast<uint8_t>(length);
   std::memcpy(card.ModelName + 1, name.data(), length);
 }

@@ -89,6 +89,7 @@ void CopyPDB(const TDeviceParams& source, TDeviceParams& dest);
 
 // Length-prefixed model name of an entry (at most 40 bytes, whatever the length byte claims).
 std::string_view ModelName(const TCardParams& card);
+// Stores at most 40 bytes of the name, never half a double-byte character.
 void SetModelName(TCardParams& card, std::string_view name);
 
 }  // namespace vorel

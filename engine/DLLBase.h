@@ -189,6 +189,14 @@ class TBaseDLLObject {
   const std::vector<std::unique_ptr<TDLLTag>>& Tags() const { return TagList; }
   const TDeviceParams& Parameters() const { return Params; }
 
+  // ---- what the test dialog reads
+  // The device's link state (CommState): kLinkOK once an exchange with a card has been answered.
+  uint8_t LinkState() const { return CommState; }
+  bool CommunicationEnabled() const { return CommEnabled; }
+  const std::vector<CommandChain>& ReadCommands() const { return CmdList; }
+  // The command in flight, or the one the next step sends; nullptr between chains.
+  TCommand* CurrentCommand() const { return CurCmd; }
+
   // Report selection of one host poll: for each of the first TagCount tags that is due (now minus
   // LastReport above ScanPeriod) and still counting down its start-up reports, changed since its
   // last report, or carrying an event word, calls emit(tag) after marking it reported. emit fills

@@ -42,6 +42,56 @@ class AdmissionTicket {
 
 }  // namespace
 
+namespace vorel {
+
+bool StartThreadEngine(int32_t count, TTagInfo** tags, TDeviceParams* block, std::string& message) {
+  message.clear();
+  if (!tags) {
+    message = kInvalidTags;
+    return false;
+  }
+  if (!block) {
+    message = kInvalidParams;
+    return false;
+  }
+  platform::AutoResetEvent* admission = module::AdmissionEvent();
+  if (!admission) {
+    message = kNoAdmissionEvent;
+    return false;
+  }
+  if (!admission->wait(module::AdmissionWaitMs())) {
+    message = kAdmissionBusy;
+    return false;
+  }
+  AdmissionTicket ticket(*admission);
+  // The engine this thread had is stopped and destroyed before the new one writes its start
+  // report, so that the run log keeps each start report paired with its own stop report.
+  module::DestroyCurrentEngine();
+  std::unique_ptr<DriverEngine> created = CreateDriverEngine(true);
+  if (!created) return false;
+  DriverEngine* engine = created.get();
+  module::SetCurrentEngine(std::move(created));
+  const bool ok = engine->IniDLLObj(*block, tag_list(tags, count));
+  message = TakeMessage(*engine);
+  return ok;
+}
+
+bool CheckTagAddress(const TDeviceParams* block, std::string& address, bool skip_check,
+                     std::string& message) {
+  message.clear();
+  std::unique_ptr<DriverEngine> engine = CreateDriverEngine(false);
+  if (!engine || !block) {
+    message = kNoDevice;
+    return false;
+  }
+  if (skip_check) return true;
+  const bool result = engine->CheckTagAddr(*block, address);
+  message = TakeMessage(*engine);
+  return result;
+}
+
+}  // namespace vorel
+
 VOREL_EXPORT int32_t VOREL_STDCALL GetPDBLen() { return kParamBlockSize; }
 
 VOREL_EXPORT void VOREL_STDCALL FullPDB(TDeviceParams* block) { vorel::FullPDB(block); }
@@ -80,18 +130,8 @@ VOREL_EXPORT HostBool VOREL_STDCALL TagEdAddr(TDeviceParams* block, char** addre
   try {
     ReportDriverFileInfoFailure();
     std::string text = address ? FromHostString(*address) : std::string();
-    std::unique_ptr<DriverEngine> engine = CreateDriverEngine(false);
-    bool result = false;
     std::string reply;
-    if (engine && block) {
-      result = true;
-      if (skip_check == 0) {
-        result = engine->CheckTagAddr(*block, text);
-        reply = TakeMessage(*engine);
-      }
-    } else {
-      reply = kNoDevice;
-    }
+    const bool result = vorel::CheckTagAddress(block, text, skip_check != 0, reply);
     PutHostString(message, reply);
     PutHostString(address, text);
     return result ? 1 : 0;
@@ -114,33 +154,9 @@ VOREL_EXPORT HostBool VOREL_STDCALL IniDriver(int32_t count, TTagInfo** tags, TD
   try {
     if (message) *message = nullptr;
     ReportDriverFileInfoFailure();
-    if (!tags) {
-      PutHostString(message, kInvalidTags);
-      return 0;
-    }
-    if (!block) {
-      PutHostString(message, kInvalidParams);
-      return 0;
-    }
-    platform::AutoResetEvent* admission = module::AdmissionEvent();
-    if (!admission) {
-      PutHostString(message, kNoAdmissionEvent);
-      return 0;
-    }
-    if (!admission->wait(module::AdmissionWaitMs())) {
-      PutHostString(message, kAdmissionBusy);
-      return 0;
-    }
-    AdmissionTicket ticket(*admission);
-    // The engine this thread had is stopped and destroyed before the new one writes its start
-    // report, so that the run log keeps each start report paired with its own stop report.
-    module::DestroyCurrentEngine();
-    std::unique_ptr<DriverEngine> created = CreateDriverEngine(true);
-    if (!created) return 0;
-    DriverEngine* engine = created.get();
-    module::SetCurrentEngine(std::move(created));
-    const bool ok = engine->IniDLLObj(*block, tag_list(tags, count));
-    PutHostString(message, TakeMessage(*engine));
+    std::string reply;
+    const bool ok = vorel::StartThreadEngine(count, tags, block, reply);
+    PutHostString(message, reply);
     return ok ? 1 : 0;
   } catch (...) {
     return 0;

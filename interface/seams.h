@@ -5,8 +5,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "card/pdb.h"
+#include "dialogs/DLLTest.h"
 #include "interface/driver_engine.h"
 
 namespace vorel {
@@ -19,6 +21,14 @@ int32_t RunConfigurationWizard(void* host_window, TDeviceParams& host_block);
 
 // The test dialog on a private copy of the block.
 bool RunTestDialog(TDeviceParams& block, bool interactive);
+// What the test dialog is given of the driver: the thread's engine and the two entry points below.
+dialogs::TestEnvironment TestDialogEnvironment();
+
+// IniDriver and TagEdAddr with texts of the driver's own instead of host strings; the exports
+// wrap them, and the test dialog starts its engines and checks its addresses through them. Both
+// may throw where the exports catch.
+bool StartThreadEngine(int32_t count, TTagInfo** tags, TDeviceParams* block, std::string& message);
+bool CheckTagAddress(const TDeviceParams* block, std::string& address, bool skip_check, std::string& message);
 
 // Tests replace the engine factory to drive the exports; nullptr restores the driver's own.
 using EngineFactory = std::unique_ptr<DriverEngine> (*)(bool first_instance);

@@ -12,6 +12,7 @@ class ManualClock : public Clock {
 
   uint32_t ticks() override { return ticks_; }
   LocalDateTime now() override { return time_; }
+  void sleep(uint32_t ms) override { ticks_ += ms; }
 
   void advance(uint32_t ms) { ticks_ += ms; }
   void set_ticks(uint32_t ticks) { ticks_ = ticks; }

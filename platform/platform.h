@@ -21,6 +21,9 @@ struct LocalDateTime {
   int hour = 0, minute = 0, second = 0, millisecond = 0;
 };
 
+// Suspends the calling thread for about ms milliseconds (Sleep / nanosleep).
+void sleep_ms(uint32_t ms);
+
 // Source of the millisecond tick count and of the local date-time. Intervals are always the
 // unsigned 32-bit difference of two tick values, so the 49.7-day wrap is harmless.
 class Clock {
@@ -28,6 +31,8 @@ class Clock {
   virtual ~Clock() = default;
   virtual uint32_t ticks() = 0;
   virtual LocalDateTime now() = 0;
+  // Gives the processor away for about ms milliseconds; a test clock moves on by ms instead.
+  virtual void sleep(uint32_t ms) { sleep_ms(ms); }
 };
 
 // The clock every engine reads. Tests install a ManualClock; nullptr restores the system clock.
@@ -192,6 +197,15 @@ bool rename_file(std::string_view from, std::string_view to);
 bool delete_file(std::string_view path);
 // Creates the file empty when it does not exist; an existing file is left as it is.
 bool create_empty_file(std::string_view path);
+// The whole content of a file, read while other processes may keep appending to it. nullopt when
+// it does not exist or cannot be read.
+std::optional<std::string> read_file(std::string_view path);
+// Creates the file (emptied when it exists) and writes the bytes. False when any step failed,
+// the final close included; the file may then hold part of the bytes.
+bool write_file(std::string_view path, std::string_view bytes);
+// Puts `from` in the place of `to` in one step (MoveFileEx replacing the file). Fails and leaves
+// both files as they were when `to` is read-only or held open by a writer.
+bool replace_file(std::string_view from, std::string_view to);
 
 // ---------------------------------------------------------------- version resources
 
@@ -219,6 +233,11 @@ std::string utf16_to_gbk(std::u16string_view text);
 
 // A modal message box with an OK button. Must never be called while the loader lock is held.
 void show_message_box(std::string_view text, std::string_view caption);
+
+// A plain top-level window standing for a host program's main window, for stand-in hosts and
+// tests: the owner of the driver's dialogs. nullptr where there are no windows.
+void* create_host_frame(std::string_view caption, int width, int height);
+void destroy_host_frame(void* window);
 
 enum class StandardStream { Output, Error };
 

@@ -138,6 +138,41 @@ int32_t StrToInt(std::string_view text) {
   throw ConversionError("'" + std::string(text) + "' is not a valid integer value");
 }
 
+std::optional<double> TryStrToFloat(std::string_view text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && text[begin] == ' ') ++begin;
+  while (end > begin && text[end - 1] == ' ') --end;
+  const std::string_view number = text.substr(begin, end - begin);
+  // Check the shape first: from_chars alone would also take "inf", "nan" and hexadecimal forms.
+  size_t i = 0;
+  const auto digits = [&] {
+    const size_t from = i;
+    while (i < number.size() && number[i] >= '0' && number[i] <= '9') ++i;
+    return i - from;
+  };
+  bool negative = false;
+  if (i < number.size() && (number[i] == '+' || number[i] == '-')) negative = number[i++] == '-';
+  const size_t mantissa = i;
+  size_t count = digits();
+  if (i < number.size() && number[i] == '.') {
+    ++i;
+    count += digits();
+  }
+  if (count == 0) return std::nullopt;
+  if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+    ++i;
+    if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
+    if (digits() == 0) return std::nullopt;
+  }
+  if (i != number.size()) return std::nullopt;
+  std::string plain(number.substr(mantissa));
+  if (!plain.empty() && plain[0] == '.') plain.insert(0, 1, '0');
+  double value = 0;
+  const auto [ptr, error] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+  if (error != std::errc() || ptr != plain.data() + plain.size()) return std::nullopt;
+  return negative ? -value : value;
+}
+
 std::string IntToStrPadded(int64_t value, int digits) {
   const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   std::string number = std::to_string(magnitude);

@@ -31,6 +31,11 @@ int64_t RoundHalfEven(double value);
 std::optional<int32_t> TryStrToInt(std::string_view text);
 int32_t StrToInt(std::string_view text);  // throws ConversionError
 
+// StrToFloat: blanks around, optional sign, digits with at most one ".", an optional exponent
+// ("E" or "e", optional sign, digits); at least one digit before the exponent. nullopt where the
+// original raises (no digits, other characters, a value beyond the double range).
+std::optional<double> TryStrToFloat(std::string_view text);
+
 // IntToStr with at least `digits` digits, zero-padded after the sign ("0002", "-001").
 std::string IntToStrPadded(int64_t value, int digits);
 

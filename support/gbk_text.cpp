@@ -51,4 +51,15 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   return true;
 }
 
+std::string_view Truncate(std::string_view text, size_t max_bytes) {
+  if (text.size() <= max_bytes) return text;
+  size_t end = 0;
+  while (end < max_bytes) {
+    const size_t length = CharLength(text, end);
+    if (end + length > max_bytes) break;
+    end += length;
+  }
+  return text.substr(0, end);
+}
+
 }  // namespace vorel::gbk

@@ -20,6 +20,10 @@ size_t Find(std::string_view text, std::string_view needle, size_t from = 0);
 // Whether text begins with prefix, comparing a..z without regard to case.
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 
+// The longest prefix of at most max_bytes bytes that ends on a character boundary, so that a
+// double-byte character is never split.
+std::string_view Truncate(std::string_view text, size_t max_bytes);
+
 // The full-width colon and comma in code page 936.
 inline constexpr std::string_view kFullWidthColon = "：";
 inline constexpr std::string_view kFullWidthComma = "，";

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <condition_variable>
 #include <map>
@@ -41,6 +42,12 @@ uint64_t monotonic_ns() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
+}
+
+void sleep_ms(uint32_t ms) {
+  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
 }
 
 Clock& system_clock() {

@@ -26,6 +26,19 @@ std::string posix_path(std::string_view path) {
 
 bool stat_path(std::string_view path, struct stat& st) { return ::stat(posix_path(path).c_str(), &st) == 0; }
 
+bool write_all(int fd, std::string_view bytes) {
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, data, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
 }  // namespace
 
 bool directory_exists(std::string_view path) {
@@ -43,19 +56,7 @@ bool create_directories(std::string_view path) {
 bool append_to_file(std::string_view path, std::string_view bytes) {
   const int fd = ::open(posix_path(path).c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (ok && left > 0) {
-    const ssize_t n = ::write(fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    data += n;
-    left -= static_cast<size_t>(n);
-  }
+  bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 && write_all(fd, bytes);
   if (::close(fd) != 0) ok = false;
   return ok;
 }
@@ -79,6 +80,54 @@ bool create_empty_file(std::string_view path) {
   const int fd = ::open(posix_path(path).c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) return false;
   return ::close(fd) == 0;
+}
+
+std::optional<std::string> read_file(std::string_view path) {
+  const int fd = ::open(posix_path(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return content;
+}
+
+bool write_file(std::string_view path, std::string_view bytes) {
+  const int fd = ::open(posix_path(path).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) return false;
+  bool ok = write_all(fd, bytes) && ::fsync(fd) == 0;
+  if (::close(fd) != 0) ok = false;
+  return ok;
+}
+
+bool replace_file(std::string_view from, std::string_view to) {
+  // Windows refuses to replace a read-only file or one a writer holds open; rename() would do
+  // both, so the same refusals are checked first. The writer's lock is held across the rename.
+  const std::string target = posix_path(to);
+  int fd = -1;
+  struct stat st {};
+  if (::stat(target.c_str(), &st) == 0) {
+    // The read-only attribute of Windows is the owner's write bit here, which binds root too.
+    if ((st.st_mode & S_IWUSR) == 0) return false;
+    fd = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      return false;
+    }
+  }
+  const bool ok = ::rename(posix_path(from).c_str(), target.c_str()) == 0;
+  if (fd >= 0) ::close(fd);
+  return ok;
 }
 
 std::string current_directory() {

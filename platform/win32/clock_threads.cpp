@@ -31,6 +31,8 @@ uint64_t monotonic_ns() {
   return ticks / frequency * 1000000000u + ticks % frequency * 1000000000u / frequency;
 }
 
+void sleep_ms(uint32_t ms) { Sleep(ms); }
+
 Clock& system_clock() {
   static SystemClock* instance = new SystemClock;  // read until the module unloads
   return *instance;

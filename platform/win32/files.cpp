@@ -10,6 +10,19 @@ namespace {
 
 DWORD attributes_of(std::string_view path) { return GetFileAttributesA(std::string(path).c_str()); }
 
+bool write_all(HANDLE h, std::string_view bytes) {
+  const char* data = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    DWORD written = 0;
+    const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
+    if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    left -= written;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool directory_exists(std::string_view path) {
@@ -42,19 +55,7 @@ bool append_to_file(std::string_view path, std::string_view bytes) {
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER zero{};
-  bool ok = SetFilePointerEx(h, zero, nullptr, FILE_END) != 0;
-  const char* data = bytes.data();
-  size_t left = bytes.size();
-  while (ok && left > 0) {
-    DWORD written = 0;
-    const DWORD chunk = left > 0x10000000u ? 0x10000000u : static_cast<DWORD>(left);
-    if (!WriteFile(h, data, chunk, &written, nullptr) || written == 0) {
-      ok = false;
-      break;
-    }
-    data += written;
-    left -= written;
-  }
+  bool ok = SetFilePointerEx(h, zero, nullptr, FILE_END) != 0 && write_all(h, bytes);
   if (!CloseHandle(h)) ok = false;
   return ok;
 }
@@ -78,6 +79,42 @@ bool create_empty_file(std::string_view path) {
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   return CloseHandle(h) != 0;
+}
+
+std::optional<std::string> read_file(std::string_view path) {
+  // The driver appends to its log with reads shared: a reader must let it go on writing.
+  HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string content;
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
+      ok = false;
+      break;
+    }
+    if (got == 0) break;
+    content.append(buffer, got);
+  }
+  CloseHandle(h);
+  if (!ok) return std::nullopt;
+  return content;
+}
+
+bool write_file(std::string_view path, std::string_view bytes) {
+  HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = write_all(h, bytes) && FlushFileBuffers(h);
+  if (!CloseHandle(h)) ok = false;
+  return ok;
+}
+
+bool replace_file(std::string_view from, std::string_view to) {
+  return MoveFileExA(std::string(from).c_str(), std::string(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 std::string current_directory() {

@@ -52,5 +52,14 @@ TEST(GbkStartsWithNoCase, FoldsAsciiLettersOnly) {
   EXPECT_FALSE(StartsWithNoCase("COMMLINK", "ENCOMMLINK"));
 }
 
+TEST(GbkTruncate, NeverSplitsADoubleByteCharacter) {
+  EXPECT_EQ(Truncate("PCI_7505", 40), "PCI_7505");
+  EXPECT_EQ(Truncate("板卡号", 6), "板卡号");
+  EXPECT_EQ(Truncate("板卡号", 5), "板卡");
+  EXPECT_EQ(Truncate("A板", 2), "A");
+  EXPECT_EQ(Truncate("\xD7x板", 2), "\xD7x") << "x is the trail byte of the first character";
+  EXPECT_EQ(Truncate("板", 0), "");
+}
+
 }  // namespace
 }  // namespace vorel::gbk

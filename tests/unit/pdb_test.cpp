@@ -1,10 +1,10 @@
+#include "card/pdb.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <memory>
 #include <vector>
-
-#include "card/pdb.h"
 
 namespace vorel {
 namespace {
@@ -118,6 +118,9 @@ TEST(ParameterBlock, CopyCutsModelNamesToFortyBytes) {
   TCardParams named{};
   SetModelName(named, std::string(60, 'Y'));
   EXPECT_EQ(ModelName(named).size(), 40u);
+  // A double-byte character across the 40th byte is left out whole.
+  SetModelName(named, std::string(39, 'Y') + "板卡");
+  EXPECT_EQ(ModelName(named), std::string(39, 'Y'));
 }
 
 TEST(ParameterBlock, CardLookupRejectsNumbersOutsideTheBlock) {

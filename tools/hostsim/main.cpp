@@ -176,10 +176,60 @@ int run_project(const Options& options) {
   return verdict(checker, memory_ok);
 }
 
+// The host's development environment opening the device's wizard: the block goes back to its
+// file only when the wizard wrote it (a Finish), whatever the result says.
+int run_wizard(const Options& options) {
+  MemoryManager manager;
+  DriverExports driver;
+  if (!load_libraries(options, manager, driver)) return kNotLoaded;
+  show_driver_identity(options.driver_path);
+  std::optional<ParameterBlock> block = load_parameter_file(driver, options.block_path);
+  if (!block) return kBadProject;
+  const std::vector<uint8_t> before = block->bytes();
+  void* frame = platform::create_host_frame("Taviran - hostsim", 480, 320);
+  const int32_t result = driver.DLLEdDev(frame, block->get());
+  platform::destroy_host_frame(frame);
+  print_line(strprintf("[wizard] DLLEdDev -> %d (%s)", result, result == 1 ? "changed" : "unchanged"));
+  if (block->bytes() != before) {
+    if (!save_parameter_file(driver, *block, options.block_path)) return kFailed;
+    print_line("[wizard] the block was committed and written to " + gbk_to_utf8(options.block_path));
+  } else {
+    print_line("[wizard] the block was not committed; " + gbk_to_utf8(options.block_path) +
+               " left as it was");
+  }
+  int count = 0;
+  const std::string cards = configured_cards(block->params(), count);
+  print_line(strprintf("[wizard] %d card(s): ", count) + cards);
+  return result == 1 || result == 2 ? kOk : kFailed;
+}
+
+// The development environment's device test: the dialog on the device's block, shown or (unattended)
+// as the read test alone. The block is the host's and is never written back.
+int run_test_device(const Options& options) {
+  MemoryManager manager;
+  DriverExports driver;
+  if (!load_libraries(options, manager, driver)) return kNotLoaded;
+  show_driver_identity(options.driver_path);
+  std::optional<ParameterBlock> block = load_parameter_file(driver, options.block_path);
+  if (!block) return kBadProject;
+  int count = 0;
+  const std::string cards = configured_cards(block->params(), count);
+  print_line(strprintf("[test] %d card(s): ", count) + cards);
+  const uint64_t started = platform::monotonic_ns();
+  const bool passed = driver.DLLTestDev(block->get(), options.unattended ? 0 : 1) != 0;
+  const double ms = static_cast<double>(platform::monotonic_ns() - started) / 1e6;
+  print_line(strprintf("[test] DLLTestDev(%s) -> %d (%s) after %.0f ms",
+                       options.unattended ? "unattended" : "shown", passed ? 1 : 0,
+                       passed ? "a read succeeded" : "no read succeeded", ms));
+  return passed ? kOk : kFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::optional<Options> options = parse_options(argc, argv);
   if (!options) return kBadOptions;
+  if (options->wizard) return run_wizard(*options);
+  if (options->test_device) return run_test_device(*options);
   return options->project ? run_project(*options) : run_boundary(*options);
 }

@@ -12,7 +12,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: hostsim [--dll PATH] [--borlndmm PATH] [--check]\n"
     "       hostsim [--dll PATH] [--borlndmm PATH] --project DIR [--block FILE] [--seconds N]\n"
-    "               [--check-demo] [--no-stdin]";
+    "               [--check-demo] [--no-stdin]\n"
+    "       hostsim [--dll PATH] [--borlndmm PATH] --wizard [--block FILE]\n"
+    "       hostsim [--dll PATH] [--borlndmm PATH] --test-device [--unattended] [--block FILE]";
 
 std::string program_directory() {
   const std::string self = platform::own_module_path();
@@ -42,7 +44,8 @@ std::optional<Options> parse_options(int argc, char** argv) {
   o.driver_path = dir + "libVorel_PCI.so";
   o.manager_path = dir + "libborlndmm.so";
 #endif
-  bool demo_only = false;  // options that mean nothing without a project
+  bool demo_only = false;    // options that mean nothing without a project
+  bool block_given = false;  // --block, which the wizard and the device test take too
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -50,6 +53,12 @@ std::optional<Options> parse_options(int argc, char** argv) {
       o.check = true;
     } else if (arg == "--check-demo") {
       o.check_demo = demo_only = true;
+    } else if (arg == "--wizard") {
+      o.wizard = true;
+    } else if (arg == "--test-device") {
+      o.test_device = true;
+    } else if (arg == "--unattended") {
+      o.unattended = true;
     } else if (arg == "--no-stdin") {
       o.console = false;
     } else if ((arg == "--dll" || arg == "--borlndmm") && has_value) {
@@ -58,7 +67,7 @@ std::optional<Options> parse_options(int argc, char** argv) {
       o.project = argv[++i];
     } else if (arg == "--block" && has_value) {
       o.block_path = argv[++i];
-      demo_only = true;
+      block_given = true;
     } else if (arg == "--seconds" && has_value && seconds_of(argv[i + 1])) {
       o.seconds = *seconds_of(argv[++i]);
       demo_only = true;
@@ -68,8 +77,20 @@ std::optional<Options> parse_options(int argc, char** argv) {
       return std::nullopt;
     }
   }
-  if (demo_only && !o.project) {
-    print_error("hostsim: --block, --seconds and --check-demo need --project");
+  if ((demo_only || (block_given && !o.wizard && !o.test_device)) && !o.project) {
+    print_error(
+        "hostsim: --block, --seconds and --check-demo need --project (--block also goes with --wizard "
+        "and --test-device)");
+    print_error(kUsage);
+    return std::nullopt;
+  }
+  if ((o.wizard || o.test_device) && o.project) {
+    print_error("hostsim: --wizard and --test-device run no project");
+    print_error(kUsage);
+    return std::nullopt;
+  }
+  if ((o.wizard && o.test_device) || (o.unattended && !o.test_device)) {
+    print_error("hostsim: --wizard or --test-device, and --unattended only with --test-device");
     print_error(kUsage);
     return std::nullopt;
   }

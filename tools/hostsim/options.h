@@ -9,6 +9,12 @@
 //       writes, optional), card_bank.txt (wiring of the simulated card bank, optional); the
 //       parameter block is kept in FILE (device.pdb in the current folder), made by FullPDB when
 //       missing. --check-demo judges what the demo should show; --no-stdin takes no typed commands.
+//   hostsim [--dll PATH] [--borlndmm PATH] --wizard [--block FILE]
+//       opens the configuration wizard (DLLEdDev) over a host frame window on the block kept in
+//       FILE, writes the block back when the wizard committed it and prints its cards.
+//   hostsim [--dll PATH] [--borlndmm PATH] --test-device [--unattended] [--block FILE]
+//       opens the device test dialog (DLLTestDev) on the block kept in FILE and prints its result;
+//       --unattended runs the dialog's read test without showing it. Exit code 0 when it passed.
 //
 // Both libraries are taken from the directory of this program unless a path is given.
 #pragma once
@@ -28,6 +34,9 @@ struct Options {
   uint32_t seconds = 10;
   bool check_demo = false;
   bool console = true;
+  bool wizard = false;
+  bool test_device = false;
+  bool unattended = false;
 };
 
 // nullopt after printing the usage when the command line is not understood.

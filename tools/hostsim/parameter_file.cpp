@@ -57,4 +57,12 @@ std::optional<ParameterBlock> load_parameter_file(const DriverExports& driver, c
   return block;
 }
 
+bool save_parameter_file(const DriverExports& driver, const ParameterBlock& block, const std::string& path) {
+  std::vector<uint8_t> bytes = block.bytes();
+  bytes.resize(static_cast<size_t>(driver.GetPDBLen()));
+  if (write_file(path, bytes)) return true;
+  print_error("hostsim: cannot write the parameter block to " + gbk_to_utf8(path));
+  return false;
+}
+
 }  // namespace hostsim

@@ -15,4 +15,8 @@ namespace hostsim {
 // cannot be read or written: a block the driver would misread is never handed to it.
 std::optional<ParameterBlock> load_parameter_file(const DriverExports& driver, const std::string& path);
 
+// Writes the block back to `path`, as many bytes as GetPDBLen reports. False, after saying why,
+// when the file cannot be written.
+bool save_parameter_file(const DriverExports& driver, const ParameterBlock& block, const std::string& path);
+
 }  // namespace hostsim

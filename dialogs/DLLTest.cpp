@@ -1,0 +1,429 @@
+#include "dialogs/DLLTest.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+#include "platform/platform.h"
+#include "support/delphi.h"
+#include "support/gbk_text.h"
+#include "ui/services.h"
+
+namespace vorel::dialogs {
+
+namespace {
+
+constexpr char kCaption[] = "设备测试窗口";
+constexpr char kNotSupported[] = "暂时不支持测试功能！";
+constexpr char kPortOccupied[] = "串口被其他应用程序占用!";
+constexpr char kDebugCaption[] = "高级调试↓";
+constexpr char kAutoCaption[] = "自动检测↑";
+constexpr char kPauseCaption[] = "暂停";
+constexpr char kContinueCaption[] = "继续";
+constexpr char kWriteTag[] = "写标签";
+constexpr char kReadTag[] = "读标签";
+constexpr char kOtherType[] = "[Other Type]";
+constexpr const char* kHeader[] = {"标签地址", "标签值", "标签操作", "主机命令"};
+constexpr int kGridRows = 100;
+constexpr int kFormWidth = 472;
+constexpr uint32_t kTestScanPeriod = 500;
+constexpr size_t kAskTextMax = 255;
+
+// VARIANT type codes of the test tag's initial values.
+constexpr uint16_t kVtR8 = 5;
+constexpr uint16_t kVtBool = 11;
+constexpr uint16_t kVtHostString = 0x100;
+
+ui::StringGrid& MakeGrid(ui::Form& f) {
+  auto& g = f.Add<ui::StringGrid>(nullptr, "StringGrid1");
+  g.SetBounds(8, 8, 448, 150);  // the four columns and a scroll bar
+  g.SetSize(4, kGridRows);
+  g.FixedCols = 0;
+  g.FixedRows = 1;
+  g.Editable = true;
+  g.ColWidths = {69, 55, 57, 235};
+  return g;
+}
+
+ui::Button& MakeButton(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption, int left,
+                       int top, int width) {
+  auto& b = f.Add<ui::Button>(parent, name, caption);
+  b.SetBounds(left, top, width, 25);
+  return b;
+}
+
+ui::Panel& MakePanel(ui::Form& f) {
+  auto& p = f.Add<ui::Panel>(nullptr, "DebugPn");
+  // Below what a compact window's client area shows; the debug height reveals it.
+  p.SetBounds(8, 234, 448, 198);
+  return p;
+}
+
+ui::Label& MakeLabel(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption, int left,
+                     int top) {
+  auto& l = f.Add<ui::Label>(parent, name, caption);
+  l.SetBounds(left, top + 4, 56, 16);
+  return l;
+}
+
+ui::Edit& MakeEdit(ui::Form& f, ui::Control* parent, const char* name, int left, int top, int width,
+                   bool read_only) {
+  auto& e = f.Add<ui::Edit>(parent, name);
+  e.SetBounds(left, top, width, 21);
+  e.ReadOnly = read_only;
+  return e;
+}
+
+ui::CheckBox& MakeCheck(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption,
+                        int top) {
+  auto& c = f.Add<ui::CheckBox>(parent, name, caption);
+  c.SetBounds(344, top, 96, 20);
+  return c;
+}
+
+ui::RadioGroup& MakeTypeGroup(ui::Form& f, ui::Control* parent) {
+  auto& g = f.Add<ui::RadioGroup>(parent, "TypeGroup", "标签类型");
+  g.SetBounds(8, 54, 432, 40);
+  g.Columns = 3;
+  g.SetItems({"模拟量", "开关量", "字符串"});
+  g.SetItemIndex(0);
+  return g;
+}
+
+// One host tag record as the host would hand it in.
+void FillTag(TTagInfo& tag, std::string_view name, std::string_view address, uint8_t value_type) {
+  std::memset(&tag, 0, sizeof tag);
+  tag.TagID = 0;
+  // The fields need no terminator: the engine reads at most their size.
+  const std::string_view n = gbk::Truncate(name, sizeof tag.TagName);
+  const std::string_view a = gbk::Truncate(address, sizeof tag.TagAddr);
+  std::memcpy(tag.TagName, n.data(), n.size());
+  std::memcpy(tag.TagAddr, a.data(), a.size());
+  tag.ValueType = value_type;
+  tag.ScanPeriod = kTestScanPeriod;
+  switch (value_type) {
+    case kValueAnalog: {
+      tag.InitValue.vt = kVtR8;
+      const double minus_one = -1;
+      std::memcpy(tag.InitValue.value, &minus_one, sizeof minus_one);
+      break;
+    }
+    case kValueDigital:
+      tag.InitValue.vt = kVtBool;  // value bytes 0: false
+      break;
+    default:
+      tag.InitValue.vt = kVtHostString;  // null text: empty
+      break;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- helpers
+
+std::string DefaultTestAddress(const TDeviceParams& block) {
+  for (int n = 1; n <= kCardCount; ++n)
+    if (block.card(n)->ModelCode != kModelNoCard) return "DI" + std::to_string(n) + ":0,0.0";
+  return {};
+}
+
+TVariant WriteValueOf(std::string_view text) {
+  const std::string upper = gbk::UpperCase(text);
+  if (upper == "TRUE") return TVariant::Bool(true);
+  if (upper == "FALSE") return TVariant::Bool(false);
+  return TVariant::Double(TryStrToFloat(text).value_or(0.0));
+}
+
+std::string ValueText(const TVariant& value) {
+  switch (value.kind()) {
+    case TVariant::Kind::Int:
+    case TVariant::Kind::Double:
+      return FloatToStr(value.AsDouble());
+    case TVariant::Kind::Bool:
+      return value.bool_value() ? "开" : "关";
+    case TVariant::Kind::String:
+      return value.string_value();
+    default:
+      return kOtherType;
+  }
+}
+
+std::string AskText(std::string_view typed) {
+  std::string text(typed);
+  text += '\r';
+  return std::string(gbk::Truncate(text, kAskTextMax));
+}
+
+// ---------------------------------------------------------------- the form
+
+TSampleTest::TSampleTest(TestEnvironment env)
+    : ui::Form("TSampleTest"),
+      StringGrid1(MakeGrid(*this)),
+      ExitBtn(MakeButton(*this, nullptr, "ExitBtn", "退出", 8, 166, 80)),
+      DebugBtn(MakeButton(*this, nullptr, "DebugBtn", kDebugCaption, 96, 166, 96)),
+      PauseBtn(MakeButton(*this, nullptr, "PauseBtn", kPauseCaption, 200, 166, 80)),
+      DebugPn(MakePanel(*this)),
+      Label1(MakeLabel(*this, &DebugPn, "Label1", "标签地址", 8, 6)),
+      AddrEd(MakeEdit(*this, &DebugPn, "AddrEd", 64, 6, 120, false)),
+      Label2(MakeLabel(*this, &DebugPn, "Label2", "写入值", 196, 6)),
+      wValueMsg(MakeEdit(*this, &DebugPn, "wValueMsg", 248, 6, 88, false)),
+      Label3(MakeLabel(*this, &DebugPn, "Label3", "写命令串", 8, 30)),
+      wStrMsg(MakeEdit(*this, &DebugPn, "wStrMsg", 64, 30, 272, true)),
+      ReadCk(MakeCheck(*this, &DebugPn, "ReadCk", "读操作", 6)),
+      WriteCk(MakeCheck(*this, &DebugPn, "WriteCk", "写操作", 30)),
+      TypeGroup(MakeTypeGroup(*this, &DebugPn)),
+      Label4(MakeLabel(*this, &DebugPn, "Label4", "通讯事件", 8, 100)),
+      CommMsg(MakeEdit(*this, &DebugPn, "CommMsg", 64, 100, 376, true)),
+      Label5(MakeLabel(*this, &DebugPn, "Label5", "系统状态", 8, 124)),
+      SysMsg(MakeEdit(*this, &DebugPn, "SysMsg", 64, 124, 376, true)),
+      Label6(MakeLabel(*this, &DebugPn, "Label6", "命令串", 8, 148)),
+      AskMsg(MakeEdit(*this, &DebugPn, "AskMsg", 64, 148, 272, false)),
+      Label7(MakeLabel(*this, &DebugPn, "Label7", "应答串", 8, 172)),
+      AnswerMsg(MakeEdit(*this, &DebugPn, "AnswerMsg", 64, 172, 376, true)),
+      AskBtn(MakeButton(*this, &DebugPn, "AskBtn", "发送命令", 344, 146, 96)),
+      Timer1(AddTimer("Timer1", 1000, false)),
+      env_(std::move(env)) {
+  SetCaption(kCaption);
+  SetSize(kFormWidth, kCompactHeight);
+  // Writing needs a tag read first; a successful ReadCk enables it.
+  WriteCk.SetEnabled(false);
+  Timer1.OnTimer = [this] { Timer1Timer(); };
+  DebugBtn.OnClick = [this] { DebugBtnClick(); };
+  AskBtn.OnClick = [this] { AskBtnClick(); };
+  ReadCk.OnClick = [this] { ReadCkClick(); };
+  WriteCk.OnClick = [this] { WriteCkClick(); };
+  PauseBtn.OnClick = [this] { PauseBtnClick(); };
+  wValueMsg.OnChange = [this] { wValueMsgChange(); };
+  AddrEd.OnChange = [this] { AddrEdChange(); };
+  ExitBtn.OnClick = [this] { ExitBtnClick(); };
+  OnClose = [this](int& result) { FormClose(result); };
+  FormCreate();
+}
+
+void TSampleTest::FormCreate() {
+  CenterOnScreen();
+  for (int col = 0; col < 4; ++col) StringGrid1.SetCell(col, 0, kHeader[col]);
+}
+
+void TSampleTest::BuildDefaultTag() {
+  const std::string address = DefaultTestAddress(block_);
+  if (address.empty()) {
+    tags_[0] = nullptr;
+    return;
+  }
+  FillTag(default_tag_, "SysMsg", address, kValueDigital);
+  tags_[0] = &default_tag_;
+}
+
+void TSampleTest::BuildSingleTag() {
+  const int type = TypeGroup.ItemIndex();
+  const uint8_t value_type = type == 1 ? kValueDigital : type == 2 ? kValueString : kValueAnalog;
+  FillTag(single_tag_, "Y0.0", AddrEd.Text(), value_type);
+  tags_[0] = &single_tag_;
+}
+
+bool TSampleTest::Restart() {
+  message_.clear();
+  try {
+    return env_.start && env_.start(1, tags_.data(), &block_, message_);
+  } catch (...) {
+    return false;
+  }
+}
+
+void TSampleTest::ShowEngineState() {
+  const TBaseDLLObject* engine = Engine();
+  SysMsg.SetText(engine && engine->CommunicationEnabled() ? std::string_view(message_) : kPortOccupied);
+}
+
+bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
+  CopyPDB(block, block_);
+  BuildDefaultTag();
+  if (!tags_[0]) ui::ShowConfirmation(kNotSupported);
+  if (!Restart()) return false;
+  TBaseDLLObject* engine = Engine();
+  if (!engine) return false;
+  if (engine->TagCount() <= 0 || engine->Tags().empty()) {
+    ui::ShowConfirmation(kNotSupported);
+    return false;
+  }
+
+  SetSize(kFormWidth, kCompactHeight);
+  ready_ = false;
+  const TDLLTag& first = *engine->Tags().front();
+  AddrEd.SetText(first.Address);
+  TypeGroup.SetItemIndex(first.ValueType == kValueDigital ? 1 : first.ValueType == kValueString ? 2 : 0);
+  Timer1.SetInterval(static_cast<uint32_t>(std::max(engine->ScanTime(), 1)));
+  Timer1.SetEnabled(true);
+  ready_ = true;
+  SysMsg.SetText(message_);
+
+  if (show) {
+    ShowModal();
+  } else {
+    platform::Clock& clock = platform::clock();
+    uint32_t last = clock.ticks();
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+      if (attempt > 0) {
+        // Sleep rather than spin: the host's thread has nothing else to do meanwhile.
+        for (uint32_t waited; (waited = clock.ticks() - last) <= kAttemptSpacingMs;)
+          clock.sleep(kAttemptSpacingMs + 1 - waited);
+      }
+      last = clock.ticks();
+      if (ReadOnce()) break;
+    }
+  }
+  return success_;
+}
+
+bool TSampleTest::ReadOnce() {
+  TBaseDLLObject* engine = Engine();
+  if (!engine || !engine->ReadExecute()) return false;
+  // A step that raised nothing proves nothing: only an exchange the card answered brings the
+  // device's link state to normal.
+  if (engine->LinkState() != kLinkOK) return false;
+  success_ = true;
+  return true;
+}
+
+void TSampleTest::Timer1Timer() {
+  TBaseDLLObject* engine = Engine();
+  if (!engine || !ready_) return;
+  message_ = engine->sErrEvent();
+  CommMsg.SetText(message_);
+  engine->WriteCommEvent(std::string());
+
+  const int rows = StringGrid1.RowCount();
+  for (int row = 1; row < rows; ++row)
+    for (int col = 0; col < StringGrid1.ColCount(); ++col) StringGrid1.SetCell(col, row, {});
+
+  // More tags or commands than rows: the rest stay unseen.
+  const auto& tags = engine->Tags();
+  const size_t shown_tags = std::min({tags.size(), static_cast<size_t>(std::max(engine->TagCount(), 0)),
+                                      static_cast<size_t>(std::max(rows - 1, 0))});
+  for (size_t i = 0; i < shown_tags; ++i) {
+    const int row = static_cast<int>(i) + 1;
+    StringGrid1.SetCell(0, row, tags[i]->Address);
+    StringGrid1.SetCell(1, row, ValueText(tags[i]->Value));
+  }
+  const auto& commands = engine->ReadCommands();
+  const size_t shown_commands = std::min(commands.size(), static_cast<size_t>(std::max(rows - 2, 0)));
+  for (size_t k = 0; k < shown_commands; ++k)
+    if (commands[k]) StringGrid1.SetCell(3, static_cast<int>(k) + 2, commands[k]->CmdText);
+
+  if (const TCommand* current = engine->CurrentCommand()) {
+    if (current->IsWrite) {
+      StringGrid1.SetCell(2, 1, kWriteTag);
+      wStrMsg.SetText(current->CmdText);
+    } else {
+      StringGrid1.SetCell(2, 1, kReadTag);
+    }
+    StringGrid1.SetCell(3, 1, current->CmdText);
+    AnswerMsg.SetText(current->Received);
+  }
+  ReadOnce();
+}
+
+void TSampleTest::DebugBtnClick() {
+  if (!Engine()) return;
+  const bool was_debug = debug_;
+  debug_ = !debug_;
+  PauseBtn.SetEnabled(was_debug);
+  PauseBtn.SetCaption(kPauseCaption);
+  Timer1.SetEnabled(true);
+  if (debug_) {
+    DebugBtn.SetCaption(kAutoCaption);
+    SetSize(kFormWidth, kDebugHeight);
+  } else {
+    DebugBtn.SetCaption(kDebugCaption);
+    SetSize(kFormWidth, kCompactHeight);
+    BuildDefaultTag();
+    ready_ = false;
+    if (Restart()) ready_ = true;
+    ShowEngineState();
+  }
+  ReadCk.SetChecked(false);
+}
+
+void TSampleTest::AskBtnClick() {
+  TBaseDLLObject* engine = Engine();
+  if (!engine || !engine->CurrentCommand()) return;
+  ReadCk.SetChecked(false);
+  WriteCk.SetChecked(false);
+  // Unticking ReadCk may have restarted the engine: the command of the old one is gone.
+  engine = Engine();
+  if (TCommand* current = engine ? engine->CurrentCommand() : nullptr)
+    current->CmdText = AskText(AskMsg.Text());
+}
+
+void TSampleTest::ReadCkClick() {
+  // Only a read the user asks for puts the address into its normal form. Unticking comes with the
+  // first keystroke in the address box too, and must not rewrite a half-typed address under the
+  // user's fingers ("D" would become "AD-1:-1,-1.-1").
+  if (ReadCk.Checked()) {
+    std::string address = AddrEd.Text();
+    try {
+      if (env_.check_address) env_.check_address(&block_, address);
+    } catch (...) {
+    }
+    // The normal form replacing what was typed is no edit of the user's: it must not untick the
+    // read it is part of.
+    normalising_ = true;
+    AddrEd.SetText(address);
+    normalising_ = false;
+  }
+  if (ReadCk.Checked() && Engine()) BuildSingleTag();
+  ready_ = false;
+  if (Restart()) {
+    WriteCk.SetEnabled(true);
+    ready_ = true;
+  }
+  ShowEngineState();
+}
+
+void TSampleTest::WriteCkClick() {
+  // An engine with tags is enough: one whose only tag is an output reads nothing, so it has no
+  // command in flight until the first write, which waiting for one would never send.
+  TBaseDLLObject* engine = Engine();
+  if (!engine || engine->TagCount() <= 0 || !WriteCk.Checked()) return;
+  ReadCk.SetChecked(true);
+  try {
+    const TVariant value = WriteValueOf(wValueMsg.Text());
+    // Ticking ReadCk may have started a new engine on the single tag.
+    engine = Engine();
+    if (!engine || engine->TagCount() <= 0) return;
+    const size_t last = static_cast<size_t>(engine->TagCount()) - 1;
+    if (last >= engine->Tags().size()) return;
+    engine->WriteExecute(engine->Tags()[last]->TagID, value);
+  } catch (...) {
+  }
+}
+
+void TSampleTest::PauseBtnClick() {
+  Timer1.SetEnabled(!Timer1.Enabled());
+  PauseBtn.SetCaption(Timer1.Enabled() ? kPauseCaption : kContinueCaption);
+}
+
+void TSampleTest::wValueMsgChange() { WriteCk.SetChecked(false); }
+
+void TSampleTest::AddrEdChange() {
+  if (normalising_) return;
+  ReadCk.SetChecked(false);
+  WriteCk.SetChecked(false);
+  WriteCk.SetEnabled(false);
+}
+
+void TSampleTest::ExitBtnClick() { Close(); }
+
+void TSampleTest::FormClose(int& modal_result) {
+  modal_result = success_ ? ui::mrOk : ui::mrNo;
+  Timer1.SetEnabled(false);
+  if (TBaseDLLObject* engine = Engine()) engine->Stop();
+}
+
+bool RunTestDialog(const TDeviceParams& block, bool show, const TestEnvironment& env) {
+  TSampleTest form(env);
+  return form.Entry(block, show);
+}
+
+}  // namespace vorel::dialogs

@@ -1,0 +1,225 @@
+// The debug page: its switches, the run log it loads, saves, saves elsewhere and prints.
+#include "wizard/debug_page.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ui/services.h"
+#include "wizard_fixture.h"
+
+namespace vorel::wizard::testing {
+namespace {
+
+using ui::headless::Driver;
+
+const char kNotice[] =
+    "！注意：调试对性能将产生不良影响，只有出现故障时才打开调试开关。\r\n"
+    "调试和查看完设备运行信息后，请及时关闭调试开关。\r\n\r\n"
+    "改动过调试开关后，需要退出向导，单击开发环境的保存工程按钮，调试功能才会生效。\r\n\r\n"
+    "您可以编辑窗口中的内容，单击保存修改按钮保存窗口中的内容。\r\n"
+    "或者单击另存为按钮，将窗口中的内容保存为文件，便于以后在系统外查看。";
+const char kIdle[] = "调试开关-查看和编辑今天的设备运行历史，诊断出现的问题！";
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class DebugPageTest : public WizardTest {
+ protected:
+  DebugPageTest() { dir.write("Vorel_PCI.Log", kLog); }
+  void OnDebug(const std::function<void(Driver&, TDebugFrm&)>& script) {
+    run = std::make_unique<WizardRun>(env, *host);
+    TDebugFrm page(*run);
+    ui->Expect([&](Driver& d) { script(d, page); });
+    page.ShowModal();
+  }
+  std::vector<std::string> Notices() const {
+    std::vector<std::string> shown;
+    for (const auto& m : ui->Messages())
+      if (m.text == kNotice) shown.push_back(m.text);
+    return shown;
+  }
+  static inline const std::string kLog = "2026/12/7 9:05:03：启动\r\n第二行\r\n";
+  std::unique_ptr<WizardRun> run;
+};
+
+TEST_F(DebugPageTest, TheLogLoadsHalfASecondAfterTheSwitchAndTheNoticeComesOnceFromTheUser) {
+  OnDebug([&](Driver& d, TDebugFrm& p) {
+    EXPECT_EQ(d.form().Caption(), "VorelPCI系列板卡向导：设置调试选项");
+    EXPECT_EQ(p.Label1.Caption(), "欢迎使用VorelPCI系列板卡配置向导");
+    EXPECT_TRUE(p.EnDebugChk.Checked());
+    EXPECT_EQ(p.Label2.Caption(), "正在调入记录文件...");
+    EXPECT_TRUE(p.LoadBar.Visible());
+    d.Advance(400);
+    EXPECT_EQ(p.LoadBar.Position(), 4);
+    EXPECT_TRUE(p.LogMemo.Lines().empty());
+    d.Advance(100);
+    EXPECT_EQ(p.LogMemo.Lines(), (std::vector<std::string>{"2026/12/7 9:05:03：启动", "第二行"}));
+    EXPECT_EQ(p.Label2.Caption(), kIdle);
+    EXPECT_FALSE(p.LoadBar.Visible());
+    EXPECT_TRUE(Notices().empty()) << "the page was not yet active when it ticked the switch";
+
+    d.Click("EnDebugChk");
+    EXPECT_EQ(p.Label2.Caption(), "打开调试开关-查看和编辑今天的设备运行历史，诊断出现的问题！");
+    d.Click("EnDebugChk");
+    EXPECT_EQ(Notices().size(), 1u);
+    d.Click("EnDebugChk");
+    d.Click("EnDebugChk");
+    EXPECT_EQ(Notices().size(), 1u);
+    d.Advance(500);
+    EXPECT_EQ(p.LogMemo.Lines().size(), 2u);
+    EXPECT_FALSE(p.LoadBar.Visible());
+    d.CloseBox();
+  });
+}
+
+TEST_F(DebugPageTest, SwitchingOffClearsTheOtherSwitchesAndTheWindow) {
+  host->ErrorLog = 1;
+  host->TraceLog = 1;
+  OnDebug([&](Driver& d, TDebugFrm& p) {
+    EXPECT_TRUE(p.ErrorChk.Checked());
+    EXPECT_TRUE(p.TraceChk.Checked());
+    d.Advance(500);
+    d.Click("EnDebugChk");
+    EXPECT_FALSE(p.ErrorChk.Checked());
+    EXPECT_FALSE(p.TraceChk.Checked());
+    EXPECT_FALSE(p.ErrorChk.Enabled());
+    EXPECT_FALSE(p.SpeedButton1.Enabled());
+    EXPECT_TRUE(p.LogMemo.Lines().empty());
+    const TDeviceParams& w = run->working();
+    EXPECT_EQ(w.DebugSwitch, 0);
+    EXPECT_EQ(w.ErrorLog, 0);
+    EXPECT_EQ(w.TraceLog, 0);
+    d.Click("EnDebugChk");
+    d.Click("TraceChk");
+    EXPECT_EQ(w.TraceLog, 1);
+    d.Click("FinishBtn");
+  });
+  EXPECT_EQ(host->DebugSwitch, 1);
+  EXPECT_EQ(host->ErrorLog, 0);
+  EXPECT_EQ(host->TraceLog, 1);
+  EXPECT_TRUE(run->modified);
+}
+
+TEST_F(DebugPageTest, AMissingLogLoadsNothingAndTheStatusReturnsToIdle) {
+  std::filesystem::remove(env.log_path);
+  OnDebug([&](Driver& d, TDebugFrm& p) {
+    d.Type("LogMemo", "kept");
+    d.Advance(500);
+    EXPECT_EQ(p.LogMemo.Lines(), (std::vector<std::string>{"kept"}));
+    EXPECT_EQ(p.Label2.Caption(), kIdle);
+    d.CloseBox();
+  });
+}
+
+TEST_F(DebugPageTest, SaveChangesReplacesTheLogWithTheWindowsText) {
+  OnDebug([&](Driver& d, TDebugFrm&) {
+    d.Advance(500);
+    d.Type("LogMemo", "第一行\r\n改过的\r\n");
+    d.Click("SpeedButton1");
+    d.CloseBox();
+  });
+  EXPECT_EQ(Slurp(env.log_path), "第一行\r\n改过的\r\n");
+  EXPECT_TRUE(ui->Messages().empty());
+  EXPECT_FALSE(std::filesystem::exists(env.log_path + ".~sav"));
+}
+
+// A log that cannot be replaced keeps every byte it had; the user sees why.
+TEST_F(DebugPageTest, SaveChangesLeavesALogItCannotReplaceAsItWas) {
+  struct Obstacle {
+    const char* name;
+    std::function<int(const std::string& log)> set_up;  // returns a descriptor to close afterwards, or -1
+  };
+  const Obstacle obstacles[] = {
+      {"held by a writer",
+       [](const std::string& log) {
+         const int fd = ::open(log.c_str(), O_RDWR);
+         ::flock(fd, LOCK_EX);
+         return fd;
+       }},
+      {"read-only",
+       [](const std::string& log) {
+         ::chmod(log.c_str(), 0444);
+         return -1;
+       }},
+      {"folder gone",
+       [this](const std::string&) {
+         env.log_path = dir.file("missing/Vorel_PCI.Log");
+         return -1;
+       }},
+  };
+  for (const Obstacle& o : obstacles) {
+    SCOPED_TRACE(o.name);
+    dir.write("Vorel_PCI.Log", kLog);
+    ::chmod(dir.file("Vorel_PCI.Log").c_str(), 0644);
+    env.log_path = dir.file("Vorel_PCI.Log");
+    const size_t boxes = ui->Messages().size();
+    OnDebug([&](Driver& d, TDebugFrm&) {
+      d.Advance(500);
+      d.Type("LogMemo", "");
+      const int fd = o.set_up(env.log_path);
+      d.Click("SpeedButton1");
+      if (fd >= 0) ::close(fd);
+      EXPECT_EQ(d.form().ModalResult(), ui::mrNone) << "the page stays open";
+      d.CloseBox();
+    });
+    ASSERT_EQ(ui->Messages().size(), boxes + 1);
+    EXPECT_EQ(ui->Messages().back().text, "无法保存文件：" + env.log_path);
+    EXPECT_EQ(ui->Messages().back().flags, ui::kMbOk | ui::kMbIconError);
+    EXPECT_EQ(Slurp(dir.file("Vorel_PCI.Log")), kLog);
+    EXPECT_FALSE(std::filesystem::exists(env.log_path + ".~sav"));
+  }
+}
+
+TEST_F(DebugPageTest, SaveAsWritesTheChosenFileAndCancelWritesNothing) {
+  const std::string copy = dir.file("copy.log");
+  ui->AnswerSaveDialog(std::nullopt);
+  ui->AnswerSaveDialog(copy);
+  OnDebug([&](Driver& d, TDebugFrm&) {
+    d.Advance(500);
+    d.Click("SaveBtn");
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    d.Click("SaveBtn");
+    d.CloseBox();
+  });
+  EXPECT_EQ(Slurp(copy), kLog);
+  ASSERT_EQ(ui->SaveDialogs().size(), 2u);
+  EXPECT_EQ(ui->SaveDialogs()[0].default_ext, "Log");
+  EXPECT_EQ(ui->SaveDialogs()[0].filter, "调试日志文件|log");
+}
+
+TEST_F(DebugPageTest, PrintingWritesEveryLineInOrderAndACancelPrintsNothing) {
+  ui->AnswerPrintDialog(false);
+  ui->AnswerPrintDialog(true);
+  ui->AnswerPrintDialog(true);
+  OnDebug([&](Driver& d, TDebugFrm& p) {
+    d.Advance(500);
+    d.Click("PrnBtn");
+    EXPECT_TRUE(ui->PrintJobs().empty());
+    EXPECT_TRUE(ui->Messages().empty()) << "a cancelled print is no error";
+    d.Click("PrnBtn");
+    ASSERT_EQ(ui->PrintJobs().size(), 1u);
+    EXPECT_EQ(ui->PrintJobs()[0].lines, p.LogMemo.Lines());
+    EXPECT_EQ(ui->PrintJobs()[0].font.name, p.LogMemo.GetFont().name);
+    EXPECT_TRUE(ui->PrintJobs()[0].ended);
+    ui->FailPrintingAt(2);
+    d.Click("PrnBtn");
+    EXPECT_EQ(ui->Messages().size(), 1u) << "a failing printer is reported";
+    d.CloseBox();
+  });
+  EXPECT_EQ(ui->PrintDialogsShown(), 3);
+}
+
+}  // namespace
+}  // namespace vorel::wizard::testing

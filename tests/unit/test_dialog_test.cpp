@@ -1,0 +1,459 @@
+// The device test dialog: the unattended read test, the dialog a user drives (compact and debug
+// mode, single-tag read and write), with the driver's own engine over the simulated card bank and
+// with a scripted engine where the engine's size must be chosen.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dialogs/DLLTest.h"
+#include "engine/run_log.h"
+#include "engine_probe.h"
+#include "interface/exports.h"
+#include "interface/module.h"
+#include "interface/seams.h"
+#include "platform/manual_clock.h"
+#include "sim/pci7505/sim7505.h"
+#include "ui/headless/headless.h"
+
+namespace vorel::dialogs {
+namespace {
+
+using ui::headless::Driver;
+
+// ---------------------------------------------------------------- the texts the dialog derives
+
+struct WriteCase {
+  const char* typed;
+  TVariant expected;
+};
+
+TEST(TestDialogTexts, TheWriteBoxTakesTrueAndFalseInAnyCaseElseADecimalNumberElseZero) {
+  const WriteCase cases[] = {
+      {"true", TVariant::Bool(true)},   {"TRUE", TVariant::Bool(true)},   {"tRuE", TVariant::Bool(true)},
+      {"False", TVariant::Bool(false)}, {"12.5", TVariant::Double(12.5)}, {" -3e2 ", TVariant::Double(-300)},
+      {".5", TVariant::Double(0.5)},    {"7.", TVariant::Double(7)},      {"abc", TVariant::Double(0)},
+      {"", TVariant::Double(0)},        {"1.2.3", TVariant::Double(0)},   {"inf", TVariant::Double(0)},
+      {"0x10", TVariant::Double(0)},    {"1e999", TVariant::Double(0)},   {" true", TVariant::Double(0)},
+  };
+  for (const WriteCase& c : cases) {
+    const TVariant v = WriteValueOf(c.typed);
+    EXPECT_EQ(v.kind(), c.expected.kind()) << "'" << c.typed << "'";
+    EXPECT_TRUE(v == c.expected) << "'" << c.typed << "'";
+  }
+}
+
+TEST(TestDialogTexts, GridValuesShowSwitchesAsOnAndOffNumbersInGeneralFormTextsAsThey) {
+  EXPECT_EQ(ValueText(TVariant::Bool(true)), "开");
+  EXPECT_EQ(ValueText(TVariant::Bool(false)), "关");
+  EXPECT_EQ(ValueText(TVariant::Double(12.5)), "12.5");
+  EXPECT_EQ(ValueText(TVariant::Double(1e-5)), "1E-5");
+  EXPECT_EQ(ValueText(TVariant::Int(-1)), "-1");
+  EXPECT_EQ(ValueText(TVariant::String("通讯正常!")), "通讯正常!");
+  EXPECT_EQ(ValueText(TVariant()), "[Other Type]");
+}
+
+TEST(TestDialogTexts, TheTypedCommandGetsACarriageReturnAndNeverMoreThan255BytesOrHalfACharacter) {
+  EXPECT_EQ(AskText("DO1"), "DO1\r");
+  EXPECT_EQ(AskText(std::string(300, 'A')), std::string(255, 'A'));
+  // 253 bytes + "中" fills 255 exactly: the CR is what is cut.
+  EXPECT_EQ(AskText(std::string(253, 'A') + "中"), std::string(253, 'A') + "中");
+  // 254 bytes + "中": the character would end at byte 256 and goes as a whole.
+  EXPECT_EQ(AskText(std::string(254, 'A') + "中"), std::string(254, 'A'));
+  // A trail byte that looks like "A" must not count as a character of its own.
+  const std::string dense = [] {
+    std::string s;
+    for (int i = 0; i < 200; ++i) s += "\x81\x41";  // 丂: lead 0x81, trail "A"
+    return s;
+  }();
+  EXPECT_EQ(AskText(dense), dense.substr(0, 254));
+}
+
+TEST(TestDialogTexts, TheDefaultTestTagIsTheFirstInputOfTheLowestConfiguredCard) {
+  TDeviceParams block{};
+  FullPDB(&block);
+  EXPECT_EQ(DefaultTestAddress(block), "DI1:0,0.0");
+  block.card(1)->ModelCode = kModelNoCard;
+  block.card(7)->ModelCode = kModelPci7505;
+  block.card(3)->ModelCode = kModelPci7505;
+  EXPECT_EQ(DefaultTestAddress(block), "DI3:0,0.0");
+  block.card(3)->ModelCode = kModelNoCard;
+  block.card(7)->ModelCode = kModelNoCard;
+  EXPECT_EQ(DefaultTestAddress(block), "");
+}
+
+// ---------------------------------------------------------------- with the driver's own engine
+
+class TestDialog : public ::testing::Test {
+ protected:
+  TestDialog() {
+    InitLogPath();  // relative to the scratch folder now current
+    FullPDB(&block_);
+    bank_ = platform::load_library("pci7505.dll");
+    reset_ = reinterpret_cast<sim7505::ResetFn>(platform::resolve(bank_, "sim7505_reset"));
+    set_fault_ = reinterpret_cast<sim7505::SetFaultFn>(platform::resolve(bank_, "sim7505_set_fault"));
+    set_input_ = reinterpret_cast<sim7505::SetInputFn>(platform::resolve(bank_, "sim7505_set_input"));
+    get_output_ = reinterpret_cast<sim7505::GetOutputFn>(platform::resolve(bank_, "sim7505_get_output"));
+    calls_ = reinterpret_cast<sim7505::CallsFn>(platform::resolve(bank_, "sim7505_calls"));
+  }
+  ~TestDialog() override {
+    module::DestroyCurrentEngine();
+    if (reset_) reset_();
+    platform::free_library(bank_);
+    InitLogPath();
+  }
+  void SetUp() override { ASSERT_TRUE(reset_ && set_fault_ && set_input_ && get_output_ && calls_); }
+
+  // The dialog shown through the export, driven by `script`; DLLTestDev's result.
+  bool Show(const std::function<void(Driver&, TSampleTest&)>& script) {
+    ui->Expect([&](Driver& d) {
+      auto* form = dynamic_cast<TSampleTest*>(&d.form());
+      ASSERT_NE(form, nullptr);
+      script(d, *form);
+    });
+    return DLLTestDev(&block_, 1) != 0;
+  }
+  // Lets time pass for the engine and the dialog's timer alike, one scan period at a time.
+  void Pass(Driver& d, uint32_t ms) {
+    for (uint32_t step = 0; step < ms; step += 10) {
+      clock_.advance(10);
+      d.Advance(10);
+    }
+  }
+  // Stop reports in the run log so far.
+  int StopReports() const {
+    std::string path = RunLogPath();
+    for (char& c : path)
+      if (c == '\\') c = '/';
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    const std::string log = all.str();
+    int n = 0;
+    for (size_t at = log.find("退出运行！"); at != std::string::npos; at = log.find("退出运行！", at + 1))
+      ++n;
+    return n;
+  }
+  TBaseDLLObject* engine() const {
+    return module::CurrentEngine() ? TestDialogEnvironment().engine() : nullptr;
+  }
+
+  platform::ManualClock clock_{100000};
+  platform::ScopedClock use_clock_{clock_};
+  testing_support::ScopedCurrentDir folder_;
+  ui::headless::Session ui;
+  TDeviceParams block_{};
+  platform::LibraryHandle bank_ = nullptr;
+  sim7505::ResetFn reset_ = nullptr;
+  sim7505::SetFaultFn set_fault_ = nullptr;
+  sim7505::SetInputFn set_input_ = nullptr;
+  sim7505::GetOutputFn get_output_ = nullptr;
+  sim7505::CallsFn calls_ = nullptr;
+};
+
+TEST_F(TestDialog, UnattendedTestPassesOnTheSecondStepWhenTheCardAnswers) {
+  const uint32_t before = clock_.ticks();
+  EXPECT_EQ(DLLTestDev(&block_, 0), 1);
+  EXPECT_EQ(clock_.ticks() - before, 51u) << "the send, then its answer one attempt later";
+  EXPECT_TRUE(ui->ShownForms().empty());
+  EXPECT_TRUE(ui->Messages().empty());
+  EXPECT_EQ(module::CurrentEngine(), nullptr) << "DLLTestDev destroys the dialog's engine";
+}
+
+TEST_F(TestDialog, UnattendedTestFailsAfterSixAttemptsFiftyMillisecondsApartWhenReadsFail) {
+  // The vendor's input call faults every time: no read is ever answered.
+  set_fault_(sim7505::kInput, sim7505::kAccessViolation, 0);
+  const uint32_t before = clock_.ticks();
+  EXPECT_EQ(DLLTestDev(&block_, 0), 0);
+  EXPECT_EQ(clock_.ticks() - before, 5u * 51u);
+  EXPECT_GE(calls_(sim7505::kInput), 2) << "the card was asked";
+}
+
+TEST_F(TestDialog, WithoutAConfiguredCardThereIsNothingToTest) {
+  block_.card(1)->ModelCode = kModelNoCard;
+  EXPECT_EQ(DLLTestDev(&block_, 0), 0);
+  ASSERT_EQ(ui->Messages().size(), 1u);
+  EXPECT_EQ(ui->Messages()[0].text, "暂时不支持测试功能！");
+  EXPECT_TRUE(ui->ShownForms().empty());
+}
+
+TEST_F(TestDialog, TheDefaultTagReadsTheLowestConfiguredCard) {
+  block_.card(1)->ModelCode = kModelNoCard;
+  block_.card(4)->ModelCode = kModelPci7505;
+  block_.card(4)->CardNo = 4;
+  set_input_(4, 0, 1);
+  const bool passed = Show([&](Driver& d, TSampleTest& f) {
+    const TTagInfo* tag = f.TestTag();
+    ASSERT_NE(tag, nullptr);
+    EXPECT_STREQ(tag->TagName, "SysMsg");
+    EXPECT_STREQ(tag->TagAddr, "DI4:0,0.0");
+    EXPECT_EQ(tag->ValueType, kValueDigital);
+    EXPECT_EQ(f.AddrEd.Text(), "DI4:0,0.0");
+    EXPECT_EQ(f.TypeGroup.ItemIndex(), 1);
+    Pass(d, 100);
+    EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
+  });
+  EXPECT_TRUE(passed);
+}
+
+TEST_F(TestDialog, TheCompactDialogShowsEveryControlWithItsText) {
+  Show([&](Driver& d, TSampleTest& f) {
+    EXPECT_EQ(f.Caption(), "设备测试窗口");
+    EXPECT_EQ(f.Bounds().height, 256);
+    const std::vector<std::pair<const char*, const char*>> captions = {
+        {"ExitBtn", "退出"},       {"DebugBtn", "高级调试↓"}, {"PauseBtn", "暂停"},   {"Label1", "标签地址"},
+        {"Label2", "写入值"},      {"Label3", "写命令串"},    {"ReadCk", "读操作"},   {"WriteCk", "写操作"},
+        {"TypeGroup", "标签类型"}, {"Label4", "通讯事件"},    {"Label5", "系统状态"}, {"Label6", "命令串"},
+        {"Label7", "应答串"},      {"AskBtn", "发送命令"},
+    };
+    for (const auto& [name, caption] : captions) EXPECT_EQ(d.control(name).Caption(), caption) << name;
+    EXPECT_EQ(f.TypeGroup.Items(), (std::vector<std::string>{"模拟量", "开关量", "字符串"}));
+    EXPECT_EQ(f.TypeGroup.Columns, 3);
+    for (const char* name : {"wStrMsg", "CommMsg", "SysMsg", "AnswerMsg"})
+      EXPECT_TRUE(d.get<ui::Edit>(name).ReadOnly) << name;
+    EXPECT_EQ(f.StringGrid1.ColCount(), 4);
+    EXPECT_EQ(f.StringGrid1.RowCount(), 100);
+    EXPECT_EQ(f.StringGrid1.FixedCols, 0);
+    EXPECT_EQ(f.StringGrid1.ColWidths, (std::vector<int>{69, 55, 57, 235}));
+    for (int col = 0; col < 4; ++col)
+      EXPECT_EQ(f.StringGrid1.Cell(col, 0),
+                (std::vector<std::string>{"标签地址", "标签值", "标签操作", "主机命令"})[col]);
+    EXPECT_EQ(f.Timer1.Interval(), 10u) << "the engine's scan time";
+    EXPECT_TRUE(f.Timer1.Enabled());
+    EXPECT_TRUE(f.Ready());
+    EXPECT_TRUE(f.PauseBtn.Enabled());
+    EXPECT_FALSE(f.WriteCk.Enabled()) << "nothing to write before a tag was read";
+  });
+}
+
+TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
+  set_input_(1, 0, 0);
+  Show([&](Driver& d, TSampleTest& f) {
+    Pass(d, 10);
+    EXPECT_EQ(f.StringGrid1.Cell(0, 1), "DI1:0,0.0");
+    EXPECT_EQ(f.StringGrid1.Cell(1, 1), "关");
+    EXPECT_EQ(f.StringGrid1.Cell(2, 1), "") << "the first tick shows the engine before its first step";
+    Pass(d, 10);
+    const std::string command = "向设备发送读标签 SysMsg 命令";
+    EXPECT_EQ(f.StringGrid1.Cell(2, 1), "读标签");
+    EXPECT_EQ(f.StringGrid1.Cell(3, 1), command);
+    EXPECT_EQ(f.StringGrid1.Cell(3, 2), command) << "the read command list, from row 2";
+    EXPECT_EQ(f.StringGrid1.Cell(0, 2), "") << "one tag, one row";
+    set_input_(1, 0, 1);
+    Pass(d, 100);
+    EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
+    EXPECT_TRUE(f.Succeeded());
+  });
+}
+
+TEST_F(TestDialog, TimerTicksShowTheDevicesEventsOnceAndClearThem) {
+  set_fault_(sim7505::kInput, sim7505::kAccessViolation, 0);
+  Show([&](Driver& d, TSampleTest& f) {
+    std::vector<std::string> shown;
+    for (int tick = 0; tick < 12; ++tick) {
+      Pass(d, 10);
+      if (!f.CommMsg.Text().empty()) shown.push_back(f.CommMsg.Text());
+    }
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown[0], "通讯超时错，期待设备应答");
+    EXPECT_EQ(engine()->sErrEvent(), "") << "what the dialog showed is taken from the engine";
+    EXPECT_FALSE(f.Succeeded());
+  });
+}
+
+TEST_F(TestDialog, ClosingAfterASuccessfulReadGivesOkElseNoAndStopsTheEngine) {
+  int stops = 0;
+  for (const bool answering : {true, false}) {
+    if (!answering) set_fault_(sim7505::kInput, sim7505::kAccessViolation, 0);
+    TSampleTest form(TestDialogEnvironment());
+    ui->Expect([&](Driver& d) {
+      Pass(d, 200);
+      d.Click("ExitBtn");
+    });
+    EXPECT_EQ(form.Entry(block_, true), answering);
+    EXPECT_EQ(form.ModalResult(), answering ? ui::mrOk : ui::mrNo);
+    EXPECT_EQ(StopReports(), ++stops) << "FormClose runs the engine's stop";
+    EXPECT_FALSE(form.Timer1.Enabled());
+  }
+}
+
+TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
+  Show([&](Driver& d, TSampleTest& f) {
+    d.Click("DebugBtn");
+    EXPECT_TRUE(f.DebugMode());
+    EXPECT_EQ(f.Bounds().height, 464);
+    EXPECT_EQ(f.DebugBtn.Caption(), "自动检测↑");
+    EXPECT_FALSE(f.PauseBtn.Enabled());
+
+    const TBaseDLLObject* before = engine();
+    d.Type("AddrEd", "do1:0,3.0");
+    d.Choose("TypeGroup", 1);
+    d.Click("ReadCk");
+    EXPECT_TRUE(f.ReadCk.Checked()) << "normalising the address does not untick the read";
+    EXPECT_EQ(f.AddrEd.Text(), "DO1:0,3.0");
+    ASSERT_NE(engine(), nullptr);
+    EXPECT_NE(engine(), before) << "the engine restarted on the single tag";
+    EXPECT_EQ(engine()->TagCount(), 1);
+    EXPECT_EQ(engine()->Tags()[0]->Address, "DO1:0,3.0");
+    EXPECT_EQ(engine()->Tags()[0]->Name, "Y0.0");
+    EXPECT_TRUE(f.WriteCk.Enabled());
+    EXPECT_TRUE(f.Ready());
+
+    d.Type("wValueMsg", "TRUE");
+    Pass(d, 20);
+    d.Click("WriteCk");
+    Pass(d, 100);
+    EXPECT_EQ(get_output_(1, 0) & 0x8, 0x8) << "the write reached the card";
+    EXPECT_EQ(f.StringGrid1.Cell(0, 1), "DO1:0,3.0");
+    EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
+    EXPECT_FALSE(f.wStrMsg.Text().empty()) << "the write command's text";
+
+    d.Type("wValueMsg", "false");
+    EXPECT_FALSE(f.WriteCk.Checked()) << "a new value unticks the write";
+    d.Click("WriteCk");
+    Pass(d, 100);
+    EXPECT_EQ(get_output_(1, 0) & 0x8, 0);
+    EXPECT_TRUE(f.Succeeded());
+  });
+}
+
+struct TypedWrite {
+  int type;
+  const char* typed;
+  TVariant written;
+};
+
+TEST_F(TestDialog, WritesTakeTheTypedValueAsBooleanOrNumber) {
+  const TypedWrite cases[] = {
+      {1, "true", TVariant::Bool(true)},
+      {1, "FALSE", TVariant::Bool(false)},
+      {0, "12.5", TVariant::Double(12.5)},
+      {0, "abc", TVariant::Double(0)},
+  };
+  for (const TypedWrite& c : cases) {
+    Show([&](Driver& d, TSampleTest&) {
+      d.Click("DebugBtn");
+      d.Type("AddrEd", "DO1:0,0.0");
+      d.Choose("TypeGroup", c.type);
+      d.Click("ReadCk");
+      d.Type("wValueMsg", c.typed);
+      Pass(d, 20);
+      d.Click("WriteCk");
+      const TDLLTag& tag = *engine()->Tags()[0];
+      EXPECT_EQ(tag.Value.kind(), c.written.kind()) << c.typed;
+      EXPECT_TRUE(tag.Value == c.written) << c.typed;
+    });
+  }
+}
+
+TEST_F(TestDialog, EditingTheAddressUnticksBothOperationsAndLeavingDebugModeRestartsOnTheDefaultTag) {
+  Show([&](Driver& d, TSampleTest& f) {
+    d.Click("DebugBtn");
+    d.Type("AddrEd", "DI1:0,0.5");
+    d.Click("ReadCk");
+    Pass(d, 20);
+    ASSERT_TRUE(f.WriteCk.Enabled());
+    d.Type("AddrEd", "D");  // the first keystroke of a new address
+    EXPECT_FALSE(f.ReadCk.Checked());
+    EXPECT_FALSE(f.WriteCk.Checked());
+    EXPECT_FALSE(f.WriteCk.Enabled());
+    EXPECT_EQ(f.AddrEd.Text(), "D") << "what the user is typing is left alone";
+
+    d.Click("DebugBtn");
+    EXPECT_FALSE(f.DebugMode());
+    EXPECT_EQ(f.Bounds().height, 256);
+    EXPECT_EQ(f.DebugBtn.Caption(), "高级调试↓");
+    EXPECT_TRUE(f.PauseBtn.Enabled());
+    ASSERT_NE(engine(), nullptr);
+    EXPECT_EQ(engine()->Tags()[0]->Address, "DI1:0,0.0");
+    EXPECT_EQ(engine()->Tags()[0]->Name, "SysMsg");
+    EXPECT_TRUE(f.Ready());
+    EXPECT_FALSE(f.SysMsg.Text().empty()) << "the new start's message";
+  });
+}
+
+TEST_F(TestDialog, PauseStopsAndContinuesTheTimer) {
+  Show([&](Driver& d, TSampleTest& f) {
+    d.Click("PauseBtn");
+    EXPECT_FALSE(f.Timer1.Enabled());
+    EXPECT_EQ(f.PauseBtn.Caption(), "继续");
+    const int steps = calls_(sim7505::kInput);
+    Pass(d, 200);
+    EXPECT_EQ(calls_(sim7505::kInput), steps) << "no engine steps while paused";
+    d.Click("PauseBtn");
+    EXPECT_TRUE(f.Timer1.Enabled());
+    EXPECT_EQ(f.PauseBtn.Caption(), "暂停");
+    Pass(d, 200);
+    EXPECT_GT(calls_(sim7505::kInput), steps);
+  });
+}
+
+TEST_F(TestDialog, SendCommandReplacesTheTextOfTheCommandInFlight) {
+  Show([&](Driver& d, TSampleTest& f) {
+    d.Click("DebugBtn");
+    Pass(d, 20);
+    const std::string typed = std::string(253, 'A') + "中文";
+    d.Type("AskMsg", typed);
+    d.Click("AskBtn");
+    ASSERT_NE(engine()->CurrentCommand(), nullptr);
+    EXPECT_EQ(engine()->CurrentCommand()->CmdText, std::string(253, 'A') + "中");
+    EXPECT_FALSE(f.ReadCk.Checked());
+  });
+}
+
+// ---------------------------------------------------------------- with scripted engines
+
+// An engine whose tag and command lists the test fills itself.
+class ScriptedCard : public testing_support::EngineProbe {
+ public:
+  using TBaseDLLObject::TagCount_;
+};
+
+class ScriptedDialog : public TestDialog {
+ protected:
+  TestEnvironment Environment() {
+    TestEnvironment env;
+    env.start = [this](int32_t, TTagInfo** tags, TDeviceParams* block, std::string& message) {
+      engines_.push_back(std::make_unique<ScriptedCard>());
+      ScriptedCard& e = *engines_.back();
+      std::vector<HostTag> list;
+      if (tags[0]) list.push_back(testing_support::host_tag(0, tags[0]->TagAddr, tags[0]->ValueType, 500));
+      const bool ok = e.IniDLLObj(block, list);
+      message = e.sErrEvent();
+      return ok;
+    };
+    env.engine = [this]() -> TBaseDLLObject* { return engines_.empty() ? nullptr : engines_.back().get(); };
+    env.check_address = [](const TDeviceParams*, std::string&) { return true; };
+    return env;
+  }
+  std::vector<std::unique_ptr<ScriptedCard>> engines_;
+};
+
+TEST_F(ScriptedDialog, AGridOfAHundredRowsShowsTheFirstTagsAndCommandsOfALargerEngine) {
+  TSampleTest form(Environment());
+  ui->Expect([&](Driver& d) {
+    ScriptedCard& e = *engines_.back();
+    const size_t many = 150;
+    for (size_t i = 1; i < many; ++i) {
+      auto tag = std::make_unique<TDLLTag>();
+      tag->Address = "DI1:0,0." + std::to_string(i % 16);
+      tag->Value = TVariant::Int(static_cast<int32_t>(i));
+      e.TagList.push_back(std::move(tag));
+      auto command = std::make_unique<TCommand>();
+      command->CmdText = "C" + std::to_string(i);
+      e.CmdList.push_back(std::move(command));
+    }
+    e.TagCount_ = static_cast<int32_t>(e.TagList.size());
+    Pass(d, 10);
+    EXPECT_EQ(form.StringGrid1.RowCount(), 100);
+    EXPECT_EQ(form.StringGrid1.Cell(1, 99), "98");
+    EXPECT_EQ(form.StringGrid1.Cell(3, 99), "C97");
+    EXPECT_EQ(form.StringGrid1.Cell(1, 100), "");
+  });
+  form.Entry(block_, true);
+}
+
+}  // namespace
+}  // namespace vorel::dialogs

@@ -1,0 +1,261 @@
+// The toolkit layer's habits that the dialogs rely on, through the headless backend.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "ui/controls.h"
+#include "ui/headless/headless.h"
+#include "ui/services.h"
+#include "ui/user.h"
+
+namespace ui {
+namespace {
+
+using headless::Driver;
+
+TEST(UiControls, TicksAndRadioButtonsFireOnlyOnChangeAndExcludeTheirSiblings) {
+  headless::Session session;
+  Form form("F");
+  auto& box = form.Add<CheckBox>(nullptr, "Box");
+  auto& group = form.Add<GroupBox>(nullptr, "Group");
+  auto& a = form.Add<RadioButton>(&group, "A");
+  auto& b = form.Add<RadioButton>(&group, "B");
+  auto& other = form.Add<RadioButton>(nullptr, "Other");
+  std::vector<std::string> clicks;
+  box.OnClick = [&] { clicks.push_back("box"); };
+  a.OnClick = [&] { clicks.push_back("a"); };
+  b.OnClick = [&] { clicks.push_back("b"); };
+
+  box.SetChecked(true);
+  box.SetChecked(true);  // no change, no click
+  other.SetChecked(true);
+  a.SetChecked(true);
+  b.SetChecked(true);
+  EXPECT_EQ(clicks, (std::vector<std::string>{"box", "a", "b"}));
+  EXPECT_FALSE(a.Checked());
+  EXPECT_TRUE(b.Checked());
+  EXPECT_TRUE(other.Checked()) << "a radio button of another parent is not cleared";
+}
+
+TEST(UiControls, EditsTellTheUsersTextFromTheProgramsAndCutAtACharacterBoundary) {
+  headless::Session session;
+  Form form("F");
+  auto& edit = form.Add<Edit>(nullptr, "Ed");
+  int changes = 0;
+  edit.OnChange = [&] { ++changes; };
+  user::Type(edit, "40");
+  EXPECT_TRUE(edit.Modified());
+  edit.SetText("32");
+  EXPECT_FALSE(edit.Modified());
+  EXPECT_EQ(changes, 2);
+
+  edit.MaxLength = 5;
+  edit.SetText("AB板卡号");  // 41 42 B0 E5 BF A8 BA C5: the sixth byte is a trail byte
+  EXPECT_EQ(edit.Text(), "AB板");
+  EXPECT_EQ(edit.Text().size(), 4u);
+}
+
+TEST(UiControls, ListsAndTreesReportNoSelectionAsMinusOne) {
+  headless::Session session;
+  Form form("F");
+  auto& combo = form.Add<ComboBox>(nullptr, "C");
+  combo.SetItems({"单端", "双端"});
+  EXPECT_EQ(combo.ItemIndex(), -1);
+  combo.SetItemIndex(1);
+  EXPECT_EQ(combo.SelectedText(), "双端");
+  combo.SetItemIndex(5);
+  EXPECT_EQ(combo.ItemIndex(), -1);
+  EXPECT_EQ(combo.SelectedText(), "");
+
+  auto& tree = form.Add<TreeView>(nullptr, "T");
+  tree.AddNode({"1", 1});
+  tree.AddNode({"2", 2});
+  tree.SetSelected(1);
+  tree.DeleteNode(0);
+  EXPECT_EQ(tree.Selected(), 0) << "the selection follows its node";
+  tree.Clear();
+  EXPECT_EQ(tree.SelectedNode(), nullptr);
+}
+
+TEST(UiControls, LeavingASheetFiresItsExitButMovingInsideItDoesNot) {
+  headless::Session session;
+  Form form("F");
+  auto& pages = form.Add<PageControl>(nullptr, "Pages");
+  auto& first = form.Add<TabSheet>(&pages, "First");
+  auto& second = form.Add<TabSheet>(&pages, "Second");
+  pages.AddPage(first);
+  pages.AddPage(second);
+  auto& x = form.Add<Edit>(&second, "X");
+  auto& y = form.Add<Edit>(&second, "Y");
+  auto& outside = form.Add<Button>(nullptr, "Outside");
+  std::vector<std::string> events;
+  x.OnExit = [&] { events.push_back("x exit"); };
+  second.OnExit = [&] { events.push_back("sheet exit"); };
+  second.OnShow = [&] { events.push_back("sheet show"); };
+  first.OnHide = [&] { events.push_back("first hide"); };
+
+  user::ShowTab(pages, second);
+  EXPECT_TRUE(x.Showing());
+  form.FocusControl(&x);
+  form.FocusControl(&y);
+  user::Click(outside);
+  EXPECT_EQ(events, (std::vector<std::string>{"first hide", "sheet show", "x exit", "sheet exit"}));
+  pages.SetActivePage(&first);
+  EXPECT_FALSE(x.Showing());
+  EXPECT_FALSE(x.Usable());
+}
+
+TEST(UiMemo, SplitsAtEveryLineEndAndJoinsWithCrLf) {
+  headless::Session session;
+  Form form("F");
+  auto& memo = form.Add<Memo>(nullptr, "M");
+  memo.SetJoinedText("a\r\nb\nc\rd\r\n\r\ne");
+  EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
+  EXPECT_EQ(memo.JoinedText(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+  memo.SetJoinedText("");
+  EXPECT_TRUE(memo.Lines().empty());
+}
+
+TEST(UiForms, CentreRoundsTowardZero) {
+  headless::Session session;
+  session->SetScreen({1023, 767});
+  Form form("F");
+  form.SetSize(500, 400);
+  form.CenterOnScreen();
+  EXPECT_EQ(form.Bounds().left, 261);
+  EXPECT_EQ(form.Bounds().top, 183);
+  form.SetSize(1100, 800);
+  form.CenterOnScreen();
+  EXPECT_EQ(form.Bounds().left, -38);  // (1023 - 1100) / 2 = -38.5
+  EXPECT_EQ(form.Bounds().top, -16);
+}
+
+TEST(UiForms, ModalFormsRunTheirScriptsInOrderAndCloseByButtonCloseBoxOrDefault) {
+  headless::Session session;
+  App().SetHandle(reinterpret_cast<void*>(0x1234));
+  Form outer("Outer");
+  outer.SetCaption("外");
+  auto& open_inner = outer.Add<Button>(nullptr, "Open");
+  auto& ok = outer.Add<Button>(nullptr, "Ok");
+  ok.ModalResult = mrOk;
+  int inner_result = -1;
+  open_inner.OnClick = [&] {
+    Form inner("Inner");
+    inner.SetCaption("内");
+    inner.OnClose = [](int& result) { result = mrNo; };
+    inner_result = inner.ShowModal();
+  };
+  session->Expect([](Driver& d) {
+    d.Click("Open");
+    d.Click("Ok");
+  });
+  session->Expect([](Driver& d) { d.CloseBox(); });
+  EXPECT_EQ(outer.ShowModal(), mrOk);
+  EXPECT_EQ(inner_result, mrNo) << "OnClose has the last word on the result";
+  EXPECT_EQ(session->ShownForms(), (std::vector<std::string>{"外", "内"}));
+  EXPECT_EQ(session->ModalOwners()[0], reinterpret_cast<void*>(0x1234));
+  EXPECT_EQ(outer.ShowModal(), mrCancel) << "a form without a script closes by its close box";
+  App().SetHandle(nullptr);
+}
+
+TEST(UiForms, ScriptsMayNotTouchWhatTheUserCannotReach) {
+  headless::Session session;
+  Form form("F");
+  auto& hidden = form.Add<Button>(nullptr, "Hidden");
+  hidden.SetVisible(false);
+  auto& panel = form.Add<Panel>(nullptr, "Panel");
+  form.Add<Button>(&panel, "Inside");
+  panel.SetEnabled(false);
+  int refused = 0;
+  session->Expect([&](Driver& d) {
+    for (const char* name : {"Hidden", "Inside", "Missing"}) {
+      try {
+        d.Click(name);
+      } catch (const headless::ScriptError&) {
+        ++refused;
+      }
+    }
+  });
+  form.ShowModal();
+  EXPECT_EQ(refused, 3);
+}
+
+TEST(UiForms, AHandlersFailureBecomesAnErrorBoxAndTheFormStaysUsable) {
+  headless::Session session;
+  Form form("F");
+  auto& b = form.Add<Button>(nullptr, "B");
+  int after = 0;
+  b.OnClick = [&] {
+    ++after;
+    if (after == 1) throw std::runtime_error("'x' is not a valid integer value");
+  };
+  session->Expect([](Driver& d) {
+    d.Click("B");
+    d.Click("B");
+    d.CloseBox();
+  });
+  form.ShowModal();
+  EXPECT_EQ(after, 2);
+  ASSERT_EQ(session->Messages().size(), 1u);
+  EXPECT_EQ(session->Messages()[0].text, "'x' is not a valid integer value");
+  EXPECT_EQ(session->Messages()[0].flags, kMbOk | kMbIconError);
+}
+
+TEST(UiTimers, FireInVirtualTimeInDueOrderAndHonourAStopFromTheirOwnHandler) {
+  headless::Session session;
+  Form form("F");
+  std::vector<std::string> fired;
+  Timer& once = form.AddTimer("Once", 500, false);
+  Timer& tick = form.AddTimer("Tick", 200, true);
+  once.OnTimer = [&] {
+    fired.push_back("once@" + std::to_string(session->Now()));
+    once.SetEnabled(false);
+  };
+  tick.OnTimer = [&] { fired.push_back("tick@" + std::to_string(session->Now())); };
+  session->Advance(100);
+  once.SetEnabled(true);  // due at 600
+  session->Advance(700);
+  EXPECT_EQ(fired, (std::vector<std::string>{"tick@200", "tick@400", "once@600", "tick@600", "tick@800"}));
+  tick.SetEnabled(false);
+  fired.clear();
+  session->Advance(10000);
+  EXPECT_TRUE(fired.empty());
+}
+
+TEST(UiServices, BoxesDialogsAndPrintJobsAreAnsweredFromTheQueuesAndRecorded) {
+  headless::Session session;
+  session->AnswerMessageBox(kIdNo);
+  EXPECT_EQ(MessageBox("q?", "c", kMbYesNo | kMbIconQuestion), kIdNo);
+  EXPECT_EQ(MessageBox("again?", "c", kMbYesNo), kIdYes);
+
+  SaveDialog save;
+  save.DefaultExt = "Log";
+  EXPECT_FALSE(save.Execute()) << "no answer queued: cancelled";
+  session->AnswerSaveDialog("C:\\x.log");
+  EXPECT_TRUE(save.Execute());
+  EXPECT_EQ(save.FileName, "C:\\x.log");
+
+  PrintDialog print;
+  EXPECT_FALSE(print.Execute());
+  session->AnswerPrintDialog(true);
+  EXPECT_TRUE(print.Execute());
+  TextPrinter printer;
+  printer.Begin("log", Font{"宋体", 9, false});
+  printer.WriteLine("一");
+  printer.WriteLine("二");
+  printer.End();
+  ASSERT_EQ(session->PrintJobs().size(), 1u);
+  EXPECT_EQ(session->PrintJobs()[0].lines, (std::vector<std::string>{"一", "二"}));
+  EXPECT_TRUE(session->PrintJobs()[0].ended);
+
+  session->FailPrintingAt(2);
+  TextPrinter failing;
+  failing.Begin("log", Font{});
+  failing.WriteLine("1");
+  EXPECT_THROW(failing.WriteLine("2"), IoError);
+}
+
+}  // namespace
+}  // namespace ui

@@ -1,0 +1,188 @@
+// The wizard run as the host sees it: which endings write its block and what DLLEdDev returns.
+#include <functional>
+#include <future>
+#include <thread>
+#include <vector>
+
+#include "interface/exports.h"
+#include "ui/services.h"
+#include "wizard/board_page.h"
+#include "wizard/debug_page.h"
+#include "wizard/start_page.h"
+#include "wizard_fixture.h"
+
+namespace vorel::wizard::testing {
+namespace {
+
+using ui::headless::Driver;
+using ui::headless::Script;
+
+// What a Finish on the board page stores for an untouched block: the empty AD maximum range list of
+// PCI_7505 gives entry 1 an ADMaxRange of -1.
+void BoardFinishOnDefaults(TDeviceParams& b) { b.card(1)->ADMaxRange = -1; }
+
+struct Ending {
+  const char* name;
+  std::vector<Script> pages;
+  std::function<void(TDeviceParams&)> host_after;  // empty: the host block stays as it was
+  int result;
+};
+
+class WizardEndings : public WizardTest, public ::testing::WithParamInterface<Ending> {};
+
+TEST_P(WizardEndings, WriteTheHostBlockOnlyAtAFinishAndReportTheModifiedFlag) {
+  const Ending& e = GetParam();
+  for (const Script& s : e.pages) ui->Expect(s);
+  auto expected = HostBlock();
+  if (e.host_after) e.host_after(*expected);
+  EXPECT_EQ(Run(), e.result);
+  EXPECT_TRUE(SameBytes(*host, *expected));
+  EXPECT_EQ(ui->PendingScripts(), 0u) << "a page the test expected was not shown";
+}
+
+const Script kCancel = [](Driver& d) { d.Click("CancelBtn"); };
+const Script kCloseBox = [](Driver& d) { d.CloseBox(); };
+const Script kFinish = [](Driver& d) { d.Click("FinishBtn"); };
+Script Next(const char* option) {
+  return [option](Driver& d) {
+    d.Click(option);
+    d.Click("NextBtn");
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Start, WizardEndings,
+    ::testing::Values(
+        Ending{"CancelRightAway", {kCancel}, nullptr, 2}, Ending{"StartCloseBox", {kCloseBox}, nullptr, 2},
+        Ending{"ViewThenFinish", {Next("BrowseOp"), kFinish}, BoardFinishOnDefaults, 2},
+        Ending{"NewThenBoardCloseBox", {Next("NewOp"), kCloseBox}, nullptr, 1},
+        Ending{"ModifyThenFinish", {Next("ModifyOp"), kFinish}, BoardFinishOnDefaults, 1},
+        Ending{"DoubleClickIsNext", {[](Driver& d) { d.DoubleClick("ModifyOp"); }, kCloseBox}, nullptr, 1},
+        // The start page stays open under the debug page; its script goes on afterwards.
+        Ending{"DebugFinishThenCancel",
+               {[](Driver& d) {
+                  d.Click("DebugBtn");
+                  d.Click("CancelBtn");
+                },
+                [](Driver& d) {
+                  d.Click("EnDebugChk");  // the default block has it on
+                  d.Click("FinishBtn");
+                }},
+               [](TDeviceParams& b) { b.DebugSwitch = 0; },
+               1},
+        Ending{"DebugCloseBoxCommitsNothing",
+               {[](Driver& d) {
+                  d.Click("DebugBtn");
+                  d.Click("CancelBtn");
+                },
+                [](Driver& d) {
+                  d.Click("EnDebugChk");
+                  d.CloseBox();
+                }},
+               nullptr,
+               2},
+        Ending{"DebugSwitchesReachTheHostAtABoardFinish",
+               {[](Driver& d) {
+                  d.Click("DebugBtn");
+                  Next("BrowseOp")(d);
+                },
+                [](Driver& d) {
+                  d.Click("EnDebugChk");
+                  d.CloseBox();
+                },
+                kFinish},
+               [](TDeviceParams& b) {
+                 b.DebugSwitch = 0;
+                 BoardFinishOnDefaults(b);
+               },
+               2},
+        Ending{"LastThenCancelAfterView",
+               {Next("BrowseOp"), [](Driver& d) { d.Click("LastBtn"); },
+                [](Driver& d) {
+                  if (!PageOf<TStartFrm>(d).NewOp.Checked())
+                    throw ui::headless::ScriptError{"NewOp not selected"};
+                  d.Click("CancelBtn");
+                }},
+               nullptr,
+               2}),
+    [](const ::testing::TestParamInfo<Ending>& tc) { return std::string(tc.param.name); });
+
+TEST_F(WizardTest, BackAndForthAsOftenAsTheUserLikesNeverFillsTheHistory) {
+  for (int i = 0; i < 2 * kHistoryRoom; ++i) {
+    ui->Expect(Next("BrowseOp"));
+    ui->Expect([](Driver& d) { d.Click("LastBtn"); });
+  }
+  ui->Expect(Next("BrowseOp"));
+  ui->Expect(kFinish);
+  auto expected = HostBlock();
+  BoardFinishOnDefaults(*expected);
+  EXPECT_EQ(Run(), 2);
+  EXPECT_TRUE(SameBytes(*host, *expected));
+  EXPECT_EQ(ui->ShownForms().size(), 4u * kHistoryRoom + 2);
+}
+
+TEST_F(WizardTest, EveryRunStartsWithAClearedFlagAndTheApplicationWindowIsPutBack) {
+  ui::App().SetHandle(reinterpret_cast<void*>(0x77));
+  ui->Expect(Next("NewOp"));
+  ui->Expect(kCloseBox);
+  EXPECT_EQ(Run(), 1);
+  ui->Expect(kCancel);
+  EXPECT_EQ(Run(), 2);
+  for (void* owner : ui->ModalOwners()) EXPECT_EQ(owner, kHostWindow);
+  EXPECT_EQ(ui::App().Handle(), reinterpret_cast<void*>(0x77));
+  ui::App().SetHandle(nullptr);
+}
+
+TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereAreNone) {
+  std::string caption, welcome;
+  const Script read = [&](Driver& d) {
+    caption = d.form().Caption();
+    welcome = PageOf<TStartFrm>(d).Label1.Caption();
+    d.Click("VersionBtn");
+    d.Click("CancelBtn");
+  };
+  ui->Expect(read);
+  Run();
+  EXPECT_EQ(caption, "VorelPCI系列板卡向导：选择执行的操作方式");
+  EXPECT_EQ(welcome, "欢迎使用VorelPCI系列板卡配置向导");
+  ASSERT_EQ(ui->Messages().size(), 1u);
+  EXPECT_EQ(ui->Messages()[0].text, "Vorel_PCI版本4.0.0.4\r\n\r\n支持VorelPCI-7505板卡");
+  EXPECT_EQ(ui->Messages()[0].flags, ui::kMbOk | ui::kMbIconInformation);
+
+  env.texts = {};
+  ui->Expect(read);
+  Run();
+  EXPECT_EQ(caption, "向导：选择执行的操作方式");
+  EXPECT_EQ(welcome, "欢迎使用配置向导");
+  EXPECT_EQ(ui->Messages()[1].text, "版本\r\n\r\n");
+}
+
+TEST_F(WizardTest, ASecondRunWhileOneIsActiveReturnsTwoAndLeavesItsBlockAlone) {
+  auto other = HostBlock();
+  other->Cards[5].BaseAddress = 0x300;  // anything a copy would not make
+  other->reserved3[0] = 0x11;
+  std::unique_ptr<TDeviceParams> before = std::make_unique<TDeviceParams>(*other);
+  int reentered = 0, from_thread = 0;
+  ui->Expect([&](Driver& d) {
+    reentered = DLLEdDev(nullptr, other.get());
+    std::thread([&] { from_thread = RunWizard(nullptr, *other, env); }).join();
+    d.Click("ModifyOp");
+    d.Click("NextBtn");
+  });
+  ui->Expect(kFinish);
+  EXPECT_EQ(Run(), 1);
+  EXPECT_EQ(reentered, 2);
+  EXPECT_EQ(from_thread, 2);
+  EXPECT_TRUE(SameBytes(*other, *before));
+  EXPECT_EQ(ui->ShownForms().size(), 2u) << "the refused runs showed no page";
+  ui->Expect(kCancel);
+  EXPECT_EQ(Run(), 2) << "the first run let go when it ended";
+}
+
+TEST_F(WizardTest, DLLEdDevWithoutABlockShowsNothing) {
+  EXPECT_EQ(DLLEdDev(kHostWindow, nullptr), 2);
+  EXPECT_TRUE(ui->ShownForms().empty());
+}
+
+}  // namespace
+}  // namespace vorel::wizard::testing

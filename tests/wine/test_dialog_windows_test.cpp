@@ -1,0 +1,104 @@
+// The device test dialog on real windows: a host thread opens DLLTestDev, the test reads the grid
+// and works the single-tag panel from here as a user would, then closes the dialog and checks the
+// result. With VOREL_SHOTS naming a folder, both modes are photographed there (make screenshots).
+#include <cstdlib>
+#include <future>
+#include <string>
+#include <thread>
+
+#include "card/pdb.h"
+#include "sim/pci7505/sim7505.h"
+#include "tests/wine/driver_library.h"
+#include "ui/win32/window_probe.h"
+
+namespace wine_test {
+namespace {
+
+namespace probe = ui::win32::probe;
+
+constexpr uint32_t kWaitMs = 20000;
+const char kCaption[] = "设备测试窗口";
+
+void Shot(probe::Window w, const char* name) {
+  const char* folder = std::getenv("VOREL_SHOTS");
+  if (!folder || !*folder) return;
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the last paint reach the screen
+  EXPECT_TRUE(probe::SaveBitmap(w, std::string(folder) + "\\" + name + ".bmp")) << name;
+}
+
+class TestDialogWindows : public NoMessageBoxTest {
+ protected:
+  void SetUp() override {
+    NoMessageBoxTest::SetUp();
+    block_ = default_block(dll);
+    // The bank the driver loads from this folder; loading it here first gives both one bank.
+    bank_ = platform::load_library((dll.folder + "pci7505.dll").c_str());
+    ASSERT_NE(bank_, nullptr);
+    reset_ = reinterpret_cast<sim7505::ResetFn>(platform::resolve(bank_, "sim7505_reset"));
+    set_input_ = reinterpret_cast<sim7505::SetInputFn>(platform::resolve(bank_, "sim7505_set_input"));
+    get_output_ = reinterpret_cast<sim7505::GetOutputFn>(platform::resolve(bank_, "sim7505_get_output"));
+    ASSERT_TRUE(reset_ && set_input_ && get_output_);
+    reset_();
+  }
+  void TearDown() override {
+    if (reset_) reset_();
+    NoMessageBoxTest::TearDown();
+  }
+
+  TDeviceParams block_{};
+  platform::LibraryHandle bank_ = nullptr;
+  sim7505::ResetFn reset_ = nullptr;
+  sim7505::SetInputFn set_input_ = nullptr;
+  sim7505::GetOutputFn get_output_ = nullptr;
+};
+
+TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
+  set_input_(1, 0, 0x0001);  // the first input of card 1 is on
+  std::future<HostBool> result =
+      std::async(std::launch::async, [this] { return dll.DLLTestDev(&block_, 1); });
+
+  probe::Window form = probe::WaitForForm(kCaption, kWaitMs);
+  ASSERT_TRUE(form);
+  probe::Window grid = probe::Control(form, "StringGrid1");
+  ASSERT_TRUE(grid);
+  const char* const header[] = {"标签地址", "标签值", "标签操作", "主机命令"};
+  for (int col = 0; col < 4; ++col) EXPECT_EQ(probe::GridHeader(grid, col), header[col]) << col;
+  ASSERT_TRUE(probe::WaitUntil([&] { return probe::GridCell(grid, 2, 0) == "读标签"; }, kWaitMs));
+  EXPECT_EQ(probe::GridCell(grid, 0, 0), "DI1:0,0.0");
+  EXPECT_EQ(probe::GridCell(grid, 1, 0), "开") << "the input read from the card";
+  EXPECT_EQ(probe::GridCell(grid, 3, 0), "向设备发送读标签 SysMsg 命令");
+  EXPECT_EQ(probe::Text(probe::Control(form, "DebugBtn")), "高级调试↓");
+  EXPECT_FALSE(probe::Enabled(probe::Control(form, "WriteCk")))
+      << "nothing to write before a single-tag read";
+  Shot(form, "test_dialog_compact");
+
+  probe::Click(probe::Control(form, "DebugBtn"));
+  probe::Window debug_btn = probe::Control(form, "DebugBtn");
+  ASSERT_TRUE(probe::WaitUntil([&] { return probe::Text(debug_btn) == "自动检测↑"; }, kWaitMs));
+  probe::Window address = probe::Control(form, "AddrEd");
+  probe::Window write = probe::Control(form, "WriteCk");
+  probe::Type(address, "do1:0,3.0");
+  probe::Click(probe::Control(form, "ReadCk"));
+  ASSERT_TRUE(probe::WaitUntil([&] { return probe::Enabled(write); }, kWaitMs));
+  EXPECT_EQ(probe::Text(address), "DO1:0,3.0") << "normalised by the address editor";
+  EXPECT_TRUE(probe::Checked(probe::Control(form, "ReadCk")));
+
+  probe::Type(probe::Control(form, "wValueMsg"), "TRUE");
+  probe::Click(write);
+  ASSERT_TRUE(probe::WaitUntil([&] { return (get_output_(1, 0) & 0x8) != 0; }, kWaitMs))
+      << "output 3 of card 1 never switched on";
+  ASSERT_TRUE(probe::WaitUntil([&] { return probe::GridCell(grid, 0, 0) == "DO1:0,3.0"; }, kWaitMs));
+  EXPECT_EQ(probe::GridCell(grid, 1, 0), "开");
+  // The write command shows at the timer tick after the one that sent it.
+  probe::Window sent = probe::Control(form, "wStrMsg");
+  ASSERT_TRUE(probe::WaitUntil([&] { return !probe::Text(sent).empty(); }, kWaitMs));
+  EXPECT_EQ(probe::Text(sent), "向设备发送写标签 Y0.0 命令");
+  Shot(form, "test_dialog_debug");
+
+  probe::Click(probe::Control(form, "ExitBtn"));
+  ASSERT_EQ(result.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+  EXPECT_EQ(result.get(), 1) << "a read succeeded, so the dialog closed with OK";
+}
+
+}  // namespace
+}  // namespace wine_test

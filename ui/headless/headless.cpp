@@ -1,0 +1,191 @@
+#include "ui/headless/headless.h"
+
+#include <algorithm>
+
+#include "ui/user.h"
+
+namespace ui::headless {
+
+// ---------------------------------------------------------------- Driver
+
+Control& Driver::control(std::string_view name) const {
+  Control* c = form_.Find(name);
+  if (!c) throw ScriptError{"no control " + std::string(name) + " on " + form_.Name()};
+  return *c;
+}
+
+Control& Driver::usable(std::string_view name) const {
+  Control& c = control(name);
+  if (!form_.Visible()) throw ScriptError{form_.Name() + " is hidden"};
+  if (!c.Usable()) throw ScriptError{std::string(name) + " is hidden or disabled"};
+  return c;
+}
+
+void Driver::Click(std::string_view name) { user::Click(usable(name)); }
+
+void Driver::DoubleClick(std::string_view name) { user::DoubleClick(usable(name)); }
+
+void Driver::Type(std::string_view name, std::string_view text) {
+  Control& c = usable(name);
+  if ((c.kind() == Kind::Edit && static_cast<Edit&>(c).ReadOnly) ||
+      (c.kind() == Kind::Memo && static_cast<Memo&>(c).ReadOnly))
+    throw ScriptError{std::string(name) + " is read-only"};
+  if (c.kind() != Kind::Edit && c.kind() != Kind::Memo)
+    throw ScriptError{std::string(name) + " takes no text"};
+  user::Type(c, text);
+}
+
+void Driver::Leave(std::string_view name) {
+  Control& c = control(name);
+  if (form_.ActiveControl() != &c) throw ScriptError{std::string(name) + " does not have the focus"};
+  user::LeaveFocus(form_);
+}
+
+void Driver::Choose(std::string_view name, int index) {
+  auto* list = dynamic_cast<ListControl*>(&usable(name));
+  if (!list) throw ScriptError{std::string(name) + " is not a list"};
+  if (index < 0 || index >= list->Count()) throw ScriptError{std::string(name) + " has no such item"};
+  user::Choose(*list, index);
+}
+
+void Driver::SelectNode(std::string_view tree, int index) {
+  auto* t = dynamic_cast<TreeView*>(&usable(tree));
+  if (!t) throw ScriptError{std::string(tree) + " is not a tree"};
+  if (index < 0 || index >= static_cast<int>(t->Nodes().size()))
+    throw ScriptError{std::string(tree) + " has no such node"};
+  user::SelectNode(*t, index);
+}
+
+void Driver::ShowTab(std::string_view pages, std::string_view sheet) {
+  auto* p = dynamic_cast<PageControl*>(&usable(pages));
+  auto* s = dynamic_cast<TabSheet*>(&control(sheet));
+  if (!p || !s || s->Parent() != p)
+    throw ScriptError{std::string(sheet) + " is not a sheet of " + std::string(pages)};
+  if (!s->TabVisible()) throw ScriptError{std::string(sheet) + "'s tab is hidden"};
+  user::ShowTab(*p, *s);
+}
+
+void Driver::CloseBox() { form_.Close(); }
+
+void Driver::Advance(uint32_t ms) { backend_.Advance(ms); }
+
+// ---------------------------------------------------------------- modal forms
+
+void Backend::RunModal(Form& form) {
+  shown_forms_.push_back(form.Caption());
+  modal_owners_.push_back(App().Handle());
+  modal_stack_.push_back(&form);
+  struct Pop {
+    std::vector<Form*>& stack;
+    ~Pop() { stack.pop_back(); }
+  } pop{modal_stack_};
+  if (!scripts_.empty()) {
+    Script script = std::move(scripts_.front());
+    scripts_.pop_front();
+    Driver driver(*this, form);
+    script(driver);
+  }
+  if (form.ModalResult() == mrNone) form.Close();
+}
+
+void Backend::FormDestroyed(Form& form) {
+  std::erase_if(timers_, [&](const Armed& a) { return &a.timer->OwnerForm() == &form; });
+}
+
+bool Backend::FormActive(const Form& form) const {
+  for (auto it = modal_stack_.rbegin(); it != modal_stack_.rend(); ++it)
+    if ((*it)->Visible()) return *it == &form;
+  return false;
+}
+
+// ---------------------------------------------------------------- virtual time
+
+void Backend::TimerChanged(Timer& timer) {
+  std::erase_if(timers_, [&](const Armed& a) { return a.timer == &timer; });
+  if (timer.Enabled() && timer.Interval() > 0) timers_.push_back({&timer, now_ + timer.Interval(), order_++});
+}
+
+void Backend::TimerDestroyed(Timer& timer) {
+  std::erase_if(timers_, [&](const Armed& a) { return a.timer == &timer; });
+}
+
+void Backend::Advance(uint32_t ms) {
+  const uint64_t end = now_ + ms;
+  for (;;) {
+    auto next = std::min_element(timers_.begin(), timers_.end(), [](const Armed& a, const Armed& b) {
+      return a.due != b.due ? a.due < b.due : a.order < b.order;
+    });
+    if (next == timers_.end() || next->due > end) break;
+    now_ = next->due;
+    Timer* t = next->timer;
+    // Re-armed before it fires, so that a handler that stops or restarts it has the last word.
+    next->due += t->Interval();
+    next->order = order_++;
+    t->Fire();
+  }
+  now_ = end;
+}
+
+// ---------------------------------------------------------------- boxes and dialogs
+
+int Backend::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
+  int answer;
+  if (!box_answers_.empty()) {
+    answer = box_answers_.front();
+    box_answers_.pop_front();
+  } else {
+    const unsigned buttons = flags & 0xF;
+    answer = buttons == kMbYesNo ? kIdYes : kIdOk;
+  }
+  messages_.push_back({std::string(text), std::string(caption), flags, answer});
+  return answer;
+}
+
+bool Backend::ExecuteSaveDialog(SaveDialog& dialog) {
+  ShownSaveDialog shown{dialog.DefaultExt, dialog.Filter, dialog.FileName, false};
+  std::optional<std::string> answer;
+  if (!save_answers_.empty()) {
+    answer = std::move(save_answers_.front());
+    save_answers_.pop_front();
+  }
+  if (answer) {
+    dialog.FileName = *answer;
+    shown.confirmed = true;
+  }
+  save_dialogs_.push_back(std::move(shown));
+  return answer.has_value();
+}
+
+bool Backend::ExecutePrintDialog() {
+  ++print_dialogs_;
+  if (print_answers_.empty()) return false;
+  const bool confirm = print_answers_.front();
+  print_answers_.pop_front();
+  return confirm;
+}
+
+class Backend::Job : public TextPrinter::Job {
+ public:
+  Job(Backend& b, size_t index, int fail_at) : backend_(b), index_(index), fail_at_(fail_at) {}
+  void WriteLine(std::string_view line) override {
+    PrintJob& job = backend_.print_jobs_[index_];
+    if (fail_at_ >= 0 && static_cast<int>(job.lines.size()) + 1 >= fail_at_) throw IoError("打印机写入失败");
+    job.lines.emplace_back(line);
+  }
+  void End() override { backend_.print_jobs_[index_].ended = true; }
+
+ private:
+  Backend& backend_;
+  size_t index_;
+  int fail_at_;
+};
+
+std::unique_ptr<TextPrinter::Job> Backend::StartPrintJob(std::string_view title, const Font& font) {
+  const int fail_at = fail_print_at_;
+  fail_print_at_ = -1;
+  if (fail_at == 0) throw IoError("打印机不可用");
+  print_jobs_.push_back({std::string(title), font, {}, false});
+  return std::make_unique<Job>(*this, print_jobs_.size() - 1, fail_at);
+}
+
+}  // namespace ui::headless

@@ -1,0 +1,28 @@
+// What a user's action does to the models, the same under every backend: the Windows backend
+// calls these from the controls' notifications, the headless test driver calls them directly.
+// Each first moves the focus to the control, as a mouse click does.
+#pragma once
+
+#include <string_view>
+
+#include "ui/controls.h"
+
+namespace ui::user {
+
+// A button runs OnClick and then closes its form with its ModalResult; a check box toggles; a
+// radio button becomes checked; anything else runs OnClick.
+void Click(Control& c);
+void DoubleClick(Control& c);
+// Replaces the text of an edit or memo as typing would (Modified set, OnChange).
+void Type(Control& c, std::string_view text);
+// Chooses an item of a combo box (OnChange) or radio group (OnClick).
+void Choose(ListControl& list, int index);
+// Selects a tree node and clicks it.
+void SelectNode(TreeView& tree, int index);
+// Clicks a tab: the page control takes the focus (the sheet left hears OnExit), then the sheet
+// becomes active.
+void ShowTab(PageControl& pages, TabSheet& sheet);
+// Moves the focus away from whatever has it (another window became active).
+void LeaveFocus(Form& form);
+
+}  // namespace ui::user

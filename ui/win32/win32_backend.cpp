@@ -1,0 +1,895 @@
+// Real windows for the control models. The models are the truth: a change of a model is copied to
+// its window (with the window's own notifications muted meanwhile), and what the user does in a
+// window is handed to the models through ui::user, as the headless test driver does.
+#include "ui/win32/win32_backend.h"
+
+// clang-format off
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+// clang-format on
+#undef MessageBox  // the backend's own operation of that name
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "ui/user.h"
+
+namespace ui::win32 {
+
+namespace {
+
+constexpr wchar_t kFormClassW[] = L"VorelPCIForm";
+constexpr int kFirstControlId = 1000;
+// Grids are refilled once per batch of cell changes, when the handler that made them has returned.
+constexpr UINT kRefreshGrids = WM_APP + 1;
+
+std::wstring Wide(std::string_view gbk) {
+  const std::u16string s = platform::gbk_to_utf16(gbk);
+  return std::wstring(s.begin(), s.end());
+}
+
+std::string Narrow(const wchar_t* text, size_t length) {
+  return platform::utf16_to_gbk(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
+}
+
+std::string WindowText(HWND w) {
+  const int length = GetWindowTextLengthW(w);
+  std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
+  const int got = GetWindowTextW(w, buffer.data(), length + 1);
+  return Narrow(buffer.data(), static_cast<size_t>(std::max(got, 0)));
+}
+
+HINSTANCE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+  return module;
+}
+
+HWND Hwnd(void* peer) { return static_cast<HWND>(peer); }
+
+bool EffectiveEnabled(const Control& c) {
+  for (const Control* p = &c; p; p = p->Parent())
+    if (!p->Enabled()) return false;
+  return true;
+}
+
+class PrinterJob;
+
+class WindowsBackend : public ui::Backend {
+ public:
+  WindowsBackend();
+
+  void RunModal(Form& form) override;
+  void FormVisibilityChanged(Form& form) override;
+  void FormChanged(Form& form) override;
+  void FormDestroyed(Form& form) override;
+  bool FormActive(const Form& form) const override;
+  void ControlChanged(Control& control, Aspect aspect) override;
+  void ControlDestroyed(Control& control) override;
+  void TimerChanged(Timer& timer) override;
+  void TimerDestroyed(Timer& timer) override;
+  int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
+  bool ExecuteSaveDialog(SaveDialog& dialog) override;
+  bool ExecutePrintDialog() override;
+  std::unique_ptr<TextPrinter::Job> StartPrintJob(std::string_view title, const Font& font) override;
+  ScreenSize Screen() const override;
+
+  static LRESULT CALLBACK FormProc(HWND w, UINT message, WPARAM wp, LPARAM lp);
+
+  HFONT FontFor(const Font& f, int pixels_per_inch);
+
+ private:
+  struct RadioItem {
+    RadioGroup* group;
+    int index;
+  };
+
+  void CreateFormWindow(Form& form);
+  void CreateControlWindow(Control& c);
+  void DestroyFormWindow(Form& form);
+  void Apply(Control& c, Aspect a);
+  void ApplyAll(Control& c);
+  void ApplyVisibility(Control& c);
+  void ApplyEnabled(Control& c);
+  void ApplyBounds(Control& c);
+  void FillTabs(PageControl& pages);
+  void FillRadioGroup(RadioGroup& group);
+  void FillGrid(StringGrid& grid);
+  void PullMemo(Memo& memo);
+  void ArmTimer(Timer& t);
+  HWND TopModalWindow() const;
+  LRESULT OnCommand(Form& form, HWND child, int code);
+  LRESULT OnNotify(Form& form, NMHDR* header);
+  template <class F>
+  void Quietly(F&& f) {
+    ++muted_;
+    f();
+    --muted_;
+  }
+
+  std::map<HWND, Control*> controls_;
+  std::map<HWND, RadioItem> radio_items_;
+  std::map<RadioGroup*, std::vector<HWND>> radio_windows_;
+  std::map<Timer*, UINT_PTR> timer_ids_;
+  std::map<Memo*, bool> memo_dirty_;
+  std::map<StringGrid*, HWND> grids_pending_;  // grid -> its form's window
+  std::map<std::string, HFONT> fonts_;
+  std::vector<Form*> modal_;
+  UINT_PTR next_timer_id_ = 1;
+  int muted_ = 0;
+  HDC printer_ = nullptr;
+};
+
+WindowsBackend& The() { return static_cast<WindowsBackend&>(Backend()); }
+
+WindowsBackend::WindowsBackend() {
+  INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TREEVIEW_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
+                                           ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&icc);
+  WNDCLASSEXW wc{};
+  wc.cbSize = sizeof wc;
+  wc.lpfnWndProc = FormProc;
+  wc.hInstance = ThisModule();
+  wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  wc.lpszClassName = kFormClassW;
+  RegisterClassExW(&wc);
+}
+
+HFONT WindowsBackend::FontFor(const Font& f, int pixels_per_inch) {
+  const std::string key = f.name + "/" + std::to_string(f.size) + "/" + std::to_string(f.bold) + "/" +
+                          std::to_string(pixels_per_inch);
+  if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
+  LOGFONTW lf{};
+  lf.lfHeight = -MulDiv(f.size, pixels_per_inch, 72);
+  lf.lfWeight = f.bold ? FW_BOLD : FW_NORMAL;
+  // Without the GB2312 character set a control shows boxes for every Chinese character.
+  lf.lfCharSet = GB2312_CHARSET;
+  lf.lfQuality = DEFAULT_QUALITY;
+  const std::wstring face = Wide(f.name);
+  wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
+  HFONT font = CreateFontIndirectW(&lf);
+  fonts_[key] = font;
+  return font;
+}
+
+// ---------------------------------------------------------------- windows of a form
+
+void WindowsBackend::CreateFormWindow(Form& form) {
+  if (form.peer) return;
+  // No WS_CLIPCHILDREN: group boxes are transparent and need the form's background under them.
+  DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+  if (form.MinimizeBox) style |= WS_MINIMIZEBOX;
+  if (form.MaximizeBox) style |= WS_MAXIMIZEBOX;
+  if (form.Border == BorderStyle::Sizeable) style |= WS_THICKFRAME;
+  DWORD ex = WS_EX_CONTROLPARENT;
+  if (form.Border == BorderStyle::Dialog) ex |= WS_EX_DLGMODALFRAME;
+  if (form.StayOnTop) ex |= WS_EX_TOPMOST;
+  const Rect& r = form.Bounds();
+  HWND w = CreateWindowExW(ex, kFormClassW, Wide(form.Caption()).c_str(), style, r.left, r.top, r.width,
+                           r.height, static_cast<HWND>(App().Handle()), nullptr, ThisModule(), &form);
+  if (!w) return;
+  form.peer = w;
+  SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Font{}, 96)), FALSE);
+  for (const auto& c : form.Controls()) CreateControlWindow(*c);
+  for (const auto& c : form.Controls()) ApplyAll(*c);
+  // Containers go to the bottom, so that the controls on them are drawn over them; taken from the
+  // last made to the first, an outer container (made before what it holds) ends up lowest.
+  for (auto it = form.Controls().rbegin(); it != form.Controls().rend(); ++it) {
+    const Control& c = **it;
+    if (c.peer && (c.kind() == Kind::GroupBox || c.kind() == Kind::PageControl ||
+                   c.kind() == Kind::RadioGroup || c.kind() == Kind::Panel))
+      SetWindowPos(Hwnd(c.peer), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
+  for (const auto& t : form.Timers()) ArmTimer(*t);
+}
+
+void WindowsBackend::CreateControlWindow(Control& c) {
+  const wchar_t* cls = L"STATIC";
+  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+  DWORD ex = 0;
+  switch (c.kind()) {
+    case Kind::Label:
+      style |= SS_LEFT | SS_NOPREFIX;
+      break;
+    case Kind::Panel:
+      style |= SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX;
+      if (static_cast<Panel&>(c).Bevel) ex |= WS_EX_STATICEDGE;
+      break;
+    case Kind::Button:
+      cls = L"BUTTON";
+      style |= WS_TABSTOP | BS_NOTIFY | (static_cast<Button&>(c).Default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+      break;
+    case Kind::CheckBox:
+      cls = L"BUTTON";
+      style |= WS_TABSTOP | BS_NOTIFY | BS_CHECKBOX;
+      break;
+    case Kind::RadioButton:
+      cls = L"BUTTON";
+      style |= WS_TABSTOP | BS_NOTIFY | BS_RADIOBUTTON;
+      break;
+    case Kind::GroupBox:
+    case Kind::RadioGroup:
+      cls = L"BUTTON";
+      style |= BS_GROUPBOX;
+      break;
+    case Kind::Edit:
+      cls = L"EDIT";
+      style |= WS_TABSTOP | ES_AUTOHSCROLL | (static_cast<Edit&>(c).ReadOnly ? ES_READONLY : 0);
+      ex |= WS_EX_CLIENTEDGE;
+      break;
+    case Kind::Memo: {
+      auto& m = static_cast<Memo&>(c);
+      cls = L"EDIT";
+      style |= WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | ES_NOHIDESEL |
+               (m.WordWrap ? 0 : ES_AUTOHSCROLL | WS_HSCROLL) | (m.VerticalScrollBar ? WS_VSCROLL : 0) |
+               (m.ReadOnly ? ES_READONLY : 0);
+      ex |= WS_EX_CLIENTEDGE;
+      break;
+    }
+    case Kind::ComboBox:
+      cls = L"COMBOBOX";
+      style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+      break;
+    case Kind::TreeView: {
+      auto& t = static_cast<TreeView&>(c);
+      cls = WC_TREEVIEWW;
+      style |= WS_TABSTOP | (t.HideSelection ? 0 : TVS_SHOWSELALWAYS) |
+               (t.RowSelect ? TVS_FULLROWSELECT : 0) | (t.ReadOnly ? 0 : TVS_EDITLABELS);
+      ex |= WS_EX_CLIENTEDGE;
+      break;
+    }
+    case Kind::PageControl:
+      cls = WC_TABCONTROLW;
+      style |= WS_TABSTOP;
+      break;
+    case Kind::TabSheet:
+      return;  // a sheet is the area of its page control; its controls stand on the form
+    case Kind::ProgressBar:
+      cls = PROGRESS_CLASSW;
+      break;
+    case Kind::StringGrid:
+      cls = WC_LISTVIEWW;
+      style |= WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
+      ex |= WS_EX_CLIENTEDGE;
+      break;
+  }
+  Form& form = c.OwnerForm();
+  const Rect r = c.FormBounds();
+  // A drop-down list's height is that of its open list.
+  const int height = c.kind() == Kind::ComboBox ? r.height + 200 : r.height;
+  const auto id = static_cast<UINT_PTR>(kFirstControlId + controls_.size());
+  HWND w = CreateWindowExW(ex, cls, Wide(c.Caption()).c_str(), style, r.left, r.top, r.width, height,
+                           Hwnd(form.peer), reinterpret_cast<HMENU>(id), ThisModule(), nullptr);
+  if (!w) return;
+  c.peer = w;
+  controls_[w] = &c;
+  SetPropA(w, kNameProperty, reinterpret_cast<HANDLE>(const_cast<char*>(c.Name().c_str())));
+  SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.GetFont(), 96)), FALSE);
+  if (c.kind() == Kind::Memo) SendMessageW(w, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);  // a day's log is megabytes
+  if (c.kind() == Kind::Edit && static_cast<Edit&>(c).MaxLength)
+    SendMessageW(w, EM_SETLIMITTEXT, static_cast<Edit&>(c).MaxLength, 0);
+  if (c.kind() == Kind::StringGrid)
+    ListView_SetExtendedListViewStyle(w, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+}
+
+void WindowsBackend::DestroyFormWindow(Form& form) {
+  HWND w = Hwnd(form.peer);
+  if (!w) return;
+  for (const auto& t : form.Timers()) {
+    if (auto it = timer_ids_.find(t.get()); it != timer_ids_.end()) KillTimer(w, it->second);
+  }
+  for (const auto& c : form.Controls()) {
+    if (c->kind() == Kind::Memo) PullMemo(static_cast<Memo&>(*c));
+    if (c->peer) controls_.erase(Hwnd(c->peer));
+    if (c->kind() == Kind::RadioGroup) {
+      for (HWND item : radio_windows_[static_cast<RadioGroup*>(c.get())]) radio_items_.erase(item);
+      radio_windows_.erase(static_cast<RadioGroup*>(c.get()));
+    }
+    if (c->kind() == Kind::Memo) memo_dirty_.erase(static_cast<Memo*>(c.get()));
+    if (c->kind() == Kind::StringGrid) grids_pending_.erase(static_cast<StringGrid*>(c.get()));
+    c->peer = nullptr;
+  }
+  form.peer = nullptr;
+  DestroyWindow(w);
+}
+
+// ---------------------------------------------------------------- models to windows
+
+void WindowsBackend::ApplyAll(Control& c) {
+  for (Aspect a : {Aspect::Items, Aspect::Text, Aspect::Selection, Aspect::Checked, Aspect::Position,
+                   Aspect::Lines, Aspect::Cells})
+    Apply(c, a);
+  ApplyEnabled(c);
+  ApplyVisibility(c);
+}
+
+void WindowsBackend::ApplyVisibility(Control& c) {
+  if (c.peer) ShowWindow(Hwnd(c.peer), c.Showing() ? SW_SHOWNA : SW_HIDE);
+  if (c.kind() == Kind::RadioGroup)
+    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)])
+      ShowWindow(item, c.Showing() ? SW_SHOWNA : SW_HIDE);
+}
+
+void WindowsBackend::ApplyEnabled(Control& c) {
+  if (c.peer) EnableWindow(Hwnd(c.peer), EffectiveEnabled(c));
+  if (c.kind() == Kind::RadioGroup)
+    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) EnableWindow(item, EffectiveEnabled(c));
+}
+
+void WindowsBackend::ApplyBounds(Control& c) {
+  if (!c.peer) return;
+  const Rect r = c.FormBounds();
+  MoveWindow(Hwnd(c.peer), r.left, r.top, r.width, c.kind() == Kind::ComboBox ? r.height + 200 : r.height,
+             TRUE);
+}
+
+// Whether `c` lies inside `container` (or is it).
+bool Within(const Control& c, const Control& container) {
+  for (const Control* p = &c; p; p = p->Parent())
+    if (p == &container) return true;
+  return false;
+}
+
+void WindowsBackend::Apply(Control& c, Aspect a) {
+  HWND w = Hwnd(c.peer);
+  Form& form = c.OwnerForm();
+  switch (a) {
+    case Aspect::Visible:
+    case Aspect::Enabled:
+    case Aspect::Bounds:
+      // Containers pass these on to everything they hold.
+      for (const auto& other : form.Controls()) {
+        if (!Within(*other, c)) continue;
+        if (a == Aspect::Visible) ApplyVisibility(*other);
+        if (a == Aspect::Enabled) ApplyEnabled(*other);
+        if (a == Aspect::Bounds) ApplyBounds(*other);
+      }
+      if (a == Aspect::Visible && c.kind() == Kind::TabSheet && c.Parent())
+        FillTabs(static_cast<PageControl&>(*c.Parent()));
+      return;
+    case Aspect::Focus:
+      if (w && GetFocus() != w) SetFocus(w);
+      return;
+    case Aspect::Font:
+      if (w) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.GetFont(), 96)), TRUE);
+      return;
+    default:
+      break;
+  }
+  if (!w && c.kind() != Kind::TabSheet) return;
+  Quietly([&] {
+    switch (c.kind()) {
+      case Kind::Label:
+      case Kind::Button:
+      case Kind::Panel:
+      case Kind::GroupBox:
+      case Kind::Edit:
+      case Kind::CheckBox:
+      case Kind::RadioButton:
+        if (a == Aspect::Text && WindowText(w) != c.Caption()) SetWindowTextW(w, Wide(c.Caption()).c_str());
+        if (a == Aspect::Checked && c.kind() == Kind::CheckBox)
+          SendMessageW(w, BM_SETCHECK, static_cast<CheckBox&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+        if (a == Aspect::Checked && c.kind() == Kind::RadioButton)
+          SendMessageW(w, BM_SETCHECK, static_cast<RadioButton&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED,
+                       0);
+        break;
+      case Kind::Memo:
+        if (a == Aspect::Lines) {
+          SetWindowTextW(w, Wide(static_cast<Memo&>(c).JoinedText()).c_str());
+          memo_dirty_[static_cast<Memo*>(&c)] = false;
+        }
+        break;
+      case Kind::ComboBox: {
+        auto& combo = static_cast<ComboBox&>(c);
+        if (a == Aspect::Items) {
+          SendMessageW(w, CB_RESETCONTENT, 0, 0);
+          for (const std::string& item : combo.Items())
+            SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
+        }
+        if (a == Aspect::Items || a == Aspect::Selection) SendMessageW(w, CB_SETCURSEL, combo.ItemIndex(), 0);
+        break;
+      }
+      case Kind::RadioGroup: {
+        auto& group = static_cast<RadioGroup&>(c);
+        if (a == Aspect::Text) SetWindowTextW(w, Wide(c.Caption()).c_str());
+        if (a == Aspect::Items) FillRadioGroup(group);
+        if (a == Aspect::Items || a == Aspect::Selection) {
+          const auto& items = radio_windows_[&group];
+          for (size_t i = 0; i < items.size(); ++i)
+            SendMessageW(items[i], BM_SETCHECK,
+                         static_cast<int>(i) == group.ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
+        }
+        break;
+      }
+      case Kind::TreeView: {
+        auto& tree = static_cast<TreeView&>(c);
+        if (a == Aspect::Items) {
+          TreeView_DeleteAllItems(w);
+          for (size_t i = 0; i < tree.Nodes().size(); ++i) {
+            std::wstring text = Wide(tree.Nodes()[i].text);
+            TVINSERTSTRUCTW ins{};
+            ins.hParent = TVI_ROOT;
+            ins.hInsertAfter = TVI_LAST;
+            ins.item.mask = TVIF_TEXT | TVIF_PARAM;
+            ins.item.pszText = text.data();
+            ins.item.lParam = static_cast<LPARAM>(i);
+            SendMessageW(w, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins));
+          }
+        }
+        if (a == Aspect::Items || a == Aspect::Selection) {
+          HTREEITEM item = TreeView_GetRoot(w);
+          for (int i = 0; item && i < tree.Selected(); ++i) item = TreeView_GetNextSibling(w, item);
+          TreeView_SelectItem(w, tree.Selected() >= 0 ? item : nullptr);
+        }
+        break;
+      }
+      case Kind::PageControl:
+        FillTabs(static_cast<PageControl&>(c));
+        if (a == Aspect::Selection)
+          for (const auto& other : form.Controls())
+            if (Within(*other, c)) ApplyVisibility(*other);
+        break;
+      case Kind::ProgressBar: {
+        auto& bar = static_cast<ProgressBar&>(c);
+        SendMessageW(w, PBM_SETRANGE32, bar.Min(), bar.Max());
+        SendMessageW(w, PBM_SETPOS, bar.Position(), 0);
+        break;
+      }
+      case Kind::StringGrid:
+        if (a == Aspect::Cells &&
+            grids_pending_.emplace(static_cast<StringGrid*>(&c), Hwnd(form.peer)).second)
+          PostMessageW(Hwnd(form.peer), kRefreshGrids, 0, 0);
+        break;
+      case Kind::TabSheet:
+        if (a == Aspect::Text && c.Parent()) FillTabs(static_cast<PageControl&>(*c.Parent()));
+        break;
+    }
+  });
+}
+
+void WindowsBackend::FillTabs(PageControl& pages) {
+  HWND w = Hwnd(pages.peer);
+  if (!w) return;
+  Quietly([&] {
+    TabCtrl_DeleteAllItems(w);
+    const std::vector<TabSheet*> tabs = pages.VisibleTabs();
+    int selected = -1;
+    for (size_t i = 0; i < tabs.size(); ++i) {
+      std::wstring text = Wide(tabs[i]->Caption());
+      TCITEMW item{};
+      item.mask = TCIF_TEXT;
+      item.pszText = text.data();
+      SendMessageW(w, TCM_INSERTITEMW, i, reinterpret_cast<LPARAM>(&item));
+      if (tabs[i] == pages.ActivePage()) selected = static_cast<int>(i);
+    }
+    TabCtrl_SetCurSel(w, selected);
+  });
+}
+
+void WindowsBackend::FillRadioGroup(RadioGroup& group) {
+  auto& items = radio_windows_[&group];
+  for (HWND item : items) {
+    radio_items_.erase(item);
+    DestroyWindow(item);
+  }
+  items.clear();
+  HWND form = Hwnd(group.OwnerForm().peer);
+  if (!form) return;
+  const Rect r = group.FormBounds();
+  const int columns = std::max(group.Columns, 1);
+  const int rows = (group.Count() + columns - 1) / columns;
+  const int width = (r.width - 16) / columns;
+  const int height = rows ? std::min(24, (r.height - 20) / rows) : 24;
+  for (int i = 0; i < group.Count(); ++i) {
+    const int col = i / std::max(rows, 1), row = i % std::max(rows, 1);
+    HWND w = CreateWindowExW(0, L"BUTTON", Wide(group.Items()[i]).c_str(),
+                             WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_RADIOBUTTON | BS_NOTIFY,
+                             r.left + 8 + col * width, r.top + 18 + row * height, width - 4, height, form,
+                             nullptr, ThisModule(), nullptr);
+    SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(group.GetFont(), 96)), FALSE);
+    items.push_back(w);
+    radio_items_[w] = {&group, i};
+  }
+}
+
+void WindowsBackend::FillGrid(StringGrid& grid) {
+  HWND w = Hwnd(grid.peer);
+  if (!w) return;
+  const int rows = std::max(grid.RowCount() - grid.FixedRows, 0);
+  if (Header_GetItemCount(ListView_GetHeader(w)) == grid.ColCount() && ListView_GetItemCount(w) == rows) {
+    // Same shape: only the texts change, without the flicker of a rebuild.
+    for (int col = 0; col < grid.ColCount(); ++col) {
+      std::wstring head = grid.FixedRows > 0 ? Wide(grid.Cell(col, 0)) : std::wstring();
+      LVCOLUMNW column{};
+      column.mask = LVCF_TEXT;
+      column.pszText = head.data();
+      SendMessageW(w, LVM_SETCOLUMNW, col, reinterpret_cast<LPARAM>(&column));
+      for (int row = 0; row < rows; ++row) {
+        std::wstring text = Wide(grid.Cell(col, row + grid.FixedRows));
+        LVITEMW item{};
+        item.iSubItem = col;
+        item.pszText = text.data();
+        SendMessageW(w, LVM_SETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
+      }
+    }
+    return;
+  }
+  while (ListView_DeleteColumn(w, 0)) {
+  }
+  ListView_DeleteAllItems(w);
+  for (int col = 0; col < grid.ColCount(); ++col) {
+    std::wstring head = grid.FixedRows > 0 ? Wide(grid.Cell(col, 0)) : std::wstring();
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH;
+    column.cx = col < static_cast<int>(grid.ColWidths.size()) ? grid.ColWidths[col] : 64;
+    column.pszText = head.data();
+    SendMessageW(w, LVM_INSERTCOLUMNW, col, reinterpret_cast<LPARAM>(&column));
+  }
+  for (int row = grid.FixedRows; row < grid.RowCount(); ++row) {
+    for (int col = 0; col < grid.ColCount(); ++col) {
+      std::wstring text = Wide(grid.Cell(col, row));
+      LVITEMW item{};
+      item.mask = LVIF_TEXT;
+      item.iItem = row - grid.FixedRows;
+      item.iSubItem = col;
+      item.pszText = text.data();
+      SendMessageW(w, col == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, col == 0 ? 0 : item.iItem,
+                   reinterpret_cast<LPARAM>(&item));
+    }
+  }
+}
+
+void WindowsBackend::PullMemo(Memo& memo) {
+  auto it = memo_dirty_.find(&memo);
+  if (it == memo_dirty_.end() || !it->second || !memo.peer) return;
+  it->second = false;
+  const std::string text = WindowText(Hwnd(memo.peer));
+  ++muted_;
+  memo.UserSetText(text);
+  --muted_;
+}
+
+// ---------------------------------------------------------------- windows to models
+
+LRESULT WindowsBackend::OnCommand(Form& form, HWND child, int code) {
+  if (auto radio = radio_items_.find(child); radio != radio_items_.end()) {
+    if (code == BN_CLICKED) user::Choose(*radio->second.group, radio->second.index);
+    return 0;
+  }
+  auto it = controls_.find(child);
+  if (it == controls_.end()) return 0;
+  Control& c = *it->second;
+  switch (code) {
+    case BN_SETFOCUS:
+    case EN_SETFOCUS:
+    case CBN_SETFOCUS:
+      form.FocusControl(&c);
+      break;
+    case EN_KILLFOCUS:
+      if (c.kind() == Kind::Memo) PullMemo(static_cast<Memo&>(c));
+      break;
+    case BN_CLICKED:
+      if (c.kind() == Kind::Button || c.kind() == Kind::CheckBox || c.kind() == Kind::RadioButton)
+        user::Click(c);
+      break;
+    case BN_DOUBLECLICKED:
+      Form::Fire(c.OnDblClick);
+      break;
+    case EN_CHANGE:
+      if (muted_) break;
+      if (c.kind() == Kind::Edit) {
+        auto& edit = static_cast<Edit&>(c);
+        edit.UserSetText(WindowText(child));
+      } else if (c.kind() == Kind::Memo) {
+        memo_dirty_[static_cast<Memo*>(&c)] = true;
+      }
+      break;
+    case CBN_SELCHANGE:
+      if (!muted_)
+        user::Choose(static_cast<ComboBox&>(c), static_cast<int>(SendMessageW(child, CB_GETCURSEL, 0, 0)));
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+LRESULT WindowsBackend::OnNotify(Form& form, NMHDR* header) {
+  auto it = controls_.find(header->hwndFrom);
+  if (it == controls_.end()) return 0;
+  Control& c = *it->second;
+  if (c.kind() == Kind::TreeView) {
+    auto& tree = static_cast<TreeView&>(c);
+    if (header->code == NM_SETFOCUS) form.FocusControl(&c);
+    if (header->code == TVN_SELCHANGEDW && !muted_) {
+      const auto* change = reinterpret_cast<NMTREEVIEWW*>(header);
+      tree.SetSelected(change->itemNew.hItem ? static_cast<int>(change->itemNew.lParam) : -1);
+    }
+    if (header->code == NM_CLICK) {
+      // The click may come before the selection moves: the node under the mouse is the one clicked.
+      TVHITTESTINFO hit{};
+      const DWORD pos = GetMessagePos();
+      hit.pt = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+      ScreenToClient(header->hwndFrom, &hit.pt);
+      if (HTREEITEM item = TreeView_HitTest(header->hwndFrom, &hit); item && (hit.flags & TVHT_ONITEM)) {
+        TVITEMW data{};
+        data.mask = TVIF_PARAM;
+        data.hItem = item;
+        SendMessageW(header->hwndFrom, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+        Quietly([&] { TreeView_SelectItem(header->hwndFrom, item); });
+        user::SelectNode(tree, static_cast<int>(data.lParam));
+      } else {
+        Form::Fire(tree.OnClick);
+      }
+    }
+  }
+  if (c.kind() == Kind::PageControl) {
+    auto& pages = static_cast<PageControl&>(c);
+    if (header->code == NM_SETFOCUS) form.FocusControl(&c);
+    if (header->code == TCN_SELCHANGE && !muted_) {
+      const int index = TabCtrl_GetCurSel(header->hwndFrom);
+      const std::vector<TabSheet*> tabs = pages.VisibleTabs();
+      if (index >= 0 && index < static_cast<int>(tabs.size())) user::ShowTab(pages, *tabs[index]);
+    }
+  }
+  if (c.kind() == Kind::StringGrid && header->code == NM_SETFOCUS) form.FocusControl(&c);
+  return 0;
+}
+
+LRESULT CALLBACK WindowsBackend::FormProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
+    SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(w, GWLP_USERDATA));
+  if (!form || form->peer != w) return DefWindowProcW(w, message, wp, lp);
+  WindowsBackend& b = The();
+  switch (message) {
+    case WM_COMMAND:
+      // Enter and Escape (IDOK, IDCANCEL without a control) do nothing, as on the original forms.
+      if (lp) return b.OnCommand(*form, reinterpret_cast<HWND>(lp), HIWORD(wp));
+      return 0;
+    case kRefreshGrids:
+      for (auto it = b.grids_pending_.begin(); it != b.grids_pending_.end();) {
+        if (it->second != w) {
+          ++it;
+          continue;
+        }
+        StringGrid* grid = it->first;
+        it = b.grids_pending_.erase(it);
+        b.FillGrid(*grid);
+      }
+      return 0;
+    case WM_NOTIFY:
+      return b.OnNotify(*form, reinterpret_cast<NMHDR*>(lp));
+    case WM_TIMER:
+      for (const auto& t : form->Timers())
+        if (auto it = b.timer_ids_.find(t.get()); it != b.timer_ids_.end() && it->second == wp) t->Fire();
+      return 0;
+    case WM_CLOSE:
+      form->Close();
+      return 0;
+    default:
+      return DefWindowProcW(w, message, wp, lp);
+  }
+}
+
+// ---------------------------------------------------------------- modal loop
+
+void WindowsBackend::RunModal(Form& form) {
+  CreateFormWindow(form);
+  HWND w = Hwnd(form.peer);
+  if (!w) {
+    form.SetModalResult(mrCancel);
+    return;
+  }
+  HWND owner = static_cast<HWND>(App().Handle());
+  const bool owner_enabled = owner && IsWindowEnabled(owner);
+  if (owner_enabled) EnableWindow(owner, FALSE);
+  modal_.push_back(&form);
+  ShowWindow(w, SW_SHOW);
+  SetForegroundWindow(w);
+  if (form.ActiveControl() && form.ActiveControl()->peer) SetFocus(Hwnd(form.ActiveControl()->peer));
+  MSG msg;
+  while (form.ModalResult() == mrNone) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      form.SetModalResult(mrCancel);
+      break;
+    }
+    if (got < 0) {
+      form.SetModalResult(mrCancel);
+      break;
+    }
+    if (!IsDialogMessageW(w, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  modal_.pop_back();
+  // The owner is enabled again before this window goes, so that it gets the activation back.
+  if (owner_enabled) EnableWindow(owner, TRUE);
+  DestroyFormWindow(form);
+  if (owner_enabled) SetActiveWindow(owner);
+}
+
+HWND WindowsBackend::TopModalWindow() const {
+  for (auto it = modal_.rbegin(); it != modal_.rend(); ++it)
+    if ((*it)->peer && IsWindowVisible(Hwnd((*it)->peer))) return Hwnd((*it)->peer);
+  return static_cast<HWND>(App().Handle());
+}
+
+void WindowsBackend::FormVisibilityChanged(Form& form) {
+  if (form.peer) ShowWindow(Hwnd(form.peer), form.Visible() ? SW_SHOW : SW_HIDE);
+}
+
+void WindowsBackend::FormChanged(Form& form) {
+  HWND w = Hwnd(form.peer);
+  if (!w) return;
+  SetWindowTextW(w, Wide(form.Caption()).c_str());
+  const Rect& r = form.Bounds();
+  SetWindowPos(w, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void WindowsBackend::FormDestroyed(Form& form) {
+  DestroyFormWindow(form);
+  for (const auto& t : form.Timers()) timer_ids_.erase(t.get());
+}
+
+bool WindowsBackend::FormActive(const Form& form) const {
+  return form.peer && GetActiveWindow() == Hwnd(form.peer);
+}
+
+void WindowsBackend::ControlChanged(Control& c, Aspect a) {
+  if (c.OwnerForm().peer) Apply(c, a);
+}
+
+void WindowsBackend::ControlDestroyed(Control& c) {
+  if (c.kind() == Kind::StringGrid) grids_pending_.erase(static_cast<StringGrid*>(&c));
+  if (c.peer) controls_.erase(Hwnd(c.peer));
+  c.peer = nullptr;
+}
+
+// ---------------------------------------------------------------- timers
+
+void WindowsBackend::ArmTimer(Timer& t) {
+  HWND w = Hwnd(t.OwnerForm().peer);
+  if (!w) return;
+  auto it = timer_ids_.find(&t);
+  if (it == timer_ids_.end()) it = timer_ids_.emplace(&t, next_timer_id_++).first;
+  if (t.Enabled() && t.Interval() > 0)
+    SetTimer(w, it->second, t.Interval(), nullptr);
+  else
+    KillTimer(w, it->second);
+}
+
+void WindowsBackend::TimerChanged(Timer& t) { ArmTimer(t); }
+
+void WindowsBackend::TimerDestroyed(Timer& t) {
+  auto it = timer_ids_.find(&t);
+  if (it == timer_ids_.end()) return;
+  if (HWND w = Hwnd(t.OwnerForm().peer)) KillTimer(w, it->second);
+  timer_ids_.erase(it);
+}
+
+// ---------------------------------------------------------------- boxes, dialogs, printing
+
+int WindowsBackend::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
+  return MessageBoxW(TopModalWindow(), Wide(text).c_str(), Wide(caption).c_str(), flags | MB_TASKMODAL);
+}
+
+std::wstring DialogFilter(std::string_view filter) {
+  std::wstring f = Wide(filter);
+  for (wchar_t& c : f)
+    if (c == L'|') c = L'\0';
+  f.push_back(L'\0');
+  f.push_back(L'\0');
+  return f;
+}
+
+bool WindowsBackend::ExecuteSaveDialog(SaveDialog& dialog) {
+  std::wstring file = Wide(dialog.FileName);
+  file.resize(std::max<size_t>(file.size() + 1, 1024), L'\0');
+  const std::wstring filter = DialogFilter(dialog.Filter);
+  const std::wstring ext = Wide(dialog.DefaultExt);
+  const std::wstring title = Wide(dialog.Title);
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = TopModalWindow();
+  ofn.lpstrFilter = filter.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.lpstrDefExt = ext.empty() ? nullptr : ext.c_str();
+  ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
+  ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
+  if (!GetSaveFileNameW(&ofn)) return false;
+  dialog.FileName = Narrow(file.c_str(), wcslen(file.c_str()));
+  return true;
+}
+
+bool WindowsBackend::ExecutePrintDialog() {
+  PRINTDLGW pd{};
+  pd.lStructSize = sizeof pd;
+  pd.hwndOwner = TopModalWindow();
+  pd.Flags = PD_RETURNDC | PD_NOSELECTION | PD_NOPAGENUMS | PD_USEDEVMODECOPIESANDCOLLATE;
+  if (!PrintDlgW(&pd)) return false;
+  if (pd.hDevMode) GlobalFree(pd.hDevMode);
+  if (pd.hDevNames) GlobalFree(pd.hDevNames);
+  if (printer_) DeleteDC(printer_);
+  printer_ = pd.hDC;
+  return printer_ != nullptr;
+}
+
+class PrinterJob : public TextPrinter::Job {
+ public:
+  PrinterJob(HDC dc, HFONT font) : dc_(dc), font_(font) {}
+  ~PrinterJob() override {
+    if (started_ && !ended_) AbortDoc(dc_);
+  }
+  void Start(std::string_view title) {
+    const std::wstring name = Wide(title);
+    DOCINFOW doc{};
+    doc.cbSize = sizeof doc;
+    doc.lpszDocName = name.c_str();
+    if (StartDocW(dc_, &doc) <= 0) throw IoError("打印机不可用");
+    started_ = true;
+    NewPage();
+  }
+  void WriteLine(std::string_view line) override {
+    if (y_ + line_height_ > page_height_) {
+      if (EndPage(dc_) <= 0) throw IoError("打印失败");
+      NewPage();
+    }
+    const std::wstring text = Wide(line);
+    if (!TextOutW(dc_, margin_, y_, text.c_str(), static_cast<int>(text.size()))) throw IoError("打印失败");
+    y_ += line_height_;
+  }
+  void End() override {
+    if (EndPage(dc_) <= 0 || EndDoc(dc_) <= 0) throw IoError("打印失败");
+    ended_ = true;
+  }
+
+ private:
+  void NewPage() {
+    if (StartPage(dc_) <= 0) throw IoError("打印失败");
+    SelectObject(dc_, font_);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc_, &tm);
+    line_height_ = std::max<int>(tm.tmHeight + tm.tmExternalLeading, 1);
+    page_height_ = GetDeviceCaps(dc_, VERTRES);
+    margin_ = GetDeviceCaps(dc_, LOGPIXELSX) / 2;
+    y_ = GetDeviceCaps(dc_, LOGPIXELSY) / 2;
+  }
+  HDC dc_;
+  HFONT font_;
+  bool started_ = false, ended_ = false;
+  int line_height_ = 1, page_height_ = 0, margin_ = 0, y_ = 0;
+};
+
+std::unique_ptr<TextPrinter::Job> WindowsBackend::StartPrintJob(std::string_view title, const Font& font) {
+  if (!printer_) throw IoError("打印机不可用");
+  auto job = std::make_unique<PrinterJob>(printer_, FontFor(font, GetDeviceCaps(printer_, LOGPIXELSY)));
+  job->Start(title);
+  return job;
+}
+
+ScreenSize WindowsBackend::Screen() const {
+  return {GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+}
+
+}  // namespace
+
+ui::Backend& Backend() {
+  static WindowsBackend* const backend = new WindowsBackend();
+  return *backend;
+}
+
+}  // namespace ui::win32

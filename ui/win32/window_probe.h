@@ -1,0 +1,55 @@
+// What a test running beside the driver needs to work its real windows from another thread: find a
+// form by caption and its controls by model name, click, type, pick tree nodes, answer message
+// boxes, read texts back, and photograph a window. Texts are code page 936. Clicks are posted, so
+// that a handler that opens a box never holds up the test; waits poll with a deadline.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ui::win32::probe {
+
+using Window = void*;
+
+// Polls `ready` every 20 ms until it holds or timeout_ms have passed.
+bool WaitUntil(const std::function<bool()>& ready, uint32_t timeout_ms);
+
+// A visible form of this process with exactly this caption, or nullptr after the timeout.
+Window WaitForForm(std::string_view caption, uint32_t timeout_ms);
+// A visible message box of this process, or nullptr after the timeout.
+Window WaitForMessageBox(uint32_t timeout_ms);
+bool MessageBoxOpen();
+std::string MessageBoxText(Window box);
+// Presses the box's button with this id (1 = OK).
+void AnswerMessageBox(Window box, int button_id);
+
+// The control window of a form that shows the model with this name, nullptr when none.
+Window Control(Window form, std::string_view name);
+std::string Text(Window w);
+size_t TextLength(Window w);
+bool Visible(Window w);
+bool Enabled(Window w);
+bool Checked(Window w);
+
+void Click(Window button);
+// Clicks into a control and waits until it has the keyboard focus.
+bool Focus(Window w);
+// Clicks into an edit and replaces its text as typing would (the edit reports the change).
+void Type(Window edit, std::string_view text);
+// Clicks into a multi-line edit and types at its end.
+void Append(Window edit, std::string_view text);
+std::vector<std::string> TreeItems(Window tree);
+// Clicks the tree's n-th top-level node with the mouse.
+void ClickTreeItem(Window tree, int index);
+// A grid's text in a column of its header, and in a cell of its rows below the header (row 0 is
+// the first row below it). Empty outside the grid.
+std::string GridHeader(Window grid, int col);
+std::string GridCell(Window grid, int col, int row);
+
+// Saves what the screen shows of the window's client area as a 24-bit BMP. False when it could not.
+bool SaveBitmap(Window w, const std::string& path);
+
+}  // namespace ui::win32::probe

@@ -1,0 +1,708 @@
+#include "wizard/board_page.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "support/delphi.h"
+#include "support/gbk_text.h"
+#include "ui/services.h"
+
+namespace vorel::wizard {
+
+namespace {
+
+constexpr int32_t kFirstCandidate = 0x100;
+constexpr int32_t kLastCandidate = 0x3E0;
+constexpr int32_t kPortSpan = 0x20;
+
+constexpr char kSingleEnded[] = "单端";
+constexpr char kDifferential[] = "差动";
+constexpr char kDoubleEnded[] = "双端";
+
+int Pages(int channels, int per_page) { return channels <= 0 ? 0 : (channels + per_page - 1) / per_page; }
+
+int ClampCard(int n) { return std::clamp(n, 1, kCardCount); }
+
+template <class T>
+T& Place(ui::Form& f, ui::Control* parent, const std::string& name, std::string_view caption, int left,
+         int top, int width, int height) {
+  T& c = f.Add<T>(parent, name, caption);
+  c.SetBounds(left, top, width, height);
+  return c;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- the card table
+
+void ShadowSettings::Reset() {
+  ad.fill(0);
+  da.fill(0);
+  tc_mode.fill(0);
+  clock_div_on.fill(false);
+  clock_div.fill(1);
+  filter_div_on.fill(false);
+  filter_div.fill(2);
+}
+
+int FirstFreeCard(const TDeviceParams& block) {
+  for (int n = 1; n <= kCardCount; ++n)
+    if (block.card(n)->ModelCode == kModelNoCard) return n;
+  return -1;
+}
+
+int FirstUsedCard(const TDeviceParams& block) {
+  for (int n = 1; n <= kCardCount; ++n)
+    if (block.card(n)->ModelCode != kModelNoCard) return n;
+  return -1;
+}
+
+int32_t FreeBaseAddress(const TDeviceParams& block) {
+  for (int32_t a = kFirstCandidate; a <= kLastCandidate; a += kPortSpan) {
+    bool covered = false;
+    for (int n = 1; n <= kCardCount && !covered; ++n) {
+      const int64_t base = block.card(n)->BaseAddress;
+      covered = base <= a && a < base + kPortSpan;
+    }
+    if (!covered) return a;
+  }
+  return kDefaultBaseAddress;
+}
+
+void MoveCard(TDeviceParams& block, int from, int to) {
+  if (from == to) return;
+  TCardParams& o = *block.card(from);
+  TCardParams& n = *block.card(to);
+  n.CardNo = to;
+  n.ModelCode = o.ModelCode;
+  SetModelName(n, ModelName(o));
+  n.BaseAddress = o.BaseAddress;
+  n.InputMode = o.InputMode;
+  n.ADMaxRange = o.ADMaxRange;
+  n.ADFilterNums = o.ADFilterNums;
+  n.reserved64 = o.reserved64;
+  std::copy(std::begin(o.ADRange), std::end(o.ADRange), std::begin(n.ADRange));
+  std::copy(std::begin(o.DARange), std::end(o.DARange), std::begin(n.DARange));
+  o.ModelCode = kModelNoCard;
+  SetModelName(o, "");
+  o.BaseAddress = o.InputMode = o.ADMaxRange = o.ADFilterNums = o.reserved64 = 0;
+  std::fill(std::begin(o.ADRange), std::end(o.ADRange), uint8_t{0});
+  std::fill(std::begin(o.DARange), std::end(o.DARange), uint8_t{0});
+}
+
+std::string Hex3(int32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%03X", static_cast<uint32_t>(value));
+  return text;
+}
+
+std::string CardNodeText(const TCardParams& card) {
+  return "板卡号:" + std::to_string(card.CardNo) + " " + std::string(ModelName(card)) +
+         " 基址:" + Hex3(card.BaseAddress) + " " + (card.InputMode == 1 ? kDifferential : kSingleEnded);
+}
+
+// ---------------------------------------------------------------- the page
+
+TStep11Frm::TStep11Frm(WizardRun& run)
+    : ui::Form("TStep11Frm"),
+      Label1(Place<ui::Label>(*this, nullptr, "Label1", {}, 16, 12, 600, 18)),
+      Label4(Place<ui::Label>(*this, nullptr, "Label4",
+                              "请在板卡配置图中选中板卡，然后可以修改或察看板卡配置。", 16, 36, 600, 18)),
+      GroupBox1(Place<ui::GroupBox>(*this, nullptr, "GroupBox1", "当前板卡配置", 16, 60, 608, 100)),
+      DevTypeEd(Place<ui::ComboBox>(*this, &GroupBox1, "DevTypeEd", {}, 80, 20, 110, 22)),
+      IDEd(Place<ui::Edit>(*this, &GroupBox1, "IDEd", {}, 270, 20, 50, 22)),
+      BaseAddress(Place<ui::Edit>(*this, &GroupBox1, "BaseAddress", {}, 450, 20, 60, 22)),
+      Label7(Place<ui::Label>(*this, &GroupBox1, "Label7", "基址：(16进制)", 340, 24, 108, 18)),
+      H_Label(Place<ui::Label>(*this, &GroupBox1, "H_Label", "H", 514, 24, 16, 18)),
+      InputMode(Place<ui::ComboBox>(*this, &GroupBox1, "InputMode", {}, 80, 60, 110, 22)),
+      Label8(Place<ui::Label>(*this, &GroupBox1, "Label8", "AD输入方式", 8, 64, 72, 18)),
+      ADMaxRange(Place<ui::ComboBox>(*this, &GroupBox1, "ADMaxRange", {}, 270, 60, 110, 22)),
+      Label11(Place<ui::Label>(*this, &GroupBox1, "Label11", "AD最大范围", 196, 64, 72, 18)),
+      ADFilterNums_Edit(Place<ui::Edit>(*this, &GroupBox1, "ADFilterNums_Edit", "10", 470, 60, 60, 22)),
+      ADFilterNums_Label(
+          Place<ui::Label>(*this, &GroupBox1, "ADFilterNums_Label", "AD滤波次数", 396, 64, 72, 18)),
+      ParamPage(Place<ui::PageControl>(*this, nullptr, "ParamPage", {}, 16, 168, 608, 250)),
+      TabSheet1(Place<ui::TabSheet>(*this, &ParamPage, "TabSheet1", "板卡配置图", 4, 24, 600, 222)),
+      ADSheet(Place<ui::TabSheet>(*this, &ParamPage, "ADSheet", "模拟量输入", 4, 24, 600, 222)),
+      DASheet(Place<ui::TabSheet>(*this, &ParamPage, "DASheet", "模拟量输出", 4, 24, 600, 222)),
+      TCSheet(Place<ui::TabSheet>(*this, &ParamPage, "TCSheet", "定时/计数器", 4, 24, 600, 222)),
+      IOSheet(Place<ui::TabSheet>(*this, &ParamPage, "IOSheet", "可编程I/O", 4, 24, 600, 222)),
+      DeviceTree(Place<ui::TreeView>(*this, &TabSheet1, "DeviceTree", {}, 4, 4, 590, 212)),
+      ADUpButton(Place<ui::Button>(*this, &ADSheet, "ADUpButton", "上一页", 420, 190, 80, 24)),
+      ADDownButton(Place<ui::Button>(*this, &ADSheet, "ADDownButton", "下一页", 508, 190, 80, 24)),
+      DAUpButton(Place<ui::Button>(*this, &DASheet, "DAUpButton", "上一页", 420, 190, 80, 24)),
+      DADownButton(Place<ui::Button>(*this, &DASheet, "DADownButton", "下一页", 508, 190, 80, 24)),
+      TCUpButton(Place<ui::Button>(*this, &TCSheet, "TCUpButton", "上一页", 420, 190, 80, 24)),
+      TCDownButton(Place<ui::Button>(*this, &TCSheet, "TCDownButton", "下一页", 508, 190, 80, 24)),
+      AddBtn(Place<ui::Button>(*this, nullptr, "AddBtn", "添加板卡", 16, 428, 88, 26)),
+      DelBtn(Place<ui::Button>(*this, nullptr, "DelBtn", "删除板卡", 112, 428, 88, 26)),
+      LastBtn(Place<ui::Button>(*this, nullptr, "LastBtn", "上一步", 440, 428, 88, 26)),
+      FinishBtn(Place<ui::Button>(*this, nullptr, "FinishBtn", "完成", 536, 428, 88, 26)),
+      Timer1(AddTimer("Timer1", 200, true)),
+      run_(run) {
+  SetSize(640, 496);
+  StayOnTop = true;
+  Place<ui::Label>(*this, &GroupBox1, "Label5", "板卡类型", 8, 24, 72, 18);
+  Place<ui::Label>(*this, &GroupBox1, "Label6", "板卡号", 200, 24, 68, 18);
+  for (ui::TabSheet* s : {&TabSheet1, &ADSheet, &DASheet, &TCSheet, &IOSheet}) ParamPage.AddPage(*s);
+  InputMode.SetItems({kSingleEnded, kDoubleEnded});
+  BaseAddress.SetEnabled(false);
+  BuildChannelRows();
+  WireHandlers();
+  FormCreate();
+}
+
+void TStep11Frm::BuildChannelRows() {
+  for (ui::TabSheet* s : {&ADSheet, &DASheet}) {
+    const std::string prefix = s == &ADSheet ? "AD" : "DA";
+    for (int column = 0; column < 2; ++column) {
+      Place<ui::Label>(*this, s, prefix + "NoHead" + std::to_string(column), "通道号", 8 + column * 296, 4,
+                       60, 18);
+      Place<ui::Label>(*this, s, prefix + "RangeHead" + std::to_string(column), "输入范围", 76 + column * 296,
+                       4, 120, 18);
+    }
+    const int rows = s == &ADSheet ? kAdChannels + 1 : kDaChannels + 1;
+    auto& list = s == &ADSheet ? ad_rows_ : da_rows_;
+    for (int c = 0; c < rows; ++c) {
+      const int left = (c % 8 < 4 ? 0 : 296) + 8;
+      const int top = 26 + (c % 4) * 40;
+      RangeRow row;
+      row.number = &Place<ui::Panel>(*this, s, prefix + "Chn" + std::to_string(c), std::to_string(c), left,
+                                     top, 60, 24);
+      row.range =
+          &Place<ui::ComboBox>(*this, s, prefix + "Range" + std::to_string(c), {}, left + 68, top, 200, 22);
+      row.number->SetVisible(false);
+      row.range->SetVisible(false);
+      list.push_back(row);
+    }
+  }
+  const char* heads[] = {"编号", "工作方式", "内部时钟分频", "滤波器分频"};
+  const int head_left[] = {8, 60, 200, 380};
+  for (int i = 0; i < 4; ++i)
+    Place<ui::Label>(*this, &TCSheet, std::string("TCHead") + std::to_string(i), heads[i], head_left[i], 4,
+                     120, 18);
+  for (int c = 0; c < kCounters + 1; ++c) {
+    const std::string n = std::to_string(c);
+    const int top = 24 + (c % 8) * 20;
+    CounterRow row;
+    row.number = &Place<ui::Panel>(*this, &TCSheet, "TCNo" + n, n, 8, top, 44, 19);
+    row.mode = &Place<ui::ComboBox>(*this, &TCSheet, "TCMode" + n, {}, 60, top, 130, 19);
+    row.clock_on = &Place<ui::CheckBox>(*this, &TCSheet, "TCClockChk" + n, {}, 200, top, 18, 19);
+    row.clock_div = &Place<ui::Edit>(*this, &TCSheet, "TCClockEd" + n, "1", 222, top, 80, 19);
+    row.filter_on = &Place<ui::CheckBox>(*this, &TCSheet, "TCFilterChk" + n, {}, 380, top, 18, 19);
+    row.filter_div = &Place<ui::Edit>(*this, &TCSheet, "TCFilterEd" + n, "2", 402, top, 80, 19);
+    for (ui::Control* ctl : std::initializer_list<ui::Control*>{row.number, row.mode, row.clock_on,
+                                                                row.clock_div, row.filter_on, row.filter_div})
+      ctl->SetVisible(false);
+    tc_rows_.push_back(row);
+  }
+}
+
+void TStep11Frm::WireHandlers() {
+  DeviceTree.OnClick = [this] { DeviceTreeClick(); };
+  DevTypeEd.OnChange = [this] { DevTypeEdChange(); };
+  IDEd.OnExit = [this] { IDEdExit(); };
+  InputMode.OnChange = [this] { InputModeChange(); };
+  ADMaxRange.OnChange = [this] { ADMaxRangeChange(); };
+  ADFilterNums_Edit.OnExit = [this] { ADFilterNums_EditExit(); };
+  AddBtn.OnClick = [this] { AddBtnClick(); };
+  DelBtn.OnClick = [this] { DelBtnClick(); };
+  LastBtn.OnClick = [this] { LastBtnClick(); };
+  FinishBtn.OnClick = [this] { FinishBtnClick(); };
+  ADSheet.OnShow = [this] { ADSheetShow(); };
+  DASheet.OnShow = [this] { DASheetShow(); };
+  TCSheet.OnShow = [this] { TCSheetShow(); };
+  ADSheet.OnExit = [this] { ADSheetExit(); };
+  DASheet.OnExit = [this] { DASheetExit(); };
+  TCSheet.OnExit = [this] { TCSheetExit(); };
+  ADUpButton.OnClick = [this] { ADUpButtonClick(); };
+  ADDownButton.OnClick = [this] { ADDownButtonClick(); };
+  DAUpButton.OnClick = [this] { DAUpButtonClick(); };
+  DADownButton.OnClick = [this] { DADownButtonClick(); };
+  TCUpButton.OnClick = [this] { TCUpButtonClick(); };
+  TCDownButton.OnClick = [this] { TCDownButtonClick(); };
+  Timer1.OnTimer = [this] { Timer1Timer(); };
+}
+
+const BoardModel* TStep11Frm::ModelOf(int card) const {
+  return run_.catalogue().ByCode(run_.working().card(card)->ModelCode);
+}
+
+const BoardModel& TStep11Frm::SelectedModel() const {
+  return run_.catalogue().BySelection(DevTypeEd.ItemIndex());
+}
+
+void TStep11Frm::FormCreate() {
+  run_.next_page = kPageEnd;
+  CenterOnScreen();
+  Label1.SetCaption(run_.Welcome());
+  std::vector<std::string> types;
+  for (const BoardModel& m : run_.catalogue().models) types.push_back(m.name);
+  DevTypeEd.SetItems(std::move(types));
+  // A damaged block may name a card outside the table; the page shows the nearest one.
+  current_ = ClampCard(run_.working().CurCardNo);
+  ShowEntry(current_);
+  RebuildTree();
+  for (int n = 1; n <= kCardCount; ++n) {
+    const TCardParams& e = *run_.working().card(n);
+    const BoardModel* m = ModelOf(n);
+    const int offset = m ? m->RangeOffset(e.ADMaxRange) : 0;
+    ShadowSettings& s = shadow_[n];
+    for (int i = 0; i < kAdChannels; ++i) s.ad[i] = e.ADRange[i] - offset;
+    for (int i = 0; i < kDaChannels; ++i) s.da[i] = e.DARange[i];
+    for (int i = 0; i < kCounters; ++i) {
+      s.tc_mode[i] = e.TCMode[i];
+      s.clock_div_on[i] = e.TCClockDivOn[i] == 1;
+      s.clock_div[i] = e.TCClockDiv[i];
+      s.filter_div_on[i] = e.TCFilterDivOn[i] == 1;
+      s.filter_div[i] = e.TCFilterDiv[i];
+    }
+  }
+  static constexpr const char* kCaptions[] = {"板卡向导:板卡安装", "板卡向导:修改板卡配置",
+                                              "板卡向导:察看板卡配置"};
+  SetCaption(run_.texts().DeviceName + kCaptions[std::min<int>(run_.operation_mode, kOpView)]);
+  if (ViewMode()) {
+    AddBtn.SetVisible(false);
+    DelBtn.SetVisible(false);
+    for (ui::Control* c : std::initializer_list<ui::Control*>{&IDEd, &BaseAddress, &InputMode, &ADMaxRange,
+                                                              &ADFilterNums_Edit, &DevTypeEd})
+      c->SetEnabled(false);
+  }
+  if (ParamPage.ActivePage() == &ADSheet) ShowADPage();
+  if (ParamPage.ActivePage() == &DASheet) ShowDAPage();
+  if (ParamPage.ActivePage() == &TCSheet) ShowTCPage();
+  RefreshEditors();
+}
+
+void TStep11Frm::ShowEntry(int card) {
+  const TCardParams& e = Entry(card);
+  int type_index = -1;
+  const auto& models = run_.catalogue().models;
+  for (size_t i = 0; i < models.size(); ++i)
+    if (models[i].code == e.ModelCode) type_index = static_cast<int>(i);
+  DevTypeEd.SetItemIndex(type_index);
+  IDEd.SetText(std::to_string(card));
+  BaseAddress.SetText(Hex3(e.BaseAddress));
+  InputMode.SetItemIndex(e.InputMode);
+  FillMaxRanges(&SelectedModel(), e.ADMaxRange);
+  ADFilterNums_Edit.SetText(std::to_string(e.ADFilterNums));
+}
+
+void TStep11Frm::FillMaxRanges(const BoardModel* model, int selected) {
+  std::vector<std::string> names;
+  if (model)
+    for (const MaxRangeEntry& m : model->description.max_ranges)
+      if (!m.name.empty()) names.emplace_back(m.name);
+  ADMaxRange.SetItems(std::move(names));
+  ADMaxRange.SetItemIndex(selected);
+}
+
+void TStep11Frm::RebuildTree() {
+  for (int i = static_cast<int>(DeviceTree.Nodes().size()) - 1; i >= 0; --i) DeviceTree.DeleteNode(i);
+  for (int n = 1; n <= kCardCount; ++n) {
+    const TCardParams& e = *run_.working().card(n);
+    if (e.ModelCode == kModelNoCard || ModelName(e).empty()) continue;
+    DeviceTree.AddNode({CardNodeText(e), n, 0, 0});
+  }
+  DeviceTree.FullExpand();
+}
+
+void TStep11Frm::RefreshEditors() {
+  TCardParams& e = Entry(current_);
+  const BoardModel* model = ModelOf(current_);
+  const int ad_max = model ? model->ad_max : -1;
+  const int da_max = model ? model->da_max : -1;
+  const int tc_max = model ? model->tc_max : -1;
+  ShadowSettings& s = shadow_[current_];
+
+  // 1. The channel lists of the current card.
+  if (model) {
+    const std::vector<std::string> ad_names = model->AdRangeNames(e.ADMaxRange);
+    for (int c = 0; c <= std::min(ad_max, kAdChannels - 1); ++c) {
+      ad_rows_[c].range->SetItems(ad_names);
+      ad_rows_[c].range->SetItemIndex(s.ad[c]);
+    }
+    const std::vector<std::string> da_names = model->DaRangeNames();
+    for (int c = 0; c <= std::min(da_max, kDaChannels - 1); ++c) {
+      da_rows_[c].range->SetItems(da_names);
+      da_rows_[c].range->SetItemIndex(s.da[c]);
+    }
+  }
+  // 2. The sheets; the counter modes are taken from the entry again.
+  ad_pages_[current_] = Pages(ad_max + 1, e.InputMode == 1 ? 16 : 8);
+  SetUpSheet(ADSheet, ad_max, ad_page_);
+  da_pages_[current_] = Pages(da_max + 1, kChannelsPerPage);
+  SetUpSheet(DASheet, da_max, da_page_);
+  for (int i = 0; i < kCounters; ++i) s.tc_mode[i] = e.TCMode[i];
+  if (model) {
+    const std::vector<std::string> modes = model->CounterModeNames();
+    for (int c = 0; c <= std::min(tc_max, kCounters - 1); ++c) {
+      const CounterRow& row = tc_rows_[c];
+      row.mode->SetItems(modes);
+      row.mode->SetItemIndex(s.tc_mode[c]);
+      row.clock_on->SetChecked(s.clock_div_on[c]);
+      row.clock_div->SetText(std::to_string(s.clock_div[c]));
+      row.filter_on->SetChecked(s.filter_div_on[c]);
+      row.filter_div->SetText(std::to_string(s.filter_div[c]));
+    }
+  }
+  tc_pages_[current_] = Pages(tc_max + 1, kChannelsPerPage);
+  SetUpSheet(TCSheet, tc_max, tc_page_);
+
+  // 3..8. The editors of the group box.
+  const bool editable = !ViewMode();
+  IDEd.SetEnabled(editable);
+  if (IDEd.Text().empty()) {
+    const int free = FirstFreeCard(run_.working());
+    if (free != -1) IDEd.SetText(std::to_string(free));
+  }
+  if (!TryStrToInt("$" + BaseAddress.Text())) BaseAddress.SetText("220");
+  const BoardModel& selected = SelectedModel();
+  const ModelDescription& d = selected.description;
+  if (selected.HasAD()) {
+    InputMode.SetEnabled(editable);
+    InputMode.SetItems({kSingleEnded, kDifferential});
+  } else {
+    InputMode.SetEnabled(false);
+    if (d.single_ended != kAbsent) InputMode.AddItem(kSingleEnded);
+    if (d.differential != kAbsent) InputMode.AddItem(kDifferential);
+  }
+  InputMode.SetItemIndex(e.InputMode);
+  const bool polarity = gbk::Find(d.max_ranges[0].name, "极性") != std::string_view::npos;
+  Label11.SetCaption(polarity ? "AD输入极性" : "AD最大范围");
+  FillMaxRanges(&selected, e.ADMaxRange);
+  InputMode.SetEnabled(editable && selected.HasAD());
+  ADMaxRange.SetEnabled(editable && selected.HasAD());
+  ADFilterNums_Edit.SetEnabled(editable && model && model->HasAD() && selected.HasAD());
+  InputMode.SetEnabled(InputMode.Enabled() && d.differential != kAbsent);
+}
+
+void TStep11Frm::SetUpSheet(ui::TabSheet& sheet, int max_channel, int& page) {
+  if (max_channel < 0) {
+    sheet.SetTabVisible(false);
+    if (ParamPage.ActivePage() == &sheet) ParamPage.SetActivePage(&TabSheet1);
+    return;
+  }
+  sheet.SetTabVisible(true);
+  page = 0;
+  if (&sheet == &ADSheet) ShowADPage();
+  if (&sheet == &DASheet) ShowDAPage();
+  if (&sheet == &TCSheet) ShowTCPage();
+}
+
+// ---------------------------------------------------------------- channel sheets
+
+namespace {
+
+void ShowRangePage(std::vector<RangeRow>& rows, const std::vector<int>& index, int channels, int page,
+                   int pages, ui::Button& up, ui::Button& down) {
+  const int first = page * kChannelsPerPage;
+  const int last = std::min(channels, first + kChannelsPerPage) - 1;
+  for (int c = 0; c < static_cast<int>(rows.size()); ++c) {
+    const bool on = c >= first && c <= last;
+    rows[c].number->SetVisible(on);
+    rows[c].range->SetVisible(on);
+    if (on && c < static_cast<int>(index.size())) rows[c].range->SetItemIndex(index[c]);
+  }
+  up.SetEnabled(page > 0);
+  down.SetEnabled(page + 1 < pages);
+}
+
+}  // namespace
+
+void TStep11Frm::ShowADPage() {
+  const BoardModel* m = ModelOf(current_);
+  const auto& ad = shadow_[current_].ad;
+  ShowRangePage(ad_rows_, std::vector<int>(ad.begin(), ad.end()), m ? m->ad_max + 1 : 0, ad_page_,
+                ad_pages_[current_], ADUpButton, ADDownButton);
+}
+
+void TStep11Frm::ShowDAPage() {
+  const BoardModel* m = ModelOf(current_);
+  const auto& da = shadow_[current_].da;
+  ShowRangePage(da_rows_, std::vector<int>(da.begin(), da.end()), m ? m->da_max + 1 : 0, da_page_,
+                da_pages_[current_], DAUpButton, DADownButton);
+}
+
+void TStep11Frm::ShowTCPage() {
+  const BoardModel* m = ModelOf(current_);
+  const int counters = m ? m->tc_max + 1 : 0;
+  const ShadowSettings& s = shadow_[current_];
+  const int first = tc_page_ * kChannelsPerPage;
+  const int last = std::min(counters, first + kChannelsPerPage) - 1;
+  for (int c = 0; c < static_cast<int>(tc_rows_.size()); ++c) {
+    const CounterRow& row = tc_rows_[c];
+    const bool on = c >= first && c <= last;
+    for (ui::Control* ctl : std::initializer_list<ui::Control*>{row.number, row.mode, row.clock_on,
+                                                                row.clock_div, row.filter_on, row.filter_div})
+      ctl->SetVisible(on);
+    if (!on || c >= kCounters) continue;
+    row.mode->SetItemIndex(s.tc_mode[c]);
+    row.clock_on->SetChecked(s.clock_div_on[c]);
+    row.clock_div->SetText(std::to_string(s.clock_div[c]));
+    row.filter_on->SetChecked(s.filter_div_on[c]);
+    row.filter_div->SetText(std::to_string(s.filter_div[c]));
+  }
+  TCUpButton.SetEnabled(tc_page_ > 0);
+  TCDownButton.SetEnabled(tc_page_ + 1 < tc_pages_[current_]);
+}
+
+void TStep11Frm::ADSheetShow() { ShowADPage(); }
+void TStep11Frm::DASheetShow() { ShowDAPage(); }
+void TStep11Frm::TCSheetShow() { ShowTCPage(); }
+void TStep11Frm::ADSheetExit() { CollectAD(); }
+void TStep11Frm::DASheetExit() { CollectDA(); }
+void TStep11Frm::TCSheetExit() { CollectTC(); }
+
+void TStep11Frm::ADUpButtonClick() {
+  if (ad_page_ > 0) --ad_page_;
+  ShowADPage();
+}
+
+void TStep11Frm::ADDownButtonClick() {
+  if (ad_page_ + 1 < ad_pages_[current_]) ++ad_page_;
+  ShowADPage();
+}
+
+void TStep11Frm::DAUpButtonClick() {
+  if (da_page_ > 0) --da_page_;
+  ShowDAPage();
+}
+
+void TStep11Frm::DADownButtonClick() {
+  if (da_page_ + 1 < da_pages_[current_]) ++da_page_;
+  ShowDAPage();
+}
+
+void TStep11Frm::TCUpButtonClick() {
+  if (tc_page_ > 0) --tc_page_;
+  ShowTCPage();
+}
+
+void TStep11Frm::TCDownButtonClick() {
+  if (tc_page_ + 1 < tc_pages_[current_]) ++tc_page_;
+  ShowTCPage();
+}
+
+void TStep11Frm::Timer1Timer() {
+  for (const CounterRow& row : tc_rows_) {
+    if (!row.clock_div->Showing()) continue;
+    row.clock_div->SetEnabled(row.clock_on->Checked());
+    row.filter_div->SetEnabled(row.filter_on->Checked());
+  }
+}
+
+// A list without a selection is stored as the first entry.
+void TStep11Frm::CollectAD() {
+  const BoardModel* m = ModelOf(current_);
+  const int channels = m ? std::min(m->ad_max + 1, kAdChannels) : 0;
+  for (int c = 0; c < channels; ++c) shadow_[current_].ad[c] = std::max(ad_rows_[c].range->ItemIndex(), 0);
+}
+
+void TStep11Frm::CollectDA() {
+  const BoardModel* m = ModelOf(current_);
+  const int channels = m ? std::min(m->da_max + 1, kDaChannels) : 0;
+  for (int c = 0; c < channels; ++c) shadow_[current_].da[c] = std::max(da_rows_[c].range->ItemIndex(), 0);
+}
+
+void TStep11Frm::CollectTC() {
+  const BoardModel* m = ModelOf(current_);
+  const int counters = m ? std::min(m->tc_max + 1, kCounters) : 0;
+  ShadowSettings& s = shadow_[current_];
+  for (int c = 0; c < counters; ++c) {
+    const CounterRow& row = tc_rows_[c];
+    s.tc_mode[c] = std::max(row.mode->ItemIndex(), 0);
+    s.clock_div_on[c] = row.clock_on->Checked();
+    s.filter_div_on[c] = row.filter_on->Checked();
+    s.clock_div[c] = StrToInt(row.clock_div->Text());
+    s.filter_div[c] = StrToInt(row.filter_div->Text());
+  }
+}
+
+// ---------------------------------------------------------------- editors
+
+int TStep11Frm::CardNumberInEdit() const {
+  // IDEd leaves its exit handler within 1..32; a text that never went through it is kept in the table.
+  return ClampCard(TryStrToInt(IDEd.Text()).value_or(1));
+}
+
+void TStep11Frm::TakeSelection(TCardParams& entry) {
+  const BoardModel& m = SelectedModel();
+  entry.ModelCode = m.code;
+  SetModelName(entry, m.name);
+}
+
+void TStep11Frm::WriteShadow(TCardParams& entry, int card) {
+  const ShadowSettings& s = shadow_[card];
+  const BoardModel* m = run_.catalogue().ByCode(entry.ModelCode);
+  const int offset = m ? m->RangeOffset(entry.ADMaxRange) : 0;
+  for (int i = 0; i < kAdChannels; ++i) entry.ADRange[i] = static_cast<uint8_t>(s.ad[i] + offset);
+  for (int i = 0; i < kDaChannels; ++i) entry.DARange[i] = static_cast<uint8_t>(s.da[i]);
+  for (int i = 0; i < kCounters; ++i) {
+    entry.TCMode[i] = static_cast<uint8_t>(s.tc_mode[i]);
+    entry.TCClockDivOn[i] = s.clock_div_on[i] ? 1 : 0;
+    entry.TCClockDiv[i] = static_cast<uint16_t>(s.clock_div[i]);
+    entry.TCFilterDivOn[i] = s.filter_div_on[i] ? 1 : 0;
+    entry.TCFilterDiv[i] = static_cast<uint16_t>(s.filter_div[i]);
+  }
+}
+
+void TStep11Frm::Store() {
+  const int n = CardNumberInEdit();
+  TCardParams& e = Entry(n);
+  TakeSelection(e);
+  std::string base = BaseAddress.Text();
+  if (const size_t h = base.find('H'); h != std::string::npos) base.erase(h, 1);
+  e.BaseAddress = StrToInt("$" + base);
+  e.InputMode = InputMode.ItemIndex();
+  e.ADMaxRange = ADMaxRange.ItemIndex();
+  e.ADFilterNums = StrToInt(ADFilterNums_Edit.Text());
+  for (int card = 1; card <= kCardCount; ++card) WriteShadow(Entry(card), card);
+}
+
+void TStep11Frm::DeviceTreeClick() {
+  const ui::TreeNode* node = DeviceTree.SelectedNode();
+  if (!node) return;
+  current_ = ClampCard(Entry(static_cast<int>(node->data)).CardNo);
+  ShowEntry(current_);
+  RefreshEditors();
+}
+
+void TStep11Frm::DevTypeEdChange() {
+  TakeSelection(Entry(current_));
+  RefreshEditors();
+  RebuildTree();
+}
+
+void TStep11Frm::IDEdExit() {
+  if (!IDEd.Modified()) return;
+  IDEd.SetModified(false);
+  int n = TryStrToInt(IDEd.Text()).value_or(1);
+  if (n < 1 || n > kCardCount) {
+    n = ClampCard(n);
+    IDEd.SetText(std::to_string(n));
+  }
+  if (n == current_) return;  // the card keeps its own number
+  if (Entry(n).ModelCode == kModelNoCard) {
+    MoveCard(run_.working(), current_, n);
+    // The channel settings travel with the card's range fields.
+    shadow_[n].ad = shadow_[current_].ad;
+    shadow_[n].da = shadow_[current_].da;
+    shadow_[current_].ad.fill(0);
+    shadow_[current_].da.fill(0);
+    run_.working().CurCardNo = n;
+    RebuildTree();
+    current_ = n;
+    return;
+  }
+  Hide();
+  ui::MessageBox(run_.texts().DevIDName + "重复,请重新修改!", "信息", ui::kMbOk | ui::kMbIconInformation);
+  Show();
+  IDEd.SetText(std::to_string(current_));
+}
+
+void TStep11Frm::InputModeChange() {
+  ad_page_ = 0;
+  shadow_[current_].ad.fill(0);
+  TCardParams& e = Entry(current_);
+  e.InputMode = InputMode.ItemIndex();
+  const BoardModel* m = ModelOf(current_);
+  const int ad_max = m ? m->ad_max : -1;
+  ad_pages_[current_] = Pages(ad_max + 1, e.InputMode == 1 ? 16 : 8);
+  SetUpSheet(ADSheet, ad_max, ad_page_);
+  RebuildTree();
+}
+
+void TStep11Frm::ADMaxRangeChange() {
+  TCardParams& e = Entry(current_);
+  e.ADMaxRange = ADMaxRange.ItemIndex();
+  const BoardModel* m = ModelOf(current_);
+  const std::vector<std::string> names = m ? m->AdRangeNames(e.ADMaxRange) : std::vector<std::string>{};
+  for (int c = 0; c < kAdChannels; ++c) {
+    ad_rows_[c].range->SetItems(names);
+    shadow_[current_].ad[c] = 0;
+  }
+  ShowADPage();
+}
+
+void TStep11Frm::ADFilterNums_EditExit() {
+  int value = StrToInt(ADFilterNums_Edit.Text());
+  if (value < 1) {
+    value = 1;
+    ADFilterNums_Edit.SetText("1");
+  } else if (value > 32) {
+    value = 32;
+    ADFilterNums_Edit.SetText("32");
+  }
+  Entry(current_).ADFilterNums = value;
+}
+
+void TStep11Frm::AddBtnClick() {
+  CollectAD();
+  CollectDA();
+  CollectTC();
+  Store();
+  std::string base_text = BaseAddress.Text();
+  if (const size_t h = base_text.find('H'); h != std::string::npos) base_text.erase(h, 1);
+
+  current_ = CardNumberInEdit();
+  TCardParams& e = Entry(current_);
+  TakeSelection(e);
+  e.BaseAddress = FreeBaseAddress(run_.working());
+  e.InputMode = InputMode.ItemIndex();
+  e.ADMaxRange = ADMaxRange.ItemIndex();
+  WriteShadow(e, current_);
+
+  const int n = FirstFreeCard(run_.working());
+  if (n != -1) {
+    const int32_t base = StrToInt("$" + base_text);
+    IDEd.SetText(std::to_string(n));
+    run_.modified = true;
+    current_ = n;
+    TCardParams& added = Entry(n);
+    TakeSelection(added);
+    added.BaseAddress = base;
+    added.InputMode = InputMode.ItemIndex();
+    added.ADMaxRange = ADMaxRange.ItemIndex();
+    WriteShadow(added, n);
+  }
+  RebuildTree();
+}
+
+void TStep11Frm::DelBtnClick() {
+  TDeviceParams& block = run_.working();
+  if (const ui::TreeNode* node = DeviceTree.SelectedNode()) {
+    TCardParams& e = Entry(ClampCard(static_cast<int>(node->data)));
+    e.ModelCode = kModelNoCard;
+    SetModelName(e, "");
+    e.BaseAddress = kDefaultBaseAddress;
+    e.InputMode = 0;
+    e.ADMaxRange = 0;
+    shadow_[current_].Reset();
+  }
+  const int first = FirstUsedCard(block);
+  current_ = first != -1 ? first : ClampCard(block.CurCardNo);
+  const std::string filter = ADFilterNums_Edit.Text();
+  ShowEntry(current_);
+  ADFilterNums_Edit.SetText(filter);  // Delete leaves the filter count's editor alone
+  RefreshEditors();
+  RebuildTree();
+  run_.modified = true;
+}
+
+void TStep11Frm::LastBtnClick() {
+  run_.next_page = run_.Pop();
+  SetModalResult(ui::mrYes);
+}
+
+void TStep11Frm::FinishBtnClick() {
+  CollectAD();
+  CollectDA();
+  CollectTC();
+  Store();
+  run_.Commit();
+  run_.next_page = kPageEnd;
+  SetModalResult(ui::mrOk);
+}
+
+}  // namespace vorel::wizard

@@ -1,0 +1,160 @@
+// Page 4: the cards of the device as a tree, with add, delete, renumber and device type, the base
+// address and the analog-input settings of the current card, and channel sheets (AD, DA, timer/
+// counter) for a model that has such channels. It edits the working copy of the block directly;
+// Finish stores the remaining edits and commits.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ui/controls.h"
+#include "wizard/wizard.h"
+
+namespace vorel::wizard {
+
+constexpr int kAdChannels = 32;
+constexpr int kDaChannels = 16;
+constexpr int kCounters = 24;
+constexpr int kChannelsPerPage = 8;
+
+// The channel settings of one card as the sheets edit them, until the store routine writes them.
+struct ShadowSettings {
+  std::array<int, kAdChannels> ad{};  // list index within the card's maximum range
+  std::array<int, kDaChannels> da{};
+  std::array<int, kCounters> tc_mode{};
+  std::array<bool, kCounters> clock_div_on{};
+  std::array<int, kCounters> clock_div{};
+  std::array<bool, kCounters> filter_div_on{};
+  std::array<int, kCounters> filter_div{};
+  void Reset();
+};
+
+// The rows a channel sheet shows, one per channel.
+struct RangeRow {
+  ui::Panel* number = nullptr;
+  ui::ComboBox* range = nullptr;
+};
+struct CounterRow {
+  ui::Panel* number = nullptr;
+  ui::ComboBox* mode = nullptr;
+  ui::CheckBox* clock_on = nullptr;
+  ui::Edit* clock_div = nullptr;
+  ui::CheckBox* filter_on = nullptr;
+  ui::Edit* filter_div = nullptr;
+};
+
+// The lowest card number 1..32 whose entry is free (used), -1 when there is none.
+int FirstFreeCard(const TDeviceParams& block);
+int FirstUsedCard(const TDeviceParams& block);
+// The first of 100H, 120H, ... 3E0H that no entry's 20H-wide port range covers; 220H when all are.
+int32_t FreeBaseAddress(const TDeviceParams& block);
+// Moves card o to number n; entry o becomes free. Counter fields stay where they are.
+void MoveCard(TDeviceParams& block, int from, int to);
+// "板卡号:1 PCI_7505 基址:220 单端"
+std::string CardNodeText(const TCardParams& card);
+// A number in hexadecimal, upper case, at least three digits ("220").
+std::string Hex3(int32_t value);
+
+class TStep11Frm : public ui::Form {
+ public:
+  explicit TStep11Frm(WizardRun& run);
+
+  void DeviceTreeClick();
+  void DevTypeEdChange();
+  void IDEdExit();
+  void InputModeChange();
+  void ADMaxRangeChange();
+  void ADFilterNums_EditExit();
+  void AddBtnClick();
+  void DelBtnClick();
+  void LastBtnClick();
+  void FinishBtnClick();
+  void ADSheetShow();
+  void DASheetShow();
+  void TCSheetShow();
+  void ADSheetExit();
+  void DASheetExit();
+  void TCSheetExit();
+  void ADUpButtonClick();
+  void ADDownButtonClick();
+  void DAUpButtonClick();
+  void DADownButtonClick();
+  void TCUpButtonClick();
+  void TCDownButtonClick();
+  void Timer1Timer();
+
+  int CurrentCard() const { return current_; }
+  const ShadowSettings& Shadow(int card) const { return shadow_[card]; }
+  int ADPage() const { return ad_page_; }
+  int ADPageCount() const { return ad_pages_[current_]; }
+  int TCPage() const { return tc_page_; }
+
+  ui::Label& Label1;
+  ui::Label& Label4;
+  ui::GroupBox& GroupBox1;
+  ui::ComboBox& DevTypeEd;
+  ui::Edit& IDEd;
+  ui::Edit& BaseAddress;
+  ui::Label& Label7;
+  ui::Label& H_Label;
+  ui::ComboBox& InputMode;
+  ui::Label& Label8;
+  ui::ComboBox& ADMaxRange;
+  ui::Label& Label11;
+  ui::Edit& ADFilterNums_Edit;
+  ui::Label& ADFilterNums_Label;
+  ui::PageControl& ParamPage;
+  ui::TabSheet& TabSheet1;
+  ui::TabSheet& ADSheet;
+  ui::TabSheet& DASheet;
+  ui::TabSheet& TCSheet;
+  ui::TabSheet& IOSheet;
+  ui::TreeView& DeviceTree;
+  ui::Button& ADUpButton;
+  ui::Button& ADDownButton;
+  ui::Button& DAUpButton;
+  ui::Button& DADownButton;
+  ui::Button& TCUpButton;
+  ui::Button& TCDownButton;
+  ui::Button& AddBtn;
+  ui::Button& DelBtn;
+  ui::Button& LastBtn;
+  ui::Button& FinishBtn;
+  ui::Timer& Timer1;
+
+ private:
+  void FormCreate();
+  void BuildChannelRows();
+  void WireHandlers();
+  TCardParams& Entry(int card) { return *run_.working().card(card); }
+  const BoardModel* ModelOf(int card) const;
+  const BoardModel& SelectedModel() const;
+  void ShowEntry(int card);
+  void FillMaxRanges(const BoardModel* model, int selected);
+  void RebuildTree();
+  void RefreshEditors();
+  void SetUpSheet(ui::TabSheet& sheet, int max_channel, int& page);
+  void ShowADPage();
+  void ShowDAPage();
+  void ShowTCPage();
+  void CollectAD();
+  void CollectDA();
+  void CollectTC();
+  void Store();
+  void WriteShadow(TCardParams& entry, int card);
+  void TakeSelection(TCardParams& entry);
+  int CardNumberInEdit() const;
+  bool ViewMode() const { return run_.operation_mode == kOpView; }
+
+  WizardRun& run_;
+  int current_ = 1;
+  std::array<ShadowSettings, kCardCount + 1> shadow_{};  // by card number; [0] unused
+  std::array<int, kCardCount + 1> ad_pages_{}, da_pages_{}, tc_pages_{};
+  int ad_page_ = 0, da_page_ = 0, tc_page_ = 0;
+  std::vector<RangeRow> ad_rows_, da_rows_;
+  std::vector<CounterRow> tc_rows_;
+};
+
+}  // namespace vorel::wizard

@@ -1,0 +1,69 @@
+#include "wizard/catalogue.h"
+
+#include <algorithm>
+
+#include "engine/tag_types.h"
+
+namespace vorel::wizard {
+
+namespace {
+
+std::vector<std::string> Names(const RangeEntry* first, int count, int available) {
+  std::vector<std::string> names;
+  for (int i = 0; i < std::min(count, available); ++i) names.emplace_back(first[i].name);
+  return names;
+}
+
+}  // namespace
+
+int BoardModel::RangeOffset(int max_range) const {
+  int offset = 0;
+  for (int m = 0; m < std::min(max_range, kMaxRangeCount); ++m)
+    offset += std::max<int>(description.max_ranges[m].count, 0);
+  return offset;
+}
+
+std::vector<std::string> BoardModel::AdRangeNames(int max_range) const {
+  if (max_range < 0 || max_range >= kMaxRangeCount) return {};
+  const int offset = std::min(RangeOffset(max_range), kAdRangeCount);
+  return Names(description.ad_ranges.data() + offset, description.max_ranges[max_range].count,
+               kAdRangeCount - offset);
+}
+
+std::vector<std::string> BoardModel::DaRangeNames() const {
+  return Names(description.da_ranges.data(), description.da_range_count, kDaRangeCount);
+}
+
+std::vector<std::string> BoardModel::CounterModeNames() const {
+  return Names(description.counter_modes.data(), description.counter_mode_count, kCounterModeCount);
+}
+
+const BoardModel* BoardCatalogue::ByCode(int code) const {
+  for (const BoardModel& m : models)
+    if (m.code == code) return &m;
+  return nullptr;
+}
+
+const BoardModel& BoardCatalogue::BySelection(int index) const {
+  return index >= 0 && index < static_cast<int>(models.size()) ? models[index] : models.front();
+}
+
+const BoardCatalogue& DriverCatalogue() {
+  static const BoardCatalogue* const catalogue = [] {
+    auto* c = new BoardCatalogue;
+    for (const ModelRow& row : kModelTable) {
+      BoardModel m;
+      m.name = std::string(row.name);
+      m.code = row.model_code;
+      m.ad_max = ChanMaxOf(kTagTypes[kTypeAD], row.model_code);
+      m.da_max = ChanMaxOf(kTagTypes[kTypeDA], row.model_code);
+      m.tc_max = ChanMaxOf(kTagTypes[kTypeCount], row.model_code);
+      m.description = row.description;
+      c->models.push_back(std::move(m));
+    }
+    return c;
+  }();
+  return *catalogue;
+}
+
+}  // namespace vorel::wizard

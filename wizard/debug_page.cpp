@@ -1,0 +1,203 @@
+#include "wizard/debug_page.h"
+
+#include "engine/run_log.h"
+#include "platform/platform.h"
+
+namespace vorel::wizard {
+
+namespace {
+
+constexpr char kCaption[] = "向导：设置调试选项";
+constexpr char kIdleText[] = "调试开关-查看和编辑今天的设备运行历史，诊断出现的问题！";
+constexpr char kLoadingText[] = "正在调入记录文件...";
+constexpr char kSwitchedOffText[] = "打开调试开关-查看和编辑今天的设备运行历史，诊断出现的问题！";
+constexpr char kNotice[] =
+    "！注意：调试对性能将产生不良影响，只有出现故障时才打开调试开关。\r\n"
+    "调试和查看完设备运行信息后，请及时关闭调试开关。\r\n"
+    "\r\n"
+    "改动过调试开关后，需要退出向导，单击开发环境的保存工程按钮，调试功能才会生效。\r\n"
+    "\r\n"
+    "您可以编辑窗口中的内容，单击保存修改按钮保存窗口中的内容。\r\n"
+    "或者单击另存为按钮，将窗口中的内容保存为文件，便于以后在系统外查看。";
+constexpr char kCannotSave[] = "无法保存文件：";
+constexpr char kPrintTitle[] = "Vorel_PCI.Log";
+
+ui::CheckBox& Switch(ui::Form& f, const char* name, std::string_view caption, int left) {
+  auto& c = f.Add<ui::CheckBox>(nullptr, name, caption);
+  c.SetBounds(left, 76, 120, 20);
+  return c;
+}
+
+ui::Button& Push(ui::Form& f, const char* name, std::string_view caption, int left) {
+  auto& b = f.Add<ui::Button>(nullptr, name, caption);
+  b.SetBounds(left, 420, 88, 26);
+  return b;
+}
+
+ui::Memo& MakeMemo(ui::Form& f) {
+  auto& m = f.Add<ui::Memo>(nullptr, "LogMemo");
+  m.SetBounds(16, 104, 568, 304);
+  m.VerticalScrollBar = true;
+  return m;
+}
+
+ui::ProgressBar& MakeBar(ui::Form& f) {
+  auto& bar = f.Add<ui::ProgressBar>(nullptr, "LoadBar");
+  bar.SetBounds(400, 48, 184, 16);
+  bar.SetRange(0, 10);
+  return bar;
+}
+
+ui::Label& MakeLabel(ui::Form& f, const char* name, int top) {
+  auto& l = f.Add<ui::Label>(nullptr, name);
+  l.SetBounds(16, top, 380, 18);
+  return l;
+}
+
+}  // namespace
+
+void ReplaceRunLog(const std::string& log_path, std::string_view content) {
+  const std::string temp = log_path + ".~sav";
+  if (!platform::write_file(temp, content)) {
+    platform::delete_file(temp);
+    throw ui::IoError(kCannotSave + log_path);
+  }
+  bool replaced;
+  {
+    // Engines of this process wait meanwhile instead of appending to the file being replaced.
+    const RunLogFileLock lock;
+    replaced = platform::replace_file(temp, log_path);
+  }
+  if (!replaced) {
+    platform::delete_file(temp);
+    throw ui::IoError(kCannotSave + log_path);
+  }
+}
+
+TDebugFrm::TDebugFrm(WizardRun& run)
+    : ui::Form("TDebugFrm"),
+      Label1(MakeLabel(*this, "Label1", 12)),
+      Label2(MakeLabel(*this, "Label2", 48)),
+      LoadBar(MakeBar(*this)),
+      EnDebugChk(Switch(*this, "EnDebugChk", "调试开关", 16)),
+      ErrorChk(Switch(*this, "ErrorChk", "输出错误信息", 160)),
+      TraceChk(Switch(*this, "TraceChk", "输出跟踪信息", 304)),
+      LogMemo(MakeMemo(*this)),
+      SpeedButton1(Push(*this, "SpeedButton1", "保存修改", 16)),
+      SaveBtn(Push(*this, "SaveBtn", "另存为", 112)),
+      PrnBtn(Push(*this, "PrnBtn", "打印", 208)),
+      FinishBtn(Push(*this, "FinishBtn", "完成", 496)),
+      Timer1(AddTimer("Timer1", 500, false)),
+      Timer2(AddTimer("Timer2", 100, false)),
+      run_(run) {
+  SetSize(600, 488);
+  SaveDialog1.DefaultExt = "Log";
+  SaveDialog1.Filter = "调试日志文件|log";
+  EnDebugChk.OnClick = [this] { EnDebugChkClick(); };
+  ErrorChk.OnClick = [this] { ErrorChkClick(); };
+  TraceChk.OnClick = [this] { TraceChkClick(); };
+  Timer1.OnTimer = [this] { Timer1Timer(); };
+  Timer2.OnTimer = [this] { Timer2Timer(); };
+  SpeedButton1.OnClick = [this] { SpeedButton1Click(); };
+  SaveBtn.OnClick = [this] { SaveBtnClick(); };
+  PrnBtn.OnClick = [this] { PrnBtnClick(); };
+  FinishBtn.OnClick = [this] { FinishBtnClick(); };
+  FormCreate();
+  SetActiveControl(&FinishBtn);
+}
+
+void TDebugFrm::FormCreate() {
+  CenterOnScreen();
+  SetCaption(run_.texts().DeviceName + kCaption);
+  Label1.SetCaption(run_.Welcome());
+  Label2.SetCaption(kIdleText);
+  notice_shown_ = false;
+  Timer1.SetEnabled(false);
+  LoadBar.SetVisible(false);
+  const TDeviceParams& block = run_.working();
+  // Ticking runs the click handlers, which store the same values and start the log's load.
+  if (block.DebugSwitch) EnDebugChk.SetChecked(true);
+  if (block.ErrorLog) ErrorChk.SetChecked(true);
+  if (block.TraceLog) TraceChk.SetChecked(true);
+  ControlShow();
+}
+
+void TDebugFrm::EnDebugChkClick() {
+  const bool on = EnDebugChk.Checked();
+  run_.working().DebugSwitch = on ? 1 : 0;
+  Timer1.SetEnabled(on);
+  if (on) {
+    LoadBar.SetVisible(true);
+    Timer2.SetEnabled(true);
+    Label2.SetCaption(kLoadingText);
+    if (!notice_shown_ && Active()) {
+      notice_shown_ = true;
+      ui::MessageBox(kNotice, "信息", ui::kMbOk | ui::kMbIconInformation);
+    }
+  } else {
+    LoadBar.SetVisible(false);
+    Timer2.SetEnabled(false);
+    Label2.SetCaption(kSwitchedOffText);
+  }
+  ControlShow();
+}
+
+void TDebugFrm::ControlShow() {
+  const bool on = EnDebugChk.Checked();
+  LogMemo.SetEnabled(on);
+  ErrorChk.SetEnabled(on);
+  TraceChk.SetEnabled(on);
+  SaveBtn.SetEnabled(on);
+  PrnBtn.SetEnabled(on);
+  SpeedButton1.SetEnabled(on);
+  if (on) return;
+  run_.working().ErrorLog = 0;
+  run_.working().TraceLog = 0;
+  ErrorChk.SetChecked(false);
+  TraceChk.SetChecked(false);
+  LogMemo.Clear();
+}
+
+void TDebugFrm::ErrorChkClick() { run_.working().ErrorLog = ErrorChk.Checked() ? 1 : 0; }
+
+void TDebugFrm::TraceChkClick() { run_.working().TraceLog = TraceChk.Checked() ? 1 : 0; }
+
+void TDebugFrm::Timer1Timer() {
+  const std::string& path = run_.env().log_path;
+  if (platform::file_exists(path)) {
+    if (std::optional<std::string> content = platform::read_file(path)) LogMemo.SetJoinedText(*content);
+  }
+  Label2.SetCaption(kIdleText);
+  Timer1.SetEnabled(false);
+  LoadBar.SetVisible(false);
+  Timer2.SetEnabled(false);
+}
+
+void TDebugFrm::Timer2Timer() {
+  LoadBar.SetPosition(LoadBar.Position() + 1);
+  if (LoadBar.Position() == LoadBar.Max()) LoadBar.SetPosition((LoadBar.Max() - LoadBar.Min()) / 2);
+}
+
+void TDebugFrm::SpeedButton1Click() { ReplaceRunLog(run_.env().log_path, LogMemo.JoinedText()); }
+
+void TDebugFrm::SaveBtnClick() {
+  if (!SaveDialog1.Execute()) return;
+  if (!platform::write_file(SaveDialog1.FileName, LogMemo.JoinedText()))
+    throw ui::IoError(kCannotSave + SaveDialog1.FileName);
+}
+
+void TDebugFrm::PrnBtnClick() {
+  if (!PrintDialog1.Execute()) return;
+  ui::TextPrinter printer;
+  printer.Begin(kPrintTitle, LogMemo.GetFont());
+  for (const std::string& line : LogMemo.Lines()) printer.WriteLine(line);
+  printer.End();
+}
+
+void TDebugFrm::FinishBtnClick() {
+  run_.modified = true;
+  run_.Commit();
+  SetModalResult(ui::mrOk);
+}
+
+}  // namespace vorel::wizard

@@ -1,0 +1,34 @@
+// Page 1: what the user wants to do with the device (new, modify, view), the debug settings and
+// the driver's version.
+#pragma once
+
+#include "ui/controls.h"
+#include "wizard/wizard.h"
+
+namespace vorel::wizard {
+
+class TStartFrm : public ui::Form {
+ public:
+  explicit TStartFrm(WizardRun& run);
+
+  void NextBtnClick();
+  void CancelBtnClick();
+  void VersionBtnClick();
+  void DebugBtnClick();
+
+  ui::Label& Label1;
+  ui::Label& Label2;
+  ui::RadioButton& NewOp;
+  ui::RadioButton& ModifyOp;
+  ui::RadioButton& BrowseOp;
+  ui::Button& DebugBtn;
+  ui::Button& VersionBtn;
+  ui::Button& NextBtn;
+  ui::Button& CancelBtn;
+
+ private:
+  void FormCreate();
+  WizardRun& run_;
+};
+
+}  // namespace vorel::wizard
