@@ -109,11 +109,11 @@ test-device: win32
 # The pictures of the wizard and the test dialog in docs/, taken from its real windows by the Wine suite that works them.
 screenshots: win32
 	rm -rf build/shots && mkdir -p build/shots docs
-	cd build/win32/tests/wine && VOREL_SHOTS='Z:$(CURDIR)/build/shots' ../../../../scripts/with-wine \
+	cd build/win32/tests/wine && VOREL_SHOTS='Z:$(CURDIR)/build/shots' ../../../../$(WITH_WINDOWS) \
 	  ../../../../scripts/wine-run ./wine_wizard.exe
 	for page in start_page board_page debug_page; do \
 	  convert build/shots/$$page.bmp -strip docs/wizard_$$page.png || exit 1; done
-	cd build/win32/tests/wine && VOREL_SHOTS='Z:$(CURDIR)/build/shots' ../../../../scripts/with-wine \
+	cd build/win32/tests/wine && VOREL_SHOTS='Z:$(CURDIR)/build/shots' ../../../../$(WITH_WINDOWS) \
 	  ../../../../scripts/wine-run ./wine_test_dialog.exe
 	for mode in compact debug; do \
 	  convert build/shots/test_dialog_$$mode.bmp -strip docs/test_dialog_$$mode.png || exit 1; done
