@@ -176,15 +176,23 @@ int run_project(const Options& options) {
   return verdict(checker, memory_ok);
 }
 
+// What the development environment has when it opens one of a device's dialogs: the two
+// libraries and the device's block from its file. kOk, or the exit code that says what is missing.
+int open_device(const Options& options, MemoryManager& manager, DriverExports& driver,
+                std::optional<ParameterBlock>& block) {
+  if (!load_libraries(options, manager, driver)) return kNotLoaded;
+  show_driver_identity(options.driver_path);
+  block = load_parameter_file(driver, options.block_path);
+  return block ? kOk : kBadProject;
+}
+
 // The host's development environment opening the device's wizard: the block goes back to its
 // file only when the wizard wrote it (a Finish), whatever the result says.
 int run_wizard(const Options& options) {
   MemoryManager manager;
   DriverExports driver;
-  if (!load_libraries(options, manager, driver)) return kNotLoaded;
-  show_driver_identity(options.driver_path);
-  std::optional<ParameterBlock> block = load_parameter_file(driver, options.block_path);
-  if (!block) return kBadProject;
+  std::optional<ParameterBlock> block;
+  if (const int opened = open_device(options, manager, driver, block); opened != kOk) return opened;
   const std::vector<uint8_t> before = block->bytes();
   void* frame = platform::create_host_frame("Taviran - hostsim", 480, 320);
   const int32_t result = driver.DLLEdDev(frame, block->get());
@@ -208,10 +216,8 @@ int run_wizard(const Options& options) {
 int run_test_device(const Options& options) {
   MemoryManager manager;
   DriverExports driver;
-  if (!load_libraries(options, manager, driver)) return kNotLoaded;
-  show_driver_identity(options.driver_path);
-  std::optional<ParameterBlock> block = load_parameter_file(driver, options.block_path);
-  if (!block) return kBadProject;
+  std::optional<ParameterBlock> block;
+  if (const int opened = open_device(options, manager, driver, block); opened != kOk) return opened;
   int count = 0;
   const std::string cards = configured_cards(block->params(), count);
   print_line(strprintf("[test] %d card(s): ", count) + cards);
