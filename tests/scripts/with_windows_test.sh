@@ -6,6 +6,8 @@
 # Runs the script against a copy of the repository's scripts with a fake i386-guest and a fake
 # with-wine, on a temporary tree; nothing here starts Wine or qemu.
 set -uo pipefail
+# The caller's own choices (make exports some) must not decide the cases below.
+unset VOREL_FORCE_EMULATED_I386 VOREL_RUN_ID VOREL_SKIP_WHAT
 src=$(cd "$(dirname "$0")/../.." && pwd)
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
@@ -52,6 +54,9 @@ set_mode() { echo "$1" >"$tree/build/i386-mode"; rm -f "$tree/build/i386-guest/p
 set_mode native
 check "native: a failing suite fails" 3 'with-wine ran' 'SKIPPED|guest ran' -- -- bash -c 'exit 3'
 check "native: a passing suite passes" 0 'with-wine ran' 'SKIPPED|guest ran' -- -- true
+
+check "native, but forced: the emulated machine runs it" 6 'guest ran' 'SKIPPED' \
+  -- VOREL_FORCE_EMULATED_I386=1 -- bash -c 'exit 6'
 
 set_mode "emulated: test"
 check "emulated: a failing suite fails" 5 'guest ran' 'SKIPPED' -- -- bash -c 'exit 5'
