@@ -75,5 +75,19 @@ check "same run, no second build" 0 '^SKIPPED: .*: slow failure$' 'guest ran' --
 [ "$(wc -l <"$tree/prepare-calls")" = 1 ] || { failed=$((failed + 1)); echo "FAILED: prepare ran again in one run"; }
 check "next run builds again and runs the suite" 4 'guest ran' 'SKIPPED' -- VOREL_RUN_ID=run2 -- bash -c 'exit 4'
 
+# The emulated machine's console: only the job's lines reach the caller, and the status is the
+# job's own, also when its last line has no line end; a console without an end mark is a failure.
+source <(sed -n '/^pass_job_output() {/,/^}/p' "$src/scripts/i386-guest")
+console_case() {  # console_case NAME CONSOLE_TEXT WANTED_OUTPUT WANTED_STATUS
+  local out status
+  out=$(printf '%b' "$2" | pass_job_output)
+  status=$?
+  if [ "$out" = "$(printf '%b' "$3")" ] && [ "$status" = "$4" ]; then passed=$((passed + 1)); else
+    failed=$((failed + 1)); printf 'FAILED: %s (status %s, output %q)\n' "$1" "$status" "$out"; fi
+}
+console_case "boot lines left out" 'boot\r\n@@vorel-job-start@@\r\nTest 1\r\n@@vorel-job-end@@ 8\r\n' 'Test 1' 8
+console_case "last line without its end" '@@vorel-job-start@@\nok\nlast@@vorel-job-end@@ 0\n' 'ok\nlast' 0
+console_case "no end mark" '@@vorel-job-start@@\nhalf' 'half' 124
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

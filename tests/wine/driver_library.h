@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,6 +17,14 @@
 #include "platform/platform.h"
 
 namespace wine_test {
+
+// How many times longer than on a machine of its own a wait may take: VOREL_WINE_TIME_SCALE, which
+// the build sets for the emulated i386 machine (1 when unset).
+inline uint32_t TimeScale() {
+  const char* text = std::getenv("VOREL_WINE_TIME_SCALE");
+  const long scale = text ? std::strtol(text, nullptr, 10) : 1;
+  return scale >= 1 && scale <= 100 ? static_cast<uint32_t>(scale) : 1;
+}
 
 // Literals in these tests are code page 936 bytes, as the driver's texts are: a UTF-8 "通" would
 // be three bytes long, the GBK one is CD A8.

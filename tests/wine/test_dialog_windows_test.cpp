@@ -16,7 +16,7 @@ namespace {
 
 namespace probe = ui::win32::probe;
 
-constexpr uint32_t kWaitMs = 20000;
+const uint32_t kWaitMs = 20000 * TimeScale();
 const char kCaption[] = "设备测试窗口";
 
 void Shot(probe::Window w, const char* name) {

@@ -20,7 +20,7 @@ namespace {
 
 namespace probe = ui::win32::probe;
 
-constexpr uint32_t kWaitMs = 20000;
+const uint32_t kWaitMs = 20000 * TimeScale();
 const char kStartCaption[] = "VorelPCI系列板卡向导：选择执行的操作方式";
 const char kBoardCaption[] = "VorelPCI系列板卡板卡向导:修改板卡配置";
 const char kDebugCaption[] = "VorelPCI系列板卡向导：设置调试选项";
