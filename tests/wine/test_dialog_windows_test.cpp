@@ -61,9 +61,10 @@ TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
   ASSERT_TRUE(form);
   probe::Window grid = probe::Control(form, "StringGrid1");
   ASSERT_TRUE(grid);
+  // The window may be found before its grid is filled (a slow machine shows that gap).
+  ASSERT_TRUE(probe::WaitUntil([&] { return probe::GridCell(grid, 2, 0) == "读标签"; }, kWaitMs));
   const char* const header[] = {"标签地址", "标签值", "标签操作", "主机命令"};
   for (int col = 0; col < 4; ++col) EXPECT_EQ(probe::GridHeader(grid, col), header[col]) << col;
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::GridCell(grid, 2, 0) == "读标签"; }, kWaitMs));
   EXPECT_EQ(probe::GridCell(grid, 0, 0), "DI1:0,0.0");
   EXPECT_EQ(probe::GridCell(grid, 1, 0), "开") << "the input read from the card";
   EXPECT_EQ(probe::GridCell(grid, 3, 0), "向设备发送读标签 SysMsg 命令");
