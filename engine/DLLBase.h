@@ -336,14 +336,13 @@ class TBaseDLLObject {
   std::string ValueLogText(const TVariant& value) const;
 
   // ---- operation machine (DLLBase_machine.cpp)
-  uint8_t RunStatus = kStatusNotInit;
-  uint8_t RunSubState = 0;
-  uint8_t RunEvent = kEventNone;
+  RunStatusCode RunStatus = kStatusNotInit;
+  RunEventCode RunEvent = kEventNone;
   uint32_t SentTick = 0;
   // The answer handlers trace the sent and received texts; engines whose exchanges have no
   // protocol texts (the card engines) switch it off.
   bool ProtocolTrace = true;
-  void SetStatus(uint8_t status);  // RunEvent := 0, RunStatus := status, ReadExecute
+  void SetStatus(RunStatusCode status);  // RunEvent := 0, RunStatus := status, ReadExecute
   void LogAnswerLines(std::string_view what_executed, std::string_view what_expected);
   bool NoCurrentCommand();
   void ContinueChain(bool writing);
