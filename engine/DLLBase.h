@@ -343,6 +343,8 @@ class TBaseDLLObject {
   // protocol texts (the card engines) switch it off.
   bool ProtocolTrace = true;
   void SetStatus(RunStatusCode status);  // RunEvent := 0, RunStatus := status, ReadExecute
+  template <typename Body>
+  void RunHandler(std::string_view name, Body&& body);
   void LogAnswerLines(std::string_view what_executed, std::string_view what_expected);
   bool NoCurrentCommand();
   void ContinueChain(bool writing);

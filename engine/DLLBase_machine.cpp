@@ -177,28 +177,33 @@ void TBaseDLLObject::opClrSystemError_Exec() {
 
 // ---------------------------------------------------------------- sending
 
-void TBaseDLLObject::opReadCmd_Exec() {
+// Runs a sending or answer handler. One that throws leaves the machine ready for the next
+// command, and the run log names it.
+template <typename Body>
+void TBaseDLLObject::RunHandler(std::string_view name, Body&& body) {
   try {
-    if (CurCmd) RealComm(CurCmd);
-    RunEvent = kEventNone;
-    RunStatus = kStatusWaitRead;
+    body();
   } catch (...) {
     RunEvent = kEventNone;
     RunStatus = kStatusReady;
-    LogException("opReadCmd_Exec");
+    LogException(name);
   }
 }
 
+void TBaseDLLObject::opReadCmd_Exec() {
+  RunHandler("opReadCmd_Exec", [&] {
+    if (CurCmd) RealComm(CurCmd);
+    RunEvent = kEventNone;
+    RunStatus = kStatusWaitRead;
+  });
+}
+
 void TBaseDLLObject::opWriteCmd_Exec() {
-  try {
+  RunHandler("opWriteCmd_Exec", [&] {
     if (CurCmd) RealComm(CurCmd);
     RunEvent = kEventNone;
     RunStatus = kStatusWaitWrite;
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opWriteCmd_Exec");
-  }
+  });
 }
 
 // ---------------------------------------------------------------- answers
@@ -284,7 +289,7 @@ void TBaseDLLObject::TimedOut(bool writing) {
 }
 
 void TBaseDLLObject::opReadACK_Exec() {
-  try {
+  RunHandler("opReadACK_Exec", [&] {
     if (NoCurrentCommand()) return;
     if (CurCmd->IsTagCommand()) {
       for (int32_t position : CurCmd->TagIds) {
@@ -303,28 +308,20 @@ void TBaseDLLObject::opReadACK_Exec() {
     ++ReadCommTotal;
     CurCmd->SuccessRate = (CurCmd->SuccessRate + 1.0f) / 2.0f;
     Answered(false);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opReadACK_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opReadNAK_Exec() {
-  try {
+  RunHandler("opReadNAK_Exec", [&] {
     if (NoCurrentCommand()) return;
     ++ReadCommTotal;
     ReadTimeouts += 1;
     TimedOut(false);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opReadNAK_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opClrReadError_Exec() {
-  try {
+  RunHandler("opClrReadError_Exec", [&] {
     if (NoCurrentCommand()) return;
     ++ReadFailTotal;
     for (int32_t position : CurCmd->TagIds) {
@@ -345,15 +342,11 @@ void TBaseDLLObject::opClrReadError_Exec() {
     }
     if (ErrorLogOn()) LogAnswerLines("：通讯读失败，执行操作=", "：通讯读失败，期待应答=");
     SetStatus(kStatusReady);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opClrReadError_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opWriteACK_Exec() {
-  try {
+  RunHandler("opWriteACK_Exec", [&] {
     if (NoCurrentCommand()) return;
     if (CurCmd->IsTagCommand()) {
       for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
@@ -368,28 +361,20 @@ void TBaseDLLObject::opWriteACK_Exec() {
     }
     ++WriteCommTotal;
     Answered(true);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opWriteACK_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opWriteNAK_Exec() {
-  try {
+  RunHandler("opWriteNAK_Exec", [&] {
     if (NoCurrentCommand()) return;
     ++WriteCommTotal;
     WriteTimeouts += 1;
     TimedOut(true);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opWriteNAK_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opClrWriteError_Exec() {
-  try {
+  RunHandler("opClrWriteError_Exec", [&] {
     RunEvent = kEventNone;
     if (NoCurrentCommand()) return;
     ++WriteFailTotal;
@@ -407,11 +392,7 @@ void TBaseDLLObject::opClrWriteError_Exec() {
     CurCmd = CurHead = nullptr;
     RunStatus = kStatusReady;
     ReadExecute();
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opClrWriteError_Exec");
-  }
+  });
 }
 
 }  // namespace vorel
