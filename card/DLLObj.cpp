@@ -22,7 +22,7 @@ namespace {
 
 // Channels one register carries, by tag type: a DI or DO register holds 8 lines, every other
 // type has one channel per register.
-constexpr std::array<int32_t, 7> kBitsPerRegister = {1, 1, 8, 8, 1, 1, 1};
+constexpr std::array<int32_t, kTagTypes.size()> kBitsPerRegister = {1, 1, 8, 8, 1, 1, 1};
 
 int32_t BitsPerRegister(int32_t type_index) {
   return type_index >= 0 && type_index < static_cast<int32_t>(kBitsPerRegister.size())
@@ -256,10 +256,9 @@ void TCustomDLLObject::InitCounters(int32_t card_no) {
   if (!card || !model) return;
   static constexpr CounterProgramming kNoProgramming{};
   static constexpr CounterAccess kNoAccess{};
-  static constexpr std::array<uint8_t, kCountersPerGroup> kControlWords = {0x36, 0x76, 0xB6};
   const int32_t base = card->BaseAddress;
   uint8_t gate_bits = 0;  // one gate bit per counter in use, accumulated over the card
-  for (int32_t i = 0; i < 24; ++i) {
+  for (int32_t i = 0; i < kCardCounters; ++i) {
     const int32_t group = i / kCountersPerGroup;
     const int32_t k = i % kCountersPerGroup;
     const bool modelled = group < kCounterGroups;
@@ -274,7 +273,9 @@ void TCustomDLLObject::InitCounters(int32_t card_no) {
       const int32_t select = filter_on == 1 ? setup.select_filter : setup.select_clock;
       gate_bits = static_cast<uint8_t>(gate_bits | (1u << (i % 8)));
       if (Usable(base, setup.gate)) PortWrite(RegisterPort(base, setup.gate), gate_bits);
-      if (Usable(base, setup.control)) PortWrite(RegisterPort(base, setup.control), kControlWords[k]);
+      if (Usable(base, setup.control))
+        PortWrite(RegisterPort(base, setup.control),
+                  CounterControlWord(k, kCounterLowThenHigh, kCounterSquareWave));
       if (Usable(base, setup.data[k])) {
         PortWrite(RegisterPort(base, setup.data[k]), static_cast<uint8_t>(divisor & 0xFF));
         PortWrite(RegisterPort(base, setup.data[k]), static_cast<uint8_t>(divisor >> 8));
@@ -630,7 +631,7 @@ void TCustomDLLObject::Read_Count(int32_t& value, TCommand& command) {
   const CounterAccess& access = model->counter_access[group];
   const int32_t base = card->BaseAddress;
   if (Usable(base, access.control))
-    PortWrite(RegisterPort(base, access.control), static_cast<uint8_t>(k << 6));
+    PortWrite(RegisterPort(base, access.control), CounterControlWord(k, kCounterLatch, 0));
   if (!Usable(base, access.data[k])) {
     ExchangeFailed();
     return;
@@ -647,10 +648,9 @@ void TCustomDLLObject::Write_IniCount(TCommand& command) {
   const int32_t group = command.Channel / kCountersPerGroup;
   const int32_t k = command.Channel % kCountersPerGroup;
   if (!card || !model || command.Channel < 0 || group >= kCounterGroups) return;
-  static constexpr std::array<uint8_t, kCountersPerGroup> kLoadWords = {0x30, 0x70, 0xB0};
   const auto mode =
       static_cast<uint8_t>(EntryAt(model->description.counter_modes, command.RangeIndex).code & 0xFF);
-  const auto control_word = static_cast<uint8_t>((mode * 2) | kLoadWords[k]);
+  const uint8_t control_word = CounterControlWord(k, kCounterLowThenHigh, mode);
   const CounterAccess& access = model->counter_access[group];
   const int32_t base = card->BaseAddress;
   if (Usable(base, access.control)) PortWrite(RegisterPort(base, access.control), control_word);

@@ -9,6 +9,7 @@
 namespace vorel {
 
 constexpr int kCardCount = 32;
+constexpr int kCardCounters = 24;  // counter settings each card entry holds
 constexpr int kModelNameMax = 40;
 constexpr uint8_t kModelNoCard = 1;  // ModelCode of an unused entry
 constexpr uint8_t kModelPci7505 = 0;
@@ -27,12 +28,12 @@ struct TCardParams {
   int32_t ADFilterNums;
   int32_t reserved64;
   uint8_t ADRange[32];
-  uint8_t TCMode[24];
+  uint8_t TCMode[kCardCounters];
   uint8_t DARange[16];
-  uint8_t TCClockDivOn[24];
-  uint16_t TCClockDiv[24];
-  uint8_t TCFilterDivOn[24];
-  uint16_t TCFilterDiv[24];
+  uint8_t TCClockDivOn[kCardCounters];
+  uint16_t TCClockDiv[kCardCounters];
+  uint8_t TCFilterDivOn[kCardCounters];
+  uint16_t TCFilterDiv[kCardCounters];
   uint8_t reserved284[256];
 };
 
