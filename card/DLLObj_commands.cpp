@@ -4,6 +4,7 @@
 
 #include "card/DLLObj.h"
 #include "card/DLLObj_detail.h"
+#include "engine/images.h"
 #include "support/delphi.h"
 #include "support/gbk_text.h"
 
@@ -34,11 +35,6 @@ int32_t ToInteger(const TVariant& value) {
   if (!(d > -2147483648.5 && d < 2147483647.5)) throw ConversionError("integer overflow");
   return static_cast<int32_t>(RoundHalfEven(d));
 }
-
-int32_t SetBit16(int32_t word, int32_t bit) { return (word | (1 << bit)) & 0xFFFF; }
-int32_t ClearBit16(int32_t word, int32_t bit) { return word & ((1 << bit) ^ 0xFFFF); }
-
-std::string CardName(const TCardParams* card) { return card ? std::string(ModelName(*card)) : std::string(); }
 
 }  // namespace
 
@@ -73,11 +69,12 @@ void TCustomDLLObject::UpdatePortImage(TDLLTag& tag, int32_t bits_per_register) 
     tag.PortImage = ToInteger(tag.Value);
     tag.RawImage = ToSingle(tag.Value.AsDouble());
   } else if (tag.ValueType == 1) {
-    tag.PortImage = tag.Value.AsBool() ? SetBit16(tag.PortImage, bit) : ClearBit16(tag.PortImage, bit);
+    tag.PortImage = static_cast<int32_t>(tag.Value.AsBool() ? SetBitOf(tag.PortImage, bit)
+                                                            : ClearBitOf(tag.PortImage, bit));
   } else if (tag.ValueType == 2) {
     const std::string text = tag.Value.AsString();
-    if (text == "1") tag.PortImage = SetBit16(tag.PortImage, bit);
-    if (text == "0") tag.PortImage = ClearBit16(tag.PortImage, bit);
+    if (text == "1") tag.PortImage = static_cast<int32_t>(SetBitOf(tag.PortImage, bit));
+    if (text == "0") tag.PortImage = static_cast<int32_t>(ClearBitOf(tag.PortImage, bit));
   }
 }
 
@@ -100,26 +97,12 @@ CommandChain TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandCha
     UpdatePortImage(tag, r);
     command = std::make_unique<TCommand>();
     TCommand& c = *command;
-    c.TagIds.assign(1, tag.Position);
-    c.TypeStr = tag.TypeStr;
-    c.IsWrite = is_write;
-    c.TypeIndex = tag.TypeIndex;
-    c.RawValue = tag.RawImage;
+    FillCommand(c, tag, is_write);
+    c.RawValue = tag.RawImage;  // the card scales the image itself: not rounded
     c.PortValue = tag.PortImage;
-    c.CardNo = tag.CardNo;
     c.Channel = tag.Channel;
     c.ChanLow = r * (tag.Channel / r);
     c.ChanHigh = r * (tag.Channel / r + 1) - 1;
-    c.ScanPeriod = tag.ScanPeriod;
-    c.Countdown = 0;
-    c.Reload = 1;
-    c.SuccessRate = 1.0f;
-    c.CmdFlags = kCmdRead;
-    c.RetryState = 2;
-    c.CmdText = GetCommandStr(c, tag, is_write);
-    c.AnswerText = GetAnswerStr(c, tag, is_write);
-    c.WriteValue = tag.Value;
-    c.Optimized = false;
 
     if (const TCardParams* card = Card(tag.CardNo); card && tag.Channel >= 0) {
       const auto channel = static_cast<size_t>(tag.Channel);
@@ -133,8 +116,6 @@ CommandChain TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandCha
     }
 
     if (is_write) {
-      c.CmdFlags = kCmdWrite;
-      c.RetryState = 1;
       ShareWriteImage(tag, c);
       if (TraceLogOn() && WriteLogBudget > 0) {
         --WriteLogBudget;
@@ -146,7 +127,7 @@ CommandChain TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandCha
         else
           value_text = tag.Value.AsString();
         AppendLog(NowText() + "：生成标签" + tag.Name + "的写命令,写入值=" + value_text +
-                  "(该标签地址=" + tag.Address + "，属于" + CardName(Card(tag.CardNo)) + "设备)。\r\n");
+                  "(该标签地址=" + tag.Address + "，属于" + CardModelName(Card(tag.CardNo)) + "设备)。\r\n");
       }
     }
     return command;

@@ -1,11 +1,10 @@
 // Helpers the card object's files share: how many channels a register carries, whether a
-// register can be accessed, which range entry an index selects, and the host's single precision.
+// register can be accessed, and which range entry an index selects.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 
 #include "card/models.h"
 #include "card/port_io.h"
@@ -33,14 +32,6 @@ inline bool Usable(int32_t base, int32_t offset) {
 template <size_t N>
 const RangeEntry& EntryAt(const std::array<RangeEntry, N>& list, int32_t index) {
   return index >= 0 && static_cast<size_t>(index) < N ? list[static_cast<size_t>(index)] : list[0];
-}
-
-// A double as single precision; beyond the float range it becomes infinite.
-inline float ToSingle(double value) {
-  constexpr double kMax = std::numeric_limits<float>::max();
-  if (value > kMax) return std::numeric_limits<float>::infinity();
-  if (value < -kMax) return -std::numeric_limits<float>::infinity();
-  return static_cast<float>(value);
 }
 
 }  // namespace vorel::card_detail

@@ -30,12 +30,12 @@ uint32_t ShiftLeft(uint32_t value, int32_t n) { return n >= 0 && n < 32 ? value 
 // ---------------------------------------------------------------- process-wide counter table
 
 int32_t IniCountTable(int32_t card_no, int32_t channel) {
-  if (card_no < 1 || card_no > kCardCount || channel < 0 || channel >= kModelCounters) return 0;
+  if (!IsCardNumber(card_no) || channel < 0 || channel >= kModelCounters) return 0;
   return g_ini_counts[card_no][channel].load(std::memory_order_relaxed);
 }
 
 void SetIniCountTable(int32_t card_no, int32_t channel, int32_t value) {
-  if (card_no < 1 || card_no > kCardCount || channel < 0 || channel >= kModelCounters) return;
+  if (!IsCardNumber(card_no) || channel < 0 || channel >= kModelCounters) return;
   g_ini_counts[card_no][channel].store(value, std::memory_order_relaxed);
 }
 

@@ -8,6 +8,7 @@
 
 #include "card/DLLObj.h"
 #include "card/DLLObj_detail.h"
+#include "engine/images.h"
 #include "support/delphi.h"
 #include "support/gbk_text.h"
 

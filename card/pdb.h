@@ -15,6 +15,9 @@ constexpr uint8_t kModelNoCard = 1;  // ModelCode of an unused entry
 constexpr uint8_t kModelPci7505 = 0;
 constexpr int32_t kDefaultBaseAddress = 0x220;
 
+// Card numbers run from 1 to 32.
+constexpr bool IsCardNumber(int n) { return n >= 1 && n <= kCardCount; }
+
 #pragma pack(push, 1)
 
 struct TCardParams {
@@ -47,8 +50,8 @@ struct TDeviceParams {
   int32_t CurCardNo;
   TCardParams Cards[kCardCount];  // card n is Cards[n - 1]
 
-  TCardParams* card(int n) { return n >= 1 && n <= kCardCount ? &Cards[n - 1] : nullptr; }
-  const TCardParams* card(int n) const { return n >= 1 && n <= kCardCount ? &Cards[n - 1] : nullptr; }
+  TCardParams* card(int n) { return IsCardNumber(n) ? &Cards[n - 1] : nullptr; }
+  const TCardParams* card(int n) const { return IsCardNumber(n) ? &Cards[n - 1] : nullptr; }
 };
 
 #pragma pack(pop)

@@ -234,6 +234,8 @@ class TBaseDLLObject {
   bool ErrorLogOn() const { return Params.ErrorLog != 0; }
   bool TraceLogOn() const { return Params.TraceLog != 0; }
   bool DebugOn() const { return Params.DebugSwitch != 0; }
+  // The fields every command for one tag has; the card object adds its own after them.
+  void FillCommand(TCommand& command, TDLLTag& tag, bool is_write);
   // Card entry n of the engine's block, nullptr outside 1..32.
   const TCardParams* Card(int32_t n) const { return Params.card(n); }
   // Model code of card n; 1 ("no card") for a number outside the block.
