@@ -259,10 +259,11 @@ class TBaseDLLObject {
   uint32_t HostEvent = 0;
   std::vector<std::unique_ptr<TDLLTag>> TagList;
   TagIndex IndexArray;
-  // Registers one created tag: keyword handling, address check, index; true when kept.
+  // Fresh, empty lists for a registration that starts the engine running.
   void StartRunning();
   // Starts an engine that is not running again; false (logged) when its block no longer loads.
   bool Restart();
+  // Registers one created tag: keyword handling, address check, index; true when kept.
   bool RegisterTag(std::unique_ptr<TDLLTag> tag);
   // "设备加载失败！" with the pending event text before it.
   void LogLoadFailure();
