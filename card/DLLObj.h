@@ -3,6 +3,9 @@
 // and output, counters; it converts raw register values to engineering values, stores read values
 // into the tags of the command, programs the counters at start-up, combines the output bits of one
 // port when write commands are built, and traces every port access.
+// Implementation files: DLLObj.cpp (construction, start-up, the exchange), DLLObj_registers.cpp
+// (register access, counters), DLLObj_ports.cpp (port access and trace), DLLObj_commands.cpp
+// (internal tags, commands), DLLObj_scaling.cpp (filtering and scaling).
 #pragma once
 
 #include <cstddef>
@@ -32,10 +35,6 @@ class TCustomDLLObject : public TBaseDLLObject {
   std::string GetAnswerStr(TCommand& command, TDLLTag& tag, bool is_write) override;
   void RealComm(TCommand* command) override;
   bool GetResult() override;
-  void opReadACK_Exec() override;
-  void opReadNAK_Exec() override;
-  void opWriteACK_Exec() override;
-  void opWriteNAK_Exec() override;
   void Stop() override;
 
   // ---- operations of the card class, in slot order

@@ -31,16 +31,14 @@ CardUsers& card_users() {
   return *users;
 }
 
-bool IsCard(int32_t n) { return n >= 1 && n <= kCardCount; }
-
 }  // namespace
 
 int32_t CardHandles(int32_t card_no) {
-  return IsCard(card_no) ? g_card_handles[card_no].load(std::memory_order_relaxed) : 0;
+  return IsCardNumber(card_no) ? g_card_handles[card_no].load(std::memory_order_relaxed) : 0;
 }
 
 void SetCardHandles(int32_t card_no, int32_t handle) {
-  if (IsCard(card_no)) g_card_handles[card_no].store(handle, std::memory_order_relaxed);
+  if (IsCardNumber(card_no)) g_card_handles[card_no].store(handle, std::memory_order_relaxed);
 }
 
 TDLLObject::TDLLObject(bool first_instance) : TCustomDLLObject(first_instance) {}
@@ -116,7 +114,7 @@ bool TDLLObject::CardInSystem(int32_t card_no) {
 
 // Only a card whose presence check answered has a handle to call the library with; an exchange
 // with any other card is one the card did not answer, never one it took.
-bool TDLLObject::HoldsCard(int32_t card_no) const { return IsCard(card_no) && opened_[card_no]; }
+bool TDLLObject::HoldsCard(int32_t card_no) const { return IsCardNumber(card_no) && opened_[card_no]; }
 
 void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
   if (!HoldsCard(command.CardNo)) {
@@ -163,7 +161,7 @@ void TDLLObject::ReleaseLibrary() {
 // absent card's answer is kept only while no other engine holds the card open, so that a failed
 // check here cannot take the card from a device that uses it.
 void TDLLObject::KeepCardHandle(int32_t card_no, int32_t handle) {
-  if (!IsCard(card_no)) return;
+  if (!IsCardNumber(card_no)) return;
   CardUsers& users = card_users();
   const std::lock_guard<std::mutex> lock(users.mutex);
   if (handle > 0) {

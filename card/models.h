@@ -20,6 +20,18 @@ constexpr int kDigitalRegisters = 18;  // DI or DO registers a model row can des
 constexpr int kCounterGroups = 4;      // 8254-style groups of three counters per model
 constexpr int kCountersPerGroup = 3;
 constexpr int kModelCounters = kCounterGroups * kCountersPerGroup;  // counters 12..23 never exist
+
+// The parts of an 8254 control word: counter select (bits 7-6), access (bits 5-4), mode
+// (bits 3-1), and binary or BCD counting (bit 0).
+constexpr uint8_t kCounterLatch = 0x00;        // access: latch the count for reading
+constexpr uint8_t kCounterLowThenHigh = 0x30;  // access: low byte, then high byte
+constexpr int kCounterSquareWave = 3;          // mode 3
+constexpr uint8_t kCounterBinary = 0x00;
+constexpr uint8_t CounterControlWord(int counter, uint8_t access, int mode) {
+  return static_cast<uint8_t>((counter << 6) | access | (mode << 1) | kCounterBinary);
+}
+static_assert(CounterControlWord(2, kCounterLowThenHigh, kCounterSquareWave) == 0xB6);
+
 constexpr int kMaxRangeCount = 3;
 constexpr int kAdRangeCount = 21;
 constexpr int kDaRangeCount = 6;

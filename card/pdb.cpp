@@ -44,8 +44,8 @@ void FullPDB(TDeviceParams* block) {
     for (auto& v : c.TCMode) v = 0;
     for (auto& v : c.TCClockDivOn) v = 0;
     for (auto& v : c.TCFilterDivOn) v = 0;
-    for (int i = 0; i < 24; ++i) c.TCClockDiv[i] = 1;
-    for (int i = 0; i < 24; ++i) c.TCFilterDiv[i] = 2;
+    for (int i = 0; i < kCardCounters; ++i) c.TCClockDiv[i] = 1;
+    for (int i = 0; i < kCardCounters; ++i) c.TCFilterDiv[i] = 2;
     for (auto& v : c.DARange) v = 0;
   }
   TCardParams& first = *block->card(1);
@@ -75,9 +75,9 @@ void CopyPDB(const TDeviceParams& source, TDeviceParams& dest) {
     for (size_t i = 0; i < sizeof s.DARange; ++i) d.DARange[i] = s.DARange[i];
     for (size_t i = 0; i < sizeof s.TCMode; ++i) d.TCMode[i] = s.TCMode[i];
     for (size_t i = 0; i < sizeof s.TCClockDivOn; ++i) d.TCClockDivOn[i] = s.TCClockDivOn[i];
-    for (int i = 0; i < 24; ++i) d.TCClockDiv[i] = s.TCClockDiv[i];
+    for (int i = 0; i < kCardCounters; ++i) d.TCClockDiv[i] = s.TCClockDiv[i];
     for (size_t i = 0; i < sizeof s.TCFilterDivOn; ++i) d.TCFilterDivOn[i] = s.TCFilterDivOn[i];
-    for (int i = 0; i < 24; ++i) d.TCFilterDiv[i] = s.TCFilterDiv[i];
+    for (int i = 0; i < kCardCounters; ++i) d.TCFilterDiv[i] = s.TCFilterDiv[i];
   }
   dest.CurCardNo = source.CurCardNo;
   dest.CreateMode = source.CreateMode;

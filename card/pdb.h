@@ -9,10 +9,14 @@
 namespace vorel {
 
 constexpr int kCardCount = 32;
+constexpr int kCardCounters = 24;  // counter settings each card entry holds
 constexpr int kModelNameMax = 40;
 constexpr uint8_t kModelNoCard = 1;  // ModelCode of an unused entry
 constexpr uint8_t kModelPci7505 = 0;
 constexpr int32_t kDefaultBaseAddress = 0x220;
+
+// Card numbers run from 1 to 32.
+constexpr bool IsCardNumber(int n) { return n >= 1 && n <= kCardCount; }
 
 #pragma pack(push, 1)
 
@@ -27,12 +31,12 @@ struct TCardParams {
   int32_t ADFilterNums;
   int32_t reserved64;
   uint8_t ADRange[32];
-  uint8_t TCMode[24];
+  uint8_t TCMode[kCardCounters];
   uint8_t DARange[16];
-  uint8_t TCClockDivOn[24];
-  uint16_t TCClockDiv[24];
-  uint8_t TCFilterDivOn[24];
-  uint16_t TCFilterDiv[24];
+  uint8_t TCClockDivOn[kCardCounters];
+  uint16_t TCClockDiv[kCardCounters];
+  uint8_t TCFilterDivOn[kCardCounters];
+  uint16_t TCFilterDiv[kCardCounters];
   uint8_t reserved284[256];
 };
 
@@ -46,8 +50,8 @@ struct TDeviceParams {
   int32_t CurCardNo;
   TCardParams Cards[kCardCount];  // card n is Cards[n - 1]
 
-  TCardParams* card(int n) { return n >= 1 && n <= kCardCount ? &Cards[n - 1] : nullptr; }
-  const TCardParams* card(int n) const { return n >= 1 && n <= kCardCount ? &Cards[n - 1] : nullptr; }
+  TCardParams* card(int n) { return IsCardNumber(n) ? &Cards[n - 1] : nullptr; }
+  const TCardParams* card(int n) const { return IsCardNumber(n) ? &Cards[n - 1] : nullptr; }
 };
 
 #pragma pack(pop)

@@ -234,6 +234,8 @@ class TBaseDLLObject {
   bool ErrorLogOn() const { return Params.ErrorLog != 0; }
   bool TraceLogOn() const { return Params.TraceLog != 0; }
   bool DebugOn() const { return Params.DebugSwitch != 0; }
+  // The fields every command for one tag has; the card object adds its own after them.
+  void FillCommand(TCommand& command, TDLLTag& tag, bool is_write);
   // Card entry n of the engine's block, nullptr outside 1..32.
   const TCardParams* Card(int32_t n) const { return Params.card(n); }
   // Model code of card n; 1 ("no card") for a number outside the block.
@@ -257,10 +259,11 @@ class TBaseDLLObject {
   uint32_t HostEvent = 0;
   std::vector<std::unique_ptr<TDLLTag>> TagList;
   TagIndex IndexArray;
-  // Registers one created tag: keyword handling, address check, index; true when kept.
+  // Fresh, empty lists for a registration that starts the engine running.
   void StartRunning();
   // Starts an engine that is not running again; false (logged) when its block no longer loads.
   bool Restart();
+  // Registers one created tag: keyword handling, address check, index; true when kept.
   bool RegisterTag(std::unique_ptr<TDLLTag> tag);
   // "设备加载失败！" with the pending event text before it.
   void LogLoadFailure();
@@ -336,14 +339,15 @@ class TBaseDLLObject {
   std::string ValueLogText(const TVariant& value) const;
 
   // ---- operation machine (DLLBase_machine.cpp)
-  uint8_t RunStatus = kStatusNotInit;
-  uint8_t RunSubState = 0;
-  uint8_t RunEvent = kEventNone;
+  RunStatusCode RunStatus = kStatusNotInit;
+  RunEventCode RunEvent = kEventNone;
   uint32_t SentTick = 0;
   // The answer handlers trace the sent and received texts; engines whose exchanges have no
   // protocol texts (the card engines) switch it off.
   bool ProtocolTrace = true;
-  void SetStatus(uint8_t status);  // RunEvent := 0, RunStatus := status, ReadExecute
+  void SetStatus(RunStatusCode status);  // RunEvent := 0, RunStatus := status, ReadExecute
+  template <typename Body>
+  void RunHandler(std::string_view name, Body&& body);
   void LogAnswerLines(std::string_view what_executed, std::string_view what_expected);
   bool NoCurrentCommand();
   void ContinueChain(bool writing);

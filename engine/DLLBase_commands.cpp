@@ -2,9 +2,9 @@
 // the operation machine takes them. A chain is run head first; only heads stand in CmdList,
 // PendingWrites and ActiveWrite, which own them.
 #include <cmath>
-#include <limits>
 
 #include "engine/DLLBase.h"
+#include "engine/images.h"
 #include "engine/tag_types.h"
 #include "support/delphi.h"
 #include "support/getfileinfo.h"
@@ -12,23 +12,6 @@
 namespace vorel {
 
 namespace {
-
-// Output words are 16 bits wide; the bit number wraps at 32 like the shift it stands for.
-int64_t SetBitOf(int64_t word, int32_t n) {
-  return static_cast<int64_t>((static_cast<uint64_t>(word) | (uint64_t{1} << (n & 31))) & 0xFFFFu);
-}
-
-int64_t ClearBitOf(int64_t word, int32_t n) {
-  return static_cast<int64_t>(static_cast<uint64_t>(word) & ~(uint64_t{1} << (n & 31)) & 0xFFFFu);
-}
-
-// A number as the single-precision image holds it; beyond the float range it becomes infinite.
-float ToSingle(double value) {
-  constexpr double kMax = std::numeric_limits<float>::max();
-  if (value > kMax) return std::numeric_limits<float>::infinity();
-  if (value < -kMax) return -std::numeric_limits<float>::infinity();
-  return static_cast<float>(value);
-}
 
 // A single-precision image rounded to the nearest integer (halves to even). From 2^23 on every
 // float is integral already, and infinities or NaN have nothing to round.
@@ -64,10 +47,6 @@ void UpdateRawImage(TDLLTag& tag) {
     if (text == "0") tag.RawImage = static_cast<float>(ClearBitOf(word, tag.Bit));
   } catch (const ConversionError&) {
   }
-}
-
-std::string CardModelName(const TCardParams* card) {
-  return card ? std::string(ModelName(*card)) : std::string();
 }
 
 }  // namespace
@@ -131,24 +110,8 @@ CommandChain TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandChain
     if (!NeedCreatCommand(list, tag, is_write) || tag.TypeIndex == -1) return nullptr;
     command = std::make_unique<TCommand>();
     UpdateRawImage(tag);
-
     TCommand& c = *command;
-    c.TagIds.assign(1, tag.Position);
-    c.TypeStr = tag.TypeStr;
-    c.IsWrite = is_write;
-    c.TypeIndex = tag.TypeIndex;
-    c.RawValue = RoundedImage(tag.RawImage);
-    c.ScanPeriod = tag.ScanPeriod;
-    c.Countdown = 0;
-    c.Reload = 1;
-    c.SuccessRate = 1.0f;
-    c.CardNo = tag.CardNo;
-    c.CmdFlags = is_write ? kCmdWrite : kCmdRead;
-    c.RetryState = is_write ? 1 : 2;
-    c.CmdText = GetCommandStr(c, tag, is_write);
-    c.AnswerText = GetAnswerStr(c, tag, is_write);
-    c.WriteValue = tag.Value;
-    c.Optimized = false;
+    FillCommand(c, tag, is_write);
 
     if (is_write && DebugOn() && WriteLogBudget > 0) {
       --WriteLogBudget;
@@ -170,6 +133,25 @@ CommandChain TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandChain
     LogException("CreatCommand");
     return nullptr;
   }
+}
+
+void TBaseDLLObject::FillCommand(TCommand& c, TDLLTag& tag, bool is_write) {
+  c.TagIds.assign(1, tag.Position);
+  c.TypeStr = tag.TypeStr;
+  c.IsWrite = is_write;
+  c.TypeIndex = tag.TypeIndex;
+  c.RawValue = RoundedImage(tag.RawImage);
+  c.ScanPeriod = tag.ScanPeriod;
+  c.Countdown = 0;
+  c.Reload = 1;
+  c.SuccessRate = 1.0f;
+  c.CardNo = tag.CardNo;
+  c.CmdFlags = is_write ? kCmdWrite : kCmdRead;
+  c.RetryState = is_write ? 1 : 2;
+  c.CmdText = GetCommandStr(c, tag, is_write);
+  c.AnswerText = GetAnswerStr(c, tag, is_write);
+  c.WriteValue = tag.Value;
+  c.Optimized = false;
 }
 
 std::string TBaseDLLObject::GetCommandStr(TCommand&, TDLLTag& tag, bool is_write) {

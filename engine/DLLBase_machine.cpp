@@ -4,6 +4,7 @@
 // so one poll handles at most one answer and sends at most one new command.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "engine/DLLBase.h"
 #include "support/delphi.h"
@@ -59,102 +60,66 @@ void TBaseDLLObject::GetRunEvent() {
   }
 }
 
+// One row for each (status, event) the machine acts on; an empty event matches every event.
+// Pairs without a row leave the machine as it is.
 void TBaseDLLObject::SwitchRunStatus() {
+  using Handler = void (TBaseDLLObject::*)();
+  struct Transition {
+    RunStatusCode status;
+    std::optional<RunEventCode> event;
+    Handler handler;
+  };
+  using T = TBaseDLLObject;
+  static constexpr Transition kTransitions[] = {
+      {kStatusNotInit, kEventInit, &T::opInit_Exec},
+      {kStatusInit, kEventInit, &T::opStop_Exec},
+      {kStatusInit, kEventStop, &T::opStop_Exec},
+      {kStatusInit, kEventLink, &T::opLink_Exec},
+      {kStatusInit, kEventUnLink, &T::opUnLink_Exec},
+      {kStatusSysError, std::nullopt, &T::opClrSystemError_Exec},
+      {kStatusSysErrorToInit, std::nullopt, &T::opClrSystemError_Exec},
+      {kStatusReady, kEventInit, &T::opUnLink_Exec},
+      {kStatusReady, kEventUnLink, &T::opUnLink_Exec},
+      {kStatusReady, kEventStop, &T::opUnLink_Exec},
+      {kStatusReady, kEventLink, &T::opLink_Exec},
+      {kStatusReady, kEventReadCmd, &T::opReadCmd_Exec},
+      {kStatusReady, kEventWriteCmd, &T::opWriteCmd_Exec},
+      {kStatusReady, kEventParmCmd, &T::opParmCmd_Exec},
+      {kStatusStopping, kEventStopACK, &T::opStopACK_Exec},
+      {kStatusStopping, kEventStopNAK, &T::opStopNAK_Exec},
+      {kStatusStopping, kEventClrStopError, &T::opClrStopError_Exec},
+      {kStatusWaitInit, kEventInitACK, &T::opInitACK_Exec},
+      {kStatusWaitInit, kEventInitNAK, &T::opInitNAK_Exec},
+      {kStatusWaitInit, kEventClrInitError, &T::opClrInitError_Exec},
+      {kStatusWaitLink, kEventLinkACK, &T::opLinkACK_Exec},
+      {kStatusWaitLink, kEventLinkNAK, &T::opLinkNAK_Exec},
+      {kStatusWaitLink, kEventClrLinkError, &T::opClrLinkError_Exec},
+      {kStatusWaitUnlink, kEventUnLinkACK, &T::opUnLinkACK_Exec},
+      {kStatusWaitUnlink, kEventUnLinkNAK, &T::opUnLinkNAK_Exec},
+      {kStatusWaitUnlink, kEventClrUnLinkError, &T::opClrUnLinkError_Exec},
+      {kStatusWaitRead, kEventReadACK, &T::opReadACK_Exec},
+      {kStatusWaitRead, kEventReadNAK, &T::opReadNAK_Exec},
+      {kStatusWaitRead, kEventClrReadError, &T::opClrReadError_Exec},
+      {kStatusWaitWrite, kEventWriteACK, &T::opWriteACK_Exec},
+      {kStatusWaitWrite, kEventWriteNAK, &T::opWriteNAK_Exec},
+      {kStatusWaitWrite, kEventClrWriteError, &T::opClrWriteError_Exec},
+      {kStatusWaitParm, kEventParmACK, &T::opParmACK_Exec},
+      {kStatusWaitParm, kEventParmNAK, &T::opParmNAK_Exec},
+      {kStatusWaitParm, kEventClrParmError, &T::opClrParmError_Exec},
+  };
   try {
-    const uint8_t e = RunEvent;
-    switch (RunStatus) {
-      case kStatusNotInit:
-        if (e == kEventInit) opInit_Exec();
-        break;
-      case kStatusInit:
-        if (e == kEventInit || e == kEventStop)
-          opStop_Exec();
-        else if (e == kEventLink)
-          opLink_Exec();
-        else if (e == kEventUnLink)
-          opUnLink_Exec();
-        break;
-      case kStatusSysError:
-      case kStatusSysErrorToInit:
-        opClrSystemError_Exec();
-        break;
-      case kStatusReady:
-        if (e == kEventInit || e == kEventUnLink || e == kEventStop)
-          opUnLink_Exec();
-        else if (e == kEventLink)
-          opLink_Exec();
-        else if (e == kEventReadCmd)
-          opReadCmd_Exec();
-        else if (e == kEventWriteCmd)
-          opWriteCmd_Exec();
-        else if (e == kEventParmCmd)
-          opParmCmd_Exec();
-        break;
-      case kStatusStopping:
-        if (e == kEventStopACK)
-          opStopACK_Exec();
-        else if (e == kEventStopNAK)
-          opStopNAK_Exec();
-        else if (e == kEventClrStopError)
-          opClrStopError_Exec();
-        break;
-      case kStatusWaitInit:
-        if (e == kEventInitACK)
-          opInitACK_Exec();
-        else if (e == kEventInitNAK)
-          opInitNAK_Exec();
-        else if (e == kEventClrInitError)
-          opClrInitError_Exec();
-        break;
-      case kStatusWaitLink:
-        if (e == kEventLinkACK)
-          opLinkACK_Exec();
-        else if (e == kEventLinkNAK)
-          opLinkNAK_Exec();
-        else if (e == kEventClrLinkError)
-          opClrLinkError_Exec();
-        break;
-      case kStatusWaitUnlink:
-        if (e == kEventUnLinkACK)
-          opUnLinkACK_Exec();
-        else if (e == kEventUnLinkNAK)
-          opUnLinkNAK_Exec();
-        else if (e == kEventClrUnLinkError)
-          opClrUnLinkError_Exec();
-        break;
-      case kStatusWaitRead:
-        if (e == kEventReadACK)
-          opReadACK_Exec();
-        else if (e == kEventReadNAK)
-          opReadNAK_Exec();
-        else if (e == kEventClrReadError)
-          opClrReadError_Exec();
-        break;
-      case kStatusWaitWrite:
-        if (e == kEventWriteACK)
-          opWriteACK_Exec();
-        else if (e == kEventWriteNAK)
-          opWriteNAK_Exec();
-        else if (e == kEventClrWriteError)
-          opClrWriteError_Exec();
-        break;
-      case kStatusWaitParm:
-        if (e == kEventParmACK)
-          opParmACK_Exec();
-        else if (e == kEventParmNAK)
-          opParmNAK_Exec();
-        else if (e == kEventClrParmError)
-          opClrParmError_Exec();
-        break;
-      default:
-        break;
+    for (const Transition& row : kTransitions) {
+      if (row.status == RunStatus && (!row.event || *row.event == RunEvent)) {
+        (this->*row.handler)();
+        return;
+      }
     }
   } catch (...) {
     LogException("SwitchRunStatus");
   }
 }
 
-void TBaseDLLObject::SetStatus(uint8_t status) {
+void TBaseDLLObject::SetStatus(RunStatusCode status) {
   RunEvent = kEventNone;
   RunStatus = status;
   ReadExecute();
@@ -212,28 +177,33 @@ void TBaseDLLObject::opClrSystemError_Exec() {
 
 // ---------------------------------------------------------------- sending
 
-void TBaseDLLObject::opReadCmd_Exec() {
+// Runs a sending or answer handler. One that throws leaves the machine ready for the next
+// command, and the run log names it.
+template <typename Body>
+void TBaseDLLObject::RunHandler(std::string_view name, Body&& body) {
   try {
-    if (CurCmd) RealComm(CurCmd);
-    RunEvent = kEventNone;
-    RunStatus = kStatusWaitRead;
+    body();
   } catch (...) {
     RunEvent = kEventNone;
     RunStatus = kStatusReady;
-    LogException("opReadCmd_Exec");
+    LogException(name);
   }
 }
 
+void TBaseDLLObject::opReadCmd_Exec() {
+  RunHandler("opReadCmd_Exec", [&] {
+    if (CurCmd) RealComm(CurCmd);
+    RunEvent = kEventNone;
+    RunStatus = kStatusWaitRead;
+  });
+}
+
 void TBaseDLLObject::opWriteCmd_Exec() {
-  try {
+  RunHandler("opWriteCmd_Exec", [&] {
     if (CurCmd) RealComm(CurCmd);
     RunEvent = kEventNone;
     RunStatus = kStatusWaitWrite;
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opWriteCmd_Exec");
-  }
+  });
 }
 
 // ---------------------------------------------------------------- answers
@@ -319,7 +289,7 @@ void TBaseDLLObject::TimedOut(bool writing) {
 }
 
 void TBaseDLLObject::opReadACK_Exec() {
-  try {
+  RunHandler("opReadACK_Exec", [&] {
     if (NoCurrentCommand()) return;
     if (CurCmd->IsTagCommand()) {
       for (int32_t position : CurCmd->TagIds) {
@@ -338,28 +308,20 @@ void TBaseDLLObject::opReadACK_Exec() {
     ++ReadCommTotal;
     CurCmd->SuccessRate = (CurCmd->SuccessRate + 1.0f) / 2.0f;
     Answered(false);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opReadACK_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opReadNAK_Exec() {
-  try {
+  RunHandler("opReadNAK_Exec", [&] {
     if (NoCurrentCommand()) return;
     ++ReadCommTotal;
     ReadTimeouts += 1;
     TimedOut(false);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opReadNAK_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opClrReadError_Exec() {
-  try {
+  RunHandler("opClrReadError_Exec", [&] {
     if (NoCurrentCommand()) return;
     ++ReadFailTotal;
     for (int32_t position : CurCmd->TagIds) {
@@ -380,15 +342,11 @@ void TBaseDLLObject::opClrReadError_Exec() {
     }
     if (ErrorLogOn()) LogAnswerLines("：通讯读失败，执行操作=", "：通讯读失败，期待应答=");
     SetStatus(kStatusReady);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opClrReadError_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opWriteACK_Exec() {
-  try {
+  RunHandler("opWriteACK_Exec", [&] {
     if (NoCurrentCommand()) return;
     if (CurCmd->IsTagCommand()) {
       for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
@@ -403,28 +361,20 @@ void TBaseDLLObject::opWriteACK_Exec() {
     }
     ++WriteCommTotal;
     Answered(true);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opWriteACK_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opWriteNAK_Exec() {
-  try {
+  RunHandler("opWriteNAK_Exec", [&] {
     if (NoCurrentCommand()) return;
     ++WriteCommTotal;
     WriteTimeouts += 1;
     TimedOut(true);
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opWriteNAK_Exec");
-  }
+  });
 }
 
 void TBaseDLLObject::opClrWriteError_Exec() {
-  try {
+  RunHandler("opClrWriteError_Exec", [&] {
     RunEvent = kEventNone;
     if (NoCurrentCommand()) return;
     ++WriteFailTotal;
@@ -442,11 +392,7 @@ void TBaseDLLObject::opClrWriteError_Exec() {
     CurCmd = CurHead = nullptr;
     RunStatus = kStatusReady;
     ReadExecute();
-  } catch (...) {
-    RunEvent = kEventNone;
-    RunStatus = kStatusReady;
-    LogException("opClrWriteError_Exec");
-  }
+  });
 }
 
 }  // namespace vorel

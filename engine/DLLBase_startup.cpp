@@ -25,8 +25,6 @@ int32_t KeywordCardNo(const std::string& address, size_t keyword_length) {
   return n ? *n : 1;
 }
 
-bool IsCard(int32_t n) { return n >= 1 && n <= kCardCount; }
-
 }  // namespace
 
 // ---------------------------------------------------------------- TagIndex
@@ -230,7 +228,7 @@ void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
       tag.Value = TVariant::Bool(CommEnabled);
     else
       tag.Value = TVariant::String(info->DeviceName() + (CommEnabled ? "打开通信线路" : "关闭通信线路"));
-  } else if (gbk::StartsWithNoCase(tag.TypeStr, "DEVICELINK") && IsCard(card)) {
+  } else if (gbk::StartsWithNoCase(tag.TypeStr, "DEVICELINK") && IsCardNumber(card)) {
     const uint8_t state = DevLinkState[card];
     if (tag.ValueType == 0) {
       tag.Value = TVariant::Int(state);
@@ -311,12 +309,12 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
         card = KeywordCardNo(tag->Address, 10);
         tag->Writable = false;
         tag->CardNo = card;
-        if (IsCard(card)) DevLinkState[card] = kLinkNever;
+        if (IsCardNumber(card)) DevLinkState[card] = kLinkNever;
         tag->Internal = true;
       } else if (address_upper.starts_with("ENDEVICELINK")) {
         card = KeywordCardNo(tag->Address, 12);
         tag->CardNo = card;
-        if (IsCard(card)) DevEnabled[card] = true;
+        if (IsCardNumber(card)) DevEnabled[card] = true;
         tag->Internal = true;
       }
       if (tag->Internal) {
@@ -461,7 +459,7 @@ void TBaseDLLObject::UpdateLinkState() {
     card = OutcomeCard;
     PendingOutcome = LinkOutcome::None;
     LastLinkCard = card;
-    const bool known = IsCard(card);
+    const bool known = IsCardNumber(card);
     if (CommLinkOK) {
       CommState = kLinkOK;
       if (known) DevFailCount[card] = 0;

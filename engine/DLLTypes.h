@@ -63,10 +63,12 @@ struct alignas(64) TDLLTag {
 static_assert(offsetof(TDLLTag, Reported) + sizeof(TVariant) <= 64, "poll fields share one cache line");
 
 // CmdFlags bits.
+constexpr uint16_t kCmdWriting = 0x1;     // it writes to the card
 constexpr uint16_t kCmdTagCommand = 0x2;  // its answers update its tags
 constexpr uint16_t kCmdOneShot = 0x8;     // freed when its chain has run
-constexpr uint16_t kCmdRead = 2;
-constexpr uint16_t kCmdWrite = 11;
+constexpr uint16_t kCmdRead = kCmdTagCommand;
+constexpr uint16_t kCmdWrite = kCmdWriting | kCmdTagCommand | kCmdOneShot;
+static_assert(kCmdRead == 2 && kCmdWrite == 11);
 
 struct TCommand {
   uint16_t CmdFlags = 0;

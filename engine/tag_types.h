@@ -30,15 +30,24 @@ enum TagTypeIndex : int32_t {
   kTypeFreq = 6,
 };
 
+// clang-format off
 inline constexpr std::array<TagTypeRow, 7> kTagTypes = {{
-    {"AD", true, false, 0, 0, 0, 15, {-1}, {-1}, 2},
-    {"DA", false, true, 0, 0, 0, 15, {-1}, {-1}, 2},
-    {"DI", true, false, 0, 0, 0, 15, {0}, {15}, 2},
-    {"DO", false, true, 0, 0, 0, 15, {0}, {15}, 2},
-    {"Count", true, false, 0, 0, 0, 15, {-1}, {-1}, 2},
-    {"INI_Count", false, true, 0, 0, 0, 0, {-1}, {-1}, 2},
-    {"Freq", false, true, 0, 0, 0, 0, {-1}, {-1}, 2},
+    {.Name = "AD", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
+     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+    {.Name = "DA", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
+     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+    {.Name = "DI", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
+     .ChanMin = {0}, .ChanMax = {15}, .TypeByte = 2},
+    {.Name = "DO", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
+     .ChanMin = {0}, .ChanMax = {15}, .TypeByte = 2},
+    {.Name = "Count", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
+     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+    {.Name = "INI_Count", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 0,
+     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+    {.Name = "Freq", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 0,
+     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
 }};
+// clang-format on
 
 inline const TagTypeRow* TagType(int32_t index) {
   return index >= 0 && index < static_cast<int32_t>(kTagTypes.size()) ? &kTagTypes[index] : nullptr;

@@ -27,6 +27,24 @@ std::span<const TTagInfo* const> tag_list(TTagInfo** tags, int64_t count) {
   return {const_cast<const TTagInfo* const*>(tags), static_cast<size_t>(count)};
 }
 
+// No exception leaves an export: a body that throws answers with the export's fixed result.
+template <typename Result, typename Body>
+Result Guarded(Result fallback, Body&& body) {
+  try {
+    return body();
+  } catch (...) {
+    return fallback;
+  }
+}
+
+template <typename Body>
+void Guarded(Body&& body) {
+  try {
+    body();
+  } catch (...) {
+  }
+}
+
 // Re-signals the admission event however IniDriver leaves, so that one failed start cannot make
 // every later IniDriver in the process wait and fail.
 class AdmissionTicket {
@@ -97,37 +115,29 @@ VOREL_EXPORT int32_t VOREL_STDCALL GetPDBLen() { return kParamBlockSize; }
 VOREL_EXPORT void VOREL_STDCALL FullPDB(TDeviceParams* block) { vorel::FullPDB(block); }
 
 VOREL_EXPORT int32_t VOREL_STDCALL DLLEdDev(void* window, TDeviceParams* block) {
-  try {
+  return Guarded<int32_t>(2, [&]() -> int32_t {
     ReportDriverFileInfoFailure();
     if (!block) return 2;
     return RunConfigurationWizard(window, *block);
-  } catch (...) {
-    return 2;
-  }
+  });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL DLLTestDev(TDeviceParams* block, uint8_t interactive) {
   if (!block) return 0;
-  bool result = false;
-  try {
+  const bool result = Guarded(false, [&]() -> bool {
     ReportDriverFileInfoFailure();
     TDeviceParams copy{};
     CopyPDB(*block, copy);
-    result = RunTestDialog(copy, interactive != 0);
-  } catch (...) {
-    result = false;
-  }
-  try {
-    // The dialog starts its engine through IniDriver on this thread; it must not outlive the test.
-    module::DestroyCurrentEngine();
-  } catch (...) {
-  }
+    return RunTestDialog(copy, interactive != 0);
+  });
+  // The dialog starts its engine through IniDriver on this thread; it must not outlive the test.
+  Guarded([] { module::DestroyCurrentEngine(); });
   return result ? 1 : 0;
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL TagEdAddr(TDeviceParams* block, char** address, uint8_t skip_check,
                                               char** message) {
-  try {
+  return Guarded<HostBool>(0, [&]() -> HostBool {
     ReportDriverFileInfoFailure();
     std::string text = address ? FromHostString(*address) : std::string();
     std::string reply;
@@ -135,9 +145,7 @@ VOREL_EXPORT HostBool VOREL_STDCALL TagEdAddr(TDeviceParams* block, char** addre
     PutHostString(message, reply);
     PutHostString(address, text);
     return result ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 VOREL_EXPORT void VOREL_STDCALL GetTagAddrList(uint32_t, int32_t* count, TTagAddrItem* items) {
@@ -151,47 +159,41 @@ VOREL_EXPORT int32_t VOREL_STDCALL GetTags(uint16_t* count, TTagTypeInfo* items)
 
 VOREL_EXPORT HostBool VOREL_STDCALL IniDriver(int32_t count, TTagInfo** tags, TDeviceParams* block,
                                               char** message) {
-  try {
+  return Guarded<HostBool>(0, [&]() -> HostBool {
     if (message) *message = nullptr;
     ReportDriverFileInfoFailure();
     std::string reply;
     const bool ok = vorel::StartThreadEngine(count, tags, block, reply);
     PutHostString(message, reply);
     return ok ? 1 : 0;
-  } catch (...) {
-    return 0;
-  }
+  });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL IniDriverEx(uint32_t event) {
-  try {
+  Guarded([&] {
     if (DriverEngine* engine = module::CurrentEngine()) engine->SetHostEvent(event);
-  } catch (...) {
-  }
+  });
   return 1;
 }
 
 VOREL_EXPORT int32_t VOREL_STDCALL AddTags(uint16_t count, TTagInfo** tags, int32_t* results) {
-  try {
+  return Guarded<int32_t>(1, [&]() -> int32_t {
     DriverEngine* engine = module::CurrentEngine();
     if (!tags || !engine) return 1;
     return engine->AddTagLists(tag_list(tags, count), results);
-  } catch (...) {
-    return 1;
-  }
+  });
 }
 
 VOREL_EXPORT uint16_t VOREL_STDCALL DetectScanTime() {
-  try {
+  return Guarded(kScanTimeWithoutEngine, []() -> uint16_t {
     if (DriverEngine* engine = module::CurrentEngine())
       return static_cast<uint16_t>(engine->ScanTime() & 0xFFFF);
-  } catch (...) {
-  }
-  return kScanTimeWithoutEngine;
+    return kScanTimeWithoutEngine;
+  });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL OnDataRead(int32_t* count, TTagValue* values, char** message) {
-  try {
+  Guarded([&] {
     if (count) *count = 0;
     DriverEngine* engine = module::CurrentEngine();
     std::string reply;
@@ -204,14 +206,13 @@ VOREL_EXPORT HostBool VOREL_STDCALL OnDataRead(int32_t* count, TTagValue* values
       if (count) *count = written;
     }
     PutHostString(message, reply);
-  } catch (...) {
-  }
+  });
   return 1;
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL OnDataWrite(int32_t count, TTagValue* values, char** message) {
   bool result = false;
-  try {
+  Guarded([&] {
     DriverEngine* engine = module::CurrentEngine();
     std::string reply;
     if (!engine || count == 0 || !values) {
@@ -222,24 +223,22 @@ VOREL_EXPORT HostBool VOREL_STDCALL OnDataWrite(int32_t count, TTagValue* values
       reply = TakeMessage(*engine);
     }
     PutHostString(message, reply);
-  } catch (...) {
-  }
+  });
   return result ? 1 : 0;
 }
 
 VOREL_EXPORT int32_t VOREL_STDCALL ReadTags(uint16_t count, int32_t* ids, uint32_t) {
   if (!ids || count == 0) return 1;
-  try {
+  Guarded([&] {
     if (DriverEngine* engine = module::CurrentEngine())
       for (uint16_t i = 0; i < count; ++i) engine->ReadExecuteEx(ids[i]);
-  } catch (...) {
-  }
+  });
   return 0;
 }
 
 VOREL_EXPORT int32_t VOREL_STDCALL WriteTags(uint16_t count, TTagValue* values, uint32_t) {
   if (!values || count == 0) return 1;
-  try {
+  return Guarded<int32_t>(1, [&]() -> int32_t {
     DriverEngine* engine = module::CurrentEngine();
     if (!engine) return 1;
     int32_t result = 0;
@@ -248,22 +247,19 @@ VOREL_EXPORT int32_t VOREL_STDCALL WriteTags(uint16_t count, TTagValue* values, 
       if (written && !*written) result = 1;
     }
     return result;
-  } catch (...) {
-    return 1;
-  }
+  });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL GetDeviceStatus(char** message) {
-  try {
+  Guarded([&] {
     DriverEngine* engine = module::CurrentEngine();
     PutHostString(message, engine ? TakeMessage(*engine) : std::string(kNoDevice));
-  } catch (...) {
-  }
+  });
   return 1;
 }
 
 VOREL_EXPORT void VOREL_STDCALL WriteLog(uint8_t enable, char** message) {
-  try {
+  Guarded([&] {
     DriverEngine* engine = module::CurrentEngine();
     if (!engine) {
       PutHostString(message, kNoDevice);
@@ -275,14 +271,12 @@ VOREL_EXPORT void VOREL_STDCALL WriteLog(uint8_t enable, char** message) {
     }
     engine->WriteEnLog(enable != 0);
     PutHostString(message, TakeMessage(*engine));
-  } catch (...) {
-  }
+  });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL FreeDriver() {
-  try {
+  Guarded([] {
     if (DriverEngine* engine = module::CurrentEngine()) engine->Stop();
-  } catch (...) {
-  }
+  });
   return 1;
 }

@@ -86,23 +86,13 @@ class BusIo : public PortIo {
   }
 };
 
-class CardProbe : public TCustomDLLObject {
+class CardProbe : public testing_support::Probe<TCustomDLLObject> {
  public:
-  CardProbe() : TCustomDLLObject(true) {}
-  ~CardProbe() override { Destroy(); }
   using TCustomDLLObject::CmdList, TCustomDLLObject::EnLog_, TCustomDLLObject::LibLoaded,
       TCustomDLLObject::Params, TCustomDLLObject::PortLibHandle, TCustomDLLObject::PortRead,
       TCustomDLLObject::PortWrite, TCustomDLLObject::ReadCommTotal, TCustomDLLObject::TagList,
       TCustomDLLObject::WriteLogBudget, TCustomDLLObject::IndexArray, TCustomDLLObject::Running,
       TCustomDLLObject::ParamsLoaded, TCustomDLLObject::PendingWrites;
-
-  void AppendLog(std::string_view text) override { log.emplace_back(text); }
-  std::vector<std::string> log;
-  int LogCount(std::string_view text) const {
-    return static_cast<int>(std::count_if(log.begin(), log.end(), [&](const std::string& line) {
-      return line.find(text) != std::string::npos;
-    }));
-  }
 
   // The vendor library: found or not; cards present unless listed.
   bool library_found = true;

@@ -20,10 +20,8 @@ namespace {
 
 const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time text
 
-class CommandEngine : public TBaseDLLObject {
+class CommandEngine : public testing_support::Probe<TBaseDLLObject> {
  public:
-  CommandEngine() : TBaseDLLObject(true) {}
-  ~CommandEngine() override { Destroy(); }
   using TBaseDLLObject::ActiveWrite, TBaseDLLObject::CmdList, TBaseDLLObject::CurCmd, TBaseDLLObject::CurHead,
       TBaseDLLObject::FreeCurrentChain, TBaseDLLObject::IndexArray, TBaseDLLObject::Params,
       TBaseDLLObject::ParamsLoaded, TBaseDLLObject::PendingWrites, TBaseDLLObject::Running,
@@ -46,8 +44,6 @@ class CommandEngine : public TBaseDLLObject {
     }
     return c;
   }
-  void AppendLog(std::string_view text) override { log.emplace_back(text); }
-  std::vector<std::string> log;
 };
 
 class Commands : public ::testing::Test {

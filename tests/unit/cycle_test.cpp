@@ -21,10 +21,8 @@ namespace {
 
 const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time text
 
-class CycleEngine : public TBaseDLLObject {
+class CycleEngine : public testing_support::Probe<TBaseDLLObject> {
  public:
-  CycleEngine() : TBaseDLLObject(true) {}
-  ~CycleEngine() override { Destroy(); }
   using TBaseDLLObject::ActiveWrite, TBaseDLLObject::AverageScan, TBaseDLLObject::CmdList,
       TBaseDLLObject::CommEnabled, TBaseDLLObject::CurCmd, TBaseDLLObject::CycleMark,
       TBaseDLLObject::FastestScan, TBaseDLLObject::IndexArray, TBaseDLLObject::LastCycleMs,
@@ -35,8 +33,6 @@ class CycleEngine : public TBaseDLLObject {
 
   bool answered = false;  // whether the device has answered the command in flight
   bool GetResult() override { return answered; }
-  void AppendLog(std::string_view text) override { log.emplace_back(text); }
-  std::vector<std::string> log;
 };
 
 class Cycle : public ::testing::Test {

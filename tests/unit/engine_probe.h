@@ -14,10 +14,28 @@
 
 namespace testing_support {
 
-class EngineProbe : public vorel::TBaseDLLObject {
+// An engine class with its run-log lines collected instead of written; the tests' probes derive
+// from it and open up the state they look at.
+template <class Engine>
+class Probe : public Engine {
  public:
-  explicit EngineProbe(bool first_instance = true) : TBaseDLLObject(first_instance) {}
-  ~EngineProbe() override { Destroy(); }
+  explicit Probe(bool first_instance = true) : Engine(first_instance) {}
+  ~Probe() override { this->Destroy(); }
+
+  void AppendLog(std::string_view text) override { log.emplace_back(text); }
+  std::vector<std::string> log;
+
+  // Lines containing `text`.
+  int LogCount(std::string_view text) const {
+    int n = 0;
+    for (const auto& line : log) n += line.find(text) != std::string::npos;
+    return n;
+  }
+};
+
+class EngineProbe : public Probe<vorel::TBaseDLLObject> {
+ public:
+  using Probe::Probe;
 
   using TBaseDLLObject::ActiveWrite, TBaseDLLObject::CmdList, TBaseDLLObject::CommEnabled,
       TBaseDLLObject::CommLinkOK, TBaseDLLObject::CommState, TBaseDLLObject::CurCmd,
@@ -32,15 +50,6 @@ class EngineProbe : public vorel::TBaseDLLObject {
   bool answering = false;
   bool GetResult() override { return answering; }
 
-  void AppendLog(std::string_view text) override { log.emplace_back(text); }
-  std::vector<std::string> log;
-
-  // Lines containing `text`.
-  int LogCount(std::string_view text) const {
-    int n = 0;
-    for (const auto& line : log) n += line.find(text) != std::string::npos;
-    return n;
-  }
   vorel::TDLLTag& Tag(int32_t id) { return *FindTag(id); }
 };
 

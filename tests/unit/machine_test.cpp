@@ -193,7 +193,8 @@ TEST_F(Machine, AStoppedEngineDoesNothing) {
 // Every answer, time-out and give-up without a command to act on: nothing to wait for.
 TEST_F(Machine, AnAnswerHandlerWithoutACommandLeavesTheMachineReady) {
   const struct {
-    uint8_t status, event;
+    RunStatusCode status;
+    RunEventCode event;
   } cases[] = {{kStatusWaitRead, kEventReadACK},      {kStatusWaitRead, kEventReadNAK},
                {kStatusWaitRead, kEventClrReadError}, {kStatusWaitWrite, kEventWriteACK},
                {kStatusWaitWrite, kEventWriteNAK},    {kStatusWaitWrite, kEventClrWriteError}};

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -17,11 +18,17 @@ std::unique_ptr<TDeviceParams> block_filled_with(uint8_t byte) {
 
 const uint8_t* bytes(const TDeviceParams& b) { return reinterpret_cast<const uint8_t*>(&b); }
 
+bool within(size_t offset, size_t start, size_t size) { return offset >= start && offset < start + size; }
+
 // Header bytes 3..7 and 9..11, entry bytes 46..47 and 284..539 belong to the host.
 bool is_reserved(size_t offset) {
-  if (offset < 16) return (offset >= 3 && offset <= 7) || (offset >= 9 && offset <= 11);
-  const size_t in_entry = (offset - 16) % sizeof(TCardParams);
-  return in_entry == 46 || in_entry == 47 || in_entry >= 284;
+  constexpr size_t kEntries = offsetof(TDeviceParams, Cards);
+  if (offset < kEntries)
+    return within(offset, offsetof(TDeviceParams, reserved3), sizeof TDeviceParams::reserved3) ||
+           within(offset, offsetof(TDeviceParams, reserved9), sizeof TDeviceParams::reserved9);
+  const size_t in_entry = (offset - kEntries) % sizeof(TCardParams);
+  return within(in_entry, offsetof(TCardParams, reserved46), sizeof TCardParams::reserved46) ||
+         in_entry >= offsetof(TCardParams, reserved284);
 }
 
 TEST(ParameterBlock, DefaultsConfigureOnePci7505AsCardOne) {

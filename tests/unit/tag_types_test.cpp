@@ -1,3 +1,5 @@
+#include "engine/tag_types.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -5,6 +7,7 @@
 #include <vector>
 
 #include "interface/exports.h"
+#include "interface/tag_types.h"
 
 namespace {
 
@@ -100,6 +103,20 @@ TEST(TagTypeDescriptions, RequestsBeyondTheTableCopySixRowsOnly) {
   GetTagAddrList(0, &count32, items.data());
   EXPECT_EQ(short_string(items[1].TypeName), "DA");
   EXPECT_EQ(items[2].TypeName[0], 0xEE);
+}
+
+// The host offers the engine's first six tag types under the engine's names, in the engine's order
+// and writable exactly where the engine writes; Freq is the engine's own and is not offered.
+TEST(TagTypeDescriptions, HostTableAgreesWithTheEngineTable) {
+  const auto& host = vorel::HostTagTypes();
+  ASSERT_EQ(host.size() + 1, vorel::kTagTypes.size());
+  for (size_t i = 0; i < host.size(); ++i) {
+    const vorel::TagTypeRow& engine = vorel::kTagTypes[i];
+    EXPECT_EQ(short_string(host[i].TypeName), engine.Name) << "row " << i;
+    EXPECT_EQ(host[i].Writable != 0, engine.CanWrite) << engine.Name;
+    EXPECT_NE(engine.CanRead, engine.CanWrite) << engine.Name << " goes one way only";
+  }
+  EXPECT_EQ(vorel::kTagTypes[vorel::kTypeFreq].Name, "Freq");
 }
 
 }  // namespace

@@ -128,22 +128,13 @@ TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
 
 using testing_support::SimBank;
 
-class VendorEngine : public TDLLObject {
+class VendorEngine : public testing_support::Probe<TDLLObject> {
  public:
-  VendorEngine() : TDLLObject(true) {}
-  ~VendorEngine() override { Destroy(); }
   using TBaseDLLObject::Params, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::ReadCommTotal,
       TBaseDLLObject::WriteTimeouts, TBaseDLLObject::CommState, TBaseDLLObject::Stopped;
   using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::RealComm,
       TCustomDLLObject::GetResult;
 
-  void AppendLog(std::string_view text) override { log.emplace_back(text); }
-  std::vector<std::string> log;
-  int LogCount(std::string_view text) const {
-    int n = 0;
-    for (const auto& line : log) n += line.find(text) != std::string::npos;
-    return n;
-  }
   TDLLTag& Tag(int32_t id) { return *FindTag(id); }
 
   // One host poll `ms` after the last.

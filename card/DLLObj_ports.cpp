@@ -1,0 +1,95 @@
+// Port access of the card object: the PortIo in use (in/out instructions on the 9x family, the
+// port component on NT), the trace of every access to the run log, and the settling delay.
+#include <string>
+
+#include "card/DLLObj.h"
+#include "support/delphi.h"
+
+namespace vorel {
+
+namespace {
+
+// A busy wait of count × 30000 turns blocks the host's thread; a damaged row must not hang it.
+constexpr int32_t kMaxDelayCount = 1000;
+constexpr int32_t kDelayTurns = 30000;
+
+// IntToHex: upper case, at least `digits` digits, never cut.
+std::string Hex(uint32_t value, int digits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
+  return text;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- ports
+
+PortIo* TCustomDLLObject::ActivePortIo() {
+  if (port_io_) return port_io_;
+  if (!system_port_io_chosen_) {
+    // Chosen on the first access, so a card without port registers never loads the component.
+    system_port_io_chosen_ = true;
+    system_port_io_ = MakeDirectPortIo();
+    if (!system_port_io_) {
+      if (!PortLibHandle) PortLibHandle = platform::load_library(platform::kPortComponentName);
+      if (PortLibHandle) system_port_io_ = MakeComponentPortIo(PortLibHandle);
+    }
+  }
+  if (!system_port_io_) {
+    PortAccessFailed(PortLibHandle ? std::string("端口访问组件") + platform::kPortComponentName +
+                                         "中没有Out32或Inp32，无法读写板卡端口"
+                                   : std::string("端口访问组件") + platform::kPortComponentName +
+                                         "没有找到，无法读写板卡端口");
+  }
+  return system_port_io_.get();
+}
+
+void TCustomDLLObject::PortAccessFailed(std::string_view reason) {
+  ExchangeFailed();
+  ++port_failures_;
+  if (port_failure_logged_) return;
+  port_failure_logged_ = true;
+  LogLine("：" + std::string(reason));
+}
+
+void TCustomDLLObject::LogUnparsedRange(std::string_view range_name) {
+  if (ErrorLogOn())
+    LogLine("：量程名称\"" + std::string(range_name) + "\"中没有数值，无法换算，本次通讯失败");
+}
+
+void TCustomDLLObject::PortWrite(uint16_t port, uint8_t value) {
+  PortIo* io = ActivePortIo();
+  if (!io) return;
+  if (!io->Write(port, value)) {
+    PortAccessFailed("往端口 " + Hex(port, 3) + "H输出失败");
+    return;
+  }
+  if (TraceLogOn())
+    AppendLog(NowText() + "：往端口 " + Hex(port, 3) + "H" + "输出 " + Hex(value, 2) + "H" + "\r\n\r\n");
+}
+
+uint8_t TCustomDLLObject::PortRead(uint16_t port) {
+  PortIo* io = ActivePortIo();
+  if (!io) return 0;
+  const std::optional<uint8_t> value = io->Read(port);
+  if (!value) {
+    PortAccessFailed("从端口 " + Hex(port, 3) + "H读入失败");
+    return 0;
+  }
+  if (TraceLogOn())
+    AppendLog(NowText() + "：从端口 " + Hex(port, 3) + "H" + "读入 " + Hex(*value, 2) + "H" + "\r\n");
+  return *value;
+}
+
+void TCustomDLLObject::PortDelay(int32_t count) {
+  if (count <= 0) return;
+  const int32_t turns = std::min(count, kMaxDelayCount) * kDelayTurns;
+  for (int32_t i = 0; i < turns; ++i) __asm__ __volatile__("");
+}
+
+}  // namespace vorel
