@@ -9,7 +9,7 @@
 
 #include "host_session.h"
 #include "platform/posix/test_stores.h"
-#include "sim_bank.h"
+#include "tests/common/sim_bank.h"
 #include "support/delphi.h"
 #include "support/getfileinfo.h"
 

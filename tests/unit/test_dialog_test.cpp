@@ -16,6 +16,7 @@
 #include "interface/seams.h"
 #include "platform/manual_clock.h"
 #include "sim/pci7505/sim7505.h"
+#include "tests/common/sim_bank.h"
 #include "ui/headless/headless.h"
 
 namespace vorel::dialogs {
@@ -91,20 +92,14 @@ class TestDialog : public ::testing::Test {
   TestDialog() {
     InitLogPath();  // relative to the scratch folder now current
     FullPDB(&block_);
-    bank_ = platform::load_library("pci7505.dll");
-    reset_ = reinterpret_cast<sim7505::ResetFn>(platform::resolve(bank_, "sim7505_reset"));
-    set_fault_ = reinterpret_cast<sim7505::SetFaultFn>(platform::resolve(bank_, "sim7505_set_fault"));
-    set_input_ = reinterpret_cast<sim7505::SetInputFn>(platform::resolve(bank_, "sim7505_set_input"));
-    get_output_ = reinterpret_cast<sim7505::GetOutputFn>(platform::resolve(bank_, "sim7505_get_output"));
-    calls_ = reinterpret_cast<sim7505::CallsFn>(platform::resolve(bank_, "sim7505_calls"));
   }
   ~TestDialog() override {
     module::DestroyCurrentEngine();
-    if (reset_) reset_();
-    platform::free_library(bank_);
+    if (bank_.loaded()) bank_.Reset();
+    bank_.Release();
     InitLogPath();
   }
-  void SetUp() override { ASSERT_TRUE(reset_ && set_fault_ && set_input_ && get_output_ && calls_); }
+  void SetUp() override { ASSERT_TRUE(bank_.loaded()); }
 
   // The dialog shown through the export, driven by `script`; DLLTestDev's result.
   bool Show(const std::function<void(Driver&, TSampleTest&)>& script) {
@@ -145,12 +140,7 @@ class TestDialog : public ::testing::Test {
   testing_support::ScopedCurrentDir folder_;
   ui::headless::Session ui;
   TDeviceParams block_{};
-  platform::LibraryHandle bank_ = nullptr;
-  sim7505::ResetFn reset_ = nullptr;
-  sim7505::SetFaultFn set_fault_ = nullptr;
-  sim7505::SetInputFn set_input_ = nullptr;
-  sim7505::GetOutputFn get_output_ = nullptr;
-  sim7505::CallsFn calls_ = nullptr;
+  testing_support::SimBank bank_;
 };
 
 TEST_F(TestDialog, UnattendedTestPassesOnTheSecondStepWhenTheCardAnswers) {
@@ -164,11 +154,11 @@ TEST_F(TestDialog, UnattendedTestPassesOnTheSecondStepWhenTheCardAnswers) {
 
 TEST_F(TestDialog, UnattendedTestFailsAfterSixAttemptsFiftyMillisecondsApartWhenReadsFail) {
   // The vendor's input call faults every time: no read is ever answered.
-  set_fault_(sim7505::kInput, sim7505::kAccessViolation, 0);
+  bank_.Fault(sim7505::kInput, sim7505::kAccessViolation, 0);
   const uint32_t before = clock_.ticks();
   EXPECT_EQ(DLLTestDev(&block_, 0), 0);
   EXPECT_EQ(clock_.ticks() - before, 5u * 51u);
-  EXPECT_GE(calls_(sim7505::kInput), 2) << "the card was asked";
+  EXPECT_GE(bank_.Calls(sim7505::kInput), 2) << "the card was asked";
 }
 
 TEST_F(TestDialog, WithoutAConfiguredCardThereIsNothingToTest) {
@@ -183,7 +173,7 @@ TEST_F(TestDialog, TheDefaultTagReadsTheLowestConfiguredCard) {
   block_.card(1)->ModelCode = kModelNoCard;
   block_.card(4)->ModelCode = kModelPci7505;
   block_.card(4)->CardNo = 4;
-  set_input_(4, 0, 1);
+  bank_.Input(4, 0, 1);
   const bool passed = Show([&](Driver& d, TSampleTest& f) {
     const TTagInfo* tag = f.TestTag();
     ASSERT_NE(tag, nullptr);
@@ -229,7 +219,7 @@ TEST_F(TestDialog, TheCompactDialogShowsEveryControlWithItsText) {
 }
 
 TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
-  set_input_(1, 0, 0);
+  bank_.Input(1, 0, 0);
   Show([&](Driver& d, TSampleTest& f) {
     Pass(d, 10);
     EXPECT_EQ(f.StringGrid1.Cell(0, 1), "DI1:0,0.0");
@@ -241,7 +231,7 @@ TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
     EXPECT_EQ(f.StringGrid1.Cell(3, 1), command);
     EXPECT_EQ(f.StringGrid1.Cell(3, 2), command) << "the read command list, from row 2";
     EXPECT_EQ(f.StringGrid1.Cell(0, 2), "") << "one tag, one row";
-    set_input_(1, 0, 1);
+    bank_.Input(1, 0, 1);
     Pass(d, 100);
     EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
     EXPECT_TRUE(f.Succeeded());
@@ -249,7 +239,7 @@ TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
 }
 
 TEST_F(TestDialog, TimerTicksShowTheDevicesEventsOnceAndClearThem) {
-  set_fault_(sim7505::kInput, sim7505::kAccessViolation, 0);
+  bank_.Fault(sim7505::kInput, sim7505::kAccessViolation, 0);
   Show([&](Driver& d, TSampleTest& f) {
     std::vector<std::string> shown;
     for (int tick = 0; tick < 12; ++tick) {
@@ -266,7 +256,7 @@ TEST_F(TestDialog, TimerTicksShowTheDevicesEventsOnceAndClearThem) {
 TEST_F(TestDialog, ClosingAfterASuccessfulReadGivesOkElseNoAndStopsTheEngine) {
   int stops = 0;
   for (const bool answering : {true, false}) {
-    if (!answering) set_fault_(sim7505::kInput, sim7505::kAccessViolation, 0);
+    if (!answering) bank_.Fault(sim7505::kInput, sim7505::kAccessViolation, 0);
     TSampleTest form(TestDialogEnvironment());
     ui->Expect([&](Driver& d) {
       Pass(d, 200);
@@ -305,7 +295,7 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     Pass(d, 20);
     d.Click("WriteCk");
     Pass(d, 100);
-    EXPECT_EQ(get_output_(1, 0) & 0x8, 0x8) << "the write reached the card";
+    EXPECT_EQ(bank_.Output(1, 0) & 0x8, 0x8) << "the write reached the card";
     EXPECT_EQ(f.StringGrid1.Cell(0, 1), "DO1:0,3.0");
     EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
     EXPECT_FALSE(f.wStrMsg.Text().empty()) << "the write command's text";
@@ -314,7 +304,7 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     EXPECT_FALSE(f.WriteCk.Checked()) << "a new value unticks the write";
     d.Click("WriteCk");
     Pass(d, 100);
-    EXPECT_EQ(get_output_(1, 0) & 0x8, 0);
+    EXPECT_EQ(bank_.Output(1, 0) & 0x8, 0);
     EXPECT_TRUE(f.Succeeded());
   });
 }
@@ -379,14 +369,14 @@ TEST_F(TestDialog, PauseStopsAndContinuesTheTimer) {
     d.Click("PauseBtn");
     EXPECT_FALSE(f.Timer1.Enabled());
     EXPECT_EQ(f.PauseBtn.Caption(), "继续");
-    const int steps = calls_(sim7505::kInput);
+    const int steps = bank_.Calls(sim7505::kInput);
     Pass(d, 200);
-    EXPECT_EQ(calls_(sim7505::kInput), steps) << "no engine steps while paused";
+    EXPECT_EQ(bank_.Calls(sim7505::kInput), steps) << "no engine steps while paused";
     d.Click("PauseBtn");
     EXPECT_TRUE(f.Timer1.Enabled());
     EXPECT_EQ(f.PauseBtn.Caption(), "暂停");
     Pass(d, 200);
-    EXPECT_GT(calls_(sim7505::kInput), steps);
+    EXPECT_GT(bank_.Calls(sim7505::kInput), steps);
   });
 }
 

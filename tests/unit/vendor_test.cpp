@@ -19,7 +19,7 @@
 #include "platform/platform.h"
 #include "platform/posix/test_stores.h"
 #include "sim/pci7505/sim7505.h"
-#include "sim_bank.h"
+#include "tests/common/sim_bank.h"
 #include "support/delphi.h"
 
 namespace vorel {

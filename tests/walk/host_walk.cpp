@@ -11,7 +11,7 @@
 #include "interface/exports.h"
 #include "interface/module.h"
 #include "interface/seams.h"
-#include "tests/unit/sim_bank.h"
+#include "tests/common/sim_bank.h"
 
 namespace walk {
 

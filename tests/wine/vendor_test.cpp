@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/pci7505/sim7505.h"
+#include "tests/common/sim_bank.h"
 #include "tests/wine/driver_library.h"
 
 namespace wine_test {
@@ -28,50 +29,9 @@ void pause_ms(uint32_t ms) { usleep(ms * 1000u); }
 uint32_t ticks() { return platform::system_clock().ticks(); }
 
 // The simulated bank, loaded from one of the subfolders and driven through its control exports.
-class Bank {
+class Bank : public testing_support::SimBank {
  public:
-  explicit Bank(const char* variant) {
-    const std::string path = driver().folder + variant + "\\pci7505.dll";
-    library_ = platform::load_library(path.c_str());
-    if (!library_) return;
-    reset_ = Get<sim7505::ResetFn>("sim7505_reset");
-    configure_ = Get<sim7505::ConfigureFn>("sim7505_configure");
-    get_output_ = Get<sim7505::GetOutputFn>("sim7505_get_output");
-    set_fault_ = Get<sim7505::SetFaultFn>("sim7505_set_fault");
-    calls_ = Get<sim7505::CallsFn>("sim7505_calls");
-    closes_ = Get<sim7505::ClosesFn>("sim7505_closes");
-    bad_calls_ = Get<sim7505::BadCallsFn>("sim7505_bad_calls");
-    if (reset_) reset_();
-  }
-  ~Bank() { Release(); }
-  Bank(const Bank&) = delete;
-  Bank& operator=(const Bank&) = delete;
-
-  bool loaded() const { return library_ && reset_ && configure_ && calls_ && closes_ && bad_calls_; }
-  void Release() {
-    if (library_) platform::free_library(library_);
-    library_ = nullptr;
-  }
-  bool Configure(const char* text) { return configure_(text) != 0; }
-  int32_t Output(int32_t card, int32_t port) { return get_output_(card, port); }
-  void Fault(sim7505::Entry entry, sim7505::FaultMode mode, int32_t arg = 0) { set_fault_(entry, mode, arg); }
-  int32_t Calls(sim7505::Entry entry) { return calls_(entry); }
-  int32_t Closes(int32_t card) { return closes_(card); }
-  int32_t BadCalls() { return bad_calls_(); }
-
- private:
-  template <class Fn>
-  Fn Get(const char* name) {
-    return reinterpret_cast<Fn>(platform::resolve(library_, name));
-  }
-  platform::LibraryHandle library_ = nullptr;
-  sim7505::ResetFn reset_ = nullptr;
-  sim7505::ConfigureFn configure_ = nullptr;
-  sim7505::GetOutputFn get_output_ = nullptr;
-  sim7505::SetFaultFn set_fault_ = nullptr;
-  sim7505::CallsFn calls_ = nullptr;
-  sim7505::ClosesFn closes_ = nullptr;
-  sim7505::BadCallsFn bad_calls_ = nullptr;
+  explicit Bank(const char* variant) : SimBank(driver().folder + variant + "\\pci7505.dll") {}
 };
 
 bool vendor_library_in_process() { return platform::find_loaded_library("pci7505.dll") != nullptr; }

@@ -1,20 +1,23 @@
-// The simulated card bank as tests drive it.
+// The simulated card bank as the native and the Wine suites drive it, through its control exports.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/platform.h"
 #include "sim/pci7505/sim7505.h"
 
 namespace testing_support {
 
-// The simulated bank, loaded the way the driver loads the vendor's library so that both see the
-// same bank; kept loaded for the whole test so its counters outlive the engine's release.
+// The simulated bank, by default loaded the way the driver loads the vendor's library so that both
+// see the same bank; kept loaded for the whole test so its counters outlive the engine's release.
+// `path` names another copy (a broken variant in a folder of its own). Reset when loaded.
 class SimBank {
  public:
-  SimBank() : library_(platform::load_library("pci7505.dll")) {
+  explicit SimBank(const std::string& path = "pci7505.dll") : library_(platform::load_library(path.c_str())) {
     if (!library_) return;
     reset_ = Get<sim7505::ResetFn>("sim7505_reset");
+    configure_ = Get<sim7505::ConfigureFn>("sim7505_configure");
     set_present_ = Get<sim7505::SetPresentFn>("sim7505_set_present");
     set_input_ = Get<sim7505::SetInputFn>("sim7505_set_input");
     get_output_ = Get<sim7505::GetOutputFn>("sim7505_get_output");
@@ -23,13 +26,24 @@ class SimBank {
     calls_ = Get<sim7505::CallsFn>("sim7505_calls");
     closes_ = Get<sim7505::ClosesFn>("sim7505_closes");
     bad_calls_ = Get<sim7505::BadCallsFn>("sim7505_bad_calls");
-    reset_();
+    if (loaded()) reset_();
   }
-  ~SimBank() { platform::free_library(library_); }
+  ~SimBank() { Release(); }
   SimBank(const SimBank&) = delete;
   SimBank& operator=(const SimBank&) = delete;
 
-  bool loaded() const { return library_ != nullptr; }
+  // Every control export is there.
+  bool loaded() const {
+    return library_ && reset_ && configure_ && set_present_ && set_input_ && get_output_ && set_loopback_ &&
+           set_fault_ && calls_ && closes_ && bad_calls_;
+  }
+  // Lets the library go before the test ends (the driver may still hold it).
+  void Release() {
+    if (library_) platform::free_library(library_);
+    library_ = nullptr;
+  }
+  void Reset() { reset_(); }
+  bool Configure(const char* text) { return configure_(text) != 0; }
   void Present(int32_t card, bool present) { set_present_(card, present); }
   void Input(int32_t card, int32_t port, int32_t value) { set_input_(card, port, value); }
   int32_t Output(int32_t card, int32_t port) { return get_output_(card, port); }
@@ -46,6 +60,7 @@ class SimBank {
   }
   platform::LibraryHandle library_;
   sim7505::ResetFn reset_ = nullptr;
+  sim7505::ConfigureFn configure_ = nullptr;
   sim7505::SetPresentFn set_present_ = nullptr;
   sim7505::SetInputFn set_input_ = nullptr;
   sim7505::GetOutputFn get_output_ = nullptr;
