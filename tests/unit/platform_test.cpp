@@ -1,10 +1,14 @@
+#include "platform/platform.h"
+
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "platform/manual_clock.h"
-#include "platform/platform.h"
 #include "temp_dir.h"
 
 namespace platform {
@@ -98,6 +102,103 @@ TEST(Time, ManualClockReplacesTheSystemClock) {
     EXPECT_EQ(clock().now().year, 2026);
   }
   EXPECT_EQ(&clock(), &system_clock());
+}
+
+// ---------------------------------------------------------------- the fault guard
+
+int* volatile g_nowhere = nullptr;
+
+// A real store through a null pointer (the sanitizers would report it before it happens).
+__attribute__((noinline, no_sanitize("address", "undefined"))) void StoreThroughNull() { *g_nowhere = 1; }
+
+struct sigaction CurrentAction(int signal_number) {
+  struct sigaction action {};
+  sigaction(signal_number, nullptr, &action);
+  return action;
+}
+
+TEST(FaultGuard, AnOrdinaryCallRunsToTheEndAndLeavesTheCodeAlone) {
+  int ran = 0;
+  auto body = [&] { ran = 42; };
+  uint32_t code = 7;
+  EXPECT_TRUE(platform::call_guarded(body, &code));
+  EXPECT_EQ(ran, 42);
+  EXPECT_EQ(code, 7u);
+}
+
+TEST(FaultGuard, AccessViolationsInARowEndTheCallNotTheProcess) {
+  for (int round = 0; round < 3; ++round) {
+    bool reached_the_end = false;
+    auto body = [&] {
+      StoreThroughNull();
+      reached_the_end = true;
+    };
+    uint32_t code = 0;
+    EXPECT_FALSE(platform::call_guarded(body, &code));
+    EXPECT_EQ(code, platform::kAccessViolation) << "round " << round;
+    EXPECT_FALSE(reached_the_end);
+  }
+  // The process goes on as before, C++ exceptions included.
+  EXPECT_THROW(throw std::runtime_error("still unwinding"), std::runtime_error);
+}
+
+TEST(FaultGuard, IllegalInstructionIsReportedWithItsOwnCode) {
+  auto body = [] { __builtin_trap(); };
+  uint32_t code = 0;
+  EXPECT_FALSE(platform::call_guarded(body, &code));
+  EXPECT_EQ(code, platform::kIllegalInstruction);
+}
+
+TEST(FaultGuard, NestedGuardsEachCatchTheirOwnFault) {
+  bool inner_finished = true, outer_went_on = false;
+  uint32_t inner_code = 0, outer_code = 0;
+  auto outer = [&] {
+    auto inner = [] { StoreThroughNull(); };
+    inner_finished = platform::call_guarded(inner, &inner_code);
+    outer_went_on = true;
+    __builtin_trap();
+  };
+  EXPECT_FALSE(platform::call_guarded(outer, &outer_code));
+  EXPECT_FALSE(inner_finished);
+  EXPECT_EQ(inner_code, platform::kAccessViolation);
+  EXPECT_TRUE(outer_went_on);
+  EXPECT_EQ(outer_code, platform::kIllegalInstruction);
+}
+
+TEST(FaultGuard, ThreadsFaultingAtTheSameTimeEachGetTheirOwnOutcome) {
+  std::atomic<int> faults{0}, finished{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 100; ++i) {
+        uint32_t code = 0;
+        auto faulting = [] { StoreThroughNull(); };
+        auto fine = [] {};
+        if (!platform::call_guarded(faulting, &code) && code == platform::kAccessViolation) ++faults;
+        if (platform::call_guarded(fine, &code)) ++finished;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(faults, 400);
+  EXPECT_EQ(finished, 400);
+}
+
+TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
+  const struct sigaction before = CurrentAction(SIGSEGV);
+  uint32_t code = 0;
+  auto faulting = [] { StoreThroughNull(); };
+  auto throwing = [] { throw std::runtime_error("from inside"); };
+  EXPECT_FALSE(platform::call_guarded(faulting, &code));
+  EXPECT_THROW(platform::call_guarded(throwing, &code), std::runtime_error)
+      << "a C++ exception passes through the guard untouched";
+  const struct sigaction after = CurrentAction(SIGSEGV);
+  EXPECT_EQ(after.sa_flags & SA_SIGINFO, before.sa_flags & SA_SIGINFO);
+  if (before.sa_flags & SA_SIGINFO) {
+    EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
+  } else {
+    EXPECT_EQ(after.sa_handler, before.sa_handler);
+  }
 }
 
 }  // namespace
