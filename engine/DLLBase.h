@@ -263,8 +263,13 @@ class TBaseDLLObject {
   void StartRunning();
   // Starts an engine that is not running again; false (logged) when its block no longer loads.
   bool Restart();
-  // Registers one created tag: keyword handling, address check, index; true when kept.
+  // Adds a prepared tag to the list and the index; false (logged) for an identifier or a value
+  // type the host cannot use.
   bool RegisterTag(std::unique_ptr<TDLLTag> tag);
+  // An internal tag gets its keyword as type and its first value; any other its address checked.
+  void prepare_tag(std::unique_ptr<TDLLTag>& tag, const HostTag& host);
+  // Recognises the internal tags by keyword and sets what each stands for; the card it names.
+  int32_t mark_internal_tag(TDLLTag& tag, const std::string& host_upper);
   // "设备加载失败！" with the pending event text before it.
   void LogLoadFailure();
   // The operation machine as on a new engine, with the start event pending.
@@ -301,6 +306,11 @@ class TBaseDLLObject {
   int32_t OutcomeCard = 0;
   int32_t LastLinkCard = 0;  // card of the last outcome, shown as paused while communication is off
   void NoteLinkOutcome(bool answered);
+  // Steps of UpdateLinkState; each returns the card whose link tags may have to change.
+  int32_t show_pause();
+  int32_t apply_pending_outcome();
+  uint8_t card_link_state(int32_t card) const;
+  void refresh_link_tags(int32_t card, bool resumed);
 
   // ---- run log and statistics (DLLBase_log.cpp)
   std::string sErrEvent_;
@@ -361,6 +371,11 @@ class TBaseDLLObject {
   void UpdateCycleStatistics();
   void ExpireQueuedWrites();
   void DropWrite(CommandChain& chain);
+  // Steps of WriteExecute: the engine's own switches (no value when the tag is none of them), a
+  // device output's write queued, and a refusal logged.
+  std::optional<bool> write_engine_switch(TDLLTag& tag, const TVariant& value);
+  bool queue_output_write(TDLLTag& tag, const TVariant& value);
+  bool refuse_write(const TDLLTag& tag, std::string_view reason);
 };
 
 }  // namespace vorel

@@ -2,6 +2,7 @@
 // host poll runs one step of the operation machine, and host writes are checked and queued.
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "engine/DLLBase.h"
 #include "engine/tag_types.h"
@@ -209,58 +210,69 @@ bool TBaseDLLObject::WriteExecute(int32_t tag_id, const TVariant& value) {
       if (ErrorLogOn()) LogLine("：写标签错误,标签不存在!");
       return false;
     }
-
-    const auto refuse = [this, tag](std::string_view reason) {
-      if (ErrorLogOn()) LogLine("：标签" + tag->Name + std::string(reason));
-      return false;
-    };
-    const TVariant::Kind kind = value.kind();
-
-    // The engine's own switches.
-    if (tag->TypeStr == "ENLOG") {
-      if (kind == TVariant::Kind::Double) EnLog_ = value.double_value() != 0;
-      if (kind == TVariant::Kind::Bool) EnLog_ = value.bool_value();
-      if (tag->ValueType == 0) tag->Value = TVariant::Int(EnLog_ ? 1 : 0);
-      if (tag->ValueType == 1) tag->Value = TVariant::Bool(EnLog_);
-      return true;
-    }
-    if (tag->TypeStr == "COMMLINK") return refuse("不可写!");
-    if (tag->TypeStr == "ENCOMMLINK") {
-      if (kind == TVariant::Kind::Double) WriteCommEnabled(value.double_value() != 0);
-      if (kind == TVariant::Kind::Bool) WriteCommEnabled(value.bool_value());
-      ApplyInternalValue(*tag, tag->CardNo);
-      return true;
-    }
-
-    // A device output: the type must take writes and the value must suit the tag.
-    const TagTypeRow* type = TagType(tag->TypeIndex);
-    if (!type || !type->CanWrite) return refuse("不可写!");
-    if (kind == TVariant::Kind::Double && tag->ValueType != 0) return refuse("写错误,标签不是模拟量类型!");
-    if (kind == TVariant::Kind::Bool && tag->ValueType != 1) return refuse("写错误,标签不是开关量类型!");
-    if (kind == TVariant::Kind::String && tag->ValueType != 2) return refuse("写错误,标签不是字符串类型!");
-    if (!CommEnabled) return false;
-
-    // Stale writes go first, so that an expired request neither hides a fresh one with the same
-    // value nor holds a place in the queue.
-    ExpireQueuedWrites();
-    // A full queue refuses before anything is built: building a write command changes the output
-    // images of the tag and of every tag sharing its port, and a refused write must change nothing.
-    if (PendingWrites.size() >= kMaxPendingWrites) return false;
-    tag->Written = tag->Value;
-    tag->Value = value;
-    CommandChain chain = CreatCommand(*tag, CmdList, true);
-    if (!chain) return false;
-    chain->QueuedTick = platform::clock().ticks();
-    for (TCommand* c = chain.get(); c; c = c->Next.get()) {
-      c->Values.assign(1, value);
-      SyncTagValue(*c);
-    }
-    PendingWrites.push_back(std::move(chain));
-    return true;
+    if (const std::optional<bool> done = write_engine_switch(*tag, value)) return *done;
+    return queue_output_write(*tag, value);
   } catch (...) {
     LogException("WriteExecute");
     return false;
   }
+}
+
+bool TBaseDLLObject::refuse_write(const TDLLTag& tag, std::string_view reason) {
+  if (ErrorLogOn()) LogLine("：标签" + tag.Name + std::string(reason));
+  return false;
+}
+
+// The engine's own switches take their value at once; nothing goes to a card.
+std::optional<bool> TBaseDLLObject::write_engine_switch(TDLLTag& tag, const TVariant& value) {
+  const TVariant::Kind kind = value.kind();
+  if (tag.TypeStr == "ENLOG") {
+    if (kind == TVariant::Kind::Double) EnLog_ = value.double_value() != 0;
+    if (kind == TVariant::Kind::Bool) EnLog_ = value.bool_value();
+    if (tag.ValueType == 0) tag.Value = TVariant::Int(EnLog_ ? 1 : 0);
+    if (tag.ValueType == 1) tag.Value = TVariant::Bool(EnLog_);
+    return true;
+  }
+  if (tag.TypeStr == "COMMLINK") return refuse_write(tag, "不可写!");
+  if (tag.TypeStr == "ENCOMMLINK") {
+    if (kind == TVariant::Kind::Double) WriteCommEnabled(value.double_value() != 0);
+    if (kind == TVariant::Kind::Bool) WriteCommEnabled(value.bool_value());
+    ApplyInternalValue(tag, tag.CardNo);
+    return true;
+  }
+  return std::nullopt;
+}
+
+// A device output: the type must take writes and the value must suit the tag.
+bool TBaseDLLObject::queue_output_write(TDLLTag& tag, const TVariant& value) {
+  const TVariant::Kind kind = value.kind();
+  const TagTypeRow* type = TagType(tag.TypeIndex);
+  if (!type || !type->CanWrite) return refuse_write(tag, "不可写!");
+  if (kind == TVariant::Kind::Double && tag.ValueType != 0)
+    return refuse_write(tag, "写错误,标签不是模拟量类型!");
+  if (kind == TVariant::Kind::Bool && tag.ValueType != 1)
+    return refuse_write(tag, "写错误,标签不是开关量类型!");
+  if (kind == TVariant::Kind::String && tag.ValueType != 2)
+    return refuse_write(tag, "写错误,标签不是字符串类型!");
+  if (!CommEnabled) return false;
+
+  // Stale writes go first, so that an expired request neither hides a fresh one with the same
+  // value nor holds a place in the queue.
+  ExpireQueuedWrites();
+  // A full queue refuses before anything is built: building a write command changes the output
+  // images of the tag and of every tag sharing its port, and a refused write must change nothing.
+  if (PendingWrites.size() >= kMaxPendingWrites) return false;
+  tag.Written = tag.Value;
+  tag.Value = value;
+  CommandChain chain = CreatCommand(tag, CmdList, true);
+  if (!chain) return false;
+  chain->QueuedTick = platform::clock().ticks();
+  for (TCommand* c = chain.get(); c; c = c->Next.get()) {
+    c->Values.assign(1, value);
+    SyncTagValue(*c);
+  }
+  PendingWrites.push_back(std::move(chain));
+  return true;
 }
 
 }  // namespace vorel

@@ -290,52 +290,20 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
     if (Running) Stop();
     StartRunning();
     IndexArray.Reserve(tags.size() + 1);
-
     for (const HostTag& host : tags) {
       std::unique_ptr<TDLLTag> tag = CreatInternalTag(host);
       if (!tag) continue;
-      const std::string host_upper = gbk::UpperCase(host.Address);
-      const std::string address_upper = gbk::UpperCase(tag->Address);
-      int32_t card = 0;
-      if (host_upper.starts_with("COMMLINK")) {
-        CommLinkOK = false;
-        CommState = kLinkNever;
-        tag->Writable = false;
-        tag->Internal = true;
-      } else if (host_upper.starts_with("ENCOMMLINK")) {
-        CommEnabled = true;
-        tag->Internal = true;
-      } else if (address_upper.starts_with("DEVICELINK")) {
-        card = KeywordCardNo(tag->Address, 10);
-        tag->Writable = false;
-        tag->CardNo = card;
-        if (IsCardNumber(card)) DevLinkState[card] = kLinkNever;
-        tag->Internal = true;
-      } else if (address_upper.starts_with("ENDEVICELINK")) {
-        card = KeywordCardNo(tag->Address, 12);
-        tag->CardNo = card;
-        if (IsCardNumber(card)) DevEnabled[card] = true;
-        tag->Internal = true;
-      }
-      if (tag->Internal) {
-        tag->TypeStr = host_upper;
-        ApplyInternalValue(*tag, card);
-        tag->Reported = tag->Value;
-        tag->Written = tag->Value;
-      } else {
-        CheckAddrValid(tag);
-      }
+      prepare_tag(tag, host);
       RegisterTag(std::move(tag));
     }
 
-    bool result = true;
-    if (TagList.empty()) {
+    const bool result = !TagList.empty();
+    if (result) {
+      Refresh();
+    } else {
       Stop();
-      result = false;
       LogLine(std::string("：") + kNoValidTag);
       WriteCommEvent(std::string(kNoValidTag) + "\r\n");
-    } else {
-      Refresh();
     }
     TagCount_ = result ? static_cast<int32_t>(TagList.size()) : 0;
     return result;
@@ -345,6 +313,45 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
     LogException("IniTagList");
     return false;
   }
+}
+
+void TBaseDLLObject::prepare_tag(std::unique_ptr<TDLLTag>& tag, const HostTag& host) {
+  const std::string host_upper = gbk::UpperCase(host.Address);
+  const int32_t card = mark_internal_tag(*tag, host_upper);
+  if (!tag->Internal) {
+    CheckAddrValid(tag);
+    return;
+  }
+  tag->TypeStr = host_upper;
+  ApplyInternalValue(*tag, card);
+  tag->Reported = tag->Value;
+  tag->Written = tag->Value;
+}
+
+int32_t TBaseDLLObject::mark_internal_tag(TDLLTag& tag, const std::string& host_upper) {
+  const std::string address_upper = gbk::UpperCase(tag.Address);
+  int32_t card = 0;
+  if (host_upper.starts_with("COMMLINK")) {
+    CommLinkOK = false;
+    CommState = kLinkNever;
+    tag.Writable = false;
+    tag.Internal = true;
+  } else if (host_upper.starts_with("ENCOMMLINK")) {
+    CommEnabled = true;
+    tag.Internal = true;
+  } else if (address_upper.starts_with("DEVICELINK")) {
+    card = KeywordCardNo(tag.Address, 10);
+    tag.Writable = false;
+    tag.CardNo = card;
+    if (IsCardNumber(card)) DevLinkState[card] = kLinkNever;
+    tag.Internal = true;
+  } else if (address_upper.starts_with("ENDEVICELINK")) {
+    card = KeywordCardNo(tag.Address, 12);
+    tag.CardNo = card;
+    if (IsCardNumber(card)) DevEnabled[card] = true;
+    tag.Internal = true;
+  }
+  return card;
 }
 
 // An engine that is not running (stopped, or whose start failed) starts again from the block it
@@ -439,7 +446,6 @@ void TBaseDLLObject::NoteLinkOutcome(bool answered) {
 }
 
 void TBaseDLLObject::UpdateLinkState() {
-  int32_t card = 0;
   bool resumed = false;
   if (CommEnabled && StateBeforePause) {
     // Resumed: the device and the cards are back where they were before the pause, so that the
@@ -449,38 +455,57 @@ void TBaseDLLObject::UpdateLinkState() {
     StateBeforePause.reset();
     resumed = true;
   }
+  int32_t card = 0;
   if (!CommEnabled) {
-    // Paused: the device and every card show the paused state.
-    if (!StateBeforePause) StateBeforePause = LinkShown{CommState, CommLinkOK, CommEnabled, DevLinkState};
-    CommState = kLinkPaused;
-    for (int32_t n = 1; n <= kCardCount; ++n) DevLinkState[n] = kLinkPaused;
-    card = LastLinkCard;
+    card = show_pause();
   } else if (PendingOutcome != LinkOutcome::None) {
-    card = OutcomeCard;
-    PendingOutcome = LinkOutcome::None;
-    LastLinkCard = card;
-    const bool known = IsCardNumber(card);
-    if (CommLinkOK) {
-      CommState = kLinkOK;
-      if (known) DevFailCount[card] = 0;
-    } else {
-      if (known && DevFailCount[card] != -1) ++DevFailCount[card];
-      static constexpr uint8_t kNext[] = {0, 2, 3, 4, 4, 0};
-      CommState = CommState <= kLinkPaused ? kNext[CommState] : CommState;
-    }
-    if (known) {
-      const int32_t fails = DevFailCount[card];
-      uint8_t state = kLinkBroken;
-      if (!DevEnabled[card]) state = kLinkPaused;
-      else if (fails == -1) state = kLinkNever;
-      else if (fails == 0) state = kLinkOK;
-      else if (fails <= 2) state = kLinkDisturbed;
-      else if (fails <= 5) state = kLinkFault;
-      DevLinkState[card] = state;
-    }
+    card = apply_pending_outcome();
   } else if (!resumed) {
     return;  // nothing handled since the last call: the tags already show the state
   }
+  refresh_link_tags(card, resumed);
+}
+
+// Paused: the device and every card show the paused state.
+int32_t TBaseDLLObject::show_pause() {
+  if (!StateBeforePause) StateBeforePause = LinkShown{CommState, CommLinkOK, CommEnabled, DevLinkState};
+  CommState = kLinkPaused;
+  for (int32_t n = 1; n <= kCardCount; ++n) DevLinkState[n] = kLinkPaused;
+  return LastLinkCard;
+}
+
+int32_t TBaseDLLObject::apply_pending_outcome() {
+  const int32_t card = OutcomeCard;
+  PendingOutcome = LinkOutcome::None;
+  LastLinkCard = card;
+  const bool known = IsCardNumber(card);
+  if (CommLinkOK) {
+    CommState = kLinkOK;
+    if (known) DevFailCount[card] = 0;
+  } else {
+    if (known && DevFailCount[card] != -1) ++DevFailCount[card];
+    static constexpr uint8_t kNext[] = {0, 2, 3, 4, 4, 0};
+    CommState = CommState <= kLinkPaused ? kNext[CommState] : CommState;
+  }
+  if (known) DevLinkState[card] = card_link_state(card);
+  return card;
+}
+
+// A card's link from its failures in a row: none is normal, up to two a disturbance, up to five a
+// fault, more a broken link.
+uint8_t TBaseDLLObject::card_link_state(int32_t card) const {
+  const int32_t fails = DevFailCount[card];
+  if (!DevEnabled[card]) return kLinkPaused;
+  if (fails == -1) return kLinkNever;
+  if (fails == 0) return kLinkOK;
+  if (fails <= 2) return kLinkDisturbed;
+  if (fails <= 5) return kLinkFault;
+  return kLinkBroken;
+}
+
+// The device's link tags always follow the state; a card's only when it is the card of the
+// outcome, or when a pause or a resume changed every card at once.
+void TBaseDLLObject::refresh_link_tags(int32_t card, bool resumed) {
   try {
     const std::vector<TDLLTag*>& internal = InternalTags();
     const LinkShown now{CommState, CommLinkOK, CommEnabled, DevLinkState};
@@ -495,7 +520,7 @@ void TBaseDLLObject::UpdateLinkState() {
       }
     }
   } catch (...) {
-    LogException("SwitchRunStatus");
+    LogException("SwitchRunStatus");  // the run log counts this step as part of the machine
   }
 }
 
