@@ -93,54 +93,61 @@ bool TCustomDLLObject::CardInSystem(int32_t) { return true; }
 
 void TCustomDLLObject::RealComm(TCommand* command) {
   if (!command) return;
-  TCommand& c = *command;
   ResultFlag = true;  // cleared by any step of the exchange that fails
-  const ModelRow* model = ModelOf(c.CardNo);
-  const auto span_of = [this](const auto& list, int32_t index) {
-    const RangeEntry& entry = EntryAt(list, index);
-    const RangeSpan span = ParseRange(entry.name);
-    if (!span.parsed) LogUnparsedRange(entry.name);
-    return span;
-  };
-
-  if (!c.IsWrite) {
-    if (c.TypeIndex == kTypeAD) {
-      int32_t raw = 0;
-      std::optional<float> value;
-      if (Read_AD(raw, c) && model) {
-        // A range whose name gives no number has no scale: the reading is no value at all.
-        const RangeSpan span = span_of(model->description.ad_ranges, c.RangeIndex);
-        if (span.parsed) value = ScaleAD(span, model->ad.resolution, raw);
-      }
-      if (value && ResultFlag)
-        DistributeValue(TVariant::Double(*value), c, c.Channel);
-      else
-        ExchangeFailed();
-    } else if (c.TypeIndex == kTypeDI) {
-      int16_t value = 0;
-      Read_DI_Data(value, c);
-      if (ResultFlag) DistributeValue(TVariant::Int(value), c, c.Channel);
-    } else if (c.TypeIndex == kTypeCount) {
-      int32_t value = 0;
-      Read_Count(value, c);
-      if (ResultFlag) DistributeValue(TVariant::Int(value), c, c.Channel);
-    }
-  } else {
-    if (c.TypeIndex == kTypeDA) {
-      std::optional<int32_t> raw;
-      if (model)
-        raw = ScaleDA(span_of(model->description.da_ranges, c.RangeIndex), model->da.resolution, c.RawValue);
-      if (raw)
-        Write_DA(static_cast<uint16_t>(*raw), c);
-      else
-        ExchangeFailed();  // no span to scale into: nothing is written
-    } else if (c.TypeIndex == kTypeDO) {
-      Write_DO_data(c);
-    } else if (c.TypeIndex == kTypeIniCount) {
-      Write_IniCount(c);
-    }
-  }
+  const ModelRow* model = ModelOf(command->CardNo);
+  if (command->IsWrite)
+    write_exchange(*command, model);
+  else
+    read_exchange(*command, model);
   TBaseDLLObject::RealComm(command);
+}
+
+void TCustomDLLObject::read_exchange(TCommand& c, const ModelRow* model) {
+  if (c.TypeIndex == kTypeAD) {
+    int32_t raw = 0;
+    std::optional<float> value;
+    if (Read_AD(raw, c) && model) {
+      // A range whose name gives no number has no scale: the reading is no value at all.
+      const RangeSpan span = range_span(EntryAt(model->description.ad_ranges, c.RangeIndex));
+      if (span.parsed) value = ScaleAD(span, model->ad.resolution, raw);
+    }
+    if (value && ResultFlag)
+      DistributeValue(TVariant::Double(*value), c, c.Channel);
+    else
+      ExchangeFailed();
+  } else if (c.TypeIndex == kTypeDI) {
+    int16_t value = 0;
+    Read_DI_Data(value, c);
+    if (ResultFlag) DistributeValue(TVariant::Int(value), c, c.Channel);
+  } else if (c.TypeIndex == kTypeCount) {
+    int32_t value = 0;
+    Read_Count(value, c);
+    if (ResultFlag) DistributeValue(TVariant::Int(value), c, c.Channel);
+  }
+}
+
+void TCustomDLLObject::write_exchange(TCommand& c, const ModelRow* model) {
+  if (c.TypeIndex == kTypeDA) {
+    std::optional<int32_t> raw;
+    if (model)
+      raw = ScaleDA(range_span(EntryAt(model->description.da_ranges, c.RangeIndex)), model->da.resolution,
+                    c.RawValue);
+    if (raw)
+      Write_DA(static_cast<uint16_t>(*raw), c);
+    else
+      ExchangeFailed();  // no span to scale into: nothing is written
+  } else if (c.TypeIndex == kTypeDO) {
+    Write_DO_data(c);
+  } else if (c.TypeIndex == kTypeIniCount) {
+    Write_IniCount(c);
+  }
+}
+
+RangeSpan TCustomDLLObject::range_span(const RangeEntry& entry) {
+  const RangeSpan span = ParseRange(entry.name);
+  if (!span.parsed && ErrorLogOn())
+    LogLine("：量程名称\"" + std::string(entry.name) + "\"中没有数值，无法换算，本次通讯失败");
+  return span;
 }
 
 bool TCustomDLLObject::GetResult() { return ResultFlag; }

@@ -22,6 +22,14 @@
 
 namespace vorel {
 
+// The span of a range name: "+/-10V" is -10..10, "0-5V" is 0..5, a name without either is 0..0.
+// `parsed` is false when a number the name calls for is missing ("-5V"); both ends are then 0.
+struct RangeSpan {
+  double lo = 0;
+  double hi = 0;
+  bool parsed = true;
+};
+
 class TCustomDLLObject : public TBaseDLLObject {
  public:
   explicit TCustomDLLObject(bool first_instance);
@@ -80,7 +88,10 @@ class TCustomDLLObject : public TBaseDLLObject {
  private:
   PortIo* ActivePortIo();
   void PortAccessFailed(std::string_view reason);
-  void LogUnparsedRange(std::string_view range_name);
+  // The two halves of RealComm, and the span of a range (a name without a number is logged).
+  void read_exchange(TCommand& c, const ModelRow* model);
+  void write_exchange(TCommand& c, const ModelRow* model);
+  RangeSpan range_span(const RangeEntry& entry);
   void UpdatePortImage(TDLLTag& tag, int32_t bits_per_register);
   void ShareWriteImage(const TDLLTag& tag, const TCommand& command);
 
@@ -102,13 +113,6 @@ void SetIniCountTable(int32_t card_no, int32_t channel, int32_t value);
 // samples. A single sample is its own mean; no samples give 0.
 int32_t TrimmedMean(int32_t* samples, int32_t count);
 
-// The span of a range name: "+/-10V" is -10..10, "0-5V" is 0..5, a name without either is 0..0.
-// `parsed` is false when a number the name calls for is missing ("-5V"); both ends are then 0.
-struct RangeSpan {
-  double lo = 0;
-  double hi = 0;
-  bool parsed = true;
-};
 RangeSpan ParseRange(std::string_view range_name);
 
 // Full-scale raw word of a converter with this many bits; 0 for a resolution outside 1..16.

@@ -57,11 +57,6 @@ void TCustomDLLObject::PortAccessFailed(std::string_view reason) {
   LogLine("：" + std::string(reason));
 }
 
-void TCustomDLLObject::LogUnparsedRange(std::string_view range_name) {
-  if (ErrorLogOn())
-    LogLine("：量程名称\"" + std::string(range_name) + "\"中没有数值，无法换算，本次通讯失败");
-}
-
 void TCustomDLLObject::PortWrite(uint16_t port, uint8_t value) {
   PortIo* io = ActivePortIo();
   if (!io) return;
