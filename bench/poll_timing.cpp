@@ -10,7 +10,7 @@
 #include "scenarios.h"
 
 int main() {
-  vorel::module::Load();  // linked in statically: there is no DLL entry point to do it
+  vorel::module::load();  // linked in statically: there is no DLL entry point to do it
   bench::EnterScratchFolder();
   std::printf("%-40s %14s\n", "scenario", "median us/step");
   for (const bench::ScenarioInfo& info : bench::Scenarios()) {

@@ -77,7 +77,7 @@ std::unique_ptr<vorel::DriverEngine> make_silent(bool first) {
 class PollNothingChanged : public Scenario {
  public:
   PollNothingChanged() {
-    vorel::SetEngineFactory(&make_answering);
+    vorel::set_engine_factory(&make_answering);
     IniDriver(tags_.count(), tags_.pointers.data(), &block_, &message_);
     release(message_);
     for (int i = 0; i < 8; ++i) Step();  // the six start-up reports, the first steps of the machine
@@ -85,7 +85,7 @@ class PollNothingChanged : public Scenario {
   }
   ~PollNothingChanged() override {
     FreeDriver();
-    vorel::SetEngineFactory(nullptr);
+    vorel::set_engine_factory(nullptr);
   }
   void Step() override {
     clock_.advance(1);
@@ -121,8 +121,8 @@ class CompareFloor : public Scenario {
 
 class StartAndStop : public Scenario {
  public:
-  StartAndStop() { vorel::SetEngineFactory(&make_silent); }
-  ~StartAndStop() override { vorel::SetEngineFactory(nullptr); }
+  StartAndStop() { vorel::set_engine_factory(&make_silent); }
+  ~StartAndStop() override { vorel::set_engine_factory(nullptr); }
   void Step() override {
     char* message = nullptr;
     IniDriver(tags_.count(), tags_.pointers.data(), &block_, &message);
@@ -137,8 +137,8 @@ class StartAndStop : public Scenario {
 
 class CheckAddress : public Scenario {
  public:
-  CheckAddress() { vorel::SetEngineFactory(&make_silent); }
-  ~CheckAddress() override { vorel::SetEngineFactory(nullptr); }
+  CheckAddress() { vorel::set_engine_factory(&make_silent); }
+  ~CheckAddress() override { vorel::set_engine_factory(nullptr); }
   void Step() override {
     char text[] = "di1:0,3.5";
     char* address = text;
@@ -164,28 +164,28 @@ class LogLine : public Scenario {
 
  private:
   LogEngine engine_;
-  std::string line_ = vorel::NowText() + "：读扫描周期（毫秒）=10\r\n";
+  std::string line_ = vorel::now_text() + "：读扫描周期（毫秒）=10\r\n";
 };
 
 class WriteIntoLongQueue : public Scenario {
  public:
   WriteIntoLongQueue() {
-    vorel::SetEngineFactory(&make_silent);
+    vorel::set_engine_factory(&make_silent);
     char* message = nullptr;
     IniDriver(tags_.count(), tags_.pointers.data(), &block_, &message);
     release(message);
-    for (int32_t id = 0; id < 299; ++id) Write(id, 1);  // no poll runs, so nothing leaves the queue
+    for (int32_t id = 0; id < 299; ++id) write(id, 1);  // no poll runs, so nothing leaves the queue
   }
   ~WriteIntoLongQueue() override {
     FreeDriver();
-    vorel::SetEngineFactory(nullptr);
+    vorel::set_engine_factory(nullptr);
   }
   // The first tag's write waits at the front of the queue: repeating it scans all 299 chains
   // before it is found to be a duplicate (and refused without building anything).
-  void Step() override { Write(0, 1); }
+  void Step() override { write(0, 1); }
 
  private:
-  void Write(int32_t id, int32_t on) {
+  void write(int32_t id, int32_t on) {
     TTagValue v{};
     v.TagID = id;
     v.ValueType = 1;
@@ -244,7 +244,7 @@ struct CardBankTags {
 // engine's own command list, not from arithmetic about it.
 struct CardBankEngine : vorel::TDLLObject {
   explicit CardBankEngine(bool first) : TDLLObject(first) {}
-  int ReadCommands() const {
+  int read_commands() const {
     int n = 0;
     for (const vorel::CommandChain& chain : CmdList)
       for (const vorel::TCommand* c = chain.get(); c; c = c->Next.get()) ++n;
@@ -263,7 +263,7 @@ std::unique_ptr<vorel::DriverEngine> make_card_bank(bool first) {
 class PollCardBank : public Scenario {
  public:
   PollCardBank() {
-    vorel::SetEngineFactory(&make_card_bank);
+    vorel::set_engine_factory(&make_card_bank);
     IniDriver(tags_.count(), tags_.pointers.data(), &block_, &message_);
     release(message_);
     for (int i = 0; i < 8; ++i) Step();  // the six start-up reports, the first read commands
@@ -272,7 +272,7 @@ class PollCardBank : public Scenario {
   }
   ~PollCardBank() override {
     FreeDriver();
-    vorel::SetEngineFactory(nullptr);
+    vorel::set_engine_factory(nullptr);
     g_card_bank_engine = nullptr;
   }
   void Step() override {
@@ -292,12 +292,12 @@ class PollCardBank : public Scenario {
   // Polls until every input tag was read once more, that is until every read command was
   // answered once; then lets the engine time a few full cycles of its own.
   void MeasureReadCycle() {
-    read_commands_ = g_card_bank_engine ? g_card_bank_engine->ReadCommands() : 0;
+    read_commands_ = g_card_bank_engine ? g_card_bank_engine->read_commands() : 0;
     if (!g_card_bank_engine) return;
     std::vector<uint32_t> before;
-    for (const auto& tag : g_card_bank_engine->Tags()) before.push_back(tag->ReadCount);
+    for (const auto& tag : g_card_bank_engine->tags()) before.push_back(tag->ReadCount);
     const auto all_read_again = [&] {
-      const auto& tags = g_card_bank_engine->Tags();
+      const auto& tags = g_card_bank_engine->tags();
       for (size_t i = 0; i < tags.size(); ++i)
         if (tags[i]->TypeStr == "DI" && tags[i]->ReadCount <= before[i]) return false;
       return true;

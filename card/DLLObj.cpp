@@ -36,8 +36,8 @@ TCustomDLLObject::~TCustomDLLObject() {
   if (PortLibHandle) platform::free_library(PortLibHandle);
 }
 
-const ModelRow* TCustomDLLObject::ModelOf(int32_t card_no) const {
-  const TCardParams* card = Card(card_no);
+const ModelRow* TCustomDLLObject::model_of(int32_t card_no) const {
+  const TCardParams* card = card_entry(card_no);
   if (!card || card->ModelCode == kModelNoCard) return nullptr;
   return card->ModelCode < model_count_ ? &model_rows_[card->ModelCode] : nullptr;
 }
@@ -58,22 +58,22 @@ bool TCustomDLLObject::IniParm(const TDeviceParams* block) {
       const std::string number = std::to_string(n);
       // A block from a newer or damaged configuration may name a model this driver does not
       // know; its registers cannot be looked up, so the card is not used.
-      const bool known = ModelOf(n) != nullptr;
+      const bool known = model_of(n) != nullptr;
       if (!known)
-        LogLine("：" + number + "号板卡的型号代码" + std::to_string(card.ModelCode) +
-                "不在型号表中，该板卡不使用");
+        log_line("：" + number + "号板卡的型号代码" + std::to_string(card.ModelCode) +
+                 "不在型号表中，该板卡不使用");
       if (known) InitCounters(n);
       if (known && CardInSystem(n)) {
-        if (EnLog_) AppendLog(NowText() + "：'正确加载" + number + "号板卡：" + name + "\r\n");
+        if (EnLog_) AppendLog(now_text() + "：'正确加载" + number + "号板卡：" + name + "\r\n");
         result = true;
       } else {
-        const std::string absent = NowText() + ": 本机不存在" + number + "号板卡：" + name + "\r\n";
+        const std::string absent = now_text() + ": 本机不存在" + number + "号板卡：" + name + "\r\n";
         AppendLog(DevMsg_ + absent);
-        AppendLog(NowText() + ": 请察看设备列表情况！\r\n");
+        AppendLog(now_text() + ": 请察看设备列表情况！\r\n");
         WriteCommEvent(absent);
       }
     } catch (...) {
-      if (ErrorLogOn()) AppendLog(NowText() + "：TDLLObject.CardInSystem异常！\r\n");
+      if (error_log_on()) AppendLog(now_text() + "：TDLLObject.CardInSystem异常！\r\n");
       result = false;
     }
   }
@@ -83,7 +83,7 @@ bool TCustomDLLObject::IniParm(const TDeviceParams* block) {
 bool TCustomDLLObject::LoadLibs() {
   LibHandle = platform::load_library(kVendorLibrary);
   if (LibHandle) return true;
-  WriteCommEvent(NowText() + "：厂商提供的硬件驱动库" + kVendorLibrary + "没有找到，请重新安装驱动程序");
+  WriteCommEvent(now_text() + "：厂商提供的硬件驱动库" + kVendorLibrary + "没有找到，请重新安装驱动程序");
   return false;
 }
 
@@ -94,7 +94,7 @@ bool TCustomDLLObject::CardInSystem(int32_t) { return true; }
 void TCustomDLLObject::RealComm(TCommand* command) {
   if (!command) return;
   ResultFlag = true;  // cleared by any step of the exchange that fails
-  const ModelRow* model = ModelOf(command->CardNo);
+  const ModelRow* model = model_of(command->CardNo);
   if (command->IsWrite)
     write_exchange(*command, model);
   else
@@ -108,13 +108,13 @@ void TCustomDLLObject::read_exchange(TCommand& c, const ModelRow* model) {
     std::optional<float> value;
     if (Read_AD(raw, c) && model) {
       // A range whose name gives no number has no scale: the reading is no value at all.
-      const RangeSpan span = range_span(EntryAt(model->description.ad_ranges, c.RangeIndex));
+      const RangeSpan span = range_span(entry_at(model->description.ad_ranges, c.RangeIndex));
       if (span.parsed) value = ScaleAD(span, model->ad.resolution, raw);
     }
     if (value && ResultFlag)
       DistributeValue(TVariant::Double(*value), c, c.Channel);
     else
-      ExchangeFailed();
+      exchange_failed();
   } else if (c.TypeIndex == kTypeDI) {
     int16_t value = 0;
     Read_DI_Data(value, c);
@@ -130,12 +130,12 @@ void TCustomDLLObject::write_exchange(TCommand& c, const ModelRow* model) {
   if (c.TypeIndex == kTypeDA) {
     std::optional<int32_t> raw;
     if (model)
-      raw = ScaleDA(range_span(EntryAt(model->description.da_ranges, c.RangeIndex)), model->da.resolution,
+      raw = ScaleDA(range_span(entry_at(model->description.da_ranges, c.RangeIndex)), model->da.resolution,
                     c.RawValue);
     if (raw)
       Write_DA(static_cast<uint16_t>(*raw), c);
     else
-      ExchangeFailed();  // no span to scale into: nothing is written
+      exchange_failed();  // no span to scale into: nothing is written
   } else if (c.TypeIndex == kTypeDO) {
     Write_DO_data(c);
   } else if (c.TypeIndex == kTypeIniCount) {
@@ -144,9 +144,9 @@ void TCustomDLLObject::write_exchange(TCommand& c, const ModelRow* model) {
 }
 
 RangeSpan TCustomDLLObject::range_span(const RangeEntry& entry) {
-  const RangeSpan span = ParseRange(entry.name);
-  if (!span.parsed && ErrorLogOn())
-    LogLine("：量程名称\"" + std::string(entry.name) + "\"中没有数值，无法换算，本次通讯失败");
+  const RangeSpan span = parse_range(entry.name);
+  if (!span.parsed && error_log_on())
+    log_line("：量程名称\"" + std::string(entry.name) + "\"中没有数值，无法换算，本次通讯失败");
   return span;
 }
 
@@ -154,17 +154,17 @@ bool TCustomDLLObject::GetResult() { return ResultFlag; }
 
 void TCustomDLLObject::DistributeValue(const TVariant& value, TCommand& command, int32_t register_index) {
   for (int32_t position : command.TagIds) {
-    TDLLTag* tag = TagAt(position);
+    TDLLTag* tag = tag_at(position);
     if (!tag || tag->TypeByte != 2) continue;
     if (tag->ValueType == 2) return;  // a text tag ends the distribution for the rest
     if (tag->ValueType == 0) {
       if (tag->Channel == register_index) tag->Value = value;
     } else if (tag->ValueType == 1) {
-      const int32_t r = BitsPerRegister(tag->TypeIndex);
+      const int32_t r = bits_per_register(tag->TypeIndex);
       const int32_t first = r * (register_index / r);
       if (tag->Channel >= first && tag->Channel < first + r) {
         const int32_t bit = tag->Channel % r;
-        const int64_t word = RoundHalfEven(value.AsDouble());
+        const int64_t word = RoundHalfEven(value.as_double());
         tag->Value = TVariant::Bool(((word >> bit) & 1) == 1);
       }
     }

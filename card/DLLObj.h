@@ -61,10 +61,10 @@ class TCustomDLLObject : public TBaseDLLObject {
 
   // The port access in use; tests and the register-bus stand-in replace it. nullptr restores the
   // one chosen for the system (direct instructions on the 9x family, the port component on NT).
-  void SetPortIo(PortIo* io) { port_io_ = io; }
+  void set_port_io(PortIo* io) { port_io_ = io; }
 
   // The model table the card entries' ModelCode indexes; tests install a table of their own.
-  void UseModelTable(const ModelRow* rows, size_t count) {
+  void use_model_table(const ModelRow* rows, size_t count) {
     model_rows_ = rows;
     model_count_ = count;
   }
@@ -75,10 +75,10 @@ class TCustomDLLObject : public TBaseDLLObject {
   static void PortDelay(int32_t count);
 
   // The model row of a card entry, nullptr when the entry names no model of the table.
-  const ModelRow* ModelOf(int32_t card_no) const;
+  const ModelRow* model_of(int32_t card_no) const;
 
   // Marks the exchange in progress as failed: no value is stored and GetResult reports no answer.
-  void ExchangeFailed() { ResultFlag = false; }
+  void exchange_failed() { ResultFlag = false; }
 
   platform::LibraryHandle LibHandle = nullptr;
   bool LibLoaded = false;
@@ -86,14 +86,14 @@ class TCustomDLLObject : public TBaseDLLObject {
   bool ResultFlag = false;  // set by RealComm, cleared by a failed step, read by GetResult
 
  private:
-  PortIo* ActivePortIo();
-  void PortAccessFailed(std::string_view reason);
+  PortIo* active_port_io();
+  void port_access_failed(std::string_view reason);
   // The two halves of RealComm, and the span of a range (a name without a number is logged).
   void read_exchange(TCommand& c, const ModelRow* model);
   void write_exchange(TCommand& c, const ModelRow* model);
   RangeSpan range_span(const RangeEntry& entry);
-  void UpdatePortImage(TDLLTag& tag, int32_t bits_per_register);
-  void ShareWriteImage(const TDLLTag& tag, const TCommand& command);
+  void update_port_image(TDLLTag& tag, int32_t bits_per_register);
+  void share_write_image(const TDLLTag& tag, const TCommand& command);
 
   PortIo* port_io_ = nullptr;               // set by a test, else chosen on first use
   std::unique_ptr<PortIo> system_port_io_;  // the direct or component access chosen
@@ -107,16 +107,16 @@ class TCustomDLLObject : public TBaseDLLObject {
 // Last initial count written per card (1..32) and counter channel (0..11); shared by the process.
 // Channels outside the table read 0 and keep nothing.
 int32_t IniCountTable(int32_t card_no, int32_t channel);
-void SetIniCountTable(int32_t card_no, int32_t channel, int32_t value);
+void set_ini_count_table(int32_t card_no, int32_t channel, int32_t value);
 
 // Mean of the samples with the smallest third and the largest third-plus-one dropped; sorts the
 // samples. A single sample is its own mean; no samples give 0.
 int32_t TrimmedMean(int32_t* samples, int32_t count);
 
-RangeSpan ParseRange(std::string_view range_name);
+RangeSpan parse_range(std::string_view range_name);
 
 // Full-scale raw word of a converter with this many bits; 0 for a resolution outside 1..16.
-int32_t FullScale(int32_t resolution);
+int32_t full_scale(int32_t resolution);
 
 // Engineering value of a raw AD word; nullopt when the converter has no usable resolution.
 std::optional<float> ScaleAD(const RangeSpan& span, int32_t resolution, int32_t raw);

@@ -17,11 +17,11 @@ namespace {
 constexpr size_t kShortStringMax = 255;
 
 // A short string keeps at most 255 bytes; the cut never splits a double-byte character.
-std::string ShortText(std::string text) {
+std::string short_text(std::string text) {
   if (text.size() <= kShortStringMax) return text;
   size_t end = 0;
   while (end < text.size()) {
-    const size_t next = end + (gbk::IsLeadByte(static_cast<unsigned char>(text[end])) ? 2 : 1);
+    const size_t next = end + (gbk::is_lead_byte(static_cast<unsigned char>(text[end])) ? 2 : 1);
     if (next > kShortStringMax) break;
     end = next;
   }
@@ -30,8 +30,8 @@ std::string ShortText(std::string text) {
 }
 
 // A number as the host's integer conversion gives it (nearest, halves to even).
-int32_t ToInteger(const TVariant& value) {
-  const double d = value.AsDouble();
+int32_t to_integer(const TVariant& value) {
+  const double d = value.as_double();
   if (!(d > -2147483648.5 && d < 2147483647.5)) throw ConversionError("integer overflow");
   return static_cast<int32_t>(RoundHalfEven(d));
 }
@@ -47,7 +47,7 @@ std::unique_ptr<TDLLTag> TCustomDLLObject::CreatInternalTag(const HostTag& host)
     tag->PortImage = 0;
     // A tag that joins a running engine takes the image its port already has: its first write
     // must leave the port's other outputs as the earlier writes set them.
-    const int32_t r = BitsPerRegister(tag->TypeIndex);
+    const int32_t r = bits_per_register(tag->TypeIndex);
     for (const auto& other : TagList) {
       if (other->CardNo == tag->CardNo && other->TypeIndex == tag->TypeIndex && tag->Channel >= 0 &&
           other->Channel >= 0 && other->Channel / r == tag->Channel / r) {
@@ -63,16 +63,16 @@ std::unique_ptr<TDLLTag> TCustomDLLObject::CreatInternalTag(const HostTag& host)
 
 // The tag's image of its output port, from the value about to be written: a number is the whole
 // port, a switch (or a "1"/"0" text) its bit of the register.
-void TCustomDLLObject::UpdatePortImage(TDLLTag& tag, int32_t bits_per_register) {
+void TCustomDLLObject::update_port_image(TDLLTag& tag, int32_t bits_per_register) {
   const int32_t bit = tag.Channel >= 0 ? tag.Channel % bits_per_register : 0;
   if (tag.ValueType == 0) {
-    tag.PortImage = ToInteger(tag.Value);
-    tag.RawImage = ToSingle(tag.Value.AsDouble());
+    tag.PortImage = to_integer(tag.Value);
+    tag.RawImage = to_single(tag.Value.as_double());
   } else if (tag.ValueType == 1) {
-    tag.PortImage = static_cast<int32_t>(tag.Value.AsBool() ? SetBitOf(tag.PortImage, bit)
-                                                            : ClearBitOf(tag.PortImage, bit));
+    tag.PortImage = static_cast<int32_t>(tag.Value.as_bool() ? SetBitOf(tag.PortImage, bit)
+                                                             : ClearBitOf(tag.PortImage, bit));
   } else if (tag.ValueType == 2) {
-    const std::string text = tag.Value.AsString();
+    const std::string text = tag.Value.as_string();
     if (text == "1") tag.PortImage = static_cast<int32_t>(SetBitOf(tag.PortImage, bit));
     if (text == "0") tag.PortImage = static_cast<int32_t>(ClearBitOf(tag.PortImage, bit));
   }
@@ -80,7 +80,7 @@ void TCustomDLLObject::UpdatePortImage(TDLLTag& tag, int32_t bits_per_register) 
 
 // All output bits of one port share one image: the other tags of the port take the new port value,
 // and a tag on the same line takes the written value too.
-void TCustomDLLObject::ShareWriteImage(const TDLLTag& tag, const TCommand& command) {
+void TCustomDLLObject::share_write_image(const TDLLTag& tag, const TCommand& command) {
   for (const auto& other : TagList) {
     if (other->CardNo != tag.CardNo || other->TypeIndex != tag.TypeIndex) continue;
     if (other->Channel == tag.Channel) other->Value = tag.Value;
@@ -93,18 +93,18 @@ CommandChain TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandCha
   CommandChain command;
   try {
     if (!NeedCreatCommand(list, tag, is_write) || tag.TypeIndex == -1) return nullptr;
-    const int32_t r = BitsPerRegister(tag.TypeIndex);
-    UpdatePortImage(tag, r);
+    const int32_t r = bits_per_register(tag.TypeIndex);
+    update_port_image(tag, r);
     command = std::make_unique<TCommand>();
     TCommand& c = *command;
-    FillCommand(c, tag, is_write);
+    fill_command(c, tag, is_write);
     c.RawValue = tag.RawImage;  // the card scales the image itself: not rounded
     c.PortValue = tag.PortImage;
     c.Channel = tag.Channel;
     c.ChanLow = r * (tag.Channel / r);
     c.ChanHigh = r * (tag.Channel / r + 1) - 1;
 
-    if (const TCardParams* card = Card(tag.CardNo); card && tag.Channel >= 0) {
+    if (const TCardParams* card = card_entry(tag.CardNo); card && tag.Channel >= 0) {
       const auto channel = static_cast<size_t>(tag.Channel);
       if (tag.TypeIndex == kTypeAD && channel < std::size(card->ADRange))
         c.RangeIndex = card->ADRange[channel];
@@ -116,34 +116,34 @@ CommandChain TCustomDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandCha
     }
 
     if (is_write) {
-      ShareWriteImage(tag, c);
-      if (TraceLogOn() && WriteLogBudget > 0) {
+      share_write_image(tag, c);
+      if (trace_log_on() && WriteLogBudget > 0) {
         --WriteLogBudget;
         std::string value_text;
         if (tag.ValueType == 0)
-          value_text = FloatToStr(tag.Value.AsDouble());
+          value_text = FloatToStr(tag.Value.as_double());
         else if (tag.ValueType == 1)
-          value_text = tag.Value.AsBool() ? "true" : "false";
+          value_text = tag.Value.as_bool() ? "true" : "false";
         else
-          value_text = tag.Value.AsString();
-        AppendLog(NowText() + "：生成标签" + tag.Name + "的写命令,写入值=" + value_text +
-                  "(该标签地址=" + tag.Address + "，属于" + CardModelName(Card(tag.CardNo)) + "设备)。\r\n");
+          value_text = tag.Value.as_string();
+        AppendLog(now_text() + "：生成标签" + tag.Name + "的写命令,写入值=" + value_text + "(该标签地址=" +
+                  tag.Address + "，属于" + card_model_name(card_entry(tag.CardNo)) + "设备)。\r\n");
       }
     }
     return command;
   } catch (...) {
     FreeCommand(command);
-    LogException("CreatCommand");
+    log_exception("CreatCommand");
     return nullptr;
   }
 }
 
 std::string TCustomDLLObject::GetCommandStr(TCommand&, TDLLTag& tag, bool is_write) {
-  return ShortText((is_write ? "向设备发送写标签 " : "向设备发送读标签 ") + tag.Name + " 命令");
+  return short_text((is_write ? "向设备发送写标签 " : "向设备发送读标签 ") + tag.Name + " 命令");
 }
 
 std::string TCustomDLLObject::GetAnswerStr(TCommand&, TDLLTag& tag, bool is_write) {
-  return ShortText((is_write ? "设备返回写标签 " : "设备返回读标签 ") + tag.Name + " 命令的响应");
+  return short_text((is_write ? "设备返回写标签 " : "设备返回读标签 ") + tag.Name + " 命令的响应");
 }
 
 }  // namespace vorel

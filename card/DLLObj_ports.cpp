@@ -14,7 +14,7 @@ constexpr int32_t kMaxDelayCount = 1000;
 constexpr int32_t kDelayTurns = 30000;
 
 // IntToHex: upper case, at least `digits` digits, never cut.
-std::string Hex(uint32_t value, int digits) {
+std::string hex(uint32_t value, int digits) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string text;
   do {
@@ -29,55 +29,55 @@ std::string Hex(uint32_t value, int digits) {
 
 // ---------------------------------------------------------------- ports
 
-PortIo* TCustomDLLObject::ActivePortIo() {
+PortIo* TCustomDLLObject::active_port_io() {
   if (port_io_) return port_io_;
   if (!system_port_io_chosen_) {
     // Chosen on the first access, so a card without port registers never loads the component.
     system_port_io_chosen_ = true;
-    system_port_io_ = MakeDirectPortIo();
+    system_port_io_ = make_direct_port_io();
     if (!system_port_io_) {
       if (!PortLibHandle) PortLibHandle = platform::load_library(platform::kPortComponentName);
-      if (PortLibHandle) system_port_io_ = MakeComponentPortIo(PortLibHandle);
+      if (PortLibHandle) system_port_io_ = make_component_port_io(PortLibHandle);
     }
   }
   if (!system_port_io_) {
-    PortAccessFailed(PortLibHandle ? std::string("端口访问组件") + platform::kPortComponentName +
-                                         "中没有Out32或Inp32，无法读写板卡端口"
-                                   : std::string("端口访问组件") + platform::kPortComponentName +
-                                         "没有找到，无法读写板卡端口");
+    port_access_failed(PortLibHandle ? std::string("端口访问组件") + platform::kPortComponentName +
+                                           "中没有Out32或Inp32，无法读写板卡端口"
+                                     : std::string("端口访问组件") + platform::kPortComponentName +
+                                           "没有找到，无法读写板卡端口");
   }
   return system_port_io_.get();
 }
 
-void TCustomDLLObject::PortAccessFailed(std::string_view reason) {
-  ExchangeFailed();
+void TCustomDLLObject::port_access_failed(std::string_view reason) {
+  exchange_failed();
   ++port_failures_;
   if (port_failure_logged_) return;
   port_failure_logged_ = true;
-  LogLine("：" + std::string(reason));
+  log_line("：" + std::string(reason));
 }
 
 void TCustomDLLObject::PortWrite(uint16_t port, uint8_t value) {
-  PortIo* io = ActivePortIo();
+  PortIo* io = active_port_io();
   if (!io) return;
-  if (!io->Write(port, value)) {
-    PortAccessFailed("往端口 " + Hex(port, 3) + "H输出失败");
+  if (!io->write(port, value)) {
+    port_access_failed("往端口 " + hex(port, 3) + "H输出失败");
     return;
   }
-  if (TraceLogOn())
-    AppendLog(NowText() + "：往端口 " + Hex(port, 3) + "H" + "输出 " + Hex(value, 2) + "H" + "\r\n\r\n");
+  if (trace_log_on())
+    AppendLog(now_text() + "：往端口 " + hex(port, 3) + "H" + "输出 " + hex(value, 2) + "H" + "\r\n\r\n");
 }
 
 uint8_t TCustomDLLObject::PortRead(uint16_t port) {
-  PortIo* io = ActivePortIo();
+  PortIo* io = active_port_io();
   if (!io) return 0;
-  const std::optional<uint8_t> value = io->Read(port);
+  const std::optional<uint8_t> value = io->read(port);
   if (!value) {
-    PortAccessFailed("从端口 " + Hex(port, 3) + "H读入失败");
+    port_access_failed("从端口 " + hex(port, 3) + "H读入失败");
     return 0;
   }
-  if (TraceLogOn())
-    AppendLog(NowText() + "：从端口 " + Hex(port, 3) + "H" + "读入 " + Hex(*value, 2) + "H" + "\r\n");
+  if (trace_log_on())
+    AppendLog(now_text() + "：从端口 " + hex(port, 3) + "H" + "读入 " + hex(*value, 2) + "H" + "\r\n");
   return *value;
 }
 

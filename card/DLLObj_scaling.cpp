@@ -46,9 +46,9 @@ int32_t TrimmedMean(int32_t* samples, int32_t count) {
   return static_cast<int32_t>(sum / kept);
 }
 
-RangeSpan ParseRange(std::string_view name) {
+RangeSpan parse_range(std::string_view name) {
   RangeSpan span;
-  const size_t plus_minus = gbk::Find(name, "+/-");
+  const size_t plus_minus = gbk::find(name, "+/-");
   if (plus_minus != std::string_view::npos) {
     const std::optional<double> hi = NumberPrefix(name.substr(plus_minus + 3));
     if (!hi) return RangeSpan{0, 0, false};
@@ -56,7 +56,7 @@ RangeSpan ParseRange(std::string_view name) {
     span.lo = -*hi;
     return span;
   }
-  const size_t dash = gbk::Find(name, "-");
+  const size_t dash = gbk::find(name, "-");
   if (dash == std::string_view::npos) return span;  // no span given: 0..0
   const std::optional<double> lo = NumberPrefix(name.substr(0, dash));
   const std::optional<double> hi = NumberPrefix(name.substr(dash + 1));
@@ -66,18 +66,18 @@ RangeSpan ParseRange(std::string_view name) {
   return span;
 }
 
-int32_t FullScale(int32_t resolution) {
+int32_t full_scale(int32_t resolution) {
   return resolution >= 1 && resolution <= 16 ? static_cast<int32_t>(0xFFFFu >> (16 - resolution)) : 0;
 }
 
 std::optional<float> ScaleAD(const RangeSpan& span, int32_t resolution, int32_t raw) {
-  const int32_t full = FullScale(resolution);
+  const int32_t full = full_scale(resolution);
   if (full == 0) return std::nullopt;
-  return ToSingle(span.lo + (span.hi - span.lo) * raw / full);
+  return to_single(span.lo + (span.hi - span.lo) * raw / full);
 }
 
 std::optional<int32_t> ScaleDA(const RangeSpan& span, int32_t resolution, double value) {
-  const int32_t full = FullScale(resolution);
+  const int32_t full = full_scale(resolution);
   if (full == 0 || span.hi == span.lo || !std::isfinite(value)) return std::nullopt;
   const double raw = (value - span.lo) * full / (span.hi - span.lo);
   // A value beyond the range drives the output to its end, never around to the other end.

@@ -34,11 +34,11 @@ CardUsers& card_users() {
 }  // namespace
 
 int32_t CardHandles(int32_t card_no) {
-  return IsCardNumber(card_no) ? g_card_handles[card_no].load(std::memory_order_relaxed) : 0;
+  return is_card_number(card_no) ? g_card_handles[card_no].load(std::memory_order_relaxed) : 0;
 }
 
-void SetCardHandles(int32_t card_no, int32_t handle) {
-  if (IsCardNumber(card_no)) g_card_handles[card_no].store(handle, std::memory_order_relaxed);
+void set_card_handles(int32_t card_no, int32_t handle) {
+  if (is_card_number(card_no)) g_card_handles[card_no].store(handle, std::memory_order_relaxed);
 }
 
 TDLLObject::TDLLObject(bool first_instance) : TCustomDLLObject(first_instance) {}
@@ -50,14 +50,14 @@ TDLLObject::~TDLLObject() {
 }
 
 template <class Call>
-bool TDLLObject::CallVendor(Entry entry, Call& call) {
+bool TDLLObject::call_vendor(Entry entry, Call& call) {
   uint32_t code = 0;
   if (platform::call_guarded(call, &code)) return true;
   if (!fault_logged_[entry]) {
     fault_logged_[entry] = true;
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(code));
-    LogLine(std::string("：调用厂商硬件驱动库函数") + kEntryNames[entry] + "时出现异常(" + hex + ")！");
+    log_line(std::string("：调用厂商硬件驱动库函数") + kEntryNames[entry] + "时出现异常(" + hex + ")！");
   }
   return false;
 }
@@ -65,13 +65,13 @@ bool TDLLObject::CallVendor(Entry entry, Call& call) {
 bool TDLLObject::LoadLibs() {
   try {
     if (!TCustomDLLObject::LoadLibs()) return false;
-    WriteCommEvent(NowText());
+    WriteCommEvent(now_text());
     void* found[kEntryCount] = {};
     for (int entry = 0; entry < kEntryCount; ++entry) {
       found[entry] = platform::resolve(LibHandle, kEntryNames[entry]);
       if (!found[entry]) {
         WriteCommEvent(sErrEvent() + "VorelPCI板卡驱动库(PCI-7505.dll)内部错误," + kEntryNames[entry]);
-        ReleaseLibrary();  // a library we cannot use is not kept loaded
+        release_library();  // a library we cannot use is not kept loaded
         return false;
       }
       switch (entry) {
@@ -91,8 +91,8 @@ bool TDLLObject::LoadLibs() {
     }
     return true;
   } catch (...) {
-    if (ErrorLogOn()) LogLine("：TDLLObject.LoadLibs异常！");
-    if (LibHandle) ReleaseLibrary();
+    if (error_log_on()) log_line("：TDLLObject.LoadLibs异常！");
+    if (LibHandle) release_library();
     return false;
   }
 }
@@ -102,23 +102,23 @@ bool TDLLObject::CardInSystem(int32_t card_no) {
     int32_t result = 0;
     auto call = [&] { result = check_(0, 0, 0, card_no); };
     // Without the library bound there is nobody to ask: the card counts as absent.
-    const bool answered = check_ && CallVendor(kCheckEntry, call);
-    if (!answered && check_ && ErrorLogOn()) LogLine("：TDLLObject.CardInSystem异常！");
-    KeepCardHandle(card_no, answered ? result : 0);
+    const bool answered = check_ && call_vendor(kCheckEntry, call);
+    if (!answered && check_ && error_log_on()) log_line("：TDLLObject.CardInSystem异常！");
+    keep_card_handle(card_no, answered ? result : 0);
     return answered && result > 0;
   } catch (...) {
-    if (ErrorLogOn()) LogLine("：TDLLObject.CardInSystem异常！");
+    if (error_log_on()) log_line("：TDLLObject.CardInSystem异常！");
     return false;
   }
 }
 
 // Only a card whose presence check answered has a handle to call the library with; an exchange
 // with any other card is one the card did not answer, never one it took.
-bool TDLLObject::HoldsCard(int32_t card_no) const { return IsCardNumber(card_no) && opened_[card_no]; }
+bool TDLLObject::holds_card(int32_t card_no) const { return is_card_number(card_no) && opened_[card_no]; }
 
 void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
-  if (!HoldsCard(command.CardNo)) {
-    ExchangeFailed();
+  if (!holds_card(command.CardNo)) {
+    exchange_failed();
     return;
   }
   const int32_t handle = CardHandles(command.CardNo);
@@ -127,26 +127,26 @@ void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
   auto call = [&] { result = input_(handle, 0, port); };
   // A library that is gone or faulted gave no answer: the command times out like a card that
   // did not reply, and the tags keep their values.
-  if (!input_ || !CallVendor(kInputEntry, call)) {
-    ExchangeFailed();
+  if (!input_ || !call_vendor(kInputEntry, call)) {
+    exchange_failed();
     return;
   }
   value = static_cast<int16_t>(result);  // the port is 16 bits wide; anything above is not ours
 }
 
 void TDLLObject::Write_DO_data(TCommand& command) {
-  if (!HoldsCard(command.CardNo)) {
-    ExchangeFailed();
+  if (!holds_card(command.CardNo)) {
+    exchange_failed();
     return;
   }
   const int32_t handle = CardHandles(command.CardNo);
   const int32_t port = command.Channel / 8;
   const int32_t port_value = command.PortValue;
   auto call = [&] { output_(handle, 0, port, port_value); };
-  if (!output_ || !CallVendor(kOutputEntry, call)) ExchangeFailed();
+  if (!output_ || !call_vendor(kOutputEntry, call)) exchange_failed();
 }
 
-void TDLLObject::ReleaseLibrary() {
+void TDLLObject::release_library() {
   platform::free_library(LibHandle);
   LibHandle = nullptr;
   LibLoaded = false;
@@ -160,26 +160,26 @@ void TDLLObject::ReleaseLibrary() {
 // The presence check's answer for a card. A positive one is a handle this engine now holds; an
 // absent card's answer is kept only while no other engine holds the card open, so that a failed
 // check here cannot take the card from a device that uses it.
-void TDLLObject::KeepCardHandle(int32_t card_no, int32_t handle) {
-  if (!IsCardNumber(card_no)) return;
+void TDLLObject::keep_card_handle(int32_t card_no, int32_t handle) {
+  if (!is_card_number(card_no)) return;
   CardUsers& users = card_users();
   const std::lock_guard<std::mutex> lock(users.mutex);
   if (handle > 0) {
     if (!opened_[card_no]) ++users.count[card_no];
     opened_[card_no] = true;
-    SetCardHandles(card_no, handle);
+    set_card_handles(card_no, handle);
     return;
   }
   if (opened_[card_no]) {
     opened_[card_no] = false;
     --users.count[card_no];
   }
-  if (users.count[card_no] == 0) SetCardHandles(card_no, handle);
+  if (users.count[card_no] == 0) set_card_handles(card_no, handle);
 }
 
 // Gives up this engine's hold on the cards it opened; the last holder of a card closes it. Cards
 // whose check failed were never opened and are not closed.
-void TDLLObject::CloseCards() {
+void TDLLObject::close_cards() {
   CardUsers& users = card_users();
   const std::lock_guard<std::mutex> lock(users.mutex);
   for (int32_t n = 1; n <= kCardCount; ++n) {
@@ -191,13 +191,13 @@ void TDLLObject::CloseCards() {
     if (!close_) continue;
     const int32_t handle = CardHandles(n);
     auto call = [&] { close_(handle); };
-    CallVendor(kCloseEntry, call);
+    call_vendor(kCloseEntry, call);
   }
 }
 
 void TDLLObject::Stop() {
-  CloseCards();
-  if (LibLoaded) ReleaseLibrary();
+  close_cards();
+  if (LibLoaded) release_library();
   TCustomDLLObject::Stop();
 }
 

@@ -33,7 +33,7 @@ class TDLLObject : public TCustomDLLObject {
 
  protected:
   // Whether this engine holds card n open (its presence check answered).
-  bool HoldsCard(int32_t card_no) const;
+  bool holds_card(int32_t card_no) const;
 
  private:
   // The vendor's entry points: standard calling convention, every argument 32 bits.
@@ -46,13 +46,13 @@ class TDLLObject : public TCustomDLLObject {
 
   // Runs one call into the library; false when it faulted (logged once per entry point).
   template <class Call>
-  bool CallVendor(Entry entry, Call& call);
+  bool call_vendor(Entry entry, Call& call);
   // Releases the library this engine loaded and forgets its entry points.
-  void ReleaseLibrary();
+  void release_library();
   // The process-wide handle table and its holders: what a check answered, and the closing of the
   // cards this engine opened.
-  void KeepCardHandle(int32_t card_no, int32_t handle);
-  void CloseCards();
+  void keep_card_handle(int32_t card_no, int32_t handle);
+  void close_cards();
 
   CheckFn check_ = nullptr;
   InputFn input_ = nullptr;
@@ -66,6 +66,6 @@ class TDLLObject : public TCustomDLLObject {
 // check of card n overwrites entry n, the last one wins; an unsuccessful one only while no engine
 // holds card n open. Numbers outside 1..32 have no entry: they read 0 and their writes are dropped.
 int32_t CardHandles(int32_t card_no);
-void SetCardHandles(int32_t card_no, int32_t handle);
+void set_card_handles(int32_t card_no, int32_t handle);
 
 }  // namespace vorel

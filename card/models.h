@@ -27,10 +27,10 @@ constexpr uint8_t kCounterLatch = 0x00;        // access: latch the count for re
 constexpr uint8_t kCounterLowThenHigh = 0x30;  // access: low byte, then high byte
 constexpr int kCounterSquareWave = 3;          // mode 3
 constexpr uint8_t kCounterBinary = 0x00;
-constexpr uint8_t CounterControlWord(int counter, uint8_t access, int mode) {
+constexpr uint8_t counter_control_word(int counter, uint8_t access, int mode) {
   return static_cast<uint8_t>((counter << 6) | access | (mode << 1) | kCounterBinary);
 }
-static_assert(CounterControlWord(2, kCounterLowThenHigh, kCounterSquareWave) == 0xB6);
+static_assert(counter_control_word(2, kCounterLowThenHigh, kCounterSquareWave) == 0xB6);
 
 constexpr int kMaxRangeCount = 3;
 constexpr int kAdRangeCount = 21;
@@ -123,18 +123,18 @@ struct ModelRow {
 
 namespace models_detail {
 
-constexpr std::array<int16_t, kDigitalRegisters> AllAbsent() {
+constexpr std::array<int16_t, kDigitalRegisters> all_absent() {
   std::array<int16_t, kDigitalRegisters> offsets{};
   offsets.fill(kAbsent);
   return offsets;
 }
 
-constexpr ModelRow Pci7505() {
+constexpr ModelRow pci7505() {
   ModelRow row;
   row.name = "PCI_7505";
   row.model_code = 0;
-  row.di_ports = AllAbsent();
-  row.do_ports = AllAbsent();
+  row.di_ports = all_absent();
+  row.do_ports = all_absent();
   // Only the AD range at position 1 carries a code on this card; nothing uses it, as the card
   // has no gain register.
   row.description.ad_ranges[1].code = 1;
@@ -152,16 +152,16 @@ constexpr ModelRow Pci7505() {
 }  // namespace models_detail
 
 // Indexed by the card entry's ModelCode; code 1 (no card) has no row.
-inline constexpr std::array<ModelRow, 1> kModelTable = {models_detail::Pci7505()};
+inline constexpr std::array<ModelRow, 1> kModelTable = {models_detail::pci7505()};
 
 // The row of a model code, nullptr when the table has none (a damaged parameter block).
-constexpr const ModelRow* ModelRowOf(int32_t model_code) {
+constexpr const ModelRow* model_row_of(int32_t model_code) {
   return model_code >= 0 && model_code < static_cast<int32_t>(kModelTable.size()) ? &kModelTable[model_code]
                                                                                   : nullptr;
 }
 
 // Port address of a register: the offset is added to the base address with 16-bit wrap-around.
-constexpr uint16_t RegisterPort(int32_t base, int32_t offset) {
+constexpr uint16_t register_port(int32_t base, int32_t offset) {
   return static_cast<uint16_t>(static_cast<uint32_t>(base) + static_cast<uint32_t>(offset));
 }
 

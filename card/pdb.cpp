@@ -17,8 +17,8 @@ std::string_view ModelName(const TCardParams& card) {
   return {reinterpret_cast<const char*>(card.ModelName + 1), length};
 }
 
-void SetModelName(TCardParams& card, std::string_view name) {
-  const size_t length = gbk::Truncate(name, kModelNameMax).size();
+void set_model_name(TCardParams& card, std::string_view name) {
+  const size_t length = gbk::truncate(name, kModelNameMax).size();
   card.ModelName[0] = static_cast<uint8_t>(length);
   std::memcpy(card.ModelName + 1, name.data(), length);
 }
@@ -50,7 +50,7 @@ void FullPDB(TDeviceParams* block) {
   }
   TCardParams& first = *block->card(1);
   first.ModelCode = kModelPci7505;
-  SetModelName(first, kDefaultModelName);
+  set_model_name(first, kDefaultModelName);
   first.BaseAddress = kDefaultBaseAddress;
   block->CurCardNo = 1;
   block->CreateMode = 0;
@@ -65,7 +65,7 @@ void CopyPDB(const TDeviceParams& source, TDeviceParams& dest) {
     TCardParams& d = *dest.card(n);
     d.CardNo = s.CardNo;
     d.ModelCode = s.ModelCode;
-    SetModelName(d, ModelName(s));
+    set_model_name(d, ModelName(s));
     d.BaseAddress = s.BaseAddress;
     d.InputMode = s.InputMode;
     d.ADMaxRange = s.ADMaxRange;

@@ -16,7 +16,7 @@ constexpr uint8_t kModelPci7505 = 0;
 constexpr int32_t kDefaultBaseAddress = 0x220;
 
 // Card numbers run from 1 to 32.
-constexpr bool IsCardNumber(int n) { return n >= 1 && n <= kCardCount; }
+constexpr bool is_card_number(int n) { return n >= 1 && n <= kCardCount; }
 
 #pragma pack(push, 1)
 
@@ -50,8 +50,8 @@ struct TDeviceParams {
   int32_t CurCardNo;
   TCardParams Cards[kCardCount];  // card n is Cards[n - 1]
 
-  TCardParams* card(int n) { return IsCardNumber(n) ? &Cards[n - 1] : nullptr; }
-  const TCardParams* card(int n) const { return IsCardNumber(n) ? &Cards[n - 1] : nullptr; }
+  TCardParams* card(int n) { return is_card_number(n) ? &Cards[n - 1] : nullptr; }
+  const TCardParams* card(int n) const { return is_card_number(n) ? &Cards[n - 1] : nullptr; }
 };
 
 #pragma pack(pop)
@@ -94,6 +94,6 @@ void CopyPDB(const TDeviceParams& source, TDeviceParams& dest);
 // Length-prefixed model name of an entry (at most 40 bytes, whatever the length byte claims).
 std::string_view ModelName(const TCardParams& card);
 // Stores at most 40 bytes of the name, never half a double-byte character.
-void SetModelName(TCardParams& card, std::string_view name);
+void set_model_name(TCardParams& card, std::string_view name);
 
 }  // namespace vorel

@@ -21,11 +21,11 @@ using Inp32Fn = short(VOREL_PORT_CALL*)(short);
 
 class DirectPortIo : public PortIo {
  public:
-  bool Write(uint16_t port, uint8_t value) override {
+  bool write(uint16_t port, uint8_t value) override {
     auto body = [port, value] { platform::direct_port_out(port, value); };
     return platform::call_guarded(body, nullptr);
   }
-  std::optional<uint8_t> Read(uint16_t port) override {
+  std::optional<uint8_t> read(uint16_t port) override {
     uint8_t value = 0;
     auto body = [port, &value] { value = platform::direct_port_in(port); };
     if (!platform::call_guarded(body, nullptr)) return std::nullopt;
@@ -36,12 +36,12 @@ class DirectPortIo : public PortIo {
 class ComponentPortIo : public PortIo {
  public:
   ComponentPortIo(Out32Fn out, Inp32Fn in) : out_(out), in_(in) {}
-  bool Write(uint16_t port, uint8_t value) override {
+  bool write(uint16_t port, uint8_t value) override {
     const Out32Fn out = out_;
     auto body = [out, port, value] { out(static_cast<short>(port), static_cast<short>(value)); };
     return platform::call_guarded(body, nullptr);
   }
-  std::optional<uint8_t> Read(uint16_t port) override {
+  std::optional<uint8_t> read(uint16_t port) override {
     const Inp32Fn in = in_;
     short value = 0;
     auto body = [in, port, &value] { value = in(static_cast<short>(port)); };
@@ -56,12 +56,12 @@ class ComponentPortIo : public PortIo {
 
 }  // namespace
 
-std::unique_ptr<PortIo> MakeDirectPortIo() {
+std::unique_ptr<PortIo> make_direct_port_io() {
   if (!platform::direct_ports_available()) return nullptr;
   return std::make_unique<DirectPortIo>();
 }
 
-std::unique_ptr<PortIo> MakeComponentPortIo(void* library) {
+std::unique_ptr<PortIo> make_component_port_io(void* library) {
   auto out = reinterpret_cast<Out32Fn>(platform::resolve(library, "Out32"));
   auto in = reinterpret_cast<Inp32Fn>(platform::resolve(library, "Inp32"));
   if (!out || !in) return nullptr;

@@ -95,8 +95,8 @@ void FillTag(TTagInfo& tag, std::string_view name, std::string_view address, uin
   std::memset(&tag, 0, sizeof tag);
   tag.TagID = 0;
   // The fields need no terminator: the engine reads at most their size.
-  const std::string_view n = gbk::Truncate(name, sizeof tag.TagName);
-  const std::string_view a = gbk::Truncate(address, sizeof tag.TagAddr);
+  const std::string_view n = gbk::truncate(name, sizeof tag.TagName);
+  const std::string_view a = gbk::truncate(address, sizeof tag.TagAddr);
   std::memcpy(tag.TagName, n.data(), n.size());
   std::memcpy(tag.TagAddr, a.data(), a.size());
   tag.ValueType = value_type;
@@ -138,7 +138,7 @@ std::string ValueText(const TVariant& value) {
   switch (value.kind()) {
     case TVariant::Kind::Int:
     case TVariant::Kind::Double:
-      return FloatToStr(value.AsDouble());
+      return FloatToStr(value.as_double());
     case TVariant::Kind::Bool:
       return value.bool_value() ? "开" : "关";
     case TVariant::Kind::String:
@@ -151,7 +151,7 @@ std::string ValueText(const TVariant& value) {
 std::string AskText(std::string_view typed) {
   std::string text(typed);
   text += '\r';
-  return std::string(gbk::Truncate(text, kAskTextMax));
+  return std::string(gbk::truncate(text, kAskTextMax));
 }
 
 // ---------------------------------------------------------------- the form
@@ -233,7 +233,7 @@ bool TSampleTest::Restart() {
 
 void TSampleTest::ShowEngineState() {
   const TBaseDLLObject* engine = Engine();
-  SysMsg.SetText(engine && engine->CommunicationEnabled() ? std::string_view(message_) : kPortOccupied);
+  SysMsg.SetText(engine && engine->communication_enabled() ? std::string_view(message_) : kPortOccupied);
 }
 
 bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
@@ -243,14 +243,14 @@ bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
   if (!Restart()) return false;
   TBaseDLLObject* engine = Engine();
   if (!engine) return false;
-  if (engine->TagCount() <= 0 || engine->Tags().empty()) {
+  if (engine->TagCount() <= 0 || engine->tags().empty()) {
     ui::ShowConfirmation(kNotSupported);
     return false;
   }
 
   SetSize(kFormWidth, kCompactHeight);
   ready_ = false;
-  const TDLLTag& first = *engine->Tags().front();
+  const TDLLTag& first = *engine->tags().front();
   AddrEd.SetText(first.Address);
   TypeGroup.SetItemIndex(first.ValueType == kValueDigital ? 1 : first.ValueType == kValueString ? 2 : 0);
   Timer1.SetInterval(static_cast<uint32_t>(std::max(engine->ScanTime(), 1)));
@@ -281,7 +281,7 @@ bool TSampleTest::ReadOnce() {
   if (!engine || !engine->ReadExecute()) return false;
   // A step that raised nothing proves nothing: only an exchange the card answered brings the
   // device's link state to normal.
-  if (engine->LinkState() != kLinkOK) return false;
+  if (engine->link_state() != kLinkOK) return false;
   success_ = true;
   return true;
 }
@@ -298,7 +298,7 @@ void TSampleTest::Timer1Timer() {
     for (int col = 0; col < StringGrid1.ColCount(); ++col) StringGrid1.SetCell(col, row, {});
 
   // More tags or commands than rows: the rest stay unseen.
-  const auto& tags = engine->Tags();
+  const auto& tags = engine->tags();
   const size_t shown_tags = std::min({tags.size(), static_cast<size_t>(std::max(engine->TagCount(), 0)),
                                       static_cast<size_t>(std::max(rows - 1, 0))});
   for (size_t i = 0; i < shown_tags; ++i) {
@@ -306,12 +306,12 @@ void TSampleTest::Timer1Timer() {
     StringGrid1.SetCell(0, row, tags[i]->Address);
     StringGrid1.SetCell(1, row, ValueText(tags[i]->Value));
   }
-  const auto& commands = engine->ReadCommands();
+  const auto& commands = engine->read_commands();
   const size_t shown_commands = std::min(commands.size(), static_cast<size_t>(std::max(rows - 2, 0)));
   for (size_t k = 0; k < shown_commands; ++k)
     if (commands[k]) StringGrid1.SetCell(3, static_cast<int>(k) + 2, commands[k]->CmdText);
 
-  if (const TCommand* current = engine->CurrentCommand()) {
+  if (const TCommand* current = engine->current_command()) {
     if (current->IsWrite) {
       StringGrid1.SetCell(2, 1, kWriteTag);
       wStrMsg.SetText(current->CmdText);
@@ -347,12 +347,12 @@ void TSampleTest::DebugBtnClick() {
 
 void TSampleTest::AskBtnClick() {
   TBaseDLLObject* engine = Engine();
-  if (!engine || !engine->CurrentCommand()) return;
+  if (!engine || !engine->current_command()) return;
   ReadCk.SetChecked(false);
   WriteCk.SetChecked(false);
   // Unticking ReadCk may have restarted the engine: the command of the old one is gone.
   engine = Engine();
-  if (TCommand* current = engine ? engine->CurrentCommand() : nullptr)
+  if (TCommand* current = engine ? engine->current_command() : nullptr)
     current->CmdText = AskText(AskMsg.Text());
 }
 
@@ -393,8 +393,8 @@ void TSampleTest::WriteCkClick() {
     engine = Engine();
     if (!engine || engine->TagCount() <= 0) return;
     const size_t last = static_cast<size_t>(engine->TagCount()) - 1;
-    if (last >= engine->Tags().size()) return;
-    engine->WriteExecute(engine->Tags()[last]->TagID, value);
+    if (last >= engine->tags().size()) return;
+    engine->WriteExecute(engine->tags()[last]->TagID, value);
   } catch (...) {
   }
 }
@@ -421,7 +421,7 @@ void TSampleTest::FormClose(int& modal_result) {
   if (TBaseDLLObject* engine = Engine()) engine->Stop();
 }
 
-bool RunTestDialog(const TDeviceParams& block, bool show, const TestEnvironment& env) {
+bool run_test_dialog(const TDeviceParams& block, bool show, const TestEnvironment& env) {
   TSampleTest form(env);
   return form.Entry(block, show);
 }

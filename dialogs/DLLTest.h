@@ -29,7 +29,7 @@ struct TestEnvironment {
 
 // Runs the dialog on `block` (shown modally when `show` is set, else the unattended read test) and
 // returns whether a read succeeded.
-bool RunTestDialog(const TDeviceParams& block, bool show, const TestEnvironment& env);
+bool run_test_dialog(const TDeviceParams& block, bool show, const TestEnvironment& env);
 
 class TSampleTest : public ui::Form {
  public:

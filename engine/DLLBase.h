@@ -72,17 +72,17 @@ constexpr uint32_t kWriteExpiryMs = 5000;
 class TagIndex {
  public:
   static constexpr int32_t kDenseLimit = 1 << 18;  // 1 MiB of positions at most
-  void Reserve(size_t count);
-  void Set(int32_t tag_id, int32_t position);
+  void reserve(size_t count);
+  void set(int32_t tag_id, int32_t position);
   // -1 when the identifier was never registered.
-  int32_t Find(int32_t tag_id) const {
+  int32_t find(int32_t tag_id) const {
     if (tag_id >= 0 && static_cast<size_t>(tag_id) < dense_.size()) return dense_[tag_id];
-    return FindSparse(tag_id);
+    return find_sparse(tag_id);
   }
-  void Clear();
+  void clear();
 
  private:
-  int32_t FindSparse(int32_t tag_id) const;
+  int32_t find_sparse(int32_t tag_id) const;
   std::vector<int32_t> dense_;
   std::unordered_map<int32_t, int32_t> sparse_;
 };
@@ -183,26 +183,26 @@ class TBaseDLLObject {
   bool EnLog() const { return EnLog_; }
 
   // ---- what the boundary reads
-  void SetHostEvent(uint32_t handle) { HostEvent = handle; }
+  void set_host_event(uint32_t handle) { HostEvent = handle; }
   // The registered tag with this host identifier, or nullptr.
-  TDLLTag* FindTag(int32_t tag_id);
-  const std::vector<std::unique_ptr<TDLLTag>>& Tags() const { return TagList; }
-  const TDeviceParams& Parameters() const { return Params; }
+  TDLLTag* find_tag(int32_t tag_id);
+  const std::vector<std::unique_ptr<TDLLTag>>& tags() const { return TagList; }
+  const TDeviceParams& parameters() const { return Params; }
 
   // ---- what the test dialog reads
   // The device's link state (CommState): kLinkOK once an exchange with a card has been answered.
-  uint8_t LinkState() const { return CommState; }
-  bool CommunicationEnabled() const { return CommEnabled; }
-  const std::vector<CommandChain>& ReadCommands() const { return CmdList; }
+  uint8_t link_state() const { return CommState; }
+  bool communication_enabled() const { return CommEnabled; }
+  const std::vector<CommandChain>& read_commands() const { return CmdList; }
   // The command in flight, or the one the next step sends; nullptr between chains.
-  TCommand* CurrentCommand() const { return CurCmd; }
+  TCommand* current_command() const { return CurCmd; }
 
   // Report selection of one host poll: for each of the first TagCount tags that is due (now minus
   // LastReport above ScanPeriod) and still counting down its start-up reports, changed since its
   // last report, or carrying an event word, calls emit(tag) after marking it reported. emit fills
   // the host record (it may read TagStatus, which is cleared afterwards). Returns the count.
   template <class Emit>
-  int32_t ReportDueTags(uint32_t now, Emit&& emit) {
+  int32_t report_due_tags(uint32_t now, Emit&& emit) {
     int32_t count = 0;
     const size_t n = std::min(TagList.size(), static_cast<size_t>(TagCount_ < 0 ? 0 : TagCount_));
     const std::unique_ptr<TDLLTag>* tags = TagList.data();  // emit() cannot change the list
@@ -228,23 +228,23 @@ class TBaseDLLObject {
  protected:
   // ---- helpers shared by the concerns
   // "<time text>：TBaseDLLObject.<method>异常！\r\n" when the ErrorLog switch is on.
-  void LogException(std::string_view method);
+  void log_exception(std::string_view method);
   // "<time text>" + text + "\r\n"
-  void LogLine(std::string_view text);
-  bool ErrorLogOn() const { return Params.ErrorLog != 0; }
-  bool TraceLogOn() const { return Params.TraceLog != 0; }
-  bool DebugOn() const { return Params.DebugSwitch != 0; }
+  void log_line(std::string_view text);
+  bool error_log_on() const { return Params.ErrorLog != 0; }
+  bool trace_log_on() const { return Params.TraceLog != 0; }
+  bool debug_on() const { return Params.DebugSwitch != 0; }
   // The fields every command for one tag has; the card object adds its own after them.
-  void FillCommand(TCommand& command, TDLLTag& tag, bool is_write);
+  void fill_command(TCommand& command, TDLLTag& tag, bool is_write);
   // Card entry n of the engine's block, nullptr outside 1..32.
-  const TCardParams* Card(int32_t n) const { return Params.card(n); }
+  const TCardParams* card_entry(int32_t n) const { return Params.card(n); }
   // Model code of card n; 1 ("no card") for a number outside the block.
-  uint8_t ModelCodeOf(const TDeviceParams& block, int32_t n) const;
-  TDLLTag* TagAt(int32_t position) {
+  uint8_t model_code_of(const TDeviceParams& block, int32_t n) const;
+  TDLLTag* tag_at(int32_t position) {
     return position >= 0 && static_cast<size_t>(position) < TagList.size() ? TagList[position].get() : nullptr;
   }
   // The value an internal link tag shows.
-  std::string LinkText(uint8_t state) const;
+  std::string link_text(uint8_t state) const;
 
   // ---- start-up and lifecycle (DLLBase_startup.cpp)
   bool FirstInstance_;
@@ -260,22 +260,22 @@ class TBaseDLLObject {
   std::vector<std::unique_ptr<TDLLTag>> TagList;
   TagIndex IndexArray;
   // Fresh, empty lists for a registration that starts the engine running.
-  void StartRunning();
+  void start_running();
   // Starts an engine that is not running again; false (logged) when its block no longer loads.
-  bool Restart();
+  bool restart();
   // Adds a prepared tag to the list and the index; false (logged) for an identifier or a value
   // type the host cannot use.
-  bool RegisterTag(std::unique_ptr<TDLLTag> tag);
+  bool register_tag(std::unique_ptr<TDLLTag> tag);
   // An internal tag gets its keyword as type and its first value; any other its address checked.
   void prepare_tag(std::unique_ptr<TDLLTag>& tag, const HostTag& host);
   // Recognises the internal tags by keyword and sets what each stands for; the card it names.
   int32_t mark_internal_tag(TDLLTag& tag, const std::string& host_upper);
   // "设备加载失败！" with the pending event text before it.
-  void LogLoadFailure();
+  void log_load_failure();
   // The operation machine as on a new engine, with the start event pending.
-  void PostStartEvent();
+  void post_start_event();
   // The internal tags of TagList, found again whenever the list has changed.
-  const std::vector<TDLLTag*>& InternalTags();
+  const std::vector<TDLLTag*>& internal_tags();
   std::vector<TDLLTag*> InternalTagsCache;
   const void* InternalTagsOf = nullptr;
   size_t InternalTagsCount = 0;
@@ -290,7 +290,7 @@ class TBaseDLLObject {
   std::optional<LinkShown> ShownLink;
   // The link state when communication was switched off; a resume returns to it.
   std::optional<LinkShown> StateBeforePause;
-  void ApplyInternalValue(TDLLTag& tag, int32_t card);
+  void apply_internal_value(TDLLTag& tag, int32_t card);
 
   // ---- link state (DLLBase_startup.cpp)
   bool CommLinkOK = false;
@@ -305,7 +305,7 @@ class TBaseDLLObject {
   LinkOutcome PendingOutcome = LinkOutcome::None;
   int32_t OutcomeCard = 0;
   int32_t LastLinkCard = 0;  // card of the last outcome, shown as paused while communication is off
-  void NoteLinkOutcome(bool answered);
+  void note_link_outcome(bool answered);
   // Steps of UpdateLinkState; each returns the card whose link tags may have to change.
   int32_t show_pause();
   int32_t apply_pending_outcome();
@@ -328,10 +328,10 @@ class TBaseDLLObject {
   uint32_t WriteFailTotal = 0;
   double FastestScan = 0, SlowestScan = 0, AverageScan = 0;
   bool ScanFigures = false;  // the three scan periods exist once the read pace was computed
-  void WriteStartReport();
-  void WriteTagStatistics();      // the per-tag lines of the stop report
-  void WriteStopTotals();         // totals and closing lines of the stop report
-  void WriteRunTimeLine();        // memory lines and the run time
+  void write_start_report();
+  void write_tag_statistics();  // the per-tag lines of the stop report
+  void write_stop_totals();     // totals and closing lines of the stop report
+  void write_run_time_line();   // memory lines and the run time
 
   // ---- commands and queues (DLLBase_commands.cpp)
   std::vector<CommandChain> CmdList;        // read chains
@@ -345,8 +345,8 @@ class TBaseDLLObject {
   int32_t CycleMark = 0;
   int32_t WriteLogBudget = 1000;
   // Frees the chain that CurHead (else CurCmd) belongs to, wherever it is held.
-  void FreeCurrentChain();
-  std::string ValueLogText(const TVariant& value) const;
+  void free_current_chain();
+  std::string value_log_text(const TVariant& value) const;
 
   // ---- operation machine (DLLBase_machine.cpp)
   RunStatusCode RunStatus = kStatusNotInit;
@@ -355,22 +355,22 @@ class TBaseDLLObject {
   // The answer handlers trace the sent and received texts; engines whose exchanges have no
   // protocol texts (the card engines) switch it off.
   bool ProtocolTrace = true;
-  void SetStatus(RunStatusCode status);  // RunEvent := 0, RunStatus := status, ReadExecute
+  void set_status(RunStatusCode status);  // RunEvent := 0, RunStatus := status, ReadExecute
   template <typename Body>
-  void RunHandler(std::string_view name, Body&& body);
-  void LogAnswerLines(std::string_view what_executed, std::string_view what_expected);
-  bool NoCurrentCommand();
-  void ContinueChain(bool writing);
-  void Answered(bool writing);
-  void TimedOut(bool writing);
+  void run_handler(std::string_view name, Body&& body);
+  void log_answer_lines(std::string_view what_executed, std::string_view what_expected);
+  bool no_current_command();
+  void continue_chain(bool writing);
+  void answered(bool writing);
+  void timed_out(bool writing);
 
   // ---- read and write cycle (DLLBase_cycle.cpp)
   int32_t LastCycleMs = 0;
   uint32_t LastCycleTick = 0;
   double StartTime = 0;  // OLE date of the last refresh
-  void UpdateCycleStatistics();
-  void ExpireQueuedWrites();
-  void DropWrite(CommandChain& chain);
+  void update_cycle_statistics();
+  void expire_queued_writes();
+  void drop_write(CommandChain& chain);
   // Steps of WriteExecute: the engine's own switches (no value when the tag is none of them), a
   // device output's write queued, and a refusal logged.
   std::optional<bool> write_engine_switch(TDLLTag& tag, const TVariant& value);

@@ -15,34 +15,34 @@ namespace {
 
 // A single-precision image rounded to the nearest integer (halves to even). From 2^23 on every
 // float is integral already, and infinities or NaN have nothing to round.
-float RoundedImage(float image) {
+float rounded_image(float image) {
   constexpr float kIntegralFrom = 8388608.0f;
   if (!(std::fabs(image) < kIntegralFrom)) return image;
   return static_cast<float>(RoundHalfEven(image));
 }
 
 // The integer word behind an image, for the bit operations of switch tags.
-int64_t ImageWord(float image) {
-  const float rounded = RoundedImage(image);
+int64_t image_word(float image) {
+  const float rounded = rounded_image(image);
   return std::fabs(rounded) < 9.2e18f ? static_cast<int64_t>(rounded) : 0;
 }
 
 // Updates the tag's numeric output image from its value, by the tag's kind. A value the image
 // cannot take (a text on a number tag, a host variant we only carry) leaves the image as it was:
 // it must not cost the tag its read command.
-void UpdateRawImage(TDLLTag& tag) {
+void update_raw_image(TDLLTag& tag) {
   try {
     if (tag.ValueType == 0) {
-      tag.RawImage = ToSingle(tag.Value.AsDouble());
+      tag.RawImage = to_single(tag.Value.as_double());
       return;
     }
-    const int64_t word = ImageWord(tag.RawImage);
+    const int64_t word = image_word(tag.RawImage);
     if (tag.ValueType == 1) {
       tag.RawImage =
-          static_cast<float>(tag.Value.AsBool() ? SetBitOf(word, tag.Bit) : ClearBitOf(word, tag.Bit));
+          static_cast<float>(tag.Value.as_bool() ? SetBitOf(word, tag.Bit) : ClearBitOf(word, tag.Bit));
       return;
     }
-    const std::string text = tag.Value.AsString();
+    const std::string text = tag.Value.as_string();
     if (text == "1") tag.RawImage = static_cast<float>(SetBitOf(word, tag.Bit));
     if (text == "0") tag.RawImage = static_cast<float>(ClearBitOf(word, tag.Bit));
   } catch (const ConversionError&) {
@@ -53,7 +53,7 @@ void UpdateRawImage(TDLLTag& tag) {
 
 // ---------------------------------------------------------------- log helpers
 
-std::string TBaseDLLObject::ValueLogText(const TVariant& value) const {
+std::string TBaseDLLObject::value_log_text(const TVariant& value) const {
   switch (value.kind()) {
     case TVariant::Kind::Int:
       return FloatToStr(value.int_value());
@@ -72,7 +72,7 @@ std::string TBaseDLLObject::ValueLogText(const TVariant& value) const {
 
 bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandChain>& list, TDLLTag& tag, bool is_write) {
   try {
-    const TagTypeRow* type = TagType(tag.TypeIndex);
+    const TagTypeRow* type = tag_type(tag.TypeIndex);
     if (is_write) {
       if (!type || !type->CanWrite) return false;
       // Only the newest queued write of this tag counts: an older one with the same value is
@@ -81,9 +81,9 @@ bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandChain>& list, TDLLTag& 
         const TCommand& pending = **it;
         if (pending.TagIds.empty() || pending.TagIds.front() != tag.Position) continue;
         if (pending.Values.empty() || pending.Values.front() != tag.Value) return true;
-        if (ErrorLogOn())
-          LogLine("：标签写入操作未执行：" + tag.Name + "重复写入," + " 地址=" + tag.Address +
-                  ", 标签值=" + ValueLogText(tag.Value));
+        if (error_log_on())
+          log_line("：标签写入操作未执行：" + tag.Name + "重复写入," + " 地址=" + tag.Address +
+                   ", 标签值=" + value_log_text(tag.Value));
         return false;
       }
       return true;
@@ -99,7 +99,7 @@ bool TBaseDLLObject::NeedCreatCommand(std::vector<CommandChain>& list, TDLLTag& 
     }
     return true;
   } catch (...) {
-    LogException("NeedCreatCommand");
+    log_exception("NeedCreatCommand");
     return true;
   }
 }
@@ -109,38 +109,38 @@ CommandChain TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandChain
   try {
     if (!NeedCreatCommand(list, tag, is_write) || tag.TypeIndex == -1) return nullptr;
     command = std::make_unique<TCommand>();
-    UpdateRawImage(tag);
+    update_raw_image(tag);
     TCommand& c = *command;
-    FillCommand(c, tag, is_write);
+    fill_command(c, tag, is_write);
 
-    if (is_write && DebugOn() && WriteLogBudget > 0) {
+    if (is_write && debug_on() && WriteLogBudget > 0) {
       --WriteLogBudget;
-      const auto info = DriverFileInfo();
-      std::string line = "：" + info->DevTypeName() + "类型=" + CardModelName(Card(c.CardNo)) + "，" +
+      const auto info = driver_file_info();
+      std::string line = "：" + info->DevTypeName() + "类型=" + card_model_name(card_entry(c.CardNo)) + "，" +
                          info->DevIDName() + "=" + std::to_string(c.CardNo) + "[";
       for (int32_t position : c.TagIds) {
-        const TDLLTag* served = TagAt(position);
+        const TDLLTag* served = tag_at(position);
         if (!served) continue;
         line += served->Name + " 地址=" + served->Address + " 写入值=";
-        if (served->Value.kind() != TVariant::Kind::String) line += ValueLogText(served->Value);
+        if (served->Value.kind() != TVariant::Kind::String) line += value_log_text(served->Value);
         line += ",";
       }
-      LogLine(line + "]生成写标签命令串=" + c.CmdText);
+      log_line(line + "]生成写标签命令串=" + c.CmdText);
     }
     return command;
   } catch (...) {
     FreeCommand(command);
-    LogException("CreatCommand");
+    log_exception("CreatCommand");
     return nullptr;
   }
 }
 
-void TBaseDLLObject::FillCommand(TCommand& c, TDLLTag& tag, bool is_write) {
+void TBaseDLLObject::fill_command(TCommand& c, TDLLTag& tag, bool is_write) {
   c.TagIds.assign(1, tag.Position);
   c.TypeStr = tag.TypeStr;
   c.IsWrite = is_write;
   c.TypeIndex = tag.TypeIndex;
-  c.RawValue = RoundedImage(tag.RawImage);
+  c.RawValue = rounded_image(tag.RawImage);
   c.ScanPeriod = tag.ScanPeriod;
   c.Countdown = 0;
   c.Reload = 1;
@@ -164,23 +164,23 @@ std::string TBaseDLLObject::GetAnswerStr(TCommand&, TDLLTag& tag, bool is_write)
 
 void TBaseDLLObject::OptimizeCommParm() {
   try {
-    const auto info = DriverFileInfo();
+    const auto info = driver_file_info();
     for (const CommandChain& chain : CmdList) {
       for (TCommand* c = chain.get(); c; c = c->Next.get()) {
-        if (!c->Optimized && c->IsTagCommand()) c->Optimized = true;
-        if (!DebugOn()) continue;
-        const TDLLTag* first = c->TagIds.empty() ? nullptr : TagAt(c->TagIds.front());
+        if (!c->Optimized && c->is_tag_command()) c->Optimized = true;
+        if (!debug_on()) continue;
+        const TDLLTag* first = c->TagIds.empty() ? nullptr : tag_at(c->TagIds.front());
         std::string line = "：" + info->DevTypeName() +
-                           "类型=" + CardModelName(first ? Card(first->CardNo) : nullptr) + "，" +
+                           "类型=" + card_model_name(first ? card_entry(first->CardNo) : nullptr) + "，" +
                            info->DevIDName() + "=" + std::to_string(c->CardNo) + "[";
         for (int32_t position : c->TagIds) {
-          if (const TDLLTag* tag = TagAt(position)) line += tag->Name + " 地址=" + tag->Address + " ";
+          if (const TDLLTag* tag = tag_at(position)) line += tag->Name + " 地址=" + tag->Address + " ";
         }
-        LogLine(line + "]生成读标签命令=" + c->CmdText);
+        log_line(line + "]生成读标签命令=" + c->CmdText);
       }
     }
   } catch (...) {
-    LogException("OptimizeCommParm");
+    log_exception("OptimizeCommParm");
   }
 }
 
@@ -194,11 +194,11 @@ void TBaseDLLObject::FreeCommand(CommandChain& head) {
       head = std::move(rest);
     }
   } catch (...) {
-    LogException("FreeCommand");
+    log_exception("FreeCommand");
   }
 }
 
-void TBaseDLLObject::FreeCurrentChain() {
+void TBaseDLLObject::free_current_chain() {
   TCommand* const target = CurHead ? CurHead : CurCmd;
   CurCmd = CurHead = nullptr;
   if (!target) return;
@@ -241,7 +241,7 @@ void TBaseDLLObject::GetWriteCommand() {
     WriteQuota =
         PendingWrites.empty() ? 0 : static_cast<int32_t>(PendingWrites.size() / (CmdList.size() + 1) + 5);
   } catch (...) {
-    LogException("GetWriteCommand");
+    log_exception("GetWriteCommand");
   }
 }
 
@@ -280,10 +280,10 @@ void TBaseDLLObject::GetReadCommand() {
       }
     } while (head->Countdown > 0);
     CurCmd = head;
-    if (cycle_done) UpdateCycleStatistics();
+    if (cycle_done) update_cycle_statistics();
   } catch (...) {
     // Logged whatever the ErrorLog switch says: a failing rotation stops all reading.
-    LogLine("：TBaseDLLObject.GetReadCommand异常！");
+    log_line("：TBaseDLLObject.GetReadCommand异常！");
   }
 }
 
@@ -294,10 +294,10 @@ void TBaseDLLObject::GetCommandNext() {
       CurCmd = CurCmd->Next.get();
       return;
     }
-    if (CurCmd->IsOneShot()) FreeCurrentChain();
+    if (CurCmd->is_one_shot()) free_current_chain();
     CurCmd = CurHead = nullptr;
   } catch (...) {
-    LogException("GetCommandNext");
+    log_exception("GetCommandNext");
   }
 }
 

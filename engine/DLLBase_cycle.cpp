@@ -16,7 +16,7 @@ namespace {
 constexpr uint32_t kNoFasterThanMs = 1000;  // the pace of a device whose tags are all slow
 constexpr int32_t kHostPollMs = 10;         // what the host is asked to poll at, always
 
-int32_t ClampToInt32(int64_t v) {
+int32_t clamp_to_int32(int64_t v) {
   return static_cast<int32_t>(std::min<int64_t>(v, std::numeric_limits<int32_t>::max()));
 }
 
@@ -42,9 +42,9 @@ void TBaseDLLObject::Refresh() {
     LastCycleMs = 0;
     StartTime = platform::to_ole_date(platform::clock().now());
     // Writes not yet done are given up with the old command lists; the host hears of each.
-    for (CommandChain& chain : PendingWrites) DropWrite(chain);
+    for (CommandChain& chain : PendingWrites) drop_write(chain);
     PendingWrites.clear();
-    DropWrite(ActiveWrite);
+    drop_write(ActiveWrite);
     // A command in flight is gone with the lists; waiting for its answer would leave the machine
     // without a current command, and from there it never comes back to reading.
     if (RunStatus == kStatusWaitRead || RunStatus == kStatusWaitWrite) {
@@ -57,7 +57,7 @@ void TBaseDLLObject::Refresh() {
     EnLog_ = EnLogTag;
     StartTick = LastCycleTick = platform::clock().ticks();
   } catch (...) {
-    LogException("Refresh");
+    log_exception("Refresh");
   }
 }
 
@@ -80,7 +80,7 @@ int32_t TBaseDLLObject::GetInterval() {
         chain->Reload = 2;
       } else {
         const int64_t reload = base == 0 ? 1 : chain->ScanPeriod / base;
-        chain->Reload = std::max(1, ClampToInt32(reload));
+        chain->Reload = std::max(1, clamp_to_int32(reload));
       }
       chain->Countdown = 1;
       load += 1.0f / static_cast<float>(chain->Reload);
@@ -94,27 +94,27 @@ int32_t TBaseDLLObject::GetInterval() {
       base = kHostPollMs;
       const int64_t scale = RoundHalfEven(factor);
       for (const CommandChain& chain : CmdList) {
-        if (chain->Reload != 1) chain->Reload = ClampToInt32(scale * chain->Reload);
+        if (chain->Reload != 1) chain->Reload = clamp_to_int32(scale * chain->Reload);
       }
     }
 
     FastestScan = SlowestScan = kNoFasterThanMs;
     AverageScan = base;
     ScanFigures = true;
-    LogLine("：读扫描周期（毫秒）=" + std::to_string(base));
-    LogLine("：有效标签个数=" + std::to_string(TagList.size()));
+    log_line("：读扫描周期（毫秒）=" + std::to_string(base));
+    log_line("：有效标签个数=" + std::to_string(TagList.size()));
   } catch (...) {
-    LogException("GetInterval");
+    log_exception("GetInterval");
   }
   return kHostPollMs;
 }
 
 // Run by the rotation each time it passes CycleMark.
-void TBaseDLLObject::UpdateCycleStatistics() {
+void TBaseDLLObject::update_cycle_statistics() {
   const uint32_t now = platform::clock().ticks();
-  LastCycleMs = ClampToInt32(static_cast<uint32_t>(now - LastCycleTick));
+  LastCycleMs = clamp_to_int32(static_cast<uint32_t>(now - LastCycleTick));
   LastCycleTick = now;
-  if (TraceLogOn()) LogLine("：本次读标签循环周期（毫秒）=" + std::to_string(LastCycleMs) + "\r\n");
+  if (trace_log_on()) log_line("：本次读标签循环周期（毫秒）=" + std::to_string(LastCycleMs) + "\r\n");
 
   const auto chains = static_cast<int32_t>(CmdList.size());
   const double last = LastCycleMs;
@@ -145,7 +145,7 @@ bool TBaseDLLObject::ReadExecute() {
     UpdateLinkState();
     return true;
   } catch (...) {
-    LogException("ReadExecute");
+    log_exception("ReadExecute");
     return false;
   }
 }
@@ -159,7 +159,7 @@ bool TBaseDLLObject::ReadExecuteEx() {
     SwitchRunStatus();
     return false;
   } catch (...) {
-    LogException("ReadExecuteEx");
+    log_exception("ReadExecuteEx");
     return true;
   }
 }
@@ -168,10 +168,10 @@ bool TBaseDLLObject::ReadExecuteEx() {
 
 // A write that will not be done: its tags report the failed-write word and show again what the
 // device last took, not the value that never reached it.
-void TBaseDLLObject::DropWrite(CommandChain& chain) {
+void TBaseDLLObject::drop_write(CommandChain& chain) {
   for (const TCommand* c = chain.get(); c; c = c->Next.get()) {
     for (int32_t position : c->TagIds) {
-      if (TDLLTag* tag = TagAt(position)) {
+      if (TDLLTag* tag = tag_at(position)) {
         tag->TagStatus = kTagStatusWriteFailed;
         tag->Value = tag->Confirmed;
       }
@@ -180,7 +180,7 @@ void TBaseDLLObject::DropWrite(CommandChain& chain) {
   FreeCommand(chain);
 }
 
-void TBaseDLLObject::ExpireQueuedWrites() {
+void TBaseDLLObject::expire_queued_writes() {
   const uint32_t now = platform::clock().ticks();
   while (!PendingWrites.empty() &&
          static_cast<uint32_t>(now - PendingWrites.front()->QueuedTick) > kWriteExpiryMs) {
@@ -188,7 +188,7 @@ void TBaseDLLObject::ExpireQueuedWrites() {
     PendingWrites.pop_front();
     for (const TCommand* c = chain.get(); c; c = c->Next.get()) {
       for (int32_t position : c->TagIds) {
-        if (TDLLTag* tag = TagAt(position)) tag->TagStatus = kTagStatusWriteExpired;
+        if (TDLLTag* tag = tag_at(position)) tag->TagStatus = kTagStatusWriteExpired;
       }
     }
     FreeCommand(chain);
@@ -203,23 +203,23 @@ bool TBaseDLLObject::WriteExecute(int32_t tag_id, const TVariant& value) {
     }
     if (!Running) return false;
     // An identifier that was never registered (negative ones included) reaches no tag.
-    const int32_t position = IndexArray.Find(tag_id);
+    const int32_t position = IndexArray.find(tag_id);
     if (position < 0 || static_cast<size_t>(position) >= TagList.size()) return false;
     TDLLTag* const tag = TagList[static_cast<size_t>(position)].get();
     if (!tag) {
-      if (ErrorLogOn()) LogLine("：写标签错误,标签不存在!");
+      if (error_log_on()) log_line("：写标签错误,标签不存在!");
       return false;
     }
     if (const std::optional<bool> done = write_engine_switch(*tag, value)) return *done;
     return queue_output_write(*tag, value);
   } catch (...) {
-    LogException("WriteExecute");
+    log_exception("WriteExecute");
     return false;
   }
 }
 
 bool TBaseDLLObject::refuse_write(const TDLLTag& tag, std::string_view reason) {
-  if (ErrorLogOn()) LogLine("：标签" + tag.Name + std::string(reason));
+  if (error_log_on()) log_line("：标签" + tag.Name + std::string(reason));
   return false;
 }
 
@@ -237,7 +237,7 @@ std::optional<bool> TBaseDLLObject::write_engine_switch(TDLLTag& tag, const TVar
   if (tag.TypeStr == "ENCOMMLINK") {
     if (kind == TVariant::Kind::Double) WriteCommEnabled(value.double_value() != 0);
     if (kind == TVariant::Kind::Bool) WriteCommEnabled(value.bool_value());
-    ApplyInternalValue(tag, tag.CardNo);
+    apply_internal_value(tag, tag.CardNo);
     return true;
   }
   return std::nullopt;
@@ -246,7 +246,7 @@ std::optional<bool> TBaseDLLObject::write_engine_switch(TDLLTag& tag, const TVar
 // A device output: the type must take writes and the value must suit the tag.
 bool TBaseDLLObject::queue_output_write(TDLLTag& tag, const TVariant& value) {
   const TVariant::Kind kind = value.kind();
-  const TagTypeRow* type = TagType(tag.TypeIndex);
+  const TagTypeRow* type = tag_type(tag.TypeIndex);
   if (!type || !type->CanWrite) return refuse_write(tag, "不可写!");
   if (kind == TVariant::Kind::Double && tag.ValueType != 0)
     return refuse_write(tag, "写错误,标签不是模拟量类型!");
@@ -258,7 +258,7 @@ bool TBaseDLLObject::queue_output_write(TDLLTag& tag, const TVariant& value) {
 
   // Stale writes go first, so that an expired request neither hides a fresh one with the same
   // value nor holds a place in the queue.
-  ExpireQueuedWrites();
+  expire_queued_writes();
   // A full queue refuses before anything is built: building a write command changes the output
   // images of the tag and of every tag sharing its port, and a refused write must change nothing.
   if (PendingWrites.size() >= kMaxPendingWrites) return false;

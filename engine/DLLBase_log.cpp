@@ -20,14 +20,14 @@ constexpr std::string_view kCrLf = "\r\n";
 // its file version after "文件版本") stay empty: the driver keeps no version record of the host.
 constexpr std::string_view kHostVersionLine = "：启动[文件版本]  ...";
 
-std::string Decimal(uint64_t value) { return std::to_string(value); }
-std::string Decimal(int64_t value) { return std::to_string(value); }
+std::string decimal(uint64_t value) { return std::to_string(value); }
+std::string decimal(int64_t value) { return std::to_string(value); }
 
 // numerator / divisor as the report shows it: 0 when nothing was counted.
-double Ratio(double numerator, double divisor) { return divisor != 0 ? numerator / divisor : 0; }
+double ratio(double numerator, double divisor) { return divisor != 0 ? numerator / divisor : 0; }
 
 // Percentage of failures: the product is taken modulo 2^32, as the 32-bit counters give it.
-int64_t FailRate(uint32_t fails, uint32_t count) {
+int64_t fail_rate(uint32_t fails, uint32_t count) {
   if (count == 0) return 0;
   const uint32_t product = fails * 100u;
   return RoundHalfEven(static_cast<double>(product) / count);
@@ -39,18 +39,18 @@ int64_t FailRate(uint32_t fails, uint32_t count) {
 
 void TBaseDLLObject::RotateLog() {
   try {
-    RotateRunLog(platform::clock().now());
+    rotate_run_log(platform::clock().now());
   } catch (...) {
   }
 }
 
-void TBaseDLLObject::AppendLog(std::string_view text) { AppendRunLog(text); }
+void TBaseDLLObject::AppendLog(std::string_view text) { append_run_log(text); }
 
 void TBaseDLLObject::WriteCommEvent(const std::string& text) {
   try {
     sErrEvent_ = text;
   } catch (...) {
-    LogException("WriteCommEvent");
+    log_exception("WriteCommEvent");
   }
 }
 
@@ -58,7 +58,7 @@ void TBaseDLLObject::WriteDevMsg(const std::string& text) {
   try {
     DevMsg_ = text;
   } catch (...) {
-    LogException("WriteDevMsg");
+    log_exception("WriteDevMsg");
   }
 }
 
@@ -73,55 +73,55 @@ namespace {
 
 class Report {
  public:
-  Report() : time_(NowText()) {}
-  void Line(std::string_view text) {
+  Report() : time_(now_text()) {}
+  void line(std::string_view text) {
     out_ += time_;
     out_ += text;
     out_ += kCrLf;
   }
-  void Raw(std::string_view text) { out_ += text; }
-  const std::string& Text() const { return out_; }
-  const std::string& Time() const { return time_; }
+  void raw(std::string_view text) { out_ += text; }
+  const std::string& text() const { return out_; }
+  const std::string& time() const { return time_; }
 
  private:
   std::string time_;
   std::string out_;
 };
 
-void MemoryLines(Report& r) {
+void memory_lines(Report& r) {
   const TMemoryInfo memory;
-  r.Line("：已使用内存 = " + Decimal(uint64_t{memory.MemoryLoad}) + " %");
-  r.Line("：总物理内存 = " + Decimal(uint64_t{memory.TotalPhysical / kMegabyte}) + " MB");
-  r.Line("：可用物理内存 = " + Decimal(uint64_t{memory.AvailablePhysical / kMegabyte}) + " MB");
-  r.Line("：总虚拟内存 = " + Decimal(uint64_t{memory.TotalVirtual / kMegabyte}) + " MB");
-  r.Line("：可用虚拟内存 = " + Decimal(uint64_t{memory.AvailableVirtual / kMegabyte}) + " MB");
+  r.line("：已使用内存 = " + decimal(uint64_t{memory.MemoryLoad}) + " %");
+  r.line("：总物理内存 = " + decimal(uint64_t{memory.TotalPhysical / kMegabyte}) + " MB");
+  r.line("：可用物理内存 = " + decimal(uint64_t{memory.AvailablePhysical / kMegabyte}) + " MB");
+  r.line("：总虚拟内存 = " + decimal(uint64_t{memory.TotalVirtual / kMegabyte}) + " MB");
+  r.line("：可用虚拟内存 = " + decimal(uint64_t{memory.AvailableVirtual / kMegabyte}) + " MB");
 }
 
 }  // namespace
 
-void TBaseDLLObject::WriteStartReport() {
+void TBaseDLLObject::write_start_report() {
   Report r;
   if (platform::machine_registry_key_exists(kProcessorKey)) {
     const std::string name =
         platform::read_machine_registry(kProcessorKey, "ProcessorNameString").value_or("");
     if (!name.empty()) {
-      r.Line("：[" + name + "]");
+      r.line("：[" + name + "]");
     } else {
-      r.Line("：[" + platform::read_machine_registry(kProcessorKey, "VendorIdentifier").value_or("") +
+      r.line("：[" + platform::read_machine_registry(kProcessorKey, "VendorIdentifier").value_or("") +
              platform::read_machine_registry(kProcessorKey, "Identifier").value_or("") + "]");
     }
   }
   const TOperatingSystemInfo os;
-  r.Line("：[" + os.Platform + "] ");
-  MemoryLines(r);
-  r.Line(kHostVersionLine);
-  const auto info = DriverFileInfo();
-  r.Line("：启动驱动程序" + info->DeviceName() + "  ...");
-  r.Line("：驱动程序版本" + info->FileVersion() + "  ...");
-  AppendLog(r.Text());
+  r.line("：[" + os.Platform + "] ");
+  memory_lines(r);
+  r.line(kHostVersionLine);
+  const auto info = driver_file_info();
+  r.line("：启动驱动程序" + info->DeviceName() + "  ...");
+  r.line("：驱动程序版本" + info->FileVersion() + "  ...");
+  AppendLog(r.text());
 }
 
-void TBaseDLLObject::WriteTagStatistics() {
+void TBaseDLLObject::write_tag_statistics() {
   const uint32_t run_time = StopTick - StartTick;
   Report r;
   for (const auto& held : TagList) {
@@ -129,50 +129,50 @@ void TBaseDLLObject::WriteTagStatistics() {
     // The period goes through single precision before it is rounded, as the report always had it.
     const float period =
         tag.ReadCount ? static_cast<float>(static_cast<long double>(run_time) / tag.ReadCount) : 0.0f;
-    r.Raw(r.Time() + "：标签" + tag.Name + "，地址=" + tag.Address + "，读扫描周期(毫秒)=" +
-          Decimal(RoundHalfEven(static_cast<double>(period))) + "，读操作失败率= " +
-          Decimal(FailRate(tag.ReadFails, tag.ReadCount)) + "%");
+    r.raw(r.time() + "：标签" + tag.Name + "，地址=" + tag.Address +
+          "，读扫描周期(毫秒)=" + decimal(RoundHalfEven(static_cast<double>(period))) +
+          "，读操作失败率= " + decimal(fail_rate(tag.ReadFails, tag.ReadCount)) + "%");
     if (tag.Writable)
-      r.Raw("，写操作总次数=" + Decimal(uint64_t{tag.WriteCount}) + "，写操作失败率= " +
-            Decimal(FailRate(tag.WriteFails, tag.WriteCount)) + "%");
-    r.Raw(kCrLf);
+      r.raw("，写操作总次数=" + decimal(uint64_t{tag.WriteCount}) +
+            "，写操作失败率= " + decimal(fail_rate(tag.WriteFails, tag.WriteCount)) + "%");
+    r.raw(kCrLf);
   }
-  if (!r.Text().empty()) AppendLog(r.Text());
+  if (!r.text().empty()) AppendLog(r.text());
 }
 
-void TBaseDLLObject::WriteRunTimeLine() {
+void TBaseDLLObject::write_run_time_line() {
   Report r;
-  MemoryLines(r);
+  memory_lines(r);
   const uint32_t run_time = StopTick - StartTick;
-  r.Raw(kCrLf);
-  r.Line("：本次运行总时间（毫秒）=" + FloatToStr(run_time));
-  AppendLog(r.Text());
+  r.raw(kCrLf);
+  r.line("：本次运行总时间（毫秒）=" + FloatToStr(run_time));
+  AppendLog(r.text());
 }
 
-void TBaseDLLObject::WriteStopTotals() {
-  const double write_timeout_rate = Ratio(100 * WriteTimeouts, WriteCommTotal);
-  const double read_timeout_rate = Ratio(100 * ReadTimeouts, ReadCommTotal);
+void TBaseDLLObject::write_stop_totals() {
+  const double write_timeout_rate = ratio(100 * WriteTimeouts, WriteCommTotal);
+  const double read_timeout_rate = ratio(100 * ReadTimeouts, ReadCommTotal);
   Report r;
   // A run that never got its read pace (a failed start) has no scan periods to report.
   if (ScanFigures) {
-    r.Line("：最快扫描周期（毫秒）=" + FloatToStr(FastestScan));
-    r.Line("：最慢扫描周期（毫秒）=" + FloatToStr(SlowestScan));
-    r.Line("：平均扫描周期（毫秒）=" + FloatToStr(AverageScan));
+    r.line("：最快扫描周期（毫秒）=" + FloatToStr(FastestScan));
+    r.line("：最慢扫描周期（毫秒）=" + FloatToStr(SlowestScan));
+    r.line("：平均扫描周期（毫秒）=" + FloatToStr(AverageScan));
   }
-  r.Line("：读操作失败总次数= " + Decimal(uint64_t{ReadFailTotal}));
-  r.Line("：写操作失败总次数= " + Decimal(uint64_t{WriteFailTotal}));
-  r.Line("：写通讯总次数= " + FloatToStr(WriteCommTotal));
-  r.Line("：通讯写超时总次数= " + FloatToStr(WriteTimeouts));
-  r.Line("：通讯写超时率= " + FloatToStr(write_timeout_rate) + "%");
-  r.Line("：读通讯总次数= " + FloatToStr(ReadCommTotal));
-  r.Line("：通讯读超时次数= " + FloatToStr(ReadTimeouts));
-  r.Line("：通讯读超时率= " + FloatToStr(read_timeout_rate) + "%");
-  r.Line(kHostVersionLine);
-  const auto info = DriverFileInfo();
-  r.Line("：" + info->DeviceName() + "驱动程序版本" + info->FileVersion() + "退出运行！");
-  r.Raw(std::string(60, '-'));
-  r.Raw(kCrLf);
-  AppendLog(r.Text());
+  r.line("：读操作失败总次数= " + decimal(uint64_t{ReadFailTotal}));
+  r.line("：写操作失败总次数= " + decimal(uint64_t{WriteFailTotal}));
+  r.line("：写通讯总次数= " + FloatToStr(WriteCommTotal));
+  r.line("：通讯写超时总次数= " + FloatToStr(WriteTimeouts));
+  r.line("：通讯写超时率= " + FloatToStr(write_timeout_rate) + "%");
+  r.line("：读通讯总次数= " + FloatToStr(ReadCommTotal));
+  r.line("：通讯读超时次数= " + FloatToStr(ReadTimeouts));
+  r.line("：通讯读超时率= " + FloatToStr(read_timeout_rate) + "%");
+  r.line(kHostVersionLine);
+  const auto info = driver_file_info();
+  r.line("：" + info->DeviceName() + "驱动程序版本" + info->FileVersion() + "退出运行！");
+  r.raw(std::string(60, '-'));
+  r.raw(kCrLf);
+  AppendLog(r.text());
 }
 
 }  // namespace vorel

@@ -56,7 +56,7 @@ void TBaseDLLObject::GetRunEvent() {
         break;
     }
   } catch (...) {
-    LogException("GetRunEvent");
+    log_exception("GetRunEvent");
   }
 }
 
@@ -115,11 +115,11 @@ void TBaseDLLObject::SwitchRunStatus() {
       }
     }
   } catch (...) {
-    LogException("SwitchRunStatus");
+    log_exception("SwitchRunStatus");
   }
 }
 
-void TBaseDLLObject::SetStatus(RunStatusCode status) {
+void TBaseDLLObject::set_status(RunStatusCode status) {
   RunEvent = kEventNone;
   RunStatus = status;
   ReadExecute();
@@ -128,10 +128,10 @@ void TBaseDLLObject::SetStatus(RunStatusCode status) {
 // ---------------------------------------------------------------- status-only operations
 
 void TBaseDLLObject::opSystemError_Exec() { RunEvent = kEventNone; }
-void TBaseDLLObject::opInit_Exec() { SetStatus(kStatusReady); }
-void TBaseDLLObject::opInitACK_Exec() { SetStatus(kStatusReady); }
-void TBaseDLLObject::opInitNAK_Exec() { SetStatus(RunStatus); }
-void TBaseDLLObject::opClrInitError_Exec() { SetStatus(kStatusNotInit); }
+void TBaseDLLObject::opInit_Exec() { set_status(kStatusReady); }
+void TBaseDLLObject::opInitACK_Exec() { set_status(kStatusReady); }
+void TBaseDLLObject::opInitNAK_Exec() { set_status(RunStatus); }
+void TBaseDLLObject::opClrInitError_Exec() { set_status(kStatusNotInit); }
 
 void TBaseDLLObject::opStop_Exec() {
   RunEvent = kEventNone;
@@ -146,20 +146,20 @@ void TBaseDLLObject::opStopACK_Exec() {
   ReadExecute();
 }
 
-void TBaseDLLObject::opStopNAK_Exec() { SetStatus(RunStatus); }
-void TBaseDLLObject::opClrStopError_Exec() { SetStatus(kStatusInit); }
-void TBaseDLLObject::opLink_Exec() { SetStatus(kStatusWaitLink); }
-void TBaseDLLObject::opLinkACK_Exec() { SetStatus(kStatusReady); }
-void TBaseDLLObject::opLinkNAK_Exec() { SetStatus(RunStatus); }
-void TBaseDLLObject::opClrLinkError_Exec() { SetStatus(kStatusInit); }
-void TBaseDLLObject::opUnLink_Exec() { SetStatus(kStatusWaitUnlink); }
-void TBaseDLLObject::opUnLinkACK_Exec() { SetStatus(kStatusInit); }
-void TBaseDLLObject::opUnLinkNAK_Exec() { SetStatus(RunStatus); }
-void TBaseDLLObject::opClrUnLinkError_Exec() { SetStatus(kStatusInit); }
-void TBaseDLLObject::opParmCmd_Exec() { SetStatus(kStatusWaitParm); }
-void TBaseDLLObject::opParmACK_Exec() { SetStatus(kStatusReady); }
-void TBaseDLLObject::opParmNAK_Exec() { SetStatus(RunStatus); }
-void TBaseDLLObject::opClrParmError_Exec() { SetStatus(kStatusReady); }
+void TBaseDLLObject::opStopNAK_Exec() { set_status(RunStatus); }
+void TBaseDLLObject::opClrStopError_Exec() { set_status(kStatusInit); }
+void TBaseDLLObject::opLink_Exec() { set_status(kStatusWaitLink); }
+void TBaseDLLObject::opLinkACK_Exec() { set_status(kStatusReady); }
+void TBaseDLLObject::opLinkNAK_Exec() { set_status(RunStatus); }
+void TBaseDLLObject::opClrLinkError_Exec() { set_status(kStatusInit); }
+void TBaseDLLObject::opUnLink_Exec() { set_status(kStatusWaitUnlink); }
+void TBaseDLLObject::opUnLinkACK_Exec() { set_status(kStatusInit); }
+void TBaseDLLObject::opUnLinkNAK_Exec() { set_status(RunStatus); }
+void TBaseDLLObject::opClrUnLinkError_Exec() { set_status(kStatusInit); }
+void TBaseDLLObject::opParmCmd_Exec() { set_status(kStatusWaitParm); }
+void TBaseDLLObject::opParmACK_Exec() { set_status(kStatusReady); }
+void TBaseDLLObject::opParmNAK_Exec() { set_status(RunStatus); }
+void TBaseDLLObject::opClrParmError_Exec() { set_status(kStatusReady); }
 
 void TBaseDLLObject::opClrSystemError_Exec() {
   const uint8_t e = RunEvent;
@@ -180,18 +180,18 @@ void TBaseDLLObject::opClrSystemError_Exec() {
 // Runs a sending or answer handler. One that throws leaves the machine ready for the next
 // command, and the run log names it.
 template <typename Body>
-void TBaseDLLObject::RunHandler(std::string_view name, Body&& body) {
+void TBaseDLLObject::run_handler(std::string_view name, Body&& body) {
   try {
     body();
   } catch (...) {
     RunEvent = kEventNone;
     RunStatus = kStatusReady;
-    LogException(name);
+    log_exception(name);
   }
 }
 
 void TBaseDLLObject::opReadCmd_Exec() {
-  RunHandler("opReadCmd_Exec", [&] {
+  run_handler("opReadCmd_Exec", [&] {
     if (CurCmd) RealComm(CurCmd);
     RunEvent = kEventNone;
     RunStatus = kStatusWaitRead;
@@ -199,7 +199,7 @@ void TBaseDLLObject::opReadCmd_Exec() {
 }
 
 void TBaseDLLObject::opWriteCmd_Exec() {
-  RunHandler("opWriteCmd_Exec", [&] {
+  run_handler("opWriteCmd_Exec", [&] {
     if (CurCmd) RealComm(CurCmd);
     RunEvent = kEventNone;
     RunStatus = kStatusWaitWrite;
@@ -208,22 +208,22 @@ void TBaseDLLObject::opWriteCmd_Exec() {
 
 // ---------------------------------------------------------------- answers
 
-void TBaseDLLObject::LogAnswerLines(std::string_view executed, std::string_view expected) {
+void TBaseDLLObject::log_answer_lines(std::string_view executed, std::string_view expected) {
   AppendLog("\r\n");
-  LogLine(std::string(executed) + CurCmd->CmdText);
-  LogLine(std::string(expected) + CurCmd->AnswerText);
+  log_line(std::string(executed) + CurCmd->CmdText);
+  log_line(std::string(expected) + CurCmd->AnswerText);
   if (!CurCmd->Received.empty()) {
-    LogLine("：接收到应答信息= " + CurCmd->Received);
-    LogLine("：应答信息没有通过校验检查。");
+    log_line("：接收到应答信息= " + CurCmd->Received);
+    log_line("：应答信息没有通过校验检查。");
   } else {
-    LogLine("：没有接收到应答信息！");
+    log_line("：没有接收到应答信息！");
   }
 }
 
 // With no current command there is nothing to acknowledge, and nothing to wait for: the machine
 // is ready for the next command. (Linking would leave it waiting for a link answer that no card
 // exchange ever gives.)
-bool TBaseDLLObject::NoCurrentCommand() {
+bool TBaseDLLObject::no_current_command() {
   if (CurCmd) return false;
   RunStatus = kStatusReady;
   RunEvent = kEventNone;
@@ -231,7 +231,7 @@ bool TBaseDLLObject::NoCurrentCommand() {
 }
 
 // The chain goes on with its next command at once, or the machine is ready for the next chain.
-void TBaseDLLObject::ContinueChain(bool writing) {
+void TBaseDLLObject::continue_chain(bool writing) {
   GetCommandNext();
   RunEvent = kEventNone;
   if (CurCmd) {
@@ -246,22 +246,22 @@ void TBaseDLLObject::ContinueChain(bool writing) {
 }
 
 // What every answered exchange has in common: the link is up, and the chain goes on.
-void TBaseDLLObject::Answered(bool writing) {
+void TBaseDLLObject::answered(bool writing) {
   CommState = kLinkOK;
   WriteCommLinkOK(true);
-  if (ProtocolTrace && TraceLogOn()) {
-    LogLine(std::string(writing ? "：发送写标签命令= " : "：发送读标签命令= ") + CurCmd->CmdText);
-    LogLine("：接收到应答信息= " + CurCmd->Received);
-    LogLine("：应答信息通过校验检查。");
+  if (ProtocolTrace && trace_log_on()) {
+    log_line(std::string(writing ? "：发送写标签命令= " : "：发送读标签命令= ") + CurCmd->CmdText);
+    log_line("：接收到应答信息= " + CurCmd->Received);
+    log_line("：应答信息通过校验检查。");
   }
-  NoteLinkOutcome(true);
-  ContinueChain(writing);
+  note_link_outcome(true);
+  continue_chain(writing);
 }
 
 // What every timed-out exchange has in common: the host hears of it, repeated failures raise the
 // serious fault (judged by the read time-outs, for writes too), and the retry state decides
 // between sending again, going on with the chain and giving the exchange up.
-void TBaseDLLObject::TimedOut(bool writing) {
+void TBaseDLLObject::timed_out(bool writing) {
   WriteCommLinkOK(false);
   WriteCommEvent(kTimeoutEvent);
   if (ReadTimeouts > kSeriousTimeouts) {
@@ -269,19 +269,19 @@ void TBaseDLLObject::TimedOut(bool writing) {
     platform::signal_host_event(HostEvent);
     if (std::fmod(std::trunc(ReadTimeouts), 10000.0) == 100.0) EnLog_ = true;
   }
-  if (ProtocolTrace && ErrorLogOn()) {
+  if (ProtocolTrace && error_log_on()) {
     if (writing)
-      LogAnswerLines("：通讯写超时错，执行操作=", "：通讯写超时错，期待应答=");
+      log_answer_lines("：通讯写超时错，执行操作=", "：通讯写超时错，期待应答=");
     else
-      LogAnswerLines("：通讯读超时错，执行操作=", "：通讯读超时错，期待应答=");
+      log_answer_lines("：通讯读超时错，执行操作=", "：通讯读超时错，期待应答=");
   }
-  NoteLinkOutcome(false);
+  note_link_outcome(false);
   if (CurCmd->RetryState == 1) {
     CurCmd->RetryState = 2;
     RunStatus = kStatusReady;
     RunEvent = writing ? kEventWriteCmd : kEventReadCmd;
   } else if (CurCmd->RetryState == 3) {
-    ContinueChain(writing);
+    continue_chain(writing);
   } else {
     RunEvent = writing ? kEventClrWriteError : kEventClrReadError;
   }
@@ -289,11 +289,11 @@ void TBaseDLLObject::TimedOut(bool writing) {
 }
 
 void TBaseDLLObject::opReadACK_Exec() {
-  RunHandler("opReadACK_Exec", [&] {
-    if (NoCurrentCommand()) return;
-    if (CurCmd->IsTagCommand()) {
+  run_handler("opReadACK_Exec", [&] {
+    if (no_current_command()) return;
+    if (CurCmd->is_tag_command()) {
       for (int32_t position : CurCmd->TagIds) {
-        if (TDLLTag* tag = TagAt(position)) {
+        if (TDLLTag* tag = tag_at(position)) {
           ++tag->ReadCount;
           tag->TagStatus = 0;
         }
@@ -307,25 +307,25 @@ void TBaseDLLObject::opReadACK_Exec() {
     }
     ++ReadCommTotal;
     CurCmd->SuccessRate = (CurCmd->SuccessRate + 1.0f) / 2.0f;
-    Answered(false);
+    answered(false);
   });
 }
 
 void TBaseDLLObject::opReadNAK_Exec() {
-  RunHandler("opReadNAK_Exec", [&] {
-    if (NoCurrentCommand()) return;
+  run_handler("opReadNAK_Exec", [&] {
+    if (no_current_command()) return;
     ++ReadCommTotal;
     ReadTimeouts += 1;
-    TimedOut(false);
+    timed_out(false);
   });
 }
 
 void TBaseDLLObject::opClrReadError_Exec() {
-  RunHandler("opClrReadError_Exec", [&] {
-    if (NoCurrentCommand()) return;
+  run_handler("opClrReadError_Exec", [&] {
+    if (no_current_command()) return;
     ++ReadFailTotal;
     for (int32_t position : CurCmd->TagIds) {
-      if (TDLLTag* tag = TagAt(position)) {
+      if (TDLLTag* tag = tag_at(position)) {
         ++tag->ReadCount;
         ++tag->ReadFails;
       }
@@ -340,17 +340,17 @@ void TBaseDLLObject::opClrReadError_Exec() {
       const double pace = std::trunc(static_cast<double>(CurCmd->Reload) / CurCmd->SuccessRate);
       CurCmd->Countdown = static_cast<int32_t>(std::min(pace, 2147483647.0));
     }
-    if (ErrorLogOn()) LogAnswerLines("：通讯读失败，执行操作=", "：通讯读失败，期待应答=");
-    SetStatus(kStatusReady);
+    if (error_log_on()) log_answer_lines("：通讯读失败，执行操作=", "：通讯读失败，期待应答=");
+    set_status(kStatusReady);
   });
 }
 
 void TBaseDLLObject::opWriteACK_Exec() {
-  RunHandler("opWriteACK_Exec", [&] {
-    if (NoCurrentCommand()) return;
-    if (CurCmd->IsTagCommand()) {
+  run_handler("opWriteACK_Exec", [&] {
+    if (no_current_command()) return;
+    if (CurCmd->is_tag_command()) {
       for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
-        if (TDLLTag* tag = TagAt(CurCmd->TagIds[i])) {
+        if (TDLLTag* tag = tag_at(CurCmd->TagIds[i])) {
           ++tag->WriteCount;
           // A later write of the tag may have expired or failed meanwhile: its word stays until
           // the host has been told.
@@ -360,35 +360,35 @@ void TBaseDLLObject::opWriteACK_Exec() {
       }
     }
     ++WriteCommTotal;
-    Answered(true);
+    answered(true);
   });
 }
 
 void TBaseDLLObject::opWriteNAK_Exec() {
-  RunHandler("opWriteNAK_Exec", [&] {
-    if (NoCurrentCommand()) return;
+  run_handler("opWriteNAK_Exec", [&] {
+    if (no_current_command()) return;
     ++WriteCommTotal;
     WriteTimeouts += 1;
-    TimedOut(true);
+    timed_out(true);
   });
 }
 
 void TBaseDLLObject::opClrWriteError_Exec() {
-  RunHandler("opClrWriteError_Exec", [&] {
+  run_handler("opClrWriteError_Exec", [&] {
     RunEvent = kEventNone;
-    if (NoCurrentCommand()) return;
+    if (no_current_command()) return;
     ++WriteFailTotal;
-    if (CurCmd->IsTagCommand()) {
+    if (CurCmd->is_tag_command()) {
       for (size_t i = 0; i < CurCmd->TagIds.size(); ++i) {
-        if (TDLLTag* tag = TagAt(CurCmd->TagIds[i])) {
+        if (TDLLTag* tag = tag_at(CurCmd->TagIds[i])) {
           if (i == 0) tag->TagStatus = kTagStatusWriteFailed;
           ++tag->WriteCount;
           ++tag->WriteFails;
         }
       }
     }
-    if (ErrorLogOn()) LogAnswerLines("：通讯写失败，执行操作=", "：通讯写失败，期待应答=");
-    FreeCurrentChain();
+    if (error_log_on()) log_answer_lines("：通讯写失败，执行操作=", "：通讯写失败，期待应答=");
+    free_current_chain();
     CurCmd = CurHead = nullptr;
     RunStatus = kStatusReady;
     ReadExecute();

@@ -18,7 +18,7 @@ constexpr char kNoValidTag[] = "驱动程序加载失败：无合法标签！";
 
 // The card number written after a DEVICELINK / ENDEVICELINK keyword: from the character after
 // the keyword up to one character before the end of the address; 1 when empty or not a number.
-int32_t KeywordCardNo(const std::string& address, size_t keyword_length) {
+int32_t keyword_card_no(const std::string& address, size_t keyword_length) {
   if (address.size() <= keyword_length + 1) return 1;
   const std::string digits = address.substr(keyword_length, address.size() - keyword_length - 1);
   const std::optional<int32_t> n = TryStrToInt(digits);
@@ -29,11 +29,11 @@ int32_t KeywordCardNo(const std::string& address, size_t keyword_length) {
 
 // ---------------------------------------------------------------- TagIndex
 
-void TagIndex::Reserve(size_t count) {
+void TagIndex::reserve(size_t count) {
   if (count > dense_.size() && count <= static_cast<size_t>(kDenseLimit)) dense_.resize(count, -1);
 }
 
-void TagIndex::Set(int32_t tag_id, int32_t position) {
+void TagIndex::set(int32_t tag_id, int32_t position) {
   if (tag_id < 0) return;
   if (tag_id < kDenseLimit) {
     if (static_cast<size_t>(tag_id) >= dense_.size()) dense_.resize(static_cast<size_t>(tag_id) + 1, -1);
@@ -43,37 +43,37 @@ void TagIndex::Set(int32_t tag_id, int32_t position) {
   }
 }
 
-int32_t TagIndex::FindSparse(int32_t tag_id) const {
+int32_t TagIndex::find_sparse(int32_t tag_id) const {
   if (tag_id < kDenseLimit) return -1;
   auto it = sparse_.find(tag_id);
   return it == sparse_.end() ? -1 : it->second;
 }
 
-void TagIndex::Clear() {
+void TagIndex::clear() {
   dense_.clear();
   sparse_.clear();
 }
 
 // ---------------------------------------------------------------- shared helpers
 
-void TBaseDLLObject::LogException(std::string_view method) {
-  if (!ErrorLogOn()) return;
-  AppendLog(NowText() + "：TBaseDLLObject." + std::string(method) + "异常！\r\n");
+void TBaseDLLObject::log_exception(std::string_view method) {
+  if (!error_log_on()) return;
+  AppendLog(now_text() + "：TBaseDLLObject." + std::string(method) + "异常！\r\n");
 }
 
-void TBaseDLLObject::LogLine(std::string_view text) { AppendLog(NowText() + std::string(text) + "\r\n"); }
+void TBaseDLLObject::log_line(std::string_view text) { AppendLog(now_text() + std::string(text) + "\r\n"); }
 
-uint8_t TBaseDLLObject::ModelCodeOf(const TDeviceParams& block, int32_t n) const {
+uint8_t TBaseDLLObject::model_code_of(const TDeviceParams& block, int32_t n) const {
   const TCardParams* c = block.card(n);
   return c ? c->ModelCode : kModelNoCard;
 }
 
-std::string TBaseDLLObject::LinkText(uint8_t state) const {
+std::string TBaseDLLObject::link_text(uint8_t state) const {
   if (state == kLinkNever && !CommEnabled) return kLinkTexts[kLinkPaused];
   return state <= kLinkPaused ? kLinkTexts[state] : std::string();
 }
 
-TDLLTag* TBaseDLLObject::FindTag(int32_t tag_id) { return TagAt(IndexArray.Find(tag_id)); }
+TDLLTag* TBaseDLLObject::find_tag(int32_t tag_id) { return tag_at(IndexArray.find(tag_id)); }
 
 // ---------------------------------------------------------------- construction and destruction
 
@@ -85,7 +85,7 @@ TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_insta
   DevLinkState.fill(kLinkNever);
   try {
     RotateLog();
-    WriteStartReport();
+    write_start_report();
     StartReportOK = true;
   } catch (...) {
     StartReportOK = false;
@@ -102,7 +102,7 @@ void TBaseDLLObject::Destroy() {
     if (!Stopped) Stop();
     RotateLog();
   } catch (...) {
-    LogException("Destroy");
+    log_exception("Destroy");
   }
 }
 
@@ -120,24 +120,24 @@ bool TBaseDLLObject::IniDLLObj(const TDeviceParams* block, const std::vector<Hos
     if (IniParm(block))
       result = IniTagList(tags);
     else
-      LogLoadFailure();
-    if (result) PostStartEvent();
+      log_load_failure();
+    if (result) post_start_event();
     return result;
   } catch (...) {
-    LogException("IniDLLObj");
+    log_exception("IniDLLObj");
     return false;
   }
 }
 
-void TBaseDLLObject::LogLoadFailure() {
-  if (!sErrEvent_.empty()) LogLine("：" + sErrEvent_);
-  LogLine("：设备加载失败！");
+void TBaseDLLObject::log_load_failure() {
+  if (!sErrEvent_.empty()) log_line("：" + sErrEvent_);
+  log_line("：设备加载失败！");
 }
 
 // The operation machine begins as on a new engine: not initialised, with the start event pending.
 // An engine started again after a stop may have been left in any state; from "ready" the start
 // event would unlink it and leave it waiting for an answer no card sends.
-void TBaseDLLObject::PostStartEvent() {
+void TBaseDLLObject::post_start_event() {
   WriteQuota = 0;
   StaleWrites = 0;
   RunStatus = kStatusNotInit;
@@ -150,18 +150,19 @@ bool TBaseDLLObject::IniParm(const TDeviceParams* block) {
     const TDeviceParams source = *block;  // the block may be our own copy
     CopyPDB(source, Params);
     DefaultCardNo = kCardCount;
-    const auto info = DriverFileInfo();
+    const auto info = driver_file_info();
     for (int32_t n = 1; n <= kCardCount; ++n) {
       const TCardParams& c = *Params.card(n);
       if (c.ModelCode == kModelNoCard) continue;
       if (c.CardNo < DefaultCardNo) DefaultCardNo = c.CardNo;
-      if (DebugOn())
-        LogLine("：工程中存在" + IntToStrPadded(n, 4) + "号" + info->DevTypeName() + "：" + std::string(ModelName(c)));
+      if (debug_on())
+        log_line("：工程中存在" + int_to_str_padded(n, 4) + "号" + info->DevTypeName() + "：" +
+                 std::string(ModelName(c)));
     }
     ParamsLoaded = true;
     return true;
   } catch (...) {
-    LogException("IniParm");
+    log_exception("IniParm");
     return false;
   }
 }
@@ -181,15 +182,15 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const HostTag& host) {
     tag->Countdown = 5;
     tag->LastReport = platform::clock().ticks();
     tag->CardNo = GetCardNo(tag->Name, tag->Address);
-    tag->ModelCode = tag->CardNo == -1 ? kModelNoCard : ModelCodeOf(Params, tag->CardNo);
+    tag->ModelCode = tag->CardNo == -1 ? kModelNoCard : model_code_of(Params, tag->CardNo);
     tag->Channel = GetChannelNo(tag->Name, tag->Address, tag->ModelCode);
     tag->Bit = GetBitNo(tag->Name, tag->Address, tag->ModelCode);
     tag->Slot = GetSlotNo(tag->Name, tag->Address, tag->ModelCode);
-    if (const TagTypeRow* type = TagType(tag->TypeIndex)) {
+    if (const TagTypeRow* type = tag_type(tag->TypeIndex)) {
       tag->TypeByte = type->TypeByte;
       tag->Writable = type->CanWrite;
     }
-    if (!host.InitValue.IsEmpty()) {
+    if (!host.InitValue.is_empty()) {
       tag->Value = host.InitValue;
     } else if (host.ValueType == 0) {
       tag->Value = TVariant::Int(0);
@@ -205,22 +206,22 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const HostTag& host) {
     tag->Confirmed = tag->Value;
     return tag;
   } catch (...) {
-    LogException("CreatInternalTag");
+    log_exception("CreatInternalTag");
     return nullptr;
   }
 }
 
 // Sets the value an internal link tag shows, by the tag's value type. The keyword is the start of
 // the tag's type text, so "COMMLINK:" shows what "COMMLINK" shows.
-void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
-  const auto info = DriverFileInfo();
+void TBaseDLLObject::apply_internal_value(TDLLTag& tag, int32_t card) {
+  const auto info = driver_file_info();
   if (tag.TypeStr.starts_with("COMMLINK")) {
     if (tag.ValueType == 0)
       tag.Value = TVariant::Int(CommState);
     else if (tag.ValueType == 1)
       tag.Value = TVariant::Bool(CommLinkOK);
     else
-      tag.Value = TVariant::String(info->DeviceName() + LinkText(CommState));
+      tag.Value = TVariant::String(info->DeviceName() + link_text(CommState));
   } else if (tag.TypeStr.starts_with("ENCOMMLINK")) {
     if (tag.ValueType == 0)
       tag.Value = TVariant::Int(CommEnabled ? 1 : 0);
@@ -228,7 +229,7 @@ void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
       tag.Value = TVariant::Bool(CommEnabled);
     else
       tag.Value = TVariant::String(info->DeviceName() + (CommEnabled ? "打开通信线路" : "关闭通信线路"));
-  } else if (gbk::StartsWithNoCase(tag.TypeStr, "DEVICELINK") && IsCardNumber(card)) {
+  } else if (gbk::starts_with_no_case(tag.TypeStr, "DEVICELINK") && is_card_number(card)) {
     const uint8_t state = DevLinkState[card];
     if (tag.ValueType == 0) {
       tag.Value = TVariant::Int(state);
@@ -236,27 +237,29 @@ void TBaseDLLObject::ApplyInternalValue(TDLLTag& tag, int32_t card) {
       tag.Value = TVariant::Bool(CommLinkOK);
     } else {
       tag.Value = TVariant::String(std::to_string(card) + "号" + info->DevTypeName() +
-                                   std::string(ModelName(*Params.card(card))) + LinkText(state));
+                                   std::string(ModelName(*Params.card(card))) + link_text(state));
     }
   }
 }
 
 // Appends a kept tag to TagList and indexes it. Host identifiers below 0 are refused (they would
 // index before the start of the identifier table), and so are value types the host does not have.
-bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag) {
+bool TBaseDLLObject::register_tag(std::unique_ptr<TDLLTag> tag) {
   if (!tag) return false;
   if (tag->TagID < 0) {
-    LogLine("：标签" + tag->Name + "错误：标签号" + std::to_string(tag->TagID) + "非法，系统在通讯时丢弃该标签！");
+    log_line("：标签" + tag->Name + "错误：标签号" + std::to_string(tag->TagID) +
+             "非法，系统在通讯时丢弃该标签！");
     return false;
   }
   // Values travel as a double, a switch or a text; a tag of any other type cannot be reported.
   if (tag->ValueType > 2) {
-    LogLine("：标签" + tag->Name + "错误：数据类型" + std::to_string(tag->ValueType) + "非法，系统在通讯时丢弃该标签！");
+    log_line("：标签" + tag->Name + "错误：数据类型" + std::to_string(tag->ValueType) +
+             "非法，系统在通讯时丢弃该标签！");
     return false;
   }
   tag->ReadCount = tag->ReadFails = tag->WriteCount = tag->WriteFails = 0;
   const auto position = static_cast<int32_t>(TagList.size());
-  IndexArray.Set(tag->TagID, position);
+  IndexArray.set(tag->TagID, position);
   tag->Position = position;
   TagList.push_back(std::move(tag));
   return true;
@@ -264,10 +267,10 @@ bool TBaseDLLObject::RegisterTag(std::unique_ptr<TDLLTag> tag) {
 
 // Fresh, empty lists for a registration that starts the engine running. The identifiers of an
 // earlier tag list go with it: a TagID the new list does not register must reach no tag.
-void TBaseDLLObject::StartRunning() {
+void TBaseDLLObject::start_running() {
   CmdList.clear();
   TagList.clear();
-  IndexArray.Clear();
+  IndexArray.clear();
   InternalTagsOf = nullptr;  // a refilled list may reuse the storage and the size
   PendingWrites.clear();
   ActiveWrite.reset();
@@ -288,13 +291,13 @@ void TBaseDLLObject::StartRunning() {
 bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
   try {
     if (Running) Stop();
-    StartRunning();
-    IndexArray.Reserve(tags.size() + 1);
+    start_running();
+    IndexArray.reserve(tags.size() + 1);
     for (const HostTag& host : tags) {
       std::unique_ptr<TDLLTag> tag = CreatInternalTag(host);
       if (!tag) continue;
       prepare_tag(tag, host);
-      RegisterTag(std::move(tag));
+      register_tag(std::move(tag));
     }
 
     const bool result = !TagList.empty();
@@ -302,7 +305,7 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
       Refresh();
     } else {
       Stop();
-      LogLine(std::string("：") + kNoValidTag);
+      log_line(std::string("：") + kNoValidTag);
       WriteCommEvent(std::string(kNoValidTag) + "\r\n");
     }
     TagCount_ = result ? static_cast<int32_t>(TagList.size()) : 0;
@@ -310,7 +313,7 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
   } catch (...) {
     Stop();
     TagCount_ = 0;
-    LogException("IniTagList");
+    log_exception("IniTagList");
     return false;
   }
 }
@@ -323,7 +326,7 @@ void TBaseDLLObject::prepare_tag(std::unique_ptr<TDLLTag>& tag, const HostTag& h
     return;
   }
   tag->TypeStr = host_upper;
-  ApplyInternalValue(*tag, card);
+  apply_internal_value(*tag, card);
   tag->Reported = tag->Value;
   tag->Written = tag->Value;
 }
@@ -340,15 +343,15 @@ int32_t TBaseDLLObject::mark_internal_tag(TDLLTag& tag, const std::string& host_
     CommEnabled = true;
     tag.Internal = true;
   } else if (address_upper.starts_with("DEVICELINK")) {
-    card = KeywordCardNo(tag.Address, 10);
+    card = keyword_card_no(tag.Address, 10);
     tag.Writable = false;
     tag.CardNo = card;
-    if (IsCardNumber(card)) DevLinkState[card] = kLinkNever;
+    if (is_card_number(card)) DevLinkState[card] = kLinkNever;
     tag.Internal = true;
   } else if (address_upper.starts_with("ENDEVICELINK")) {
-    card = KeywordCardNo(tag.Address, 12);
+    card = keyword_card_no(tag.Address, 12);
     tag.CardNo = card;
-    if (IsCardNumber(card)) DevEnabled[card] = true;
+    if (is_card_number(card)) DevEnabled[card] = true;
     tag.Internal = true;
   }
   return card;
@@ -357,15 +360,15 @@ int32_t TBaseDLLObject::mark_internal_tag(TDLLTag& tag, const std::string& host_
 // An engine that is not running (stopped, or whose start failed) starts again from the block it
 // was given: the card class binds its library and checks its cards again, as at a start. When
 // that fails, no tag is taken and the failure is logged and reported as a failed start is.
-bool TBaseDLLObject::Restart() {
+bool TBaseDLLObject::restart() {
   if (ParamsLoaded) {
     const TDeviceParams own = Params;
     if (!IniParm(&own)) {
-      LogLoadFailure();
+      log_load_failure();
       return false;
     }
   }
-  StartRunning();
+  start_running();
   return true;
 }
 
@@ -373,7 +376,7 @@ int32_t TBaseDLLObject::AddTagLists(const std::vector<HostTag>& tags, int32_t* r
   int32_t result = 0;
   try {
     const bool starting = !Running;
-    if (starting && !Restart()) {
+    if (starting && !restart()) {
       if (results) std::fill(results, results + tags.size(), 1);
       return 1;
     }
@@ -398,7 +401,7 @@ int32_t TBaseDLLObject::AddTagLists(const std::vector<HostTag>& tags, int32_t* r
         else
           CheckAddrValid(tag);
       }
-      const bool kept = RegisterTag(std::move(tag));
+      const bool kept = register_tag(std::move(tag));
       if (results) results[i] = kept ? 0 : 1;
       if (!kept) result = 1;
     }
@@ -406,12 +409,12 @@ int32_t TBaseDLLObject::AddTagLists(const std::vector<HostTag>& tags, int32_t* r
       Stop();
     } else {
       Refresh();
-      if (starting) PostStartEvent();  // the restarted engine runs as a started one does
+      if (starting) post_start_event();  // the restarted engine runs as a started one does
     }
     TagCount_ = TagList.empty() ? 0 : static_cast<int32_t>(TagList.size());
   } catch (...) {
     Stop();
-    LogException("AddTagLists");
+    log_exception("AddTagLists");
   }
   return result;
 }
@@ -428,7 +431,7 @@ void TBaseDLLObject::WriteCommLinkOK(bool value) { CommLinkOK = value; }
 
 void TBaseDLLObject::WriteCommEnabled(bool value) { CommEnabled = value; }
 
-const std::vector<TDLLTag*>& TBaseDLLObject::InternalTags() {
+const std::vector<TDLLTag*>& TBaseDLLObject::internal_tags() {
   if (InternalTagsOf != TagList.data() || InternalTagsCount != TagList.size()) {
     InternalTagsCache.clear();
     for (const auto& tag : TagList)
@@ -440,7 +443,7 @@ const std::vector<TDLLTag*>& TBaseDLLObject::InternalTags() {
   return InternalTagsCache;
 }
 
-void TBaseDLLObject::NoteLinkOutcome(bool answered) {
+void TBaseDLLObject::note_link_outcome(bool answered) {
   PendingOutcome = answered ? LinkOutcome::Answered : LinkOutcome::Failed;
   OutcomeCard = CurCmd ? CurCmd->CardNo : 0;
 }
@@ -478,7 +481,7 @@ int32_t TBaseDLLObject::apply_pending_outcome() {
   const int32_t card = OutcomeCard;
   PendingOutcome = LinkOutcome::None;
   LastLinkCard = card;
-  const bool known = IsCardNumber(card);
+  const bool known = is_card_number(card);
   if (CommLinkOK) {
     CommState = kLinkOK;
     if (known) DevFailCount[card] = 0;
@@ -507,20 +510,20 @@ uint8_t TBaseDLLObject::card_link_state(int32_t card) const {
 // outcome, or when a pause or a resume changed every card at once.
 void TBaseDLLObject::refresh_link_tags(int32_t card, bool resumed) {
   try {
-    const std::vector<TDLLTag*>& internal = InternalTags();
+    const std::vector<TDLLTag*>& internal = internal_tags();
     const LinkShown now{CommState, CommLinkOK, CommEnabled, DevLinkState};
     if (ShownLink == now) return;
     ShownLink = now;
     for (TDLLTag* tag : internal) {
       if (tag->TypeStr == "COMMLINK" || tag->TypeStr == "ENCOMMLINK") {
-        ApplyInternalValue(*tag, tag->CardNo);
-      } else if (gbk::StartsWithNoCase(tag->TypeStr, "DEVICELINK") &&
+        apply_internal_value(*tag, tag->CardNo);
+      } else if (gbk::starts_with_no_case(tag->TypeStr, "DEVICELINK") &&
                  (tag->CardNo == card || !CommEnabled || resumed)) {
-        ApplyInternalValue(*tag, tag->CardNo);
+        apply_internal_value(*tag, tag->CardNo);
       }
     }
   } catch (...) {
-    LogException("SwitchRunStatus");  // the run log counts this step as part of the machine
+    log_exception("SwitchRunStatus");  // the run log counts this step as part of the machine
   }
 }
 
@@ -533,18 +536,18 @@ void TBaseDLLObject::Stop() {
       AppendLog("\r\n");
       for (CommandChain& chain : CmdList)
         if (chain) FreeCommand(chain->Next);
-      WriteTagStatistics();
-      WriteRunTimeLine();
+      write_tag_statistics();
+      write_run_time_line();
       CurCmd = CurHead = nullptr;
       ActiveWrite.reset();
       CmdList.clear();
       PendingWrites.clear();
       TagList.clear();
-      IndexArray.Clear();
+      IndexArray.clear();
       InternalTagsOf = nullptr;
-      WriteStopTotals();
+      write_stop_totals();
     } catch (...) {
-      LogException("Stop");
+      log_exception("Stop");
       return;
     }
   }

@@ -96,8 +96,8 @@ struct TCommand {
   int32_t PortValue = 0;
   int16_t RangeIndex = 0;
 
-  bool IsTagCommand() const { return (CmdFlags & kCmdTagCommand) != 0; }
-  bool IsOneShot() const { return (CmdFlags & kCmdOneShot) != 0; }
+  bool is_tag_command() const { return (CmdFlags & kCmdTagCommand) != 0; }
+  bool is_one_shot() const { return (CmdFlags & kCmdOneShot) != 0; }
 };
 
 using CommandChain = std::unique_ptr<TCommand>;

@@ -11,7 +11,7 @@
 namespace vorel {
 
 // A number as the single-precision image holds it; beyond the float range it becomes infinite.
-inline float ToSingle(double value) {
+inline float to_single(double value) {
   constexpr double kMax = std::numeric_limits<float>::max();
   if (value > kMax) return std::numeric_limits<float>::infinity();
   if (value < -kMax) return -std::numeric_limits<float>::infinity();
@@ -28,7 +28,7 @@ inline int64_t ClearBitOf(int64_t word, int32_t n) {
 }
 
 // The model name of a card entry; empty without an entry.
-inline std::string CardModelName(const TCardParams* card) {
+inline std::string card_model_name(const TCardParams* card) {
   return card ? std::string(ModelName(*card)) : std::string();
 }
 

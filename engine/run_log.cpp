@@ -44,7 +44,7 @@ LogState& state() {
 }
 
 // True the first time a log is pruned on a given day in this process.
-bool FirstPruningToday(const std::string& relative_log, const platform::LocalDateTime& now) {
+bool first_pruning_today(const std::string& relative_log, const platform::LocalDateTime& now) {
   const std::string log =
       platform::current_directory() + "|" + relative_log;  // a relative path follows the current folder
   LogState& s = state();
@@ -65,7 +65,7 @@ size_t LastDelimiter(std::string_view text, std::string_view delimiters) {
   size_t found = std::string_view::npos;
   for (size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
-    if (gbk::IsLeadByte(c)) {
+    if (gbk::is_lead_byte(c)) {
       ++i;
       continue;
     }
@@ -75,7 +75,7 @@ size_t LastDelimiter(std::string_view text, std::string_view delimiters) {
 }
 
 // Everything up to and including the last delimiter; empty when there is none.
-std::string UpToLast(std::string_view path, std::string_view delimiters) {
+std::string up_to_last(std::string_view path, std::string_view delimiters) {
   const size_t at = LastDelimiter(path, delimiters);
   return at == std::string_view::npos ? std::string() : std::string(path.substr(0, at + 1));
 }
@@ -96,12 +96,12 @@ std::string ChangeFileExt(std::string_view path, std::string_view extension) {
 
 // Date texts of common locales contain "/" or other characters a file name cannot hold
 // (zh-CN gives "2026/12/6"); each of them becomes "-".
-std::string FileNameSafe(std::string_view text) {
+std::string file_name_safe(std::string_view text) {
   static constexpr std::string_view kIllegal = "\\/:*?\"<>|";
   std::string out(text);
   for (size_t i = 0; i < out.size(); ++i) {
     const auto c = static_cast<unsigned char>(out[i]);
-    if (gbk::IsLeadByte(c)) {
+    if (gbk::is_lead_byte(c)) {
       ++i;
       continue;
     }
@@ -111,18 +111,18 @@ std::string FileNameSafe(std::string_view text) {
 }
 
 // "<log path without extension><date or time stamp>.LOG"
-std::string ArchiveName(std::string_view log_base, std::string_view stamp) {
-  return ChangeFileExt(std::string(log_base) + FileNameSafe(stamp), kArchiveExtension);
+std::string archive_name(std::string_view log_base, std::string_view stamp) {
+  return ChangeFileExt(std::string(log_base) + file_name_safe(stamp), kArchiveExtension);
 }
 
-std::string ComputeLogPath() {
-  std::string dir = Trim(UpToLast(platform::read_machine_registry(kHostKey, "PATH").value_or(""), "\\:"));
+std::string compute_log_path() {
+  std::string dir = Trim(up_to_last(platform::read_machine_registry(kHostKey, "PATH").value_or(""), "\\:"));
   if (!platform::file_exists(dir + std::string(kHostIni))) dir = "..\\";
   std::string log_dir = ".\\";
   if (platform::file_exists(dir + std::string(kHostIni))) {
     const std::string project =
         platform::read_ini_string(dir + std::string(kHostIni), "WORKING", "DefaultPROJECT", ".\\");
-    log_dir = UpToLast(project, "\\");
+    log_dir = up_to_last(project, "\\");
   }
   return log_dir + std::string(kLogFolder) + std::string(kLogBaseName) + std::string(kLogExtension);
 }
@@ -149,14 +149,14 @@ RunLogFileLock::~RunLogFileLock() {
 }
 
 void InitLogPath() {
-  std::string path = ComputeLogPath();
+  std::string path = compute_log_path();
   LogState& s = state();
   std::lock_guard lock(s.path_mutex);
   s.path = std::move(path);
   s.path_set = true;
 }
 
-std::string RunLogPath() {
+std::string run_log_path() {
   LogState& s = state();
   {
     std::lock_guard lock(s.path_mutex);
@@ -167,15 +167,15 @@ std::string RunLogPath() {
   return s.path;
 }
 
-bool AppendRunLog(std::string_view text) noexcept {
+bool append_run_log(std::string_view text) noexcept {
   try {
-    const std::string path = RunLogPath();
+    const std::string path = run_log_path();
     const RunLogFileLock lock;
     if (!lock.owns()) return false;
     if (platform::append_to_file(path, text)) return true;
     // Only a missing folder is worth a second try; it is checked after a failure so that the
     // ordinary append costs nothing beyond the open, the write and the close.
-    const std::string dir = UpToLast(path, "\\:");
+    const std::string dir = up_to_last(path, "\\:");
     if (dir.empty() || platform::directory_exists(dir) || !platform::create_directories(dir)) return false;
     return platform::append_to_file(path, text);
   } catch (...) {
@@ -183,22 +183,22 @@ bool AppendRunLog(std::string_view text) noexcept {
   }
 }
 
-void RotateRunLog(const platform::LocalDateTime& now) noexcept {
+void rotate_run_log(const platform::LocalDateTime& now) noexcept {
   try {
-    const std::string log = RunLogPath();
+    const std::string log = run_log_path();
     const std::string base = ChangeFileExt(log, "");
-    std::string archive = ArchiveName(base, ShortDateText(AddDays(now, -1)));
+    std::string archive = archive_name(base, short_date_text(add_days(now, -1)));
     {
       const RunLogFileLock lock;
       if (!lock.owns()) return;
       if (platform::file_exists(log)) {
         const auto size = platform::file_size(log);
         if (!size) return;
-        if (*size > kRunLogArchiveSize) archive = ArchiveName(base, StampText(now));
+        if (*size > kRunLogArchiveSize) archive = archive_name(base, stamp_text(now));
       } else {
         // A new project has no Debug folder yet. Without it the empty log could not be made, and
         // the first rotation after the first lines would move today's log aside as yesterday's.
-        const std::string dir = UpToLast(log, "\\:");
+        const std::string dir = up_to_last(log, "\\:");
         if (!dir.empty() && !platform::directory_exists(dir)) platform::create_directories(dir);
         if (!platform::create_empty_file(log)) return;
       }
@@ -206,9 +206,9 @@ void RotateRunLog(const platform::LocalDateTime& now) noexcept {
           !platform::rename_file(log, archive))
         return;
     }
-    if (!FirstPruningToday(log, now)) return;
+    if (!first_pruning_today(log, now)) return;
     for (int day = kPruneFirstDay; day <= kPruneLastDay; ++day) {
-      const std::string old = ArchiveName(base, ShortDateText(AddDays(now, -day)));
+      const std::string old = archive_name(base, short_date_text(add_days(now, -day)));
       if (platform::file_exists(old) && !platform::delete_file(old)) return;
     }
   } catch (...) {

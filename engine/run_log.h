@@ -19,12 +19,12 @@ constexpr uint64_t kRunLogArchiveSize = 500000;
 void InitLogPath();
 
 // The current run-log path. Computed on first use when InitLogPath has not run yet.
-std::string RunLogPath();
+std::string run_log_path();
 
 // Appends the bytes unchanged, creating the log's folder when it is missing. Appends from the
 // threads of this process are serialised; an append that meets a writer of another process, or
 // that cannot get the lock in time, is lost. False when the text was lost. Never throws.
-bool AppendRunLog(std::string_view text) noexcept;
+bool append_run_log(std::string_view text) noexcept;
 
 // Holds the lock under which the log is appended to and moved aside, for as long as it lives, so
 // that a reader can replace the file without losing an engine's line. Its holder must not append.
@@ -48,6 +48,6 @@ constexpr uint32_t kRunLogLockWaitMs = 250;
 // As of `now`: moves the current log aside (under yesterday's date, or under a time stamp when it
 // is too large) and deletes archives dated 30 to 100 days back. Stops silently at the first step
 // that fails.
-void RotateRunLog(const platform::LocalDateTime& now) noexcept;
+void rotate_run_log(const platform::LocalDateTime& now) noexcept;
 
 }  // namespace vorel

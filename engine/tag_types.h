@@ -49,15 +49,15 @@ inline constexpr std::array<TagTypeRow, 7> kTagTypes = {{
 }};
 // clang-format on
 
-inline const TagTypeRow* TagType(int32_t index) {
+inline const TagTypeRow* tag_type(int32_t index) {
   return index >= 0 && index < static_cast<int32_t>(kTagTypes.size()) ? &kTagTypes[index] : nullptr;
 }
 
 // Channel limit of a type on a model; -1 for a model without a row of its own.
-inline int32_t ChanMinOf(const TagTypeRow& t, int model) {
+inline int32_t chan_min_of(const TagTypeRow& t, int model) {
   return model >= 0 && model < kModelCount ? t.ChanMin[model] : -1;
 }
-inline int32_t ChanMaxOf(const TagTypeRow& t, int model) {
+inline int32_t chan_max_of(const TagTypeRow& t, int model) {
   return model >= 0 && model < kModelCount ? t.ChanMax[model] : -1;
 }
 

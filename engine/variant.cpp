@@ -14,7 +14,7 @@ namespace {
 
 // A decimal number text: blanks around it, an optional sign, digits with at most one decimal
 // point, an optional exponent. Hexadecimal, "INF" and "NAN" are not numbers here.
-std::optional<double> ParseNumber(std::string_view text) {
+std::optional<double> parse_number(std::string_view text) {
   size_t b = 0, e = text.size();
   while (b < e && text[b] == ' ') ++b;
   while (e > b && text[e - 1] == ' ') --e;
@@ -50,19 +50,19 @@ std::optional<double> ParseNumber(std::string_view text) {
 }
 
 // The Boolean spelling of a text, if it is one ("True" / "False" in any case).
-std::optional<bool> ParseBooleanWord(std::string_view text) {
-  if (text.size() == 4 && gbk::StartsWithNoCase(text, "true")) return true;
-  if (text.size() == 5 && gbk::StartsWithNoCase(text, "false")) return false;
+std::optional<bool> parse_boolean_word(std::string_view text) {
+  if (text.size() == 4 && gbk::starts_with_no_case(text, "true")) return true;
+  if (text.size() == 5 && gbk::starts_with_no_case(text, "false")) return false;
   return std::nullopt;
 }
 
-std::optional<bool> ParseBoolean(std::string_view text) {
-  if (auto word = ParseBooleanWord(text)) return word;
-  if (auto number = ParseNumber(text)) return *number != 0;
+std::optional<bool> parse_boolean(std::string_view text) {
+  if (auto word = parse_boolean_word(text)) return word;
+  if (auto number = parse_number(text)) return *number != 0;
   return std::nullopt;
 }
 
-[[noreturn]] void Fail(std::string_view what) { throw ConversionError(std::string(what)); }
+[[noreturn]] void fail(std::string_view what) { throw ConversionError(std::string(what)); }
 
 }  // namespace
 
@@ -102,7 +102,7 @@ TVariant TVariant::Opaque(uint16_t type_code, const std::array<uint8_t, 8>& byte
   return r;
 }
 
-double TVariant::AsDouble() const {
+double TVariant::as_double() const {
   switch (kind_) {
     case Kind::Empty:
       return 0;
@@ -113,15 +113,15 @@ double TVariant::AsDouble() const {
     case Kind::Bool:
       return i_ != 0 ? -1 : 0;
     case Kind::String:
-      if (auto v = ParseNumber(string_value())) return *v;
-      Fail("Could not convert variant of type (String) into type (Double)");
+      if (auto v = parse_number(string_value())) return *v;
+      fail("Could not convert variant of type (String) into type (Double)");
     case Kind::Opaque:
       break;
   }
-  Fail("Could not convert variant into type (Double)");
+  fail("Could not convert variant into type (Double)");
 }
 
-bool TVariant::AsBool() const {
+bool TVariant::as_bool() const {
   switch (kind_) {
     case Kind::Empty:
       return false;
@@ -131,15 +131,15 @@ bool TVariant::AsBool() const {
     case Kind::Double:
       return d_ != 0;
     case Kind::String:
-      if (auto v = ParseBoolean(string_value())) return *v;
-      Fail("Could not convert variant of type (String) into type (Boolean)");
+      if (auto v = parse_boolean(string_value())) return *v;
+      fail("Could not convert variant of type (String) into type (Boolean)");
     case Kind::Opaque:
       break;
   }
-  Fail("Could not convert variant into type (Boolean)");
+  fail("Could not convert variant into type (Boolean)");
 }
 
-std::string TVariant::AsString() const {
+std::string TVariant::as_string() const {
   switch (kind_) {
     case Kind::Empty:
       return {};
@@ -154,15 +154,15 @@ std::string TVariant::AsString() const {
     case Kind::Opaque:
       break;
   }
-  Fail("Could not convert variant into type (String)");
+  fail("Could not convert variant into type (String)");
 }
 
-const std::string& TVariant::EmptyText() {
+const std::string& TVariant::empty_text() {
   static const std::string* empty = new std::string;
   return *empty;
 }
 
-bool TVariant::EqualsSlow(const TVariant& other) const {
+bool TVariant::equals_slow(const TVariant& other) const {
   if (kind_ == Kind::String && other.kind_ == Kind::String) return string_value() == other.string_value();
   if (kind_ == Kind::Opaque || other.kind_ == Kind::Opaque)
     return kind_ == other.kind_ && opaque_type_ == other.opaque_type_ && opaque_ == other.opaque_;
@@ -174,14 +174,14 @@ bool TVariant::EqualsSlow(const TVariant& other) const {
     const TVariant& text = kind_ == Kind::String ? *this : other;
     const TVariant& value = kind_ == Kind::String ? other : *this;
     if (value.kind_ == Kind::Bool) {
-      const auto b = ParseBoolean(text.string_value());
+      const auto b = parse_boolean(text.string_value());
       return b && *b == (value.i_ != 0);
     }
-    const auto n = ParseNumber(text.string_value());
-    return n && *n == value.AsDouble();
+    const auto n = parse_number(text.string_value());
+    return n && *n == value.as_double();
   }
   // Numbers and switches: numerically, a switch counting as 0 / -1.
-  return AsDouble() == other.AsDouble();
+  return as_double() == other.as_double();
 }
 
 }  // namespace vorel

@@ -39,20 +39,20 @@ class TVariant {
   static TVariant Opaque(uint16_t type_code, const std::array<uint8_t, 8>& bytes);
 
   Kind kind() const { return kind_; }
-  bool IsEmpty() const { return kind_ == Kind::Empty; }
-  bool IsNumber() const { return kind_ == Kind::Int || kind_ == Kind::Double; }
+  bool is_empty() const { return kind_ == Kind::Empty; }
+  bool is_number() const { return kind_ == Kind::Int || kind_ == Kind::Double; }
 
   // Conversions; ConversionError where the host's run-time raises.
-  double AsDouble() const;
-  bool AsBool() const;
-  std::string AsString() const;
+  double as_double() const;
+  bool as_bool() const;
+  std::string as_string() const;
 
   // The host's "=": never throws; a text that is not a number differs from every number.
   bool operator==(const TVariant& other) const {
     if (kind_ == other.kind_ && kind_ != Kind::String && kind_ != Kind::Opaque) {
       return kind_ == Kind::Double ? d_ == other.d_ : i_ == other.i_;
     }
-    return EqualsSlow(other);
+    return equals_slow(other);
   }
   bool operator!=(const TVariant& other) const { return !(*this == other); }
 
@@ -60,13 +60,13 @@ class TVariant {
   int32_t int_value() const { return static_cast<int32_t>(i_); }
   double double_value() const { return d_; }
   bool bool_value() const { return i_ != 0; }
-  const std::string& string_value() const { return s_ ? *s_ : EmptyText(); }
+  const std::string& string_value() const { return s_ ? *s_ : empty_text(); }
   uint16_t opaque_type() const { return opaque_type_; }
   const std::array<uint8_t, 8>& opaque_bytes() const { return opaque_; }
 
  private:
-  bool EqualsSlow(const TVariant& other) const;
-  static const std::string& EmptyText();
+  bool equals_slow(const TVariant& other) const;
+  static const std::string& empty_text();
 
   // 24 bytes: two of them sit in each tag and are compared at every host poll.
   Kind kind_ = Kind::Empty;

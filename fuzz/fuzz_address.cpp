@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
 
   std::string address = text;
-  engine->CheckTagAddr(&engine->Parameters(), address);
+  engine->CheckTagAddr(&engine->parameters(), address);
 
   vorel::HostTag tag;
   tag.TagID = static_cast<int32_t>(size);
@@ -39,6 +39,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tag.Address = text;
   tag.ValueType = static_cast<uint8_t>(size % 3);
   std::vector<vorel::HostTag> tags{tag};
-  engine->IniDLLObj(&engine->Parameters(), tags);
+  engine->IniDLLObj(&engine->parameters(), tags);
   return 0;
 }

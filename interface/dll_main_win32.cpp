@@ -11,16 +11,16 @@ extern "C" int __stdcall DllMain(void* /*instance*/, unsigned long reason, void*
   try {
     switch (reason) {
       case kProcessAttach:
-        vorel::module::Load();
+        vorel::module::load();
         break;
       case kThreadAttach:
-        vorel::module::ThreadAttach();
+        vorel::module::thread_attach();
         break;
       case kThreadDetach:
-        vorel::module::ThreadDetach();
+        vorel::module::thread_detach();
         break;
       case kProcessDetach:
-        vorel::module::Unload();
+        vorel::module::unload();
         break;
       default:
         break;

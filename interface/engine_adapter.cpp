@@ -40,7 +40,7 @@ std::string bstr_to_gbk(const char16_t* text) {
 
 }  // namespace
 
-TVariant FromHostVariant(const TVariantBytes& v) {
+TVariant from_host_variant(const TVariantBytes& v) {
   switch (v.vt) {
     case kVtEmpty: return TVariant();
     case kVtI1: return TVariant::Int(read_value<int8_t>(v));
@@ -72,7 +72,7 @@ TVariant FromHostVariant(const TVariantBytes& v) {
   }
 }
 
-HostTag ToHostTag(const TTagInfo& record) {
+HostTag to_host_tag(const TTagInfo& record) {
   HostTag tag;
   tag.TagID = record.TagID;
   tag.Name = text_field(record.TagName, sizeof record.TagName);
@@ -81,7 +81,7 @@ HostTag ToHostTag(const TTagInfo& record) {
   tag.ScanPeriod = record.ScanPeriod;
   TVariantBytes init;
   std::memcpy(&init, &record.InitValue, sizeof init);
-  tag.InitValue = FromHostVariant(init);
+  tag.InitValue = from_host_variant(init);
   return tag;
 }
 
@@ -96,7 +96,7 @@ void collect(std::span<const TTagInfo* const> tags, std::vector<HostTag>& out) {
   out.reserve(tags.size());
   for (const TTagInfo* t : tags) {
     if (t) {
-      out.push_back(ToHostTag(*t));
+      out.push_back(to_host_tag(*t));
     } else {
       HostTag missing;
       missing.TagID = -1;
@@ -116,16 +116,16 @@ int32_t EngineAdapter::AddTagLists(std::span<const TTagInfo* const> tags, int32_
   return engine_->AddTagLists(scratch_, results);
 }
 
-void EngineAdapter::SetHostEvent(uint32_t handle) { engine_->SetHostEvent(handle); }
+void EngineAdapter::set_host_event(uint32_t handle) { engine_->set_host_event(handle); }
 int32_t EngineAdapter::ScanTime() const { return engine_->ScanTime(); }
 void EngineAdapter::ReadExecute() { engine_->ReadExecute(); }
 
-int32_t EngineAdapter::ReportTags(TTagValue* values) {
+int32_t EngineAdapter::report_tags(TTagValue* values) {
   platform::Clock& clock = platform::clock();
   double stamp = 0;
   bool stamped = false;
   int32_t count = 0;
-  return engine_->ReportDueTags(clock.ticks(), [&](TDLLTag& tag) {
+  return engine_->report_due_tags(clock.ticks(), [&](TDLLTag& tag) {
     if (!stamped) {  // the date-time is read once per poll, and only when something is reported
       stamp = platform::to_ole_date(clock.now());
       stamped = true;
@@ -137,13 +137,13 @@ int32_t EngineAdapter::ReportTags(TTagValue* values) {
     r.ValueType = tag.ValueType;
     try {
       if (tag.ValueType == 0) {
-        const double d = tag.Value.AsDouble();
+        const double d = tag.Value.as_double();
         std::memcpy(r.Value, &d, sizeof d);
       } else if (tag.ValueType == 1) {
-        const uint16_t flag = tag.Value.AsBool() ? 0xFFFF : 0;
+        const uint16_t flag = tag.Value.as_bool() ? 0xFFFF : 0;
         std::memcpy(r.Value, &flag, sizeof flag);
       } else {
-        char* text = NewHostString(tag.Value.AsString());
+        char* text = new_host_string(tag.Value.as_string());
         std::memcpy(r.Value, &text, sizeof text);
       }
     } catch (...) {
@@ -153,9 +153,9 @@ int32_t EngineAdapter::ReportTags(TTagValue* values) {
   });
 }
 
-std::optional<bool> EngineAdapter::WriteRecord(const TTagValue& record) {
+std::optional<bool> EngineAdapter::write_record(const TTagValue& record) {
   const int32_t id = record.TagID;
-  const TDLLTag* tag = engine_->FindTag(id);
+  const TDLLTag* tag = engine_->find_tag(id);
   if (!tag || tag->ValueType != record.ValueType) return std::nullopt;
   TVariant value;
   if (record.ValueType == 0) {
@@ -169,7 +169,7 @@ std::optional<bool> EngineAdapter::WriteRecord(const TTagValue& record) {
   } else {
     const char* text;
     std::memcpy(&text, record.Value, sizeof text);
-    value = TVariant::String(FromHostString(text));
+    value = TVariant::String(from_host_string(text));
   }
   return engine_->WriteExecute(id, value);
 }

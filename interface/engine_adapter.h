@@ -10,9 +10,9 @@
 namespace vorel {
 
 // What a host tag record says, copied out of the host's memory.
-HostTag ToHostTag(const TTagInfo& record);
+HostTag to_host_tag(const TTagInfo& record);
 // The host's VARIANT as the engine's value; kinds the engine does not interpret stay opaque.
-TVariant FromHostVariant(const TVariantBytes& v);
+TVariant from_host_variant(const TVariantBytes& v);
 
 class EngineAdapter : public DriverEngine {
  public:
@@ -21,11 +21,11 @@ class EngineAdapter : public DriverEngine {
 
   bool IniDLLObj(const TDeviceParams& block, std::span<const TTagInfo* const> tags) override;
   int32_t AddTagLists(std::span<const TTagInfo* const> tags, int32_t* results) override;
-  void SetHostEvent(uint32_t handle) override;
+  void set_host_event(uint32_t handle) override;
   int32_t ScanTime() const override;
   void ReadExecute() override;
-  int32_t ReportTags(TTagValue* values) override;
-  std::optional<bool> WriteRecord(const TTagValue& record) override;
+  int32_t report_tags(TTagValue* values) override;
+  std::optional<bool> write_record(const TTagValue& record) override;
   void ReadExecuteEx(int32_t tag_id) override;
   std::string sErrEvent() const override;
   void WriteCommEvent(const std::string& text) override;

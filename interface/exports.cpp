@@ -29,7 +29,7 @@ std::span<const TTagInfo* const> tag_list(TTagInfo** tags, int64_t count) {
 
 // No exception leaves an export: a body that throws answers with the export's fixed result.
 template <typename Result, typename Body>
-Result Guarded(Result fallback, Body&& body) {
+Result guarded(Result fallback, Body&& body) {
   try {
     return body();
   } catch (...) {
@@ -38,7 +38,7 @@ Result Guarded(Result fallback, Body&& body) {
 }
 
 template <typename Body>
-void Guarded(Body&& body) {
+void guarded(Body&& body) {
   try {
     body();
   } catch (...) {
@@ -62,7 +62,7 @@ class AdmissionTicket {
 
 namespace vorel {
 
-bool StartThreadEngine(int32_t count, TTagInfo** tags, TDeviceParams* block, std::string& message) {
+bool start_thread_engine(int32_t count, TTagInfo** tags, TDeviceParams* block, std::string& message) {
   message.clear();
   if (!tags) {
     message = kInvalidTags;
@@ -72,39 +72,39 @@ bool StartThreadEngine(int32_t count, TTagInfo** tags, TDeviceParams* block, std
     message = kInvalidParams;
     return false;
   }
-  platform::AutoResetEvent* admission = module::AdmissionEvent();
+  platform::AutoResetEvent* admission = module::admission_event();
   if (!admission) {
     message = kNoAdmissionEvent;
     return false;
   }
-  if (!admission->wait(module::AdmissionWaitMs())) {
+  if (!admission->wait(module::admission_wait_ms())) {
     message = kAdmissionBusy;
     return false;
   }
   AdmissionTicket ticket(*admission);
   // The engine this thread had is stopped and destroyed before the new one writes its start
   // report, so that the run log keeps each start report paired with its own stop report.
-  module::DestroyCurrentEngine();
-  std::unique_ptr<DriverEngine> created = CreateDriverEngine(true);
+  module::destroy_current_engine();
+  std::unique_ptr<DriverEngine> created = create_driver_engine(true);
   if (!created) return false;
   DriverEngine* engine = created.get();
-  module::SetCurrentEngine(std::move(created));
+  module::set_current_engine(std::move(created));
   const bool ok = engine->IniDLLObj(*block, tag_list(tags, count));
-  message = TakeMessage(*engine);
+  message = take_message(*engine);
   return ok;
 }
 
-bool CheckTagAddress(const TDeviceParams* block, std::string& address, bool skip_check,
-                     std::string& message) {
+bool check_tag_address(const TDeviceParams* block, std::string& address, bool skip_check,
+                       std::string& message) {
   message.clear();
-  std::unique_ptr<DriverEngine> engine = CreateDriverEngine(false);
+  std::unique_ptr<DriverEngine> engine = create_driver_engine(false);
   if (!engine || !block) {
     message = kNoDevice;
     return false;
   }
   if (skip_check) return true;
   const bool result = engine->CheckTagAddr(*block, address);
-  message = TakeMessage(*engine);
+  message = take_message(*engine);
   return result;
 }
 
@@ -115,122 +115,122 @@ VOREL_EXPORT int32_t VOREL_STDCALL GetPDBLen() { return kParamBlockSize; }
 VOREL_EXPORT void VOREL_STDCALL FullPDB(TDeviceParams* block) { vorel::FullPDB(block); }
 
 VOREL_EXPORT int32_t VOREL_STDCALL DLLEdDev(void* window, TDeviceParams* block) {
-  return Guarded<int32_t>(2, [&]() -> int32_t {
-    ReportDriverFileInfoFailure();
+  return guarded<int32_t>(2, [&]() -> int32_t {
+    report_driver_file_info_failure();
     if (!block) return 2;
-    return RunConfigurationWizard(window, *block);
+    return run_configuration_wizard(window, *block);
   });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL DLLTestDev(TDeviceParams* block, uint8_t interactive) {
   if (!block) return 0;
-  const bool result = Guarded(false, [&]() -> bool {
-    ReportDriverFileInfoFailure();
+  const bool result = guarded(false, [&]() -> bool {
+    report_driver_file_info_failure();
     TDeviceParams copy{};
     CopyPDB(*block, copy);
-    return RunTestDialog(copy, interactive != 0);
+    return run_test_dialog(copy, interactive != 0);
   });
   // The dialog starts its engine through IniDriver on this thread; it must not outlive the test.
-  Guarded([] { module::DestroyCurrentEngine(); });
+  guarded([] { module::destroy_current_engine(); });
   return result ? 1 : 0;
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL TagEdAddr(TDeviceParams* block, char** address, uint8_t skip_check,
                                               char** message) {
-  return Guarded<HostBool>(0, [&]() -> HostBool {
-    ReportDriverFileInfoFailure();
-    std::string text = address ? FromHostString(*address) : std::string();
+  return guarded<HostBool>(0, [&]() -> HostBool {
+    report_driver_file_info_failure();
+    std::string text = address ? from_host_string(*address) : std::string();
     std::string reply;
-    const bool result = vorel::CheckTagAddress(block, text, skip_check != 0, reply);
-    PutHostString(message, reply);
-    PutHostString(address, text);
+    const bool result = vorel::check_tag_address(block, text, skip_check != 0, reply);
+    put_host_string(message, reply);
+    put_host_string(address, text);
     return result ? 1 : 0;
   });
 }
 
 VOREL_EXPORT void VOREL_STDCALL GetTagAddrList(uint32_t, int32_t* count, TTagAddrItem* items) {
-  DescribeTagAddresses(count, items);
+  describe_tag_addresses(count, items);
 }
 
 VOREL_EXPORT int32_t VOREL_STDCALL GetTags(uint16_t* count, TTagTypeInfo* items) {
-  DescribeTagTypes(count, items);
+  describe_tag_types(count, items);
   return 0;
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL IniDriver(int32_t count, TTagInfo** tags, TDeviceParams* block,
                                               char** message) {
-  return Guarded<HostBool>(0, [&]() -> HostBool {
+  return guarded<HostBool>(0, [&]() -> HostBool {
     if (message) *message = nullptr;
-    ReportDriverFileInfoFailure();
+    report_driver_file_info_failure();
     std::string reply;
-    const bool ok = vorel::StartThreadEngine(count, tags, block, reply);
-    PutHostString(message, reply);
+    const bool ok = vorel::start_thread_engine(count, tags, block, reply);
+    put_host_string(message, reply);
     return ok ? 1 : 0;
   });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL IniDriverEx(uint32_t event) {
-  Guarded([&] {
-    if (DriverEngine* engine = module::CurrentEngine()) engine->SetHostEvent(event);
+  guarded([&] {
+    if (DriverEngine* engine = module::current_engine()) engine->set_host_event(event);
   });
   return 1;
 }
 
 VOREL_EXPORT int32_t VOREL_STDCALL AddTags(uint16_t count, TTagInfo** tags, int32_t* results) {
-  return Guarded<int32_t>(1, [&]() -> int32_t {
-    DriverEngine* engine = module::CurrentEngine();
+  return guarded<int32_t>(1, [&]() -> int32_t {
+    DriverEngine* engine = module::current_engine();
     if (!tags || !engine) return 1;
     return engine->AddTagLists(tag_list(tags, count), results);
   });
 }
 
 VOREL_EXPORT uint16_t VOREL_STDCALL DetectScanTime() {
-  return Guarded(kScanTimeWithoutEngine, []() -> uint16_t {
-    if (DriverEngine* engine = module::CurrentEngine())
+  return guarded(kScanTimeWithoutEngine, []() -> uint16_t {
+    if (DriverEngine* engine = module::current_engine())
       return static_cast<uint16_t>(engine->ScanTime() & 0xFFFF);
     return kScanTimeWithoutEngine;
   });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL OnDataRead(int32_t* count, TTagValue* values, char** message) {
-  Guarded([&] {
+  guarded([&] {
     if (count) *count = 0;
-    DriverEngine* engine = module::CurrentEngine();
+    DriverEngine* engine = module::current_engine();
     std::string reply;
     if (!engine || !values) {
       reply = kNoDevice;
     } else {
       engine->ReadExecute();
-      reply = TakeMessage(*engine);
-      const int32_t written = engine->ReportTags(values);
+      reply = take_message(*engine);
+      const int32_t written = engine->report_tags(values);
       if (count) *count = written;
     }
-    PutHostString(message, reply);
+    put_host_string(message, reply);
   });
   return 1;
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL OnDataWrite(int32_t count, TTagValue* values, char** message) {
   bool result = false;
-  Guarded([&] {
-    DriverEngine* engine = module::CurrentEngine();
+  guarded([&] {
+    DriverEngine* engine = module::current_engine();
     std::string reply;
     if (!engine || count == 0 || !values) {
       reply = kNoDevice;
     } else {
       for (int32_t i = 0; i < count; ++i)
-        if (std::optional<bool> written = engine->WriteRecord(values[i])) result = *written;
-      reply = TakeMessage(*engine);
+        if (std::optional<bool> written = engine->write_record(values[i])) result = *written;
+      reply = take_message(*engine);
     }
-    PutHostString(message, reply);
+    put_host_string(message, reply);
   });
   return result ? 1 : 0;
 }
 
 VOREL_EXPORT int32_t VOREL_STDCALL ReadTags(uint16_t count, int32_t* ids, uint32_t) {
   if (!ids || count == 0) return 1;
-  Guarded([&] {
-    if (DriverEngine* engine = module::CurrentEngine())
+  guarded([&] {
+    if (DriverEngine* engine = module::current_engine())
       for (uint16_t i = 0; i < count; ++i) engine->ReadExecuteEx(ids[i]);
   });
   return 0;
@@ -238,12 +238,12 @@ VOREL_EXPORT int32_t VOREL_STDCALL ReadTags(uint16_t count, int32_t* ids, uint32
 
 VOREL_EXPORT int32_t VOREL_STDCALL WriteTags(uint16_t count, TTagValue* values, uint32_t) {
   if (!values || count == 0) return 1;
-  return Guarded<int32_t>(1, [&]() -> int32_t {
-    DriverEngine* engine = module::CurrentEngine();
+  return guarded<int32_t>(1, [&]() -> int32_t {
+    DriverEngine* engine = module::current_engine();
     if (!engine) return 1;
     int32_t result = 0;
     for (uint16_t i = 0; i < count; ++i) {
-      std::optional<bool> written = engine->WriteRecord(values[i]);
+      std::optional<bool> written = engine->write_record(values[i]);
       if (written && !*written) result = 1;
     }
     return result;
@@ -251,18 +251,18 @@ VOREL_EXPORT int32_t VOREL_STDCALL WriteTags(uint16_t count, TTagValue* values, 
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL GetDeviceStatus(char** message) {
-  Guarded([&] {
-    DriverEngine* engine = module::CurrentEngine();
-    PutHostString(message, engine ? TakeMessage(*engine) : std::string(kNoDevice));
+  guarded([&] {
+    DriverEngine* engine = module::current_engine();
+    put_host_string(message, engine ? take_message(*engine) : std::string(kNoDevice));
   });
   return 1;
 }
 
 VOREL_EXPORT void VOREL_STDCALL WriteLog(uint8_t enable, char** message) {
-  Guarded([&] {
-    DriverEngine* engine = module::CurrentEngine();
+  guarded([&] {
+    DriverEngine* engine = module::current_engine();
     if (!engine) {
-      PutHostString(message, kNoDevice);
+      put_host_string(message, kNoDevice);
       return;
     }
     if (engine->sErrEvent().empty()) {
@@ -270,13 +270,13 @@ VOREL_EXPORT void VOREL_STDCALL WriteLog(uint8_t enable, char** message) {
       return;
     }
     engine->WriteEnLog(enable != 0);
-    PutHostString(message, TakeMessage(*engine));
+    put_host_string(message, take_message(*engine));
   });
 }
 
 VOREL_EXPORT HostBool VOREL_STDCALL FreeDriver() {
-  Guarded([] {
-    if (DriverEngine* engine = module::CurrentEngine()) engine->Stop();
+  guarded([] {
+    if (DriverEngine* engine = module::current_engine()) engine->Stop();
   });
   return 1;
 }

@@ -48,14 +48,15 @@ SysGetMemFn resolve_get_mem() {
     if (!lib) lib = platform::load_library(kManagerLibrary);  // kept loaded for the process
     m.get_mem = reinterpret_cast<SysGetMemFn>(platform::resolve(lib, kGetMemSymbol));
     if (!m.get_mem)
-      AppendRunLog(NowText() + "：找不到共享内存管理器" + kManagerLibrary + "，返回主机的字符串改用进程堆分配！\r\n");
+      append_run_log(now_text() + "：找不到共享内存管理器" + kManagerLibrary +
+                     "，返回主机的字符串改用进程堆分配！\r\n");
   }
   return m.get_mem;
 }
 
 }  // namespace
 
-char* NewHostString(std::string_view text) {
+char* new_host_string(std::string_view text) {
   if (text.empty()) return nullptr;
   const size_t size = text.size() + 1;
   char* block = nullptr;
@@ -69,15 +70,15 @@ char* NewHostString(std::string_view text) {
   return block;
 }
 
-void PutHostString(char** out, std::string_view text) {
-  if (out) *out = NewHostString(text);
+void put_host_string(char** out, std::string_view text) {
+  if (out) *out = new_host_string(text);
 }
 
-std::string FromHostString(const char* text) { return text ? std::string(text) : std::string(); }
+std::string from_host_string(const char* text) { return text ? std::string(text) : std::string(); }
 
-bool HostStringsUseProcessHeap() { return resolve_get_mem() == nullptr; }
+bool host_strings_use_process_heap() { return resolve_get_mem() == nullptr; }
 
-void ResetHostMemoryManager() {
+void reset_host_memory_manager() {
   Manager& m = manager();
   std::lock_guard lock(m.mutex);
   m.resolved = false;

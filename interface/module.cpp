@@ -25,45 +25,45 @@ void destroy_engine(void* engine) { delete static_cast<DriverEngine*>(engine); }
 
 }  // namespace
 
-void Load() {
+void load() {
   State& s = state();
   if (s.loaded) return;
   s.slot.allocate(&destroy_engine);
-  ThreadAttach();
+  thread_attach();
   s.admission = std::make_unique<platform::AutoResetEvent>(true);
   if (!s.admission->valid()) s.admission.reset();
   s.loaded = true;
 }
 
-void ThreadAttach() {
+void thread_attach() {
   // Read only: a failure is shown later by the first export that needs the strings, never here
   // under the loader lock.
-  RefreshDriverFileInfo(platform::own_module_path());
+  refresh_driver_file_info(platform::own_module_path());
   InitLogPath();
   state().slot.set(nullptr);
 }
 
-void ThreadDetach() { DestroyCurrentEngine(); }
+void thread_detach() { destroy_current_engine(); }
 
-void Unload() {
+void unload() {
   State& s = state();
   if (!s.loaded) return;
-  ThreadDetach();
+  thread_detach();
   s.admission.reset();
   s.slot.release();
   s.loaded = false;
 }
 
-bool Loaded() { return state().loaded; }
+bool loaded() { return state().loaded; }
 
-DriverEngine* CurrentEngine() { return static_cast<DriverEngine*>(state().slot.get()); }
+DriverEngine* current_engine() { return static_cast<DriverEngine*>(state().slot.get()); }
 
-void SetCurrentEngine(std::unique_ptr<DriverEngine> engine) {
-  DestroyCurrentEngine();
+void set_current_engine(std::unique_ptr<DriverEngine> engine) {
+  destroy_current_engine();
   state().slot.set(engine.release());
 }
 
-void DestroyCurrentEngine() {
+void destroy_current_engine() {
   State& s = state();
   DriverEngine* engine = static_cast<DriverEngine*>(s.slot.get());
   if (!engine) return;
@@ -71,14 +71,14 @@ void DestroyCurrentEngine() {
   delete engine;
 }
 
-platform::AutoResetEvent* AdmissionEvent() { return state().admission.get(); }
+platform::AutoResetEvent* admission_event() { return state().admission.get(); }
 
 namespace {
 constexpr uint32_t kAdmissionWaitMs = 5000;
 std::atomic<uint32_t> g_admission_wait_ms{kAdmissionWaitMs};
 }  // namespace
 
-uint32_t AdmissionWaitMs() { return g_admission_wait_ms.load(); }
-void SetAdmissionWaitMs(uint32_t ms) { g_admission_wait_ms.store(ms); }
+uint32_t admission_wait_ms() { return g_admission_wait_ms.load(); }
+void set_admission_wait_ms(uint32_t ms) { g_admission_wait_ms.store(ms); }
 
 }  // namespace vorel::module

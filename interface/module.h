@@ -9,23 +9,23 @@
 
 namespace vorel::module {
 
-void Load();          // allocate the slot, attach the loading thread, create the admission event
-void ThreadAttach();  // refresh the version record, empty slot for the new thread
-void ThreadDetach();  // destroy the calling thread's engine
-void Unload();        // detach the calling thread, close the event, free the slot
+void load();           // allocate the slot, attach the loading thread, create the admission event
+void thread_attach();  // refresh the version record, empty slot for the new thread
+void thread_detach();  // destroy the calling thread's engine
+void unload();         // detach the calling thread, close the event, free the slot
 
-bool Loaded();
+bool loaded();
 
-DriverEngine* CurrentEngine();
+DriverEngine* current_engine();
 // Puts an engine into the calling thread's slot; an engine already there is destroyed first.
-void SetCurrentEngine(std::unique_ptr<DriverEngine> engine);
-void DestroyCurrentEngine();
+void set_current_engine(std::unique_ptr<DriverEngine> engine);
+void destroy_current_engine();
 
 // nullptr when it could not be created.
-platform::AutoResetEvent* AdmissionEvent();
+platform::AutoResetEvent* admission_event();
 
 // How long IniDriver waits for another thread's start-up (5000 ms; tests shorten it).
-uint32_t AdmissionWaitMs();
-void SetAdmissionWaitMs(uint32_t ms);
+uint32_t admission_wait_ms();
+void set_admission_wait_ms(uint32_t ms);
 
 }  // namespace vorel::module

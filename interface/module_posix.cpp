@@ -38,9 +38,9 @@ void publish_version_resource() {
 
 __attribute__((constructor)) void on_load() {
   publish_version_resource();
-  vorel::module::Load();
+  vorel::module::load();
 }
 
-__attribute__((destructor)) void on_unload() { vorel::module::Unload(); }
+__attribute__((destructor)) void on_unload() { vorel::module::unload(); }
 
 }  // namespace

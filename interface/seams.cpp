@@ -16,15 +16,15 @@ namespace {
 std::atomic<EngineFactory> g_factory{nullptr};
 }
 
-void SetEngineFactory(EngineFactory factory) { g_factory.store(factory); }
+void set_engine_factory(EngineFactory factory) { g_factory.store(factory); }
 
-std::unique_ptr<DriverEngine> CreateDriverEngine(bool first_instance) {
+std::unique_ptr<DriverEngine> create_driver_engine(bool first_instance) {
   if (EngineFactory f = g_factory.load()) return f(first_instance);
   return std::make_unique<EngineAdapter>(std::make_unique<TDLLObject>(first_instance));
 }
 
-int32_t RunConfigurationWizard(void* host_window, TDeviceParams& host_block) {
-  const std::shared_ptr<const TfileInfo> info = DriverFileInfo();
+int32_t run_configuration_wizard(void* host_window, TDeviceParams& host_block) {
+  const std::shared_ptr<const TfileInfo> info = driver_file_info();
   wizard::WizardEnvironment env;
   if (info) {
     env.texts.DeviceName = info->DeviceName();
@@ -33,26 +33,26 @@ int32_t RunConfigurationWizard(void* host_window, TDeviceParams& host_block) {
     env.texts.FileVersion = info->FileVersion();
     env.texts.FileDescription = (*info)[kFileDescription];
   }
-  env.log_path = RunLogPath();
+  env.log_path = run_log_path();
   return wizard::RunWizard(host_window, host_block, env);
 }
 
-dialogs::TestEnvironment TestDialogEnvironment() {
+dialogs::TestEnvironment test_dialog_environment() {
   dialogs::TestEnvironment env;
-  env.start = StartThreadEngine;
+  env.start = start_thread_engine;
   env.engine = []() -> TBaseDLLObject* {
-    auto* adapter = dynamic_cast<EngineAdapter*>(module::CurrentEngine());
+    auto* adapter = dynamic_cast<EngineAdapter*>(module::current_engine());
     return adapter ? &adapter->engine() : nullptr;
   };
   env.check_address = [](const TDeviceParams* params, std::string& address) {
     std::string message;
-    return CheckTagAddress(params, address, false, message);
+    return check_tag_address(params, address, false, message);
   };
   return env;
 }
 
-bool RunTestDialog(TDeviceParams& block, bool interactive) {
-  return dialogs::RunTestDialog(block, interactive, TestDialogEnvironment());
+bool run_test_dialog(TDeviceParams& block, bool interactive) {
+  return dialogs::run_test_dialog(block, interactive, test_dialog_environment());
 }
 
 }  // namespace vorel

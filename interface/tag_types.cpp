@@ -33,7 +33,7 @@ size_t rows_to_copy(int64_t requested) {
 
 }  // namespace
 
-const std::array<TTagTypeInfo, kHostTagTypeCount>& HostTagTypes() {
+const std::array<TTagTypeInfo, kHostTagTypeCount>& host_tag_types() {
   static const std::array<TTagTypeInfo, kHostTagTypeCount> table = {
       row("AD", "模拟量输入", kValueAnalog, 0, 65535, -65535),
       row("DA", "模拟量输出", kValueAnalog, 1, 65535, -65535),
@@ -45,24 +45,24 @@ const std::array<TTagTypeInfo, kHostTagTypeCount>& HostTagTypes() {
   return table;
 }
 
-void DescribeTagTypes(uint16_t* count, TTagTypeInfo* items) {
+void describe_tag_types(uint16_t* count, TTagTypeInfo* items) {
   if (!count) return;
   if (!items) {
     *count = kHostTagTypeCount;
     return;
   }
-  const auto& table = HostTagTypes();
+  const auto& table = host_tag_types();
   const size_t n = rows_to_copy(*count);
   std::memcpy(items, table.data(), n * sizeof(TTagTypeInfo));
 }
 
-void DescribeTagAddresses(int32_t* count, TTagAddrItem* items) {
+void describe_tag_addresses(int32_t* count, TTagAddrItem* items) {
   if (!count) return;
   if (!items) {
     *count = kHostTagTypeCount;
     return;
   }
-  const auto& table = HostTagTypes();
+  const auto& table = host_tag_types();
   const size_t n = rows_to_copy(*count);
   for (size_t i = 0; i < n; ++i) {
     TTagAddrItem item;

@@ -11,11 +11,11 @@ namespace vorel {
 constexpr int kHostTagTypeCount = 6;
 
 // The six host-facing rows: AD, DA, DI, DO, Count, INI_Count. Reserved bytes are zero.
-const std::array<TTagTypeInfo, kHostTagTypeCount>& HostTagTypes();
+const std::array<TTagTypeInfo, kHostTagTypeCount>& host_tag_types();
 
 // Null items: the count becomes 6. Otherwise the first `count` rows are copied, never more than
 // six and nothing for a negative count; the count is left as it was.
-void DescribeTagTypes(uint16_t* count, TTagTypeInfo* items);
-void DescribeTagAddresses(int32_t* count, TTagAddrItem* items);
+void describe_tag_types(uint16_t* count, TTagTypeInfo* items);
+void describe_tag_addresses(int32_t* count, TTagAddrItem* items);
 
 }  // namespace vorel

@@ -15,7 +15,7 @@ char second_char(const std::string& s) { return s.size() >= 2 ? s[1] : '\0'; }
 
 // ---------------------------------------------------------------- operating system
 
-std::string OperatingSystemText(const platform::OsVersionRecord& r) {
+std::string operating_system_text(const platform::OsVersionRecord& r) {
   std::string text;
   if (r.platform_id == 1) {
     const char c = second_char(r.service_pack);
@@ -46,10 +46,12 @@ std::string OperatingSystemText(const platform::OsVersionRecord& r) {
   return text;
 }
 
-void TOperatingSystemInfo::Refresh() { Fill(platform::os_version(), platform::windows_extensions_installed()); }
+void TOperatingSystemInfo::Refresh() {
+  fill(platform::os_version(), platform::windows_extensions_installed());
+}
 
-void TOperatingSystemInfo::Fill(const platform::OsVersionRecord& r, bool extensions) {
-  Platform = OperatingSystemText(r);
+void TOperatingSystemInfo::fill(const platform::OsVersionRecord& r, bool extensions) {
+  Platform = operating_system_text(r);
   MajorVersion = decimal(r.major);
   MinorVersion = decimal(r.minor);
   BuildNumber = decimal(r.build & 0xFFFF);
@@ -58,9 +60,9 @@ void TOperatingSystemInfo::Fill(const platform::OsVersionRecord& r, bool extensi
 
 // ---------------------------------------------------------------- processor
 
-void TComputerInfo::Refresh() { Fill(platform::processor_info()); }
+void TComputerInfo::Refresh() { fill(platform::processor_info()); }
 
-void TComputerInfo::Fill(const platform::ProcessorRecord& r) {
+void TComputerInfo::fill(const platform::ProcessorRecord& r) {
   static constexpr const char* kArchitectures[] = {"Intel", "MIPS", "Aplha", "PPC"};
   ProcessorArchitecture = r.architecture < std::size(kArchitectures) ? kArchitectures[r.architecture] : "";
   PageSize = decimal(r.page_size);
@@ -86,12 +88,13 @@ void TComputerInfo::Fill(const platform::ProcessorRecord& r) {
 const std::string& TComputerInfo::Frequency() {
   // The clock rate does not change while the host runs: measure once per process, on physical
   // time even when tests have replaced the engine clock.
-  static const std::string measured = MeasureFrequency(platform::system_clock(), platform::time_stamp_counter);
+  static const std::string measured =
+      measure_frequency(platform::system_clock(), platform::time_stamp_counter);
   if (!frequency_) frequency_ = measured;
   return *frequency_;
 }
 
-std::string MeasureFrequency(platform::Clock& clock, const std::function<uint64_t()>& counter) {
+std::string measure_frequency(platform::Clock& clock, const std::function<uint64_t()>& counter) {
   const uint64_t first = counter();
   const uint32_t start = clock.ticks();
   while (static_cast<uint32_t>(clock.ticks() - start) < 1000u) {

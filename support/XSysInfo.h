@@ -23,7 +23,7 @@ class TOperatingSystemInfo : public TCustomInfo {
  public:
   TOperatingSystemInfo() { Refresh(); }
   explicit TOperatingSystemInfo(const platform::OsVersionRecord& record, bool extensions) {
-    Fill(record, extensions);
+    fill(record, extensions);
   }
 
   std::string Platform, MajorVersion, MinorVersion, BuildNumber, Extension;
@@ -32,16 +32,16 @@ class TOperatingSystemInfo : public TCustomInfo {
   void Refresh() override;
 
  private:
-  void Fill(const platform::OsVersionRecord& record, bool extensions);
+  void fill(const platform::OsVersionRecord& record, bool extensions);
 };
 
 // "Microsoft Windows XP Service Pack 2(Build 2600)" and its relatives.
-std::string OperatingSystemText(const platform::OsVersionRecord& record);
+std::string operating_system_text(const platform::OsVersionRecord& record);
 
 class TComputerInfo : public TCustomInfo {
  public:
   TComputerInfo() { Refresh(); }
-  explicit TComputerInfo(const platform::ProcessorRecord& record) { Fill(record); }
+  explicit TComputerInfo(const platform::ProcessorRecord& record) { fill(record); }
 
   std::string ProcessorArchitecture, PageSize, MinimumApplicationAddress, MaximumApplicationAddress,
       ActiveProcessorMask, NumberOfProcessors, ProcessorType, AllocationGranularity, ProcessorLevel,
@@ -55,12 +55,12 @@ class TComputerInfo : public TCustomInfo {
   void Refresh() override;
 
  private:
-  void Fill(const platform::ProcessorRecord& record);
+  void fill(const platform::ProcessorRecord& record);
   std::optional<std::string> frequency_;
 };
 
 // Time-stamp counter increments over one second of the clock's ticks, in MHz with "%.3f".
-std::string MeasureFrequency(platform::Clock& clock, const std::function<uint64_t()>& counter);
+std::string measure_frequency(platform::Clock& clock, const std::function<uint64_t()>& counter);
 
 class TMemoryInfo : public TCustomInfo {
  public:

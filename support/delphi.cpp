@@ -25,7 +25,7 @@ constexpr int kFloatDigits = 15;
 // from zero to 15 digits. Taking 18 correctly rounded digits first gives the same two-step result.
 constexpr int kBcdDigits = 18;
 
-DecimalDigits DecimalOf(double magnitude) {
+DecimalDigits decimal_of(double magnitude) {
   char buffer[64];
   auto [end, ec] =
       std::to_chars(buffer, buffer + sizeof buffer, magnitude, std::chars_format::scientific, kBcdDigits - 1);
@@ -62,7 +62,7 @@ std::string FloatToStr(double value) {
   if (std::isinf(value)) return value < 0 ? "-INF" : "INF";
   if (value == 0) return "0";  // negative zero included
 
-  const DecimalDigits d = DecimalOf(std::fabs(value));
+  const DecimalDigits d = decimal_of(std::fabs(value));
   const std::string_view digits = d.digits;
   const int e = d.exponent;
   const size_t count = digits.size();
@@ -173,7 +173,7 @@ std::optional<double> TryStrToFloat(std::string_view text) {
   return negative ? -value : value;
 }
 
-std::string IntToStrPadded(int64_t value, int digits) {
+std::string int_to_str_padded(int64_t value, int digits) {
   const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   std::string number = std::to_string(magnitude);
   if (digits > 0 && number.size() < static_cast<size_t>(digits))
@@ -186,7 +186,7 @@ std::string IntToStrPadded(int64_t value, int digits) {
 namespace {
 
 // Days since 1970-01-01 of a proleptic Gregorian date; months outside 1..12 roll into the year.
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
+int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
   y += (m - 1 >= 0 ? (m - 1) / 12 : (m - 12) / 12);
   m = ((m - 1) % 12 + 12) % 12 + 1;
   y -= m <= 2;
@@ -197,7 +197,7 @@ int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
   return era * 146097 + doe - 719468;
 }
 
-void CivilFromDays(int64_t z, int& year, int& month, int& day) {
+void civil_from_days(int64_t z, int& year, int& month, int& day) {
   z += 719468;
   const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const int64_t doe = z - era * 146097;
@@ -212,16 +212,16 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 }
 
 // 0 = Sunday.
-int DayOfWeek(const platform::LocalDateTime& t) {
-  const int64_t days = DaysFromCivil(t.year, t.month, t.day);  // 1970-01-01 was a Thursday
+int day_of_week(const platform::LocalDateTime& t) {
+  const int64_t days = days_from_civil(t.year, t.month, t.day);  // 1970-01-01 was a Thursday
   return static_cast<int>(((days + 4) % 7 + 7) % 7);
 }
 
 }  // namespace
 
-platform::LocalDateTime AddDays(const platform::LocalDateTime& t, int days) {
+platform::LocalDateTime add_days(const platform::LocalDateTime& t, int days) {
   platform::LocalDateTime out = t;
-  CivilFromDays(DaysFromCivil(t.year, t.month, t.day) + days, out.year, out.month, out.day);
+  civil_from_days(days_from_civil(t.year, t.month, t.day) + days, out.year, out.month, out.day);
   return out;
 }
 
@@ -230,7 +230,7 @@ platform::LocalDateTime AddDays(const platform::LocalDateTime& t, int days) {
 namespace {
 
 // Whether the picture carries an AM/PM marker outside quoted text: its hours then run 1..12.
-bool UsesTwelveHourClock(std::string_view picture) {
+bool uses_twelve_hour_clock(std::string_view picture) {
   char quote = 0;
   for (size_t i = 0; i < picture.size(); ++i) {
     const char c = picture[i];
@@ -238,18 +238,18 @@ bool UsesTwelveHourClock(std::string_view picture) {
       if (c == quote) quote = 0;
     } else if (c == '"' || c == '\'') {
       quote = c;
-    } else if (gbk::IsLeadByte(static_cast<unsigned char>(c))) {
+    } else if (gbk::is_lead_byte(static_cast<unsigned char>(c))) {
       ++i;
-    } else if (gbk::StartsWithNoCase(picture.substr(i), "am/pm") ||
-               gbk::StartsWithNoCase(picture.substr(i), "a/p") ||
-               gbk::StartsWithNoCase(picture.substr(i), "ampm")) {
+    } else if (gbk::starts_with_no_case(picture.substr(i), "am/pm") ||
+               gbk::starts_with_no_case(picture.substr(i), "a/p") ||
+               gbk::starts_with_no_case(picture.substr(i), "ampm")) {
       return true;
     }
   }
   return false;
 }
 
-std::string TimePicture(const platform::DateTimeFormat& locale, bool with_seconds) {
+std::string time_picture(const platform::DateTimeFormat& locale, bool with_seconds) {
   std::string picture = locale.hour_leading_zero ? "hh:mm" : "h:mm";
   if (with_seconds) picture += ":ss";
   if (locale.twelve_hour) picture = locale.marker_first ? "AMPM " + picture : picture + " AMPM";
@@ -262,14 +262,14 @@ class DateTimeWriter {
       : t_(t), locale_(locale) {}
 
   // `level` limits the nesting of pictures inside pictures (c, ddddd, t).
-  void Append(std::string_view picture, int level) {
+  void append(std::string_view picture, int level) {
     if (level > 2) return;
-    const bool twelve_hour = UsesTwelveHourClock(picture);
+    const bool twelve_hour = uses_twelve_hour_clock(picture);
     char last_token = ' ';
     size_t i = 0;
     while (i < picture.size()) {
       const char starter = picture[i];
-      if (gbk::IsLeadByte(static_cast<unsigned char>(starter))) {
+      if (gbk::is_lead_byte(static_cast<unsigned char>(starter))) {
         const size_t length = i + 1 < picture.size() ? 2 : 1;
         out_ += picture.substr(i, length);
         i += length;
@@ -286,51 +286,51 @@ class DateTimeWriter {
       switch (token) {
         case 'Y':
           if (count <= 2)
-            Number(((t_.year % 100) + 100) % 100, 2);
+            number(((t_.year % 100) + 100) % 100, 2);
           else
-            Number(t_.year, 4);
+            number(t_.year, 4);
           break;
         case 'M':
           if (count <= 2)
-            Number(t_.month, count);
+            number(t_.month, count);
           else
-            out_ += MonthName(count == 3 ? locale_.short_month_names : locale_.long_month_names);
+            out_ += month_name(count == 3 ? locale_.short_month_names : locale_.long_month_names);
           break;
         case 'D':
           if (count <= 2)
-            Number(t_.day, count);
+            number(t_.day, count);
           else if (count <= 4)
-            out_ += DayName(count == 3 ? locale_.short_day_names : locale_.long_day_names);
+            out_ += day_name(count == 3 ? locale_.short_day_names : locale_.long_day_names);
           else  // no long date picture is kept; both forms give the short date
-            Append(locale_.short_date, level + 1);
+            append(locale_.short_date, level + 1);
           break;
         case 'H': {
           int hour = t_.hour;
           if (twelve_hour) hour = hour % 12 == 0 ? 12 : hour % 12;
-          Number(hour, count > 2 ? 2 : count);
+          number(hour, count > 2 ? 2 : count);
           break;
         }
         case 'N':
-          Number(t_.minute, count > 2 ? 2 : count);
+          number(t_.minute, count > 2 ? 2 : count);
           break;
         case 'S':
-          Number(t_.second, count > 2 ? 2 : count);
+          number(t_.second, count > 2 ? 2 : count);
           break;
         case 'Z':
-          Number(t_.millisecond, count <= 2 ? 1 : 3);
+          number(t_.millisecond, count <= 2 ? 1 : 3);
           break;
         case 'T':
-          Append(TimePicture(locale_, count > 1), level + 1);
+          append(time_picture(locale_, count > 1), level + 1);
           break;
         case 'C':
-          Append(locale_.short_date, level + 1);
+          append(locale_.short_date, level + 1);
           if (t_.hour != 0 || t_.minute != 0 || t_.second != 0) {
             out_ += ' ';
-            Append(TimePicture(locale_, true), level + 1);
+            append(time_picture(locale_, true), level + 1);
           }
           break;
         case 'A':
-          count = Marker(picture.substr(i));
+          count = marker(picture.substr(i));
           break;
         case '/':
           count = 1;
@@ -357,33 +357,33 @@ class DateTimeWriter {
     }
   }
 
-  std::string Take() { return std::move(out_); }
+  std::string take() { return std::move(out_); }
 
  private:
-  void Number(int value, size_t digits) { out_ += IntToStrPadded(value, static_cast<int>(digits)); }
+  void number(int value, size_t digits) { out_ += int_to_str_padded(value, static_cast<int>(digits)); }
 
-  const std::string& MonthName(const std::array<std::string, 12>& names) {
+  const std::string& month_name(const std::array<std::string, 12>& names) {
     static const std::string none;
     return t_.month >= 1 && t_.month <= 12 ? names[static_cast<size_t>(t_.month - 1)] : none;
   }
 
-  const std::string& DayName(const std::array<std::string, 7>& names) {
-    return names[static_cast<size_t>(DayOfWeek(t_))];
+  const std::string& day_name(const std::array<std::string, 7>& names) {
+    return names[static_cast<size_t>(day_of_week(t_))];
   }
 
   // "AM/PM" and "A/P" show their own letters, "AMPM" the locale's markers. Returns the length
   // of picture text used.
-  size_t Marker(std::string_view rest) {
+  size_t marker(std::string_view rest) {
     const bool pm = t_.hour >= 12;
-    if (gbk::StartsWithNoCase(rest, "am/pm")) {
+    if (gbk::starts_with_no_case(rest, "am/pm")) {
       out_ += rest.substr(pm ? 3 : 0, 2);
       return 5;
     }
-    if (gbk::StartsWithNoCase(rest, "a/p")) {
+    if (gbk::starts_with_no_case(rest, "a/p")) {
       out_ += rest.substr(pm ? 2 : 0, 1);
       return 3;
     }
-    if (gbk::StartsWithNoCase(rest, "ampm")) {
+    if (gbk::starts_with_no_case(rest, "ampm")) {
       out_ += pm ? locale_.pm : locale_.am;
       return 4;
     }
@@ -398,7 +398,7 @@ class DateTimeWriter {
 
 }  // namespace
 
-const platform::DateTimeFormat& LocaleDateTimeFormat() {
+const platform::DateTimeFormat& locale_date_time_format() {
   // Kept past static destruction: the final stop report is written while the module unloads.
   static const auto* format = new platform::DateTimeFormat(platform::date_time_format());
   return *format;
@@ -407,28 +407,30 @@ const platform::DateTimeFormat& LocaleDateTimeFormat() {
 std::string FormatDateTime(std::string_view picture, const platform::LocalDateTime& t,
                            const platform::DateTimeFormat& locale) {
   DateTimeWriter writer(t, locale);
-  writer.Append(picture, 0);
-  return writer.Take();
+  writer.append(picture, 0);
+  return writer.take();
 }
 
-std::string DateTimeText(const platform::LocalDateTime& t, const platform::DateTimeFormat& locale) {
+std::string date_time_text(const platform::LocalDateTime& t, const platform::DateTimeFormat& locale) {
   return FormatDateTime("c", t, locale);
 }
 
-std::string DateTimeText(const platform::LocalDateTime& t) { return DateTimeText(t, LocaleDateTimeFormat()); }
+std::string date_time_text(const platform::LocalDateTime& t) {
+  return date_time_text(t, locale_date_time_format());
+}
 
-std::string ShortDateText(const platform::LocalDateTime& t, const platform::DateTimeFormat& locale) {
+std::string short_date_text(const platform::LocalDateTime& t, const platform::DateTimeFormat& locale) {
   return FormatDateTime("ddddd", t, locale);
 }
 
-std::string ShortDateText(const platform::LocalDateTime& t) {
-  return ShortDateText(t, LocaleDateTimeFormat());
+std::string short_date_text(const platform::LocalDateTime& t) {
+  return short_date_text(t, locale_date_time_format());
 }
 
-std::string StampText(const platform::LocalDateTime& t) {
-  return FormatDateTime(R"(yyyy"-"mm"-"dd"-"hh"-"nn"-"ss)", t, LocaleDateTimeFormat());
+std::string stamp_text(const platform::LocalDateTime& t) {
+  return FormatDateTime(R"(yyyy"-"mm"-"dd"-"hh"-"nn"-"ss)", t, locale_date_time_format());
 }
 
-std::string NowText() { return DateTimeText(platform::clock().now()); }
+std::string now_text() { return date_time_text(platform::clock().now()); }
 
 }  // namespace vorel

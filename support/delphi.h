@@ -37,10 +37,10 @@ int32_t StrToInt(std::string_view text);  // throws ConversionError
 std::optional<double> TryStrToFloat(std::string_view text);
 
 // IntToStr with at least `digits` digits, zero-padded after the sign ("0002", "-001").
-std::string IntToStrPadded(int64_t value, int digits);
+std::string int_to_str_padded(int64_t value, int digits);
 
 // The user's date and time settings, read from the system once per process.
-const platform::DateTimeFormat& LocaleDateTimeFormat();
+const platform::DateTimeFormat& locale_date_time_format();
 
 // FormatDateTime: y, m, d, h, n, s, z, am/pm, c, t, "/" and ":" as the run-time library reads
 // them, quoted text kept. The long time is composed from the locale's hour and AM/PM settings.
@@ -49,18 +49,18 @@ std::string FormatDateTime(std::string_view picture, const platform::LocalDateTi
 
 // The date-time text every log line starts with: short date, a blank, long time; the time part
 // is left out at exactly midnight.
-std::string DateTimeText(const platform::LocalDateTime& t);
-std::string DateTimeText(const platform::LocalDateTime& t, const platform::DateTimeFormat& locale);
+std::string date_time_text(const platform::LocalDateTime& t);
+std::string date_time_text(const platform::LocalDateTime& t, const platform::DateTimeFormat& locale);
 // The short date alone.
-std::string ShortDateText(const platform::LocalDateTime& t);
-std::string ShortDateText(const platform::LocalDateTime& t, const platform::DateTimeFormat& locale);
+std::string short_date_text(const platform::LocalDateTime& t);
+std::string short_date_text(const platform::LocalDateTime& t, const platform::DateTimeFormat& locale);
 // yyyy-mm-dd-hh-nn-ss, each field zero-padded.
-std::string StampText(const platform::LocalDateTime& t);
+std::string stamp_text(const platform::LocalDateTime& t);
 
 // The current date-time text on the engine clock.
-std::string NowText();
+std::string now_text();
 
 // The same calendar day moved by `days` (time of day kept).
-platform::LocalDateTime AddDays(const platform::LocalDateTime& t, int days);
+platform::LocalDateTime add_days(const platform::LocalDateTime& t, int days);
 
 }  // namespace vorel

@@ -9,20 +9,20 @@
 
 namespace vorel::gbk {
 
-inline bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+inline bool is_lead_byte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
 // Upper-cases a..z only, never a trail byte.
 std::string UpperCase(std::string_view text);
 
 // Byte offset of the first occurrence of `needle` that starts on a character boundary, or npos.
-size_t Find(std::string_view text, std::string_view needle, size_t from = 0);
+size_t find(std::string_view text, std::string_view needle, size_t from = 0);
 
 // Whether text begins with prefix, comparing a..z without regard to case.
-bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+bool starts_with_no_case(std::string_view text, std::string_view prefix);
 
 // The longest prefix of at most max_bytes bytes that ends on a character boundary, so that a
 // double-byte character is never split.
-std::string_view Truncate(std::string_view text, size_t max_bytes);
+std::string_view truncate(std::string_view text, size_t max_bytes);
 
 // The full-width colon and comma in code page 936.
 inline constexpr std::string_view kFullWidthColon = "：";

@@ -94,26 +94,26 @@ bool getfileinfo(std::string_view path, TfileInfo& info) {
   return true;
 }
 
-std::string FileInfoFailureText(std::string_view path) {
+std::string file_info_failure_text(std::string_view path) {
   return "读取" + file_name_part(path) + "文件的版本信息失败。";
 }
 
-std::shared_ptr<const TfileInfo> DriverFileInfo() {
+std::shared_ptr<const TfileInfo> driver_file_info() {
   auto& p = published();
   std::lock_guard lock(p.mutex);
   return p.info;
 }
 
-void RefreshDriverFileInfo(std::string_view module_path) {
+void refresh_driver_file_info(std::string_view module_path) {
   auto fresh = std::make_shared<TfileInfo>();
   const bool ok = getfileinfo(module_path, *fresh);
   auto& p = published();
   std::lock_guard lock(p.mutex);
   p.info = std::move(fresh);
-  if (!ok && !p.failure_shown) p.failure = FileInfoFailureText(module_path);
+  if (!ok && !p.failure_shown) p.failure = file_info_failure_text(module_path);
 }
 
-void ReportDriverFileInfoFailure() {
+void report_driver_file_info_failure() {
   std::string text;
   {
     auto& p = published();

@@ -39,7 +39,7 @@ struct TfileInfo {
   const std::string& DevIDName() const { return Fields[kDevIDName]; }
   const std::string& ChnName() const { return Fields[kChnName]; }
   const std::string& FileVersion() const { return Fields[kFileVersion]; }
-  const std::string& HostDirectory() const { return Fields[kHostDirectory]; }
+  const std::string& host_directory() const { return Fields[kHostDirectory]; }
 };
 
 // Fills `info` from the version resource of the file at `path` and the host directory from the
@@ -48,13 +48,13 @@ struct TfileInfo {
 bool getfileinfo(std::string_view path, TfileInfo& info);
 
 // "读取<name>文件的版本信息失败。"
-std::string FileInfoFailureText(std::string_view path);
+std::string file_info_failure_text(std::string_view path);
 
 // The process-wide record. Refreshing publishes a new record; readers keep the one they took.
-std::shared_ptr<const TfileInfo> DriverFileInfo();
-void RefreshDriverFileInfo(std::string_view module_path);
+std::shared_ptr<const TfileInfo> driver_file_info();
+void refresh_driver_file_info(std::string_view module_path);
 
 // Shows the failure of the last refresh once per process. Never call it under the loader lock.
-void ReportDriverFileInfoFailure();
+void report_driver_file_info_failure();
 
 }  // namespace vorel

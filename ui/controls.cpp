@@ -80,7 +80,7 @@ void Control::SetFont(const ui::Font& f) {
 // ---------------------------------------------------------------- Edit
 
 void Edit::SetText(std::string_view text) {
-  const std::string_view cut = MaxLength ? vorel::gbk::Truncate(text, MaxLength) : text;
+  const std::string_view cut = MaxLength ? vorel::gbk::truncate(text, MaxLength) : text;
   modified_ = false;
   if (cut == Text()) return;
   SetCaption(cut);
@@ -88,7 +88,7 @@ void Edit::SetText(std::string_view text) {
 }
 
 void Edit::UserSetText(std::string_view text) {
-  const std::string_view cut = MaxLength ? vorel::gbk::Truncate(text, MaxLength) : text;
+  const std::string_view cut = MaxLength ? vorel::gbk::truncate(text, MaxLength) : text;
   modified_ = true;
   if (cut == Text()) return;
   SetCaption(cut);

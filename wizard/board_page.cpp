@@ -75,7 +75,7 @@ void MoveCard(TDeviceParams& block, int from, int to) {
   TCardParams& n = *block.card(to);
   n.CardNo = to;
   n.ModelCode = o.ModelCode;
-  SetModelName(n, ModelName(o));
+  set_model_name(n, ModelName(o));
   n.BaseAddress = o.BaseAddress;
   n.InputMode = o.InputMode;
   n.ADMaxRange = o.ADMaxRange;
@@ -84,7 +84,7 @@ void MoveCard(TDeviceParams& block, int from, int to) {
   std::copy(std::begin(o.ADRange), std::end(o.ADRange), std::begin(n.ADRange));
   std::copy(std::begin(o.DARange), std::end(o.DARange), std::begin(n.DARange));
   o.ModelCode = kModelNoCard;
-  SetModelName(o, "");
+  set_model_name(o, "");
   o.BaseAddress = o.InputMode = o.ADMaxRange = o.ADFilterNums = o.reserved64 = 0;
   std::fill(std::begin(o.ADRange), std::end(o.ADRange), uint8_t{0});
   std::fill(std::begin(o.DARange), std::end(o.DARange), uint8_t{0});
@@ -368,7 +368,7 @@ void TStep11Frm::RefreshEditors() {
     if (d.differential != kAbsent) InputMode.AddItem(kDifferential);
   }
   InputMode.SetItemIndex(e.InputMode);
-  const bool polarity = gbk::Find(d.max_ranges[0].name, "极性") != std::string_view::npos;
+  const bool polarity = gbk::find(d.max_ranges[0].name, "极性") != std::string_view::npos;
   Label11.SetCaption(polarity ? "AD输入极性" : "AD最大范围");
   FillMaxRanges(&selected, e.ADMaxRange);
   InputMode.SetEnabled(editable && selected.HasAD());
@@ -529,7 +529,7 @@ int TStep11Frm::CardNumberInEdit() const {
 void TStep11Frm::TakeSelection(TCardParams& entry) {
   const BoardModel& m = SelectedModel();
   entry.ModelCode = m.code;
-  SetModelName(entry, m.name);
+  set_model_name(entry, m.name);
 }
 
 void TStep11Frm::WriteShadow(TCardParams& entry, int card) {
@@ -674,7 +674,7 @@ void TStep11Frm::DelBtnClick() {
   if (const ui::TreeNode* node = DeviceTree.SelectedNode()) {
     TCardParams& e = Entry(ClampCard(static_cast<int>(node->data)));
     e.ModelCode = kModelNoCard;
-    SetModelName(e, "");
+    set_model_name(e, "");
     e.BaseAddress = kDefaultBaseAddress;
     e.InputMode = 0;
     e.ADMaxRange = 0;

@@ -55,9 +55,9 @@ const BoardCatalogue& DriverCatalogue() {
       BoardModel m;
       m.name = std::string(row.name);
       m.code = row.model_code;
-      m.ad_max = ChanMaxOf(kTagTypes[kTypeAD], row.model_code);
-      m.da_max = ChanMaxOf(kTagTypes[kTypeDA], row.model_code);
-      m.tc_max = ChanMaxOf(kTagTypes[kTypeCount], row.model_code);
+      m.ad_max = chan_max_of(kTagTypes[kTypeAD], row.model_code);
+      m.da_max = chan_max_of(kTagTypes[kTypeDA], row.model_code);
+      m.tc_max = chan_max_of(kTagTypes[kTypeCount], row.model_code);
       m.description = row.description;
       c->models.push_back(std::move(m));
     }

@@ -182,7 +182,7 @@ std::string LowerCase(std::string_view text) {
   return out;
 }
 
-std::string ProgramFolder() {
+std::string program_folder() {
   char path[4096];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return {};
@@ -191,7 +191,7 @@ std::string ProgramFolder() {
   return slash == std::string_view::npos ? std::string() : std::string(exe.substr(0, slash + 1));
 }
 
-std::vector<std::string> LibraryCandidates(const char* name) {
+std::vector<std::string> library_candidates(const char* name) {
   const std::string lower = LowerCase(name);
   {
     std::lock_guard lock(g_library_files_mutex);
@@ -203,7 +203,7 @@ std::vector<std::string> LibraryCandidates(const char* name) {
       lower.size() <= kDll.size() || !lower.ends_with(kDll))
     return {name};
   const std::string file = "lib" + lower.substr(0, lower.size() - kDll.size()) + ".so";
-  return {ProgramFolder() + file, file};
+  return {program_folder() + file, file};
 }
 
 }  // namespace
@@ -219,7 +219,7 @@ void set_library_file(std::string_view name, std::string_view file) {
 }  // namespace test_stores
 
 LibraryHandle find_loaded_library(const char* name) {
-  for (const std::string& candidate : LibraryCandidates(name)) {
+  for (const std::string& candidate : library_candidates(name)) {
     if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_NOLOAD)) {
       dlclose(handle);  // RTLD_NOLOAD still counts a reference
       return handle;
@@ -229,7 +229,7 @@ LibraryHandle find_loaded_library(const char* name) {
 }
 
 LibraryHandle load_library(const char* name) {
-  for (const std::string& candidate : LibraryCandidates(name))
+  for (const std::string& candidate : library_candidates(name))
     if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
   return nullptr;
 }

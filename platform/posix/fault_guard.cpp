@@ -29,15 +29,15 @@ std::mutex g_install_mutex;
 int g_active_calls = 0;                     // guarded calls running in the process
 struct sigaction g_previous[kSignalCount];  // what our handler replaced, restored by the last call
 
-int SlotOf(int signal_number) {
+int slot_of(int signal_number) {
   for (int i = 0; i < kSignalCount; ++i)
     if (kSignals[i] == signal_number) return i;
   return -1;
 }
 
 // A fault that is not ours: hand it to the previous owner as if we had never been there.
-void PassOn(int signal_number, siginfo_t* info, void* ucontext) {
-  const int slot = SlotOf(signal_number);
+void pass_on(int signal_number, siginfo_t* info, void* ucontext) {
+  const int slot = slot_of(signal_number);
   const struct sigaction& previous = g_previous[slot];
   if (previous.sa_flags & SA_SIGINFO) {
     if (previous.sa_sigaction) {
@@ -55,10 +55,10 @@ void PassOn(int signal_number, siginfo_t* info, void* ucontext) {
   sigaction(signal_number, &fallback, nullptr);
 }
 
-void OnFault(int signal_number, siginfo_t* info, void* ucontext) {
+void on_fault(int signal_number, siginfo_t* info, void* ucontext) {
   Guard* guard = t_guard;
   if (!guard) {
-    PassOn(signal_number, info, ucontext);
+    pass_on(signal_number, info, ucontext);
     return;
   }
   guard->signal_number = signal_number;
@@ -66,23 +66,23 @@ void OnFault(int signal_number, siginfo_t* info, void* ucontext) {
   siglongjmp(guard->jump, 1);
 }
 
-void Install() {
+void install() {
   std::lock_guard lock(g_install_mutex);
   if (g_active_calls++ > 0) return;
   struct sigaction action {};
-  action.sa_sigaction = OnFault;
+  action.sa_sigaction = on_fault;
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &action, &g_previous[i]);
 }
 
-void Uninstall() {
+void uninstall() {
   std::lock_guard lock(g_install_mutex);
   if (--g_active_calls > 0) return;
   for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &g_previous[i], nullptr);
 }
 
-uint32_t CodeOf(int signal_number) {
+uint32_t code_of(int signal_number) {
   switch (signal_number) {
     case SIGILL:
       return kIllegalInstruction;
@@ -94,8 +94,8 @@ uint32_t CodeOf(int signal_number) {
 }
 
 // Kept out of line so that nothing of the caller's frame lives between sigsetjmp and the call.
-__attribute__((noinline)) bool RunGuarded(Guard& guard, void (*fn)(void*), void* context) {
-  if (sigsetjmp(guard.jump, 1) != 0) return false;  // back from OnFault
+__attribute__((noinline)) bool run_guarded(Guard& guard, void (*fn)(void*), void* context) {
+  if (sigsetjmp(guard.jump, 1) != 0) return false;  // back from on_fault
   t_guard = &guard;
   fn(context);
   return true;
@@ -105,10 +105,10 @@ __attribute__((noinline)) bool RunGuarded(Guard& guard, void (*fn)(void*), void*
 // call ends: normally, by a fault, or by a C++ exception leaving fn.
 class CallScope {
  public:
-  CallScope() : outer_(t_guard) { Install(); }
+  CallScope() : outer_(t_guard) { install(); }
   ~CallScope() {
     t_guard = outer_;
-    Uninstall();
+    uninstall();
   }
   CallScope(const CallScope&) = delete;
   CallScope& operator=(const CallScope&) = delete;
@@ -126,9 +126,9 @@ bool call_guarded(void (*fn)(void* context), void* context, uint32_t* exception_
   {
     CallScope scope;
     guard.outer = scope.outer();
-    finished = RunGuarded(guard, fn, context);
+    finished = run_guarded(guard, fn, context);
   }
-  if (!finished && exception_code) *exception_code = CodeOf(guard.signal_number);
+  if (!finished && exception_code) *exception_code = code_of(guard.signal_number);
   return finished;
 }
 

@@ -25,25 +25,25 @@ struct GuardRecord {
   volatile DWORD code;
 };
 
-GuardRecord* ChainHead() {
+GuardRecord* chain_head() {
   GuardRecord* head;
   asm volatile("movl %%fs:0, %0" : "=r"(head));
   return head;
 }
 
-void SetChainHead(GuardRecord* head) { asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
+void set_chain_head(GuardRecord* head) { asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory"); }
 
 // Error severity (the two top bits set): access violations, illegal instructions, stack overflow,
 // a C++ exception of another compiler. Warnings and breakpoints are left to their owners.
-bool IsFault(DWORD code) { return (code & 0xC0000000u) == 0xC0000000u; }
+bool is_fault(DWORD code) { return (code & 0xC0000000u) == 0xC0000000u; }
 
-extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT*,
-                                                      void*) {
+extern "C" EXCEPTION_DISPOSITION __cdecl guard_handler(EXCEPTION_RECORD* record, void* frame, CONTEXT*,
+                                                       void*) {
   if (record->ExceptionFlags & (EXCEPTION_UNWINDING | EXCEPTION_EXIT_UNWIND)) return ExceptionContinueSearch;
-  if (!IsFault(record->ExceptionCode)) return ExceptionContinueSearch;
+  if (!is_fault(record->ExceptionCode)) return ExceptionContinueSearch;
   GuardRecord* guard = static_cast<GuardRecord*>(frame);
   guard->code = record->ExceptionCode;
-  SetChainHead(guard->next);
+  set_chain_head(guard->next);
   longjmp(guard->jump, 1);
 }
 
@@ -52,7 +52,7 @@ extern "C" EXCEPTION_DISPOSITION __cdecl GuardHandler(EXCEPTION_RECORD* record, 
 class ChainRestore {
  public:
   explicit ChainRestore(GuardRecord* head) : head_(head) {}
-  ~ChainRestore() { SetChainHead(head_); }
+  ~ChainRestore() { set_chain_head(head_); }
   ChainRestore(const ChainRestore&) = delete;
   ChainRestore& operator=(const ChainRestore&) = delete;
 
@@ -64,8 +64,8 @@ class ChainRestore {
 
 bool call_guarded(void (*fn)(void* context), void* context, uint32_t* exception_code) {
   GuardRecord guard;  // on this stack: the dispatcher ignores records that lie outside it
-  guard.next = ChainHead();
-  guard.handler = reinterpret_cast<void*>(&GuardHandler);
+  guard.next = chain_head();
+  guard.handler = reinterpret_cast<void*>(&guard_handler);
   guard.code = 0;
   ChainRestore restore(guard.next);
   // setjmp before the record is linked: it saves the predecessor as the chain head, which is what
@@ -74,7 +74,7 @@ bool call_guarded(void (*fn)(void* context), void* context, uint32_t* exception_
     if (exception_code) *exception_code = guard.code;
     return false;
   }
-  SetChainHead(&guard);
+  set_chain_head(&guard);
   fn(context);
   return true;
 }

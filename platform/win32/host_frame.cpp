@@ -9,7 +9,7 @@ namespace {
 
 constexpr wchar_t kClass[] = L"VorelHostFrame";
 
-LRESULT CALLBACK FrameProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK frame_proc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
   // The frame stays until its owner destroys it; closing it is the host's business, not ours.
   if (message == WM_CLOSE) return 0;
   return DefWindowProcW(w, message, wp, lp);
@@ -21,7 +21,7 @@ void* create_host_frame(std::string_view caption, int width, int height) {
   static const ATOM registered = [] {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
-    wc.lpfnWndProc = FrameProc;
+    wc.lpfnWndProc = frame_proc;
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_APPWORKSPACE + 1);

@@ -61,20 +61,20 @@ class Parser {
     for (char c : text) text_ += c == ' ' || c == '\t' || c == '\r' || c == '\n' ? ';' : c;
   }
 
-  bool Apply(Bank& bank) {
+  bool apply(Bank& bank) {
     size_t start = 0;
     while (start <= text_.size()) {
       size_t end = text_.find(';', start);
       if (end == std::string::npos) end = text_.size();
-      const std::string_view item = std::string_view(text_).substr(start, end - start);
-      if (!item.empty() && !Item(bank, item)) return false;
+      const std::string_view setting = std::string_view(text_).substr(start, end - start);
+      if (!setting.empty() && !item(bank, setting)) return false;
       start = end + 1;
     }
     return true;
   }
 
  private:
-  static bool Number(std::string_view text, int32_t& out) {
+  static bool number(std::string_view text, int32_t& out) {
     if (text.empty()) return false;
     const std::string copy(text);
     char* end = nullptr;
@@ -91,7 +91,7 @@ class Parser {
     return head;
   }
 
-  static bool Cards(std::string_view list, std::array<bool, kCards + 1>& chosen) {
+  static bool cards(std::string_view list, std::array<bool, kCards + 1>& chosen) {
     chosen.fill(false);
     if (list == "all") {
       chosen.fill(true);
@@ -102,16 +102,16 @@ class Parser {
       std::string_view part = Next(list, ',');
       const size_t dash = part.find('-');
       int32_t first = 0, last = 0;
-      if (!Number(part.substr(0, dash), first)) return false;
+      if (!number(part.substr(0, dash), first)) return false;
       last = first;
-      if (dash != std::string_view::npos && !Number(part.substr(dash + 1), last)) return false;
+      if (dash != std::string_view::npos && !number(part.substr(dash + 1), last)) return false;
       if (first < 1 || last > kCards || first > last) return false;
       for (int32_t n = first; n <= last; ++n) chosen[n] = true;
     }
     return true;
   }
 
-  static bool EntryOf(std::string_view name, int32_t& first, int32_t& last) {
+  static bool entry_of(std::string_view name, int32_t& first, int32_t& last) {
     static constexpr std::string_view kNames[] = {"check", "di", "do", "close"};
     if (name == "all") {
       first = 0;
@@ -127,13 +127,13 @@ class Parser {
     return false;
   }
 
-  static bool FaultItem(Bank& bank, std::string_view spec) {
+  static bool fault_item(Bank& bank, std::string_view spec) {
     if (spec == "none") {
       bank.faults.fill(Fault{});
       return true;
     }
     int32_t first = 0, last = 0;
-    if (!EntryOf(Next(spec, ':'), first, last)) return false;
+    if (!entry_of(Next(spec, ':'), first, last)) return false;
     const std::string_view mode = Next(spec, ':');
     Fault fault;
     if (mode == "none") {
@@ -150,19 +150,19 @@ class Parser {
     } else {
       return false;
     }
-    if (!spec.empty() && (!Number(spec, fault.arg) || fault.arg < 0)) return false;
+    if (!spec.empty() && (!number(spec, fault.arg) || fault.arg < 0)) return false;
     for (int32_t i = first; i <= last; ++i) bank.faults[i] = fault;
     return true;
   }
 
-  static bool Item(Bank& bank, std::string_view item) {
-    const size_t eq = item.find('=');
+  static bool item(Bank& bank, std::string_view setting) {
+    const size_t eq = setting.find('=');
     if (eq == std::string_view::npos) return false;
-    const std::string_view key = item.substr(0, eq);
-    std::string_view value = item.substr(eq + 1);
+    const std::string_view key = setting.substr(0, eq);
+    std::string_view value = setting.substr(eq + 1);
     std::array<bool, kCards + 1> chosen{};
     if (key == "present" || key == "loopback") {
-      if (!Cards(value, chosen)) return false;
+      if (!cards(value, chosen)) return false;
       for (int32_t n = 1; n <= kCards; ++n)
         (key == "present" ? bank.cards[n].present : bank.cards[n].loopback) = chosen[n];
       return true;
@@ -171,7 +171,7 @@ class Parser {
       while (!value.empty()) {
         std::string_view one = Next(value, ',');
         int32_t card = 0, port = 0, level = 0;
-        if (!Number(Next(one, ':'), card) || !Number(Next(one, ':'), port) || !Number(one, level))
+        if (!number(Next(one, ':'), card) || !number(Next(one, ':'), port) || !number(one, level))
           return false;
         if (card < 1 || card > kCards || port < 0 || port >= kPorts) return false;
         bank.cards[card].input[port] = level & 0xFFFF;
@@ -180,7 +180,7 @@ class Parser {
     }
     if (key == "fault") {
       while (!value.empty())
-        if (!FaultItem(bank, Next(value, ','))) return false;
+        if (!fault_item(bank, Next(value, ','))) return false;
       return true;
     }
     return false;
@@ -190,19 +190,19 @@ class Parser {
 };
 
 // The bank as the environment describes it; an unreadable description leaves the defaults.
-Bank InitialBank() {
+Bank initial_bank() {
   Bank bank;
   if (const char* text = std::getenv("PCI7505_SIM")) {
     Bank configured = bank;
-    if (Parser(text).Apply(configured)) bank = configured;
+    if (Parser(text).apply(configured)) bank = configured;
   }
   return bank;
 }
 
 // Callers hold g_mutex.
-Bank& TheBank() {
+Bank& the_bank() {
   if (!g_configured) {
-    g_bank = InitialBank();
+    g_bank = initial_bank();
     g_configured = true;
   }
   return g_bank;
@@ -214,9 +214,11 @@ Bank& TheBank() {
 // raises the access violation (a null store the compiler can see would become a trap instead).
 int32_t* volatile g_nowhere = nullptr;
 
-__attribute__((noinline, no_sanitize("address", "undefined"))) void AccessViolation() { *g_nowhere = 0x7505; }
+__attribute__((noinline, no_sanitize("address", "undefined"))) void access_violation() {
+  *g_nowhere = 0x7505;
+}
 
-void Delay(int32_t ms) {
+void delay(int32_t ms) {
   while (ms > 0) {
     const int32_t slice = ms > 500 ? 500 : ms;
     usleep(static_cast<useconds_t>(slice) * 1000u);
@@ -226,31 +228,31 @@ void Delay(int32_t ms) {
 
 // Counts the call and returns the misbehaviour it gets. Faults and delays happen here, before
 // the bank is locked, so a call that never returns leaves the bank usable.
-int32_t Enter(Entry entry) {
+int32_t enter(Entry entry) {
   ++g_calls[entry];
   Fault fault;
   {
     std::lock_guard lock(g_mutex);
-    Fault& f = TheBank().faults[entry];
+    Fault& f = the_bank().faults[entry];
     fault = f;
     if (f.mode != kBehave && f.mode != kDelay && f.arg > 0 && --f.arg == 0) f = Fault{};
   }
   if (fault.mode == kDelay) {
-    Delay(fault.arg);
+    delay(fault.arg);
     return kBehave;
   }
-  if (fault.mode == kAccessViolation) AccessViolation();
+  if (fault.mode == kAccessViolation) access_violation();
   return fault.mode;
 }
 
 // The open card a handle stands for, or 0.
-int32_t CardOf(const Bank& bank, int32_t handle) {
+int32_t card_of(const Bank& bank, int32_t handle) {
   const int32_t n = handle - kHandleBase;
   if (n < 1 || n > kCards || !bank.cards[n].present || !bank.cards[n].open) return 0;
   return n;
 }
 
-bool ValidPort(int32_t port) { return port >= 0 && port < kPorts; }
+bool valid_port(int32_t port) { return port >= 0 && port < kPorts; }
 
 }  // namespace
 }  // namespace sim7505
@@ -260,11 +262,11 @@ using namespace sim7505;
 // ---------------------------------------------------------------- vendor entry points
 
 SIM_EXPORT int32_t VENDOR_CALL pci7505check(int32_t a, int32_t b, int32_t c, int32_t card) {
-  const int32_t mode = Enter(kCheck);
+  const int32_t mode = enter(kCheck);
   if (mode == kGarbage) return -(kHandleBase + card);
   if (mode == kFail) return 0;
   std::lock_guard lock(g_mutex);
-  Bank& bank = TheBank();
+  Bank& bank = the_bank();
   if (a != 0 || b != 0 || c != 0 || card < 1 || card > kCards) {
     ++g_bad_calls;
     return 0;
@@ -275,12 +277,12 @@ SIM_EXPORT int32_t VENDOR_CALL pci7505check(int32_t a, int32_t b, int32_t c, int
 }
 
 SIM_EXPORT int32_t VENDOR_CALL pci7505di(int32_t handle, int32_t reserved, int32_t port) {
-  const int32_t mode = Enter(kInput);
+  const int32_t mode = enter(kInput);
   if (mode == kFail) return 0;
   std::lock_guard lock(g_mutex);
-  Bank& bank = TheBank();
-  const int32_t n = CardOf(bank, handle);
-  if (!n || reserved != 0 || !ValidPort(port)) {
+  Bank& bank = the_bank();
+  const int32_t n = card_of(bank, handle);
+  if (!n || reserved != 0 || !valid_port(port)) {
     ++g_bad_calls;
     return 0;
   }
@@ -291,12 +293,12 @@ SIM_EXPORT int32_t VENDOR_CALL pci7505di(int32_t handle, int32_t reserved, int32
 
 #if !defined(SIM7505_WITHOUT_DO)
 SIM_EXPORT int32_t VENDOR_CALL pci7505do(int32_t handle, int32_t reserved, int32_t port, int32_t value) {
-  const int32_t mode = Enter(kOutput);
+  const int32_t mode = enter(kOutput);
   if (mode == kFail) return -1;
   std::lock_guard lock(g_mutex);
-  Bank& bank = TheBank();
-  const int32_t n = CardOf(bank, handle);
-  if (!n || reserved != 0 || !ValidPort(port)) {
+  Bank& bank = the_bank();
+  const int32_t n = card_of(bank, handle);
+  if (!n || reserved != 0 || !valid_port(port)) {
     ++g_bad_calls;
     return -1;
   }
@@ -306,11 +308,11 @@ SIM_EXPORT int32_t VENDOR_CALL pci7505do(int32_t handle, int32_t reserved, int32
 #endif
 
 SIM_EXPORT int32_t VENDOR_CALL pci7505close(int32_t handle) {
-  const int32_t mode = Enter(kClose);
+  const int32_t mode = enter(kClose);
   if (mode == kFail) return -1;
   std::lock_guard lock(g_mutex);
-  Bank& bank = TheBank();
-  const int32_t n = CardOf(bank, handle);
+  Bank& bank = the_bank();
+  const int32_t n = card_of(bank, handle);
   if (!n) {
     ++g_bad_calls;
     return -1;
@@ -324,7 +326,7 @@ SIM_EXPORT int32_t VENDOR_CALL pci7505close(int32_t handle) {
 
 SIM_EXPORT void sim7505_reset() {
   std::lock_guard lock(g_mutex);
-  g_bank = InitialBank();
+  g_bank = initial_bank();
   g_configured = true;
   for (auto& calls : g_calls) calls = 0;
   for (auto& closes : g_closes) closes = 0;
@@ -334,8 +336,8 @@ SIM_EXPORT void sim7505_reset() {
 SIM_EXPORT int32_t sim7505_configure(const char* text) {
   if (!text) return 0;
   std::lock_guard lock(g_mutex);
-  Bank configured = TheBank();
-  if (!Parser(text).Apply(configured)) return 0;
+  Bank configured = the_bank();
+  if (!Parser(text).apply(configured)) return 0;
   g_bank = configured;
   return 1;
 }
@@ -343,31 +345,31 @@ SIM_EXPORT int32_t sim7505_configure(const char* text) {
 SIM_EXPORT void sim7505_set_present(int32_t card, int32_t present) {
   if (card < 1 || card > kCards) return;
   std::lock_guard lock(g_mutex);
-  TheBank().cards[card].present = present != 0;
+  the_bank().cards[card].present = present != 0;
 }
 
 SIM_EXPORT void sim7505_set_input(int32_t card, int32_t port, int32_t value) {
-  if (card < 1 || card > kCards || !ValidPort(port)) return;
+  if (card < 1 || card > kCards || !valid_port(port)) return;
   std::lock_guard lock(g_mutex);
-  TheBank().cards[card].input[port] = value & 0xFFFF;
+  the_bank().cards[card].input[port] = value & 0xFFFF;
 }
 
 SIM_EXPORT int32_t sim7505_get_output(int32_t card, int32_t port) {
-  if (card < 1 || card > kCards || !ValidPort(port)) return 0;
+  if (card < 1 || card > kCards || !valid_port(port)) return 0;
   std::lock_guard lock(g_mutex);
-  return TheBank().cards[card].output[port];
+  return the_bank().cards[card].output[port];
 }
 
 SIM_EXPORT void sim7505_set_loopback(int32_t card, int32_t on) {
   if (card < 1 || card > kCards) return;
   std::lock_guard lock(g_mutex);
-  TheBank().cards[card].loopback = on != 0;
+  the_bank().cards[card].loopback = on != 0;
 }
 
 SIM_EXPORT void sim7505_set_fault(int32_t entry, int32_t mode, int32_t arg) {
   if (entry < 0 || entry >= kEntryCount || mode < kBehave || mode > kDelay || arg < 0) return;
   std::lock_guard lock(g_mutex);
-  TheBank().faults[entry] = Fault{mode, arg};
+  the_bank().faults[entry] = Fault{mode, arg};
 }
 
 SIM_EXPORT int32_t sim7505_calls(int32_t entry) {

@@ -42,62 +42,62 @@ struct DacPorts {
 
 class RegisterBus {
  public:
-  void Reset() { *this = RegisterBus(); }
+  void reset() { *this = RegisterBus(); }
 
   // ---- plain latches
-  void SetLatch(uint16_t port, uint8_t value) { latches_[port] = value; }
-  uint8_t Latch(uint16_t port) const {
+  void set_latch(uint16_t port, uint8_t value) { latches_[port] = value; }
+  uint8_t latch(uint16_t port) const {
     auto it = latches_.find(port);
     return it == latches_.end() ? 0 : it->second;
   }
 
   // ---- AD converter
-  void AttachAdc(const AdcPorts& ports) {
+  void attach_adc(const AdcPorts& ports) {
     adc_ = ports;
     has_adc_ = true;
   }
   // Raw words the converter delivers, one per conversion, as they appear in its data ports.
-  void PushSample(uint16_t word) { samples_.push_back(word); }
+  void push_sample(uint16_t word) { samples_.push_back(word); }
   // The next n conversions never finish.
-  void FailConversions(int n) { failing_conversions_ = n; }
-  int Conversions() const { return conversions_; }
+  void fail_conversions(int n) { failing_conversions_ = n; }
+  int conversions() const { return conversions_; }
 
   // ---- DA latch
-  void AttachDac(const DacPorts& ports) {
+  void attach_dac(const DacPorts& ports) {
     dac_ = ports;
     dac_outputs_.assign(static_cast<size_t>(ports.channels), 0);
     has_dac_ = true;
   }
-  uint16_t DacOutput(int channel) const {
+  uint16_t dac_output(int channel) const {
     return channel >= 0 && channel < static_cast<int>(dac_outputs_.size())
                ? dac_outputs_[static_cast<size_t>(channel)]
                : 0;
   }
 
   // ---- 8254-style counter groups; returns the group's number
-  int AttachCounters(uint16_t control, std::array<uint16_t, 3> data) {
+  int attach_counters(uint16_t control, std::array<uint16_t, 3> data) {
     counters_.push_back(CounterGroup{control, data, {}});
     return static_cast<int>(counters_.size()) - 1;
   }
-  void SetCount(int group, int k, uint16_t count) { Counter(group, k).count = count; }
-  uint16_t LoadedCount(int group, int k) { return Counter(group, k).initial; }
-  int Mode(int group, int k) { return Counter(group, k).mode; }
+  void set_count(int group, int k, uint16_t count) { counter(group, k).count = count; }
+  uint16_t loaded_count(int group, int k) { return counter(group, k).initial; }
+  int mode(int group, int k) { return counter(group, k).mode; }
 
   // ---- access
-  void Write(uint16_t port, uint8_t value) {
+  void write(uint16_t port, uint8_t value) {
     log_.push_back({true, port, value});
     latches_[port] = value;
-    if (has_adc_ && port == adc_.trigger) StartConversion();
+    if (has_adc_ && port == adc_.trigger) start_conversion();
     for (CounterGroup& group : counters_) {
-      if (port == group.control) ControlWord(group, value);
+      if (port == group.control) control_word(group, value);
       for (int k = 0; k < 3; ++k)
-        if (port == group.data[k]) LoadByte(group.counters[k], value);
+        if (port == group.data[k]) load_byte(group.counters[k], value);
     }
   }
 
-  uint8_t Read(uint16_t port) {
-    uint8_t value = Latch(port);
-    if (has_adc_ && port == adc_.status) value = StatusByte();
+  uint8_t read(uint16_t port) {
+    uint8_t value = latch(port);
+    if (has_adc_ && port == adc_.status) value = status_byte();
     if (has_adc_ && port == adc_.data_low && converted_) value = static_cast<uint8_t>(result_ & 0xFF);
     if (has_adc_ && port == adc_.data_high && converted_) {
       value = static_cast<uint8_t>(result_ >> 8);
@@ -105,16 +105,16 @@ class RegisterBus {
     }
     if (has_dac_ && port >= dac_.update && port < dac_.update + dac_.channels)
       dac_outputs_[static_cast<size_t>(port - dac_.update)] =
-          static_cast<uint16_t>(Latch(dac_.data_low) | (Latch(dac_.data_high) << 8));
+          static_cast<uint16_t>(latch(dac_.data_low) | (latch(dac_.data_high) << 8));
     for (CounterGroup& group : counters_)
       for (int k = 0; k < 3; ++k)
-        if (port == group.data[k]) value = CountByte(group.counters[k]);
+        if (port == group.data[k]) value = count_byte(group.counters[k]);
     log_.push_back({false, port, value});
     return value;
   }
 
-  const std::vector<Access>& Log() const { return log_; }
-  void ClearLog() { log_.clear(); }
+  const std::vector<Access>& log() const { return log_; }
+  void clear_log() { log_.clear(); }
 
  private:
   struct CounterState {
@@ -133,11 +133,11 @@ class RegisterBus {
     std::array<CounterState, 3> counters;
   };
 
-  CounterState& Counter(int group, int k) {
+  CounterState& counter(int group, int k) {
     return counters_.at(static_cast<size_t>(group)).counters.at(static_cast<size_t>(k));
   }
 
-  void StartConversion() {
+  void start_conversion() {
     ++conversions_;
     if (failing_conversions_ > 0) {
       --failing_conversions_;
@@ -153,12 +153,12 @@ class RegisterBus {
     converted_ = true;
   }
 
-  uint8_t StatusByte() const {
+  uint8_t status_byte() const {
     const int bit = converted_ ? adc_.ready_value : 1 - adc_.ready_value;
     return static_cast<uint8_t>((bit & 1) << adc_.ready_bit);
   }
 
-  static void ControlWord(CounterGroup& group, uint8_t value) {
+  static void control_word(CounterGroup& group, uint8_t value) {
     const int select = value >> 6;
     if (select == 3) return;  // read-back command: not modelled
     CounterState& c = group.counters[static_cast<size_t>(select)];
@@ -172,7 +172,7 @@ class RegisterBus {
     c.low_loaded = false;
   }
 
-  static void LoadByte(CounterState& c, uint8_t value) {
+  static void load_byte(CounterState& c, uint8_t value) {
     if (!c.low_loaded) {
       c.pending_low = value;
       c.low_loaded = true;
@@ -183,7 +183,7 @@ class RegisterBus {
     c.low_loaded = false;
   }
 
-  static uint8_t CountByte(CounterState& c) {
+  static uint8_t count_byte(CounterState& c) {
     const uint16_t source = c.latched ? c.latch : c.count;
     const auto value = static_cast<uint8_t>(c.high_next ? source >> 8 : source & 0xFF);
     if (c.high_next && c.latched) c.latched = false;

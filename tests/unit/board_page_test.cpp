@@ -17,13 +17,13 @@ using ui::headless::Driver;
 void UseCard(TDeviceParams& b, int n, int32_t base) {
   TCardParams& c = *b.card(n);
   c.ModelCode = kModelPci7505;
-  SetModelName(c, "PCI_7505");
+  set_model_name(c, "PCI_7505");
   c.BaseAddress = base;
 }
 
 void FreeCard(TCardParams& c, int32_t base) {
   c.ModelCode = kModelNoCard;
-  SetModelName(c, "");
+  set_model_name(c, "");
   c.BaseAddress = base;
   c.InputMode = c.ADMaxRange = 0;
 }
@@ -324,7 +324,7 @@ class ChannelSheetTest : public BoardPageTest {
   ChannelSheetTest() {
     env.catalogue = &catalogue;
     TCardParams& c = *host->card(1);
-    SetModelName(c, "PCI_TEST");
+    set_model_name(c, "PCI_TEST");
     c.ADMaxRange = 1;  // ranges b0..b2, codes 4..6
     c.ADRange[0] = 5;
     c.ADRange[9] = 6;

@@ -75,14 +75,14 @@ class BusIo : public PortIo {
  public:
   portbus::RegisterBus bus;
   int failing_port = -1;
-  bool Write(uint16_t port, uint8_t value) override {
+  bool write(uint16_t port, uint8_t value) override {
     if (port == failing_port) return false;
-    bus.Write(port, value);
+    bus.write(port, value);
     return true;
   }
-  std::optional<uint8_t> Read(uint16_t port) override {
+  std::optional<uint8_t> read(uint16_t port) override {
     if (port == failing_port) return std::nullopt;
-    return bus.Read(port);
+    return bus.read(port);
   }
 };
 
@@ -144,10 +144,10 @@ class CardIo : public ::testing::Test {
   CardIo() {
     FullPDB(&block_);
     UseTable(kTestTable.data(), kTestTable.size());
-    e_.SetPortIo(&io_);
+    e_.set_port_io(&io_);
   }
   void UseTable(const ModelRow* rows, size_t count) {
-    e_.UseModelTable(rows, count);
+    e_.use_model_table(rows, count);
     CopyPDB(block_, e_.Params);
   }
   TCardParams& Card1() { return *e_.Params.card(1); }
@@ -155,7 +155,7 @@ class CardIo : public ::testing::Test {
     e_.RealComm(&c);
     return e_.GetResult();
   }
-  std::vector<portbus::Access> Accesses() const { return io_.bus.Log(); }
+  std::vector<portbus::Access> Accesses() const { return io_.bus.log(); }
   static portbus::Access W(int port, int value) {
     return {true, static_cast<uint16_t>(port), static_cast<uint8_t>(value)};
   }
@@ -190,12 +190,12 @@ TEST(ModelTable, EveryRowKeepsItsInvariants) {
     }
     // A converter either is absent as a whole or has a resolution the scaling can use.
     if (row.ad.status != kAbsent) {
-      EXPECT_GT(FullScale(row.ad.resolution), 0);
+      EXPECT_GT(full_scale(row.ad.resolution), 0);
     }
     const auto names_ok = [](const auto& list) {
       for (const RangeEntry& entry : list) {
         EXPECT_LE(entry.name.size(), static_cast<size_t>(kRangeNameMax));
-        EXPECT_TRUE(ParseRange(entry.name).parsed) << entry.name;
+        EXPECT_TRUE(parse_range(entry.name).parsed) << entry.name;
       }
     };
     names_ok(row.description.ad_ranges);
@@ -205,7 +205,7 @@ TEST(ModelTable, EveryRowKeepsItsInvariants) {
 }
 
 TEST(ModelTable, ThePci7505HasNoPortRegisters) {
-  const ModelRow& row = *ModelRowOf(kModelPci7505);
+  const ModelRow& row = *model_row_of(kModelPci7505);
   EXPECT_EQ(row.name, "PCI_7505");
   EXPECT_TRUE(std::all_of(row.di_ports.begin(), row.di_ports.end(), [](int16_t o) { return o == kAbsent; }));
   EXPECT_TRUE(std::all_of(row.do_ports.begin(), row.do_ports.end(), [](int16_t o) { return o == kAbsent; }));
@@ -213,7 +213,7 @@ TEST(ModelTable, ThePci7505HasNoPortRegisters) {
   EXPECT_EQ(row.da.data_low, kAbsent);
   EXPECT_EQ(row.counter_access[0].select_base, kAbsent);
   EXPECT_EQ(row.description.counter_modes[5].name, "方式五");
-  EXPECT_EQ(ModelRowOf(kModelNoCard), nullptr) << "code 1 means no card";
+  EXPECT_EQ(model_row_of(kModelNoCard), nullptr) << "code 1 means no card";
 }
 
 TEST_F(CardIo, NoPortPathTouchesARegisterOfThePci7505) {
@@ -243,7 +243,7 @@ TEST_F(CardIo, NoPortPathTouchesARegisterOfThePci7505) {
 TEST_F(CardIo, PortAccessesAreTracedWithHexadecimalPortAndValue) {
   e_.Params.TraceLog = 1;
   e_.PortWrite(0x220, 0x5A);
-  io_.bus.SetLatch(0x223, 0x07);
+  io_.bus.set_latch(0x223, 0x07);
   EXPECT_EQ(e_.PortRead(0x223), 0x07);
   e_.PortWrite(0x1000, 0x0F);
   EXPECT_EQ(e_.log, (std::vector<std::string>{kTime + "：往端口 220H输出 5AH\r\n\r\n",
@@ -266,14 +266,14 @@ TEST_F(CardIo, DigitalInputChannel10ReadsRegister1IntoTheTagsOfChannels8To15) {
   c->TagIds.push_back(whole.Position);
   EXPECT_EQ(c->ChanLow, 8);
   EXPECT_EQ(c->ChanHigh, 15);
-  io_.bus.SetLatch(kBase + 0x11, 0xA5);
+  io_.bus.set_latch(kBase + 0x11, 0xA5);
   ASSERT_TRUE(Exchange(*c));
   EXPECT_EQ(Accesses(), (std::vector<portbus::Access>{R(kBase + 0x11, 0xA5)}));
   for (int32_t ch = 8; ch <= 15; ++ch) {
     const TDLLTag& tag = *e_.TagList[static_cast<size_t>(ch - 8)];
     EXPECT_EQ(tag.Value.bool_value(), ((0xA5 >> (ch - 8)) & 1) == 1) << "channel " << ch;
   }
-  EXPECT_EQ(whole.Value.AsDouble(), 0xA5) << "a number tag takes the whole port";
+  EXPECT_EQ(whole.Value.as_double(), 0xA5) << "a number tag takes the whole port";
 }
 
 TEST_F(CardIo, ATextTagEndsTheDistributionOfAnInput) {
@@ -281,7 +281,7 @@ TEST_F(CardIo, ATextTagEndsTheDistributionOfAnInput) {
   TDLLTag& text = e_.AddTag(kTypeDI, 1, 2);
   TDLLTag& after = e_.AddTag(kTypeDI, 2, 1);
   CommandChain c = e_.ReadCommand(first, {&text, &after});
-  io_.bus.SetLatch(kBase + 0x10, 0xFF);
+  io_.bus.set_latch(kBase + 0x10, 0xFF);
   ASSERT_TRUE(Exchange(*c));
   EXPECT_TRUE(first.Value.bool_value());
   EXPECT_EQ(text.Value.string_value(), "");
@@ -306,13 +306,13 @@ TEST_F(CardIo, OutputBitsOfOnePortCombineIntoOnePortValue) {
   EXPECT_EQ(Accesses(), (std::vector<portbus::Access>{W(kBase + 0x12, 0xE8)}));
   CommandChain high = e_.WriteCommand(other_port, TVariant::String("1"));
   Exchange(*high);
-  EXPECT_EQ(io_.bus.Latch(kBase + 0x13), 0x10) << "channel 12 is bit 4 of register 1";
+  EXPECT_EQ(io_.bus.latch(kBase + 0x13), 0x10) << "channel 12 is bit 4 of register 1";
 }
 
 TEST_F(CardIo, AWriteRefusedByAFullQueueLeavesThePortImageAlone) {
   TDLLTag& bit0 = e_.AddTag(kTypeDO, 0, 1);
   TDLLTag& bit1 = e_.AddTag(kTypeDO, 1, 1);
-  for (const auto& tag : e_.TagList) e_.IndexArray.Set(tag->TagID, tag->Position);
+  for (const auto& tag : e_.TagList) e_.IndexArray.set(tag->TagID, tag->Position);
   e_.Running = e_.ParamsLoaded = true;
   for (int i = 0; i < 300; ++i) ASSERT_TRUE(e_.WriteExecute(bit0.TagID, TVariant::Bool(i % 2 == 0)));
   ASSERT_EQ(e_.PendingWrites.size(), 300u);
@@ -345,7 +345,7 @@ TEST_F(CardIo, CommandsCarryTheirTextsAndTheRangeOfTheirChannel) {
 TEST_F(CardIo, WriteCommandsAreTracedWhileTheBudgetLasts) {
   e_.Params.TraceLog = 1;
   e_.WriteLogBudget = 2;
-  SetModelName(*e_.Params.card(1), "PCI_7505");
+  set_model_name(*e_.Params.card(1), "PCI_7505");
   e_.WriteCommand(e_.AddTag(kTypeDO, 3, 1), TVariant::Bool(true));
   e_.WriteCommand(e_.AddTag(kTypeDA, 0, 0), TVariant::Double(2.5));
   e_.WriteCommand(e_.AddTag(kTypeDO, 4, 1), TVariant::Bool(true));
@@ -369,19 +369,19 @@ TEST(Filtering, TheTrimmedMeanDropsTheExtremes) {
 }
 
 TEST(Scaling, RangeNamesGiveTheEngineeringSpan) {
-  const RangeSpan bipolar = ParseRange("+/-10V");
+  const RangeSpan bipolar = parse_range("+/-10V");
   EXPECT_FLOAT_EQ(*ScaleAD(bipolar, 12, 0), -10.0f);
   EXPECT_FLOAT_EQ(*ScaleAD(bipolar, 12, 4095), 10.0f);
-  EXPECT_FLOAT_EQ(*ScaleAD(ParseRange("0-5V"), 12, 4095), 5.0f);
-  EXPECT_FLOAT_EQ(*ScaleAD(ParseRange("1.5-2.5V"), 8, 255), 2.5f);
-  const RangeSpan ten = ParseRange("0-10V");
+  EXPECT_FLOAT_EQ(*ScaleAD(parse_range("0-5V"), 12, 4095), 5.0f);
+  EXPECT_FLOAT_EQ(*ScaleAD(parse_range("1.5-2.5V"), 8, 255), 2.5f);
+  const RangeSpan ten = parse_range("0-10V");
   EXPECT_EQ(*ScaleDA(ten, 12, 5.0), 2048) << "2047.5 rounds to the even neighbour";
-  EXPECT_EQ(*ScaleDA(ParseRange("+/-5V"), 12, -5.0), 0);
+  EXPECT_EQ(*ScaleDA(parse_range("+/-5V"), 12, -5.0), 0);
   EXPECT_EQ(*ScaleDA(ten, 12, -1.0), 0) << "below the range the output stays at its low end";
   EXPECT_EQ(*ScaleDA(ten, 12, 11.0), 4095) << "above the range it stays at its high end";
-  EXPECT_FALSE(ScaleDA(ParseRange("mA"), 12, 1.0)) << "no span to scale into";
+  EXPECT_FALSE(ScaleDA(parse_range("mA"), 12, 1.0)) << "no span to scale into";
   EXPECT_FALSE(ScaleAD(bipolar, -1, 100)) << "no converter";
-  const RangeSpan broken = ParseRange("-5V");
+  const RangeSpan broken = parse_range("-5V");
   EXPECT_FALSE(broken.parsed);
   EXPECT_EQ(broken.lo, 0);
   EXPECT_EQ(broken.hi, 0);
@@ -390,78 +390,78 @@ TEST(Scaling, RangeNamesGiveTheEngineeringSpan) {
 class AnalogInput : public CardIo {
  protected:
   TDLLTag& tag_ = e_.AddTag(kTypeAD, 5, 0);
-  CommandChain Read() { return e_.ReadCommand(tag_); }
+  CommandChain read() { return e_.ReadCommand(tag_); }
 };
 
 TEST_F(AnalogInput, AReadSelectsChannelAndGainAndAveragesItsSamples) {
   Card1().ADRange[5] = 1;  // 0-5V, gain code 1
-  for (int32_t k : {7, 1, 10, 4, 2, 9, 6, 3, 8, 5}) io_.bus.PushSample(static_cast<uint16_t>(k * 400 << 4));
-  io_.bus.AttachAdc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
-  CommandChain c = Read();
+  for (int32_t k : {7, 1, 10, 4, 2, 9, 6, 3, 8, 5}) io_.bus.push_sample(static_cast<uint16_t>(k * 400 << 4));
+  io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
+  CommandChain c = read();
   ASSERT_TRUE(Exchange(*c));
   const std::vector<portbus::Access> log = Accesses();
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[0], W(kBase + 0x09, 5));
   EXPECT_EQ(log[1], W(kBase + 0x08, 1));
-  EXPECT_EQ(io_.bus.Conversions(), 10);
-  EXPECT_DOUBLE_EQ(tag_.Value.AsDouble(), static_cast<float>(5.0 * 2000 / 4095))
+  EXPECT_EQ(io_.bus.conversions(), 10);
+  EXPECT_DOUBLE_EQ(tag_.Value.as_double(), static_cast<float>(5.0 * 2000 / 4095))
       << "mean of 1600, 2000, 2400";
 }
 
 TEST_F(AnalogInput, AConverterThatNeverFinishesGivesNoValue) {
   Card1().ADFilterNums = 3;
-  io_.bus.AttachAdc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
-  io_.bus.FailConversions(100);
+  io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
+  io_.bus.fail_conversions(100);
   tag_.Value = TVariant::Double(1.25);
-  CommandChain c = Read();
+  CommandChain c = read();
   EXPECT_FALSE(Exchange(*c));
-  EXPECT_EQ(io_.bus.Conversions(), 7) << "gives up after twice the filter count";
-  EXPECT_EQ(tag_.Value.AsDouble(), 1.25);
+  EXPECT_EQ(io_.bus.conversions(), 7) << "gives up after twice the filter count";
+  EXPECT_EQ(tag_.Value.as_double(), 1.25);
 }
 
 TEST_F(AnalogInput, AFilterCountOfZeroTakesOneSample) {
   Card1().ADFilterNums = 0;
-  io_.bus.AttachAdc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
-  io_.bus.PushSample(4095 << 4);
-  CommandChain c = Read();
+  io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
+  io_.bus.push_sample(4095 << 4);
+  CommandChain c = read();
   ASSERT_TRUE(Exchange(*c));
-  EXPECT_EQ(io_.bus.Conversions(), 1);
-  EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.AsDouble()), 10.0f);
+  EXPECT_EQ(io_.bus.conversions(), 1);
+  EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), 10.0f);
 }
 
 TEST_F(AnalogInput, AnUnreadableRangeNameFailsTheReadAndIsLogged) {
   e_.Params.ErrorLog = 1;
   Card1().ADRange[5] = 2;  // "-5V"
   Card1().ADFilterNums = 1;
-  io_.bus.AttachAdc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
-  io_.bus.PushSample(1000 << 4);
+  io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
+  io_.bus.push_sample(1000 << 4);
   tag_.Value = TVariant::Double(3);
-  CommandChain c = Read();
+  CommandChain c = read();
   EXPECT_FALSE(Exchange(*c)) << "a reading without a scale is no answer, not a good zero";
-  EXPECT_EQ(tag_.Value.AsDouble(), 3) << "the tag keeps its last good value";
+  EXPECT_EQ(tag_.Value.as_double(), 3) << "the tag keeps its last good value";
   EXPECT_EQ(e_.LogCount("：量程名称\"-5V\"中没有数值"), 1);
 }
 
 TEST_F(AnalogInput, ARangeIndexBeyondTheListUsesTheFirstRange) {
   Card1().ADRange[5] = 200;
   Card1().ADFilterNums = 1;
-  io_.bus.AttachAdc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
-  io_.bus.PushSample(0);
-  CommandChain c = Read();
+  io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
+  io_.bus.push_sample(0);
+  CommandChain c = read();
   ASSERT_TRUE(Exchange(*c));
   EXPECT_EQ(Accesses()[1], W(kBase + 0x08, 0)) << "gain code of range 0";
-  EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.AsDouble()), -10.0f);
+  EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), -10.0f);
 }
 
 // ---------------------------------------------------------------- analog output
 
 TEST_F(CardIo, AnAnalogWriteIsLatchedByTheUpdateRegisterOfItsChannel) {
-  io_.bus.AttachDac({kBase + 0x04, kBase + 0x05, kBase + 0x20, 2});
+  io_.bus.attach_dac({kBase + 0x04, kBase + 0x05, kBase + 0x20, 2});
   CommandChain c = e_.WriteCommand(e_.AddTag(kTypeDA, 1, 0), TVariant::Double(5.0));  // 0-10V
   ASSERT_TRUE(Exchange(*c));
   EXPECT_EQ(Accesses(),
             (std::vector<portbus::Access>{W(kBase + 0x04, 0x00), W(kBase + 0x05, 0x80), R(kBase + 0x21, 0)}));
-  EXPECT_EQ(io_.bus.DacOutput(1), 2048 << 4);
+  EXPECT_EQ(io_.bus.dac_output(1), 2048 << 4);
 }
 
 TEST_F(CardIo, WithoutAnUpdateRegisterEachChannelHasItsOwnRegisterPair) {
@@ -486,7 +486,7 @@ TEST_F(CardIo, AnAnalogWriteWithoutASpanWritesNothing) {
 // ---------------------------------------------------------------- counters
 
 TEST_F(CardIo, StartUpLoadsTheDividersOfTheCountersInUse) {
-  const int group = io_.bus.AttachCounters(kBase + 0x1B, {kBase + 0x18, kBase + 0x19, kBase + 0x1A});
+  const int group = io_.bus.attach_counters(kBase + 0x1B, {kBase + 0x18, kBase + 0x19, kBase + 0x1A});
   Card1().TCClockDivOn[0] = 1;
   Card1().TCClockDiv[0] = 1000;
   Card1().TCClockDivOn[1] = 1;  // the filter divider takes precedence
@@ -502,32 +502,32 @@ TEST_F(CardIo, StartUpLoadsTheDividersOfTheCountersInUse) {
                 W(kBase + 0x1E, 2),  // filter division for counter 1
                 W(kBase + 0x1F, 0),  // counter 2 counts undivided
             }));
-  EXPECT_EQ(io_.bus.LoadedCount(group, 0), 1000);
-  EXPECT_EQ(io_.bus.LoadedCount(group, 1), 50);
-  EXPECT_EQ(io_.bus.Mode(group, 1), 3);
+  EXPECT_EQ(io_.bus.loaded_count(group, 0), 1000);
+  EXPECT_EQ(io_.bus.loaded_count(group, 1), 50);
+  EXPECT_EQ(io_.bus.mode(group, 1), 3);
 }
 
 TEST_F(CardIo, ACounterReadsHowFarItCountedDownFromItsInitialValue) {
-  const int group = io_.bus.AttachCounters(kBase + 0x1B, {kBase + 0x18, kBase + 0x19, kBase + 0x1A});
+  const int group = io_.bus.attach_counters(kBase + 0x1B, {kBase + 0x18, kBase + 0x19, kBase + 0x1A});
   Card1().TCMode[1] = 2;
   CommandChain load = e_.WriteCommand(e_.AddTag(kTypeIniCount, 1, 0), TVariant::Int(5000));
   ASSERT_TRUE(Exchange(*load));
   EXPECT_EQ(Accesses().front(), W(kBase + 0x1B, 0x74)) << "counter 1, low then high byte, mode 2";
-  EXPECT_EQ(io_.bus.LoadedCount(group, 1), 5000);
-  EXPECT_EQ(io_.bus.Mode(group, 1), 2);
+  EXPECT_EQ(io_.bus.loaded_count(group, 1), 5000);
+  EXPECT_EQ(io_.bus.mode(group, 1), 2);
   EXPECT_EQ(IniCountTable(1, 1), 5000);
 
   TDLLTag& counted = e_.AddTag(kTypeCount, 1, 0);
   CommandChain read = e_.ReadCommand(counted);
-  io_.bus.SetCount(group, 1, 1200);
-  io_.bus.ClearLog();
+  io_.bus.set_count(group, 1, 1200);
+  io_.bus.clear_log();
   ASSERT_TRUE(Exchange(*read));
   EXPECT_EQ(Accesses().front(), W(kBase + 0x1B, 0x40)) << "latch command for counter 1";
-  EXPECT_EQ(counted.Value.AsDouble(), 3800);
-  io_.bus.SetCount(group, 1, 6000);
+  EXPECT_EQ(counted.Value.as_double(), 3800);
+  io_.bus.set_count(group, 1, 6000);
   ASSERT_TRUE(Exchange(*read));
-  EXPECT_EQ(counted.Value.AsDouble(), 0) << "never below zero";
-  SetIniCountTable(1, 1, 0);
+  EXPECT_EQ(counted.Value.as_double(), 0) << "never below zero";
+  set_ini_count_table(1, 1, 0);
 }
 
 TEST_F(CardIo, CountersBeyondTheModelHaveNoRegisters) {
@@ -554,7 +554,7 @@ TEST_F(CardIo, AFailedPortAccessIsLoggedOnceAndGivesNoValue) {
 
 class PortComponent : public CardIo {
  protected:
-  PortComponent() { e_.SetPortIo(nullptr); }
+  PortComponent() { e_.set_port_io(nullptr); }
   ~PortComponent() override { platform::test_stores::set_library_file(platform::kPortComponentName, ""); }
 };
 
@@ -600,7 +600,7 @@ class StartUp : public CardIo {
     block_.DebugSwitch = 0;
     for (int32_t n : {1, 2}) {
       block_.card(n)->ModelCode = kModelPci7505;
-      SetModelName(*block_.card(n), "PCI_7505");
+      set_model_name(*block_.card(n), "PCI_7505");
     }
   }
 };
@@ -671,14 +671,14 @@ class RunningCard : public CardIo {
 };
 
 TEST_F(RunningCard, AnsweredReadsUpdateTheTagsWithoutProtocolLines) {
-  io_.bus.SetLatch(kBase + 0x10, 0x81);
+  io_.bus.set_latch(kBase + 0x10, 0x81);
   e_.ReadExecute();  // initialise and send the first read
   clock_.advance(10);
   e_.ReadExecute();  // its answer
   EXPECT_GE(e_.ReadCommTotal, 1);
-  EXPECT_TRUE(e_.FindTag(1)->Value.bool_value());
-  EXPECT_FALSE(e_.FindTag(2)->Value.bool_value());
-  EXPECT_TRUE(e_.FindTag(8)->Value.bool_value());
+  EXPECT_TRUE(e_.find_tag(1)->Value.bool_value());
+  EXPECT_FALSE(e_.find_tag(2)->Value.bool_value());
+  EXPECT_TRUE(e_.find_tag(8)->Value.bool_value());
   EXPECT_GE(e_.LogCount("：从端口 230H读入 81H"), 1);
   EXPECT_EQ(e_.LogCount("：发送读标签命令="), 0);
   EXPECT_EQ(e_.LogCount("：应答信息通过校验检查。"), 0);

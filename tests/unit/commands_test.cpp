@@ -23,7 +23,7 @@ const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time 
 class CommandEngine : public testing_support::Probe<TBaseDLLObject> {
  public:
   using TBaseDLLObject::ActiveWrite, TBaseDLLObject::CmdList, TBaseDLLObject::CurCmd, TBaseDLLObject::CurHead,
-      TBaseDLLObject::FreeCurrentChain, TBaseDLLObject::IndexArray, TBaseDLLObject::Params,
+      TBaseDLLObject::free_current_chain, TBaseDLLObject::IndexArray, TBaseDLLObject::Params,
       TBaseDLLObject::ParamsLoaded, TBaseDLLObject::PendingWrites, TBaseDLLObject::Running,
       TBaseDLLObject::StaleWrites, TBaseDLLObject::TagList, TBaseDLLObject::WriteQuota;
 
@@ -73,11 +73,11 @@ class Commands : public ::testing::Test {
     tag->ValueType = type == kTypeDI || type == kTypeDO ? 1 : 0;
     tag->Value = tag->ValueType == 1 ? TVariant::Bool(false) : TVariant::Int(0);
     tag->Writable = kTagTypes[type].CanWrite;
-    engine_.IndexArray.Set(tag->TagID, tag->Position);
+    engine_.IndexArray.set(tag->TagID, tag->Position);
     engine_.TagList.push_back(std::move(tag));
     return *engine_.TagList.back();
   }
-  bool Write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
+  bool write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
   bool Logged(const std::string& text) const {
     return std::find(engine_.log.begin(), engine_.log.end(), kTime + text + "\r\n") != engine_.log.end();
   }
@@ -103,7 +103,7 @@ TEST_F(Commands, InputsOfOnePortArePolledTogetherAtTheFasterTagsPace) {
   EXPECT_EQ(port.ScanPeriod, 200u);
   EXPECT_EQ(port.CmdText, "向设备发送读标签In3命令");
   EXPECT_EQ(port.AnswerText, "设备返回读标签In3命令的响应");
-  EXPECT_TRUE(port.IsTagCommand() && !port.IsOneShot() && port.Optimized);
+  EXPECT_TRUE(port.is_tag_command() && !port.is_one_shot() && port.Optimized);
   EXPECT_EQ(engine_.CmdList[1]->TagIds, TIndexArray{2});
   EXPECT_EQ(engine_.CmdList[2]->TagIds, TIndexArray{3});
 }
@@ -113,21 +113,21 @@ TEST_F(Commands, WritesBecomeOneShotCommandsCarryingTheOutputImage) {
   TDLLTag& out = Tag("Out3", kTypeDO, 1, 3);
   const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
 
-  EXPECT_FALSE(Write(in, TVariant::Bool(true)));
+  EXPECT_FALSE(write(in, TVariant::Bool(true)));
   EXPECT_TRUE(Logged("：标签In1不可写!"));
-  ASSERT_TRUE(Write(out, TVariant::Bool(true)));
+  ASSERT_TRUE(write(out, TVariant::Bool(true)));
   const TCommand& set = *engine_.PendingWrites.back();
   EXPECT_EQ(set.CmdText, "向设备发送写标签Out3命令");
   EXPECT_EQ(set.AnswerText, "设备返回写标签Out3命令的响应");
-  EXPECT_TRUE(set.IsTagCommand() && set.IsOneShot() && set.RetryState == 1);
+  EXPECT_TRUE(set.is_tag_command() && set.is_one_shot() && set.RetryState == 1);
   EXPECT_EQ(set.RawValue, 8.0f);  // bit 3 of the port
   EXPECT_EQ(set.QueuedTick, 5000u);
-  ASSERT_TRUE(Write(out, TVariant::Bool(false)));
+  ASSERT_TRUE(write(out, TVariant::Bool(false)));
   EXPECT_EQ(engine_.PendingWrites.back()->RawValue, 0.0f);
 
-  ASSERT_TRUE(Write(level, TVariant::Double(37.5)));
+  ASSERT_TRUE(write(level, TVariant::Double(37.5)));
   EXPECT_EQ(engine_.PendingWrites.back()->RawValue, 38.0f);  // halves go to the even neighbour
-  ASSERT_TRUE(Write(level, TVariant::Double(62.5)));
+  ASSERT_TRUE(write(level, TVariant::Double(62.5)));
   EXPECT_EQ(engine_.PendingWrites.back()->RawValue, 62.0f);
   EXPECT_EQ(level.RawImage, 62.5f);
 }
@@ -135,17 +135,17 @@ TEST_F(Commands, WritesBecomeOneShotCommandsCarryingTheOutputImage) {
 TEST_F(Commands, ARepeatedWriteIsLoggedAndNotQueuedAgain) {
   const TDLLTag& out = Tag("Out1", kTypeDO, 1, 1);
   const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
-  EXPECT_TRUE(Write(out, TVariant::Bool(true)));
-  EXPECT_FALSE(Write(out, TVariant::Bool(true)));
+  EXPECT_TRUE(write(out, TVariant::Bool(true)));
+  EXPECT_FALSE(write(out, TVariant::Bool(true)));
   EXPECT_TRUE(Logged("：标签写入操作未执行：Out1重复写入, 地址=DO1:1, 标签值=True"));
-  EXPECT_TRUE(Write(level, TVariant::Double(12.5)));
-  EXPECT_FALSE(Write(level, TVariant::Double(12.5)));
+  EXPECT_TRUE(write(level, TVariant::Double(12.5)));
+  EXPECT_FALSE(write(level, TVariant::Double(12.5)));
   EXPECT_TRUE(Logged("：标签写入操作未执行：Level重复写入, 地址=DA1:0, 标签值=12.5"));
   EXPECT_EQ(engine_.PendingWrites.size(), 2u);
 
   // Open, close, open again: the valve must end open, so the third request is no repeat.
-  EXPECT_TRUE(Write(out, TVariant::Bool(false)));
-  EXPECT_TRUE(Write(out, TVariant::Bool(true)));
+  EXPECT_TRUE(write(out, TVariant::Bool(false)));
+  EXPECT_TRUE(write(out, TVariant::Bool(true)));
   EXPECT_EQ(engine_.PendingWrites.size(), 4u);
 }
 
@@ -153,7 +153,7 @@ TEST_F(Commands, QueuedWritesGetAQuotaOfTurnsPerReadChain) {
   for (int card = 1; card <= 3; ++card) Tag("In" + std::to_string(card), kTypeDI, card, 0);
   const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
   engine_.Refresh();
-  for (int v = 1; v <= 20; ++v) ASSERT_TRUE(Write(level, TVariant::Int(v)));
+  for (int v = 1; v <= 20; ++v) ASSERT_TRUE(write(level, TVariant::Int(v)));
 
   engine_.GetWriteCommand();
   ASSERT_NE(engine_.CurCmd, nullptr);
@@ -171,8 +171,8 @@ TEST_F(Commands, QueuedWritesGetAQuotaOfTurnsPerReadChain) {
 TEST_F(Commands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
   engine_.split_writes = true;
   const TDLLTag& out = Tag("Out1", kTypeDO, 1, 1);
-  ASSERT_TRUE(Write(out, TVariant::Bool(true)));
-  ASSERT_TRUE(Write(out, TVariant::Bool(false)));
+  ASSERT_TRUE(write(out, TVariant::Bool(true)));
+  ASSERT_TRUE(write(out, TVariant::Bool(false)));
 
   engine_.GetWriteCommand();
   TCommand* head = engine_.ActiveWrite.get();
@@ -186,7 +186,7 @@ TEST_F(Commands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
 
   // Giving up a queued chain from its second exchange takes the whole chain out of the queue.
   engine_.CurCmd = engine_.PendingWrites.front()->Next.get();
-  engine_.FreeCurrentChain();
+  engine_.free_current_chain();
   EXPECT_TRUE(engine_.PendingWrites.empty() && engine_.CurCmd == nullptr);
 }
 

@@ -64,12 +64,12 @@ class Cycle : public ::testing::Test {
     tag->Value = value_type == 0   ? TVariant::Int(0)
                  : value_type == 1 ? TVariant::Bool(false)
                                    : TVariant::String("");
-    engine_.IndexArray.Set(tag->TagID, tag->Position);
+    engine_.IndexArray.set(tag->TagID, tag->Position);
     engine_.TagList.push_back(std::move(tag));
     engine_.TagCount_ = static_cast<int32_t>(engine_.TagList.size());
     return *engine_.TagList.back();
   }
-  bool Write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
+  bool write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
   bool Logged(const std::string& text) const {
     return std::find(engine_.log.begin(), engine_.log.end(), kTime + text + "\r\n") != engine_.log.end();
   }
@@ -123,7 +123,7 @@ TEST_F(Cycle, ARefreshStartsTheCountsAfreshAndKeepsTheDeviceReading) {
   engine_.Refresh();
   engine_.ReadExecute();  // a read goes out
   ASSERT_EQ(engine_.RunStatus, kStatusWaitRead);
-  ASSERT_TRUE(Write(level, TVariant::Int(4)));
+  ASSERT_TRUE(write(level, TVariant::Int(4)));
   engine_.ReadCommTotal = 7;
   engine_.WriteFailTotal = 2;
   clock_.advance(300);
@@ -165,40 +165,40 @@ TEST_F(Cycle, AWriteOfTheWrongKindIsRefusedWithItsReason) {
   const TDLLTag& text = Tag("Text", "DO", 2);
   const TDLLTag& link = Tag("Link", "COMMLINK", 0);
   engine_.ParamsLoaded = false;  // taken again from the engine's own block: the error log stays on
-  EXPECT_FALSE(Write(valve, TVariant::Double(1)));
+  EXPECT_FALSE(write(valve, TVariant::Double(1)));
   EXPECT_TRUE(engine_.ParamsLoaded);
   EXPECT_TRUE(Logged("：标签Valve写错误,标签不是模拟量类型!"));
-  EXPECT_FALSE(Write(level, TVariant::Bool(true)));
+  EXPECT_FALSE(write(level, TVariant::Bool(true)));
   EXPECT_TRUE(Logged("：标签Level写错误,标签不是开关量类型!"));
-  EXPECT_FALSE(Write(level, TVariant::String("5")));
+  EXPECT_FALSE(write(level, TVariant::String("5")));
   EXPECT_TRUE(Logged("：标签Level写错误,标签不是字符串类型!"));
-  EXPECT_FALSE(Write(link, TVariant::Int(1)));
+  EXPECT_FALSE(write(link, TVariant::Int(1)));
   EXPECT_TRUE(Logged("：标签Link不可写!"));
   EXPECT_TRUE(engine_.PendingWrites.empty());
-  EXPECT_TRUE(Write(valve, TVariant::Int(1)));  // integers pass the kind check
-  EXPECT_TRUE(Write(text, TVariant::String("1")));
+  EXPECT_TRUE(write(valve, TVariant::Int(1)));  // integers pass the kind check
+  EXPECT_TRUE(write(text, TVariant::String("1")));
 
   engine_.log.clear();
-  EXPECT_FALSE(Write(text, TVariant::Double(1)));
+  EXPECT_FALSE(write(text, TVariant::Double(1)));
   EXPECT_FALSE(engine_.WriteExecute(99, TVariant::Int(1)));  // never registered
   EXPECT_FALSE(engine_.WriteExecute(-1, TVariant::Int(1)));
   engine_.Params.ErrorLog = 0;
-  EXPECT_FALSE(Write(valve, TVariant::Double(1)));
+  EXPECT_FALSE(write(valve, TVariant::Double(1)));
   EXPECT_EQ(engine_.log.size(), 1u);  // only the refusal while the error log was on
 }
 
 TEST_F(Cycle, TheQueueHoldsThreeHundredWritesAndDropsThoseWaitingOverFiveSeconds) {
   const TDLLTag& level = Tag("Level", "DA", 0);
-  for (int v = 1; v <= 300; ++v) ASSERT_TRUE(Write(level, TVariant::Int(v)));
-  EXPECT_FALSE(Write(level, TVariant::Int(301)));
+  for (int v = 1; v <= 300; ++v) ASSERT_TRUE(write(level, TVariant::Int(v)));
+  EXPECT_FALSE(write(level, TVariant::Int(301)));
   EXPECT_EQ(level.Value, TVariant::Int(300));  // the refused value is not shown
 
   clock_.advance(5000);
-  EXPECT_FALSE(Write(level, TVariant::Int(301)));  // exactly five seconds: none expired yet
+  EXPECT_FALSE(write(level, TVariant::Int(301)));  // exactly five seconds: none expired yet
   clock_.advance(1);
   // All 300 expire. The value of the last of them is a fresh request now, not a repeat of a write
   // that will never be sent.
-  EXPECT_TRUE(Write(level, TVariant::Int(300)));
+  EXPECT_TRUE(write(level, TVariant::Int(300)));
   EXPECT_EQ(level.TagStatus, kTagStatusWriteExpired);
   EXPECT_EQ(engine_.PendingWrites.size(), 1u);
 }
@@ -209,14 +209,14 @@ TEST_F(Cycle, TheLineSwitchStopsAllDeviceTraffic) {
   const TDLLTag& valve = Tag("Valve", "DO", 1);
   Tag("In", "DI", 1);
   engine_.Refresh();
-  ASSERT_TRUE(Write(on, TVariant::Double(0)));
+  ASSERT_TRUE(write(on, TVariant::Double(0)));
   EXPECT_FALSE(engine_.CommEnabled);
   EXPECT_EQ(on.Value, TVariant::Int(0));
-  EXPECT_FALSE(Write(valve, TVariant::Bool(true)));
+  EXPECT_FALSE(write(valve, TVariant::Bool(true)));
   EXPECT_TRUE(engine_.ReadExecute());
   EXPECT_EQ(engine_.RunStatus, kStatusReady);  // nothing sent
-  EXPECT_EQ(link.Value, TVariant::String(DriverFileInfo()->DeviceName() + "通讯暂停!"));
-  ASSERT_TRUE(Write(on, TVariant::Bool(true)));
+  EXPECT_EQ(link.Value, TVariant::String(driver_file_info()->DeviceName() + "通讯暂停!"));
+  ASSERT_TRUE(write(on, TVariant::Bool(true)));
   EXPECT_EQ(on.Value, TVariant::Int(1));
   engine_.ReadExecute();
   EXPECT_EQ(engine_.RunStatus, kStatusWaitRead);
@@ -226,7 +226,7 @@ TEST_F(Cycle, AQueuedWriteGoesOutAfterOneReadAndIsFreedWhenAnswered) {
   const TDLLTag& valve = Tag("Valve", "DO", 1);
   Tag("In", "DI", 1);
   engine_.Refresh();
-  ASSERT_TRUE(Write(valve, TVariant::Bool(true)));
+  ASSERT_TRUE(write(valve, TVariant::Bool(true)));
   engine_.answered = true;  // every command is answered by the next poll
   std::string in_flight;
   for (int poll = 0; poll < 3; ++poll) {

@@ -85,7 +85,7 @@ TEST(RoundHalfEven, ValuesBeyondRangeClampAndNanGivesZero) {
   EXPECT_EQ(RoundHalfEven(std::nan("")), 0);
 }
 
-// ---------------------------------------------------------------- StrToInt, IntToStrPadded
+// ---------------------------------------------------------------- StrToInt, int_to_str_padded
 
 TEST(StrToInt, AcceptsDecimalAndHexadecimalWithLeadingBlanks) {
   EXPECT_EQ(TryStrToInt(" 42"), 42);
@@ -111,12 +111,12 @@ TEST(StrToInt, RejectsAnythingButOneWholeInt32) {
 }
 
 TEST(IntToStrPadded, PadsTheDigitsAfterTheSign) {
-  EXPECT_EQ(IntToStrPadded(2, 4), "0002");
-  EXPECT_EQ(IntToStrPadded(0, 4), "0000");
-  EXPECT_EQ(IntToStrPadded(12345, 4), "12345") << "never cut";
-  EXPECT_EQ(IntToStrPadded(-1, 3), "-001");
-  EXPECT_EQ(IntToStrPadded(7, 0), "7");
-  EXPECT_EQ(IntToStrPadded(std::numeric_limits<int64_t>::min(), 1), "-9223372036854775808");
+  EXPECT_EQ(int_to_str_padded(2, 4), "0002");
+  EXPECT_EQ(int_to_str_padded(0, 4), "0000");
+  EXPECT_EQ(int_to_str_padded(12345, 4), "12345") << "never cut";
+  EXPECT_EQ(int_to_str_padded(-1, 3), "-001");
+  EXPECT_EQ(int_to_str_padded(7, 0), "7");
+  EXPECT_EQ(int_to_str_padded(std::numeric_limits<int64_t>::min(), 1), "-9223372036854775808");
 }
 
 // ---------------------------------------------------------------- dates and times
@@ -125,29 +125,29 @@ const LocalDateTime kMorning{2026, 12, 7, 9, 5, 3, 0};
 const LocalDateTime kMidnight{2026, 12, 7, 0, 0, 0, 0};
 
 TEST(DateTimeText, ChineseDefaultsShowDateAndUnpaddedHour) {
-  EXPECT_EQ(DateTimeText(kMorning), "2026/12/7 9:05:03");
-  EXPECT_EQ(DateTimeText({2026, 1, 31, 23, 59, 59, 999}), "2026/1/31 23:59:59");
-  EXPECT_EQ(DateTimeText({2026, 12, 7, 0, 0, 1, 0}), "2026/12/7 0:00:01");
-  EXPECT_EQ(ShortDateText(kMorning), "2026/12/7");
-  EXPECT_EQ(StampText(kMorning), "2026-12-07-09-05-03");
-  EXPECT_EQ(StampText({2026, 1, 2, 23, 4, 5, 0}), "2026-01-02-23-04-05");
+  EXPECT_EQ(date_time_text(kMorning), "2026/12/7 9:05:03");
+  EXPECT_EQ(date_time_text({2026, 1, 31, 23, 59, 59, 999}), "2026/1/31 23:59:59");
+  EXPECT_EQ(date_time_text({2026, 12, 7, 0, 0, 1, 0}), "2026/12/7 0:00:01");
+  EXPECT_EQ(short_date_text(kMorning), "2026/12/7");
+  EXPECT_EQ(stamp_text(kMorning), "2026-12-07-09-05-03");
+  EXPECT_EQ(stamp_text({2026, 1, 2, 23, 4, 5, 0}), "2026-01-02-23-04-05");
 }
 
 TEST(DateTimeText, MidnightShowsTheDateAlone) {
-  EXPECT_EQ(DateTimeText(kMidnight), "2026/12/7");
-  EXPECT_EQ(DateTimeText({2026, 12, 7, 0, 0, 0, 500}), "2026/12/7") << "milliseconds are not shown";
+  EXPECT_EQ(date_time_text(kMidnight), "2026/12/7");
+  EXPECT_EQ(date_time_text({2026, 12, 7, 0, 0, 0, 500}), "2026/12/7") << "milliseconds are not shown";
 }
 
 TEST(DateTimeText, NowFollowsTheEngineClock) {
   platform::ManualClock clock;
   platform::ScopedClock installed(clock);
-  EXPECT_EQ(NowText(), "2026/12/7 9:05:03");
+  EXPECT_EQ(now_text(), "2026/12/7 9:05:03");
   clock.set_time({2024, 2, 29, 0, 0, 0, 0});
-  EXPECT_EQ(NowText(), "2024/2/29");
+  EXPECT_EQ(now_text(), "2024/2/29");
 }
 
 platform::DateTimeFormat TwelveHourLocale() {
-  platform::DateTimeFormat f = LocaleDateTimeFormat();
+  platform::DateTimeFormat f = locale_date_time_format();
   f.short_date = "M/d/yyyy";
   f.hour_leading_zero = true;
   f.twelve_hour = true;
@@ -159,32 +159,32 @@ platform::DateTimeFormat TwelveHourLocale() {
 
 TEST(DateTimeText, TwelveHourLocalesShowTheMarkerAndHoursOneToTwelve) {
   const auto f = TwelveHourLocale();
-  EXPECT_EQ(DateTimeText(kMorning, f), "12/7/2026 09:05:03 AM");
-  EXPECT_EQ(DateTimeText({2026, 12, 7, 13, 0, 0, 0}, f), "12/7/2026 01:00:00 PM");
-  EXPECT_EQ(DateTimeText({2026, 12, 7, 12, 0, 0, 0}, f), "12/7/2026 12:00:00 PM");
-  EXPECT_EQ(DateTimeText({2026, 12, 7, 0, 30, 0, 0}, f), "12/7/2026 12:30:00 AM");
-  auto chinese = LocaleDateTimeFormat();
+  EXPECT_EQ(date_time_text(kMorning, f), "12/7/2026 09:05:03 AM");
+  EXPECT_EQ(date_time_text({2026, 12, 7, 13, 0, 0, 0}, f), "12/7/2026 01:00:00 PM");
+  EXPECT_EQ(date_time_text({2026, 12, 7, 12, 0, 0, 0}, f), "12/7/2026 12:00:00 PM");
+  EXPECT_EQ(date_time_text({2026, 12, 7, 0, 30, 0, 0}, f), "12/7/2026 12:30:00 AM");
+  auto chinese = locale_date_time_format();
   chinese.twelve_hour = true;
   chinese.marker_first = true;
-  EXPECT_EQ(DateTimeText({2026, 12, 7, 21, 5, 3, 0}, chinese), "2026/12/7 下午 9:05:03");
+  EXPECT_EQ(date_time_text({2026, 12, 7, 21, 5, 3, 0}, chinese), "2026/12/7 下午 9:05:03");
 }
 
 TEST(DateTimeText, ShortDatePicturesFollowTheLocale) {
-  auto f = LocaleDateTimeFormat();
+  auto f = locale_date_time_format();
   f.short_date = "dd/MM/yy";
   f.date_separator = '.';
-  EXPECT_EQ(ShortDateText({2026, 3, 4, 0, 0, 0, 0}, f), "04.03.26") << "\"/\" is the locale's separator";
+  EXPECT_EQ(short_date_text({2026, 3, 4, 0, 0, 0, 0}, f), "04.03.26") << "\"/\" is the locale's separator";
   f.short_date = "yyyy'年'M'月'd'日'";
-  EXPECT_EQ(ShortDateText(kMorning, f), "2026年12月7日");
+  EXPECT_EQ(short_date_text(kMorning, f), "2026年12月7日");
   f.short_date = "yyyy年M月d日";
-  EXPECT_EQ(ShortDateText(kMorning, f), "2026年12月7日") << "unquoted Chinese text is copied";
+  EXPECT_EQ(short_date_text(kMorning, f), "2026年12月7日") << "unquoted Chinese text is copied";
   f.short_date = "d-MMM-yyyy dddd";
-  EXPECT_EQ(ShortDateText(kMorning, f), "7-12月-2026 星期一");
+  EXPECT_EQ(short_date_text(kMorning, f), "7-12月-2026 星期一");
   f.short_date = "MMMM ddd";
-  EXPECT_EQ(ShortDateText({2027, 1, 3, 0, 0, 0, 0}, f), "一月 周日");
+  EXPECT_EQ(short_date_text({2027, 1, 3, 0, 0, 0, 0}, f), "一月 周日");
 }
 
-// ---------------------------------------------------------------- AddDays
+// ---------------------------------------------------------------- add_days
 
 LocalDateTime Day(int y, int m, int d) { return {y, m, d, 0, 0, 0, 0}; }
 
@@ -193,25 +193,25 @@ std::string Ymd(const LocalDateTime& t) {
 }
 
 TEST(AddDays, CrossesMonthYearAndLeapDayBoundaries) {
-  EXPECT_EQ(Ymd(AddDays(Day(2026, 1, 31), 1)), "2026-2-1");
-  EXPECT_EQ(Ymd(AddDays(Day(2026, 12, 31), 1)), "2027-1-1");
-  EXPECT_EQ(Ymd(AddDays(Day(2024, 3, 1), -1)), "2024-2-29");
-  EXPECT_EQ(Ymd(AddDays(Day(2023, 3, 1), -1)), "2023-2-28");
-  EXPECT_EQ(Ymd(AddDays(Day(2024, 3, 30), -30)), "2024-2-29");
-  EXPECT_EQ(Ymd(AddDays(Day(2000, 3, 1), -1)), "2000-2-29");
-  EXPECT_EQ(Ymd(AddDays(Day(1900, 3, 1), -1)), "1900-2-28");
-  EXPECT_EQ(Ymd(AddDays(Day(2026, 1, 15), -30)), "2025-12-16");
-  EXPECT_EQ(Ymd(AddDays(Day(2026, 12, 7), 0)), "2026-12-7");
-  EXPECT_EQ(Ymd(AddDays(Day(2026, 12, 7), 36525)), "2126-12-8") << "2100 is no leap year";
+  EXPECT_EQ(Ymd(add_days(Day(2026, 1, 31), 1)), "2026-2-1");
+  EXPECT_EQ(Ymd(add_days(Day(2026, 12, 31), 1)), "2027-1-1");
+  EXPECT_EQ(Ymd(add_days(Day(2024, 3, 1), -1)), "2024-2-29");
+  EXPECT_EQ(Ymd(add_days(Day(2023, 3, 1), -1)), "2023-2-28");
+  EXPECT_EQ(Ymd(add_days(Day(2024, 3, 30), -30)), "2024-2-29");
+  EXPECT_EQ(Ymd(add_days(Day(2000, 3, 1), -1)), "2000-2-29");
+  EXPECT_EQ(Ymd(add_days(Day(1900, 3, 1), -1)), "1900-2-28");
+  EXPECT_EQ(Ymd(add_days(Day(2026, 1, 15), -30)), "2025-12-16");
+  EXPECT_EQ(Ymd(add_days(Day(2026, 12, 7), 0)), "2026-12-7");
+  EXPECT_EQ(Ymd(add_days(Day(2026, 12, 7), 36525)), "2126-12-8") << "2100 is no leap year";
 }
 
 TEST(AddDays, KeepsTheTimeOfDayForYesterdaysArchiveName) {
-  const LocalDateTime yesterday = AddDays({2024, 3, 1, 9, 5, 3, 7}, -1);
+  const LocalDateTime yesterday = add_days({2024, 3, 1, 9, 5, 3, 7}, -1);
   EXPECT_EQ(yesterday.hour, 9);
   EXPECT_EQ(yesterday.minute, 5);
   EXPECT_EQ(yesterday.second, 3);
   EXPECT_EQ(yesterday.millisecond, 7);
-  EXPECT_EQ(ShortDateText(yesterday), "2024/2/29");
+  EXPECT_EQ(short_date_text(yesterday), "2024/2/29");
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ class Driver : public ::testing::Test {
     for (auto& r : records_) pointers_.push_back(&r);
   }
   ~Driver() override {
-    module::DestroyCurrentEngine();
+    module::destroy_current_engine();
     InitLogPath();
   }
 
@@ -66,8 +66,8 @@ class Driver : public ::testing::Test {
     }
     return values;
   }
-  std::string Log() {
-    std::string path = RunLogPath();
+  std::string log() {
+    std::string path = run_log_path();
     for (char& c : path)
       if (c == '\\') c = '/';
     std::ifstream in(path, std::ios::binary);
@@ -89,12 +89,12 @@ class Driver : public ::testing::Test {
 
 TEST_F(Driver, StartsDropsTheBadTagAndPollsAtTenMilliseconds) {
   ASSERT_TRUE(Start());
-  EXPECT_EQ(start_message_, NowText()) << "binding the vendor's library leaves the time text pending";
+  EXPECT_EQ(start_message_, now_text()) << "binding the vendor's library leaves the time text pending";
   EXPECT_EQ(DetectScanTime(), 10);
-  const std::string log = Log();
-  EXPECT_NE(log.find("：启动驱动程序" + DriverFileInfo()->DeviceName() + "  ..."), std::string::npos);
-  EXPECT_NE(log.find("：有效标签个数=4"), std::string::npos) << "the bad address was dropped";
-  EXPECT_NE(log.find("错误报告：由于出现错误，系统在通讯时丢弃该标签！"), std::string::npos);
+  const std::string text = log();
+  EXPECT_NE(text.find("：启动驱动程序" + driver_file_info()->DeviceName() + "  ..."), std::string::npos);
+  EXPECT_NE(text.find("：有效标签个数=4"), std::string::npos) << "the bad address was dropped";
+  EXPECT_NE(text.find("错误报告：由于出现错误，系统在通讯时丢弃该标签！"), std::string::npos);
 }
 
 TEST_F(Driver, ReportsEveryTagSixTimesThenOnlyChanges) {
@@ -122,7 +122,7 @@ TEST_F(Driver, ReportedRecordsCarryTheHostsLayout) {
   std::memcpy(&stamp, &first[0].Stamp, sizeof stamp);
   EXPECT_NEAR(stamp, platform::to_ole_date(clock_.now()), 1e-9);
   ASSERT_FALSE(strings_.empty());
-  EXPECT_EQ(strings_[0], DriverFileInfo()->DeviceName() + "通讯始终不成功!");
+  EXPECT_EQ(strings_[0], driver_file_info()->DeviceName() + "通讯始终不成功!");
 }
 
 TEST_F(Driver, AWriteToACardThatNeverAnswersIsReportedAsFailed) {
@@ -171,7 +171,7 @@ TEST_F(Driver, SwitchingCommunicationOffShowsThePausedLink) {
   strings_.clear();
   for (int i = 0; i < 3; ++i) Poll(101);
   ASSERT_FALSE(strings_.empty());
-  EXPECT_EQ(strings_.back(), DriverFileInfo()->DeviceName() + "通讯暂停!");
+  EXPECT_EQ(strings_.back(), driver_file_info()->DeviceName() + "通讯暂停!");
 }
 
 TEST_F(Driver, FreeDriverWritesTheStopReportOnce) {
@@ -179,11 +179,12 @@ TEST_F(Driver, FreeDriverWritesTheStopReportOnce) {
   Poll(101);
   EXPECT_EQ(FreeDriver(), 1);
   EXPECT_EQ(FreeDriver(), 1);
-  const std::string log = Log();
+  const std::string text = log();
   size_t exits = 0;
-  for (size_t at = log.find("退出运行！"); at != std::string::npos; at = log.find("退出运行！", at + 1)) ++exits;
+  for (size_t at = text.find("退出运行！"); at != std::string::npos; at = text.find("退出运行！", at + 1))
+    ++exits;
   EXPECT_EQ(exits, 1u);
-  EXPECT_NE(log.find("：标签Tag1，地址=DI1:0,0.0，读扫描周期(毫秒)="), std::string::npos);
+  EXPECT_NE(text.find("：标签Tag1，地址=DI1:0,0.0，读扫描周期(毫秒)="), std::string::npos);
   // A stopped engine still answers the host.
   std::string message;
   EXPECT_TRUE(Poll(101, &message).empty());

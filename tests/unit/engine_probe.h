@@ -50,7 +50,7 @@ class EngineProbe : public Probe<vorel::TBaseDLLObject> {
   bool answering = false;
   bool GetResult() override { return answering; }
 
-  vorel::TDLLTag& Tag(int32_t id) { return *FindTag(id); }
+  vorel::TDLLTag& Tag(int32_t id) { return *find_tag(id); }
 };
 
 // Runs a test in a fresh current folder, where relative run-log paths land.

@@ -17,13 +17,13 @@ class Startup : public ::testing::Test {
   Startup() {
     FullPDB(&block_);
     block_.card(2)->ModelCode = 0;
-    SetModelName(*block_.card(2), "PCI_7505");
+    set_model_name(*block_.card(2), "PCI_7505");
   }
   platform::ManualClock clock_{1000};
   platform::ScopedClock use_clock_{clock_};
   testing_support::ScopedCurrentDir folder_;
   TDeviceParams block_{};
-  const std::string device_ = DriverFileInfo()->DeviceName();
+  const std::string device_ = driver_file_info()->DeviceName();
 };
 
 TEST_F(Startup, LinkTagsShowTheStateAtStart) {
@@ -34,7 +34,7 @@ TEST_F(Startup, LinkTagsShowTheStateAtStart) {
   ASSERT_TRUE(e.IniDLLObj(&block_, tags));
   EXPECT_EQ(e.TagCount(), 6);
   EXPECT_EQ(e.Tag(1).Value.string_value(), device_ + "通讯始终不成功!");
-  EXPECT_EQ(e.Tag(2).Value.AsDouble(), 1);
+  EXPECT_EQ(e.Tag(2).Value.as_double(), 1);
   EXPECT_EQ(e.Tag(3).CardNo, 2);
   EXPECT_EQ(e.Tag(3).Value.string_value(), "2号板卡PCI_7505通讯始终不成功!");
   EXPECT_EQ(e.Tag(4).CardNo, 1) << "no digit before the last character: card 1";
@@ -74,13 +74,13 @@ TEST_F(Startup, HostIdentifiersAreCheckedAndIndexed) {
   EXPECT_EQ(e.TagCount(), 4) << "only the negative identifier and the unknown value type are refused";
   EXPECT_EQ(e.LogCount("数据类型3非法"), 1);
   EXPECT_EQ(e.LogCount("标签号-3非法"), 1);
-  ASSERT_NE(e.FindTag(2'000'000'000), nullptr) << "a huge identifier is kept without a huge table";
-  EXPECT_EQ(e.FindTag(2'000'000'000)->Address, "DI1:0,1.3");
-  EXPECT_EQ(e.FindTag(1000)->Address, "DI1:0,1.1");
-  EXPECT_EQ(e.FindTag(7)->Address, "DI1:0,1.5") << "a repeated identifier names the later tag";
-  EXPECT_EQ(e.FindTag(0), nullptr) << "an identifier never registered names no tag";
-  EXPECT_EQ(e.FindTag(8), nullptr);
-  EXPECT_EQ(e.FindTag(-3), nullptr);
+  ASSERT_NE(e.find_tag(2'000'000'000), nullptr) << "a huge identifier is kept without a huge table";
+  EXPECT_EQ(e.find_tag(2'000'000'000)->Address, "DI1:0,1.3");
+  EXPECT_EQ(e.find_tag(1000)->Address, "DI1:0,1.1");
+  EXPECT_EQ(e.find_tag(7)->Address, "DI1:0,1.5") << "a repeated identifier names the later tag";
+  EXPECT_EQ(e.find_tag(0), nullptr) << "an identifier never registered names no tag";
+  EXPECT_EQ(e.find_tag(8), nullptr);
+  EXPECT_EQ(e.find_tag(-3), nullptr);
 }
 
 TEST_F(Startup, AddedTagsJoinARunningEngine) {
@@ -96,7 +96,7 @@ TEST_F(Startup, AddedTagsJoinARunningEngine) {
   EXPECT_EQ(results[2], 0);
   EXPECT_EQ(results[3], 1);
   EXPECT_EQ(e.TagCount(), 4);
-  EXPECT_EQ(e.FindTag(3)->Position, 2) << "appended after the existing tags";
+  EXPECT_EQ(e.find_tag(3)->Position, 2) << "appended after the existing tags";
   EXPECT_TRUE(e.EnLogTag);
   EXPECT_TRUE(e.EnLog()) << "an ENLOG tag keeps detailed logging on after the refresh";
 }
@@ -122,7 +122,7 @@ TEST_F(Startup, AStoppedEngineRestartsWithAddedTags) {
   EXPECT_EQ(e.AddTagLists({host_tag(2, "DI1:0,1.2")}, &result), 0);
   EXPECT_TRUE(e.Running);
   EXPECT_EQ(e.TagCount(), 1);
-  EXPECT_EQ(e.FindTag(2)->Position, 0);
+  EXPECT_EQ(e.find_tag(2)->Position, 0);
 }
 
 }  // namespace

@@ -48,18 +48,18 @@ class ScriptedEngine : public DriverEngine {
     for (size_t i = 0; i < tags.size(); ++i) results[i] = tags[i]->TagID < 0 ? 1 : 0;
     return std::any_of(tags.begin(), tags.end(), [](const TTagInfo* t) { return t->TagID < 0; }) ? 1 : 0;
   }
-  void SetHostEvent(uint32_t handle) override { host_event = handle; }
+  void set_host_event(uint32_t handle) override { host_event = handle; }
   int32_t ScanTime() const override { return scan_time; }
   void ReadExecute() override {
     ++read_steps;
     pending = "read step";
   }
-  int32_t ReportTags(TTagValue* values) override {
+  int32_t report_tags(TTagValue* values) override {
     values[0].TagID = 7;
     values[1].TagID = 8;
     return 2;
   }
-  std::optional<bool> WriteRecord(const TTagValue& r) override {
+  std::optional<bool> write_record(const TTagValue& r) override {
     written_ids.push_back(r.TagID);
     if (r.TagID < 0) return std::nullopt;  // not a registered tag
     return r.TagID % 2 == 0;
@@ -91,7 +91,7 @@ std::unique_ptr<DriverEngine> make_scripted(bool first_instance) {
   return std::make_unique<ScriptedEngine>();
 }
 
-ScriptedEngine* current() { return static_cast<ScriptedEngine*>(module::CurrentEngine()); }
+ScriptedEngine* current() { return static_cast<ScriptedEngine*>(module::current_engine()); }
 
 TTagInfo tag(int32_t id) {
   TTagInfo t{};
@@ -151,12 +151,12 @@ class Exports : public ::testing::Test {
   void SetUp() override {
     HostMemory::instance();
     g_log.reset();
-    module::DestroyCurrentEngine();
+    module::destroy_current_engine();
   }
   void TearDown() override {
-    module::DestroyCurrentEngine();
-    SetEngineFactory(nullptr);
-    module::SetAdmissionWaitMs(5000);
+    module::destroy_current_engine();
+    set_engine_factory(nullptr);
+    module::set_admission_wait_ms(5000);
   }
   const HostMemory& memory_ = HostMemory::instance();
   TDeviceParams block_{};
@@ -169,7 +169,7 @@ TEST_F(Exports, ThreadsWithoutEngineGetTheFixedAnswers) {
 }
 
 TEST_F(Exports, IniDriverChecksItsArgumentsInOrder) {
-  SetEngineFactory(&make_scripted);
+  set_engine_factory(&make_scripted);
   TTagInfo t = tag(1);
   TTagInfo* list[] = {&t};
   char* message = nullptr;
@@ -184,7 +184,7 @@ TEST_F(Exports, IniDriverChecksItsArgumentsInOrder) {
 }
 
 TEST_F(Exports, IniDriverStartsAnEngineAndHandsOverItsMessage) {
-  SetEngineFactory(&make_scripted);
+  set_engine_factory(&make_scripted);
   TTagInfo a = tag(3), b = tag(4), c = tag(5);
   TTagInfo* list[] = {&a, &b, &c};
   block_.CurCardNo = 9;
@@ -202,7 +202,7 @@ TEST_F(Exports, IniDriverStartsAnEngineAndHandsOverItsMessage) {
 }
 
 TEST_F(Exports, ASecondStartOnOneThreadDestroysTheEngineItReplaces) {
-  SetEngineFactory(&make_scripted);
+  set_engine_factory(&make_scripted);
   TTagInfo t = tag(1);
   TTagInfo* list[] = {&t};
   char* message = nullptr;
@@ -215,23 +215,23 @@ TEST_F(Exports, ASecondStartOnOneThreadDestroysTheEngineItReplaces) {
 }
 
 TEST_F(Exports, AFailedStartDoesNotBlockLaterStarts) {
-  SetEngineFactory(&make_scripted);
-  module::SetAdmissionWaitMs(200);
+  set_engine_factory(&make_scripted);
+  module::set_admission_wait_ms(200);
   TTagInfo t = tag(1);
   TTagInfo* list[] = {&t};
   char* message = nullptr;
   g_log.throw_on_start = true;
   EXPECT_EQ(IniDriver(1, list, &block_, &message), 0);
   EXPECT_EQ(message, nullptr);
-  EXPECT_NE(module::CurrentEngine(), nullptr) << "a failed start leaves its engine in the slot";
+  EXPECT_NE(module::current_engine(), nullptr) << "a failed start leaves its engine in the slot";
   g_log.throw_on_start = false;
   EXPECT_EQ(IniDriver(1, list, &block_, &message), 1) << "the admission event was not given back";
   memory_.release(message);
 }
 
 TEST_F(Exports, OneStartAtATimeAcrossThreads) {
-  SetEngineFactory(&make_scripted);
-  module::SetAdmissionWaitMs(100);
+  set_engine_factory(&make_scripted);
+  module::set_admission_wait_ms(100);
   std::promise<void> release_first;
   g_log.hold_start = &release_first;
   TTagInfo t = tag(1);
@@ -261,7 +261,7 @@ TEST_F(Exports, OneStartAtATimeAcrossThreads) {
 }
 
 TEST_F(Exports, AThreadsEngineIsDestroyedWhenTheThreadEnds) {
-  SetEngineFactory(&make_scripted);
+  set_engine_factory(&make_scripted);
   std::thread worker([&] {
     TTagInfo t = tag(1);
     TTagInfo* list[] = {&t};
@@ -275,14 +275,14 @@ TEST_F(Exports, AThreadsEngineIsDestroyedWhenTheThreadEnds) {
   });
   worker.join();
   EXPECT_EQ(g_log.destroyed, 1);
-  EXPECT_EQ(module::CurrentEngine(), nullptr) << "the main thread never had one";
+  EXPECT_EQ(module::current_engine(), nullptr) << "the main thread never had one";
 }
 
 class WithEngine : public Exports {
  protected:
   void SetUp() override {
     Exports::SetUp();
-    SetEngineFactory(&make_scripted);
+    set_engine_factory(&make_scripted);
     TTagInfo t = tag(1);
     TTagInfo* list[] = {&t};
     char* message = nullptr;

@@ -24,41 +24,41 @@ TEST(GbkFind, FullWidthColonMatchesOnlyAtACharacterBoundary) {
   const std::string text = "\xB0\xA3\xBA\xC1";
   ASSERT_EQ(text, "埃毫");
   ASSERT_EQ(kFullWidthColon, "\xA3\xBA");
-  EXPECT_EQ(Find(text, kFullWidthColon), std::string::npos);
-  EXPECT_EQ(Find("埃毫：DI", kFullWidthColon), 4u);
-  EXPECT_EQ(Find("埃：毫：", kFullWidthColon, 3), 6u) << "search from the middle of a character";
-  EXPECT_EQ(Find("板卡，", kFullWidthComma), 4u);
+  EXPECT_EQ(find(text, kFullWidthColon), std::string::npos);
+  EXPECT_EQ(find("埃毫：DI", kFullWidthColon), 4u);
+  EXPECT_EQ(find("埃：毫：", kFullWidthColon, 3), 6u) << "search from the middle of a character";
+  EXPECT_EQ(find("板卡，", kFullWidthComma), 4u);
 }
 
 TEST(GbkFind, AsciiNeedlesSkipTrailBytes) {
-  EXPECT_EQ(Find("測y", "y"), 2u) << "the first y is the trail byte of 測";
-  EXPECT_EQ(Find("讀錯", "x"), std::string::npos);
-  EXPECT_EQ(Find("DI1:0,3", ","), 5u);
-  EXPECT_EQ(Find("DI1:0,3,", ",", 6), 7u);
-  EXPECT_EQ(Find("abc", "abcd"), std::string::npos);
-  EXPECT_EQ(Find("abc", ""), 0u);
-  EXPECT_EQ(Find("abc", "c", 4), std::string::npos);
-  EXPECT_EQ(Find("埃", "\xB0"), std::string::npos) << "half a character is no match";
+  EXPECT_EQ(find("測y", "y"), 2u) << "the first y is the trail byte of 測";
+  EXPECT_EQ(find("讀錯", "x"), std::string::npos);
+  EXPECT_EQ(find("DI1:0,3", ","), 5u);
+  EXPECT_EQ(find("DI1:0,3,", ",", 6), 7u);
+  EXPECT_EQ(find("abc", "abcd"), std::string::npos);
+  EXPECT_EQ(find("abc", ""), 0u);
+  EXPECT_EQ(find("abc", "c", 4), std::string::npos);
+  EXPECT_EQ(find("埃", "\xB0"), std::string::npos) << "half a character is no match";
 }
 
 TEST(GbkStartsWithNoCase, FoldsAsciiLettersOnly) {
-  EXPECT_TRUE(StartsWithNoCase("devicelink12", "DEVICELINK"));
-  EXPECT_TRUE(StartsWithNoCase("EnLog", "enlog"));
-  EXPECT_TRUE(StartsWithNoCase("讀錯di", "讀錯DI"));
-  EXPECT_TRUE(StartsWithNoCase("x", ""));
-  EXPECT_FALSE(StartsWithNoCase("\xD7\x78", "\xD7X")) << "the trail byte x is not the letter x";
-  EXPECT_FALSE(StartsWithNoCase("埃", "\xB0")) << "the prefix ends inside a character";
-  EXPECT_FALSE(StartsWithNoCase("DEV", "DEVICE"));
-  EXPECT_FALSE(StartsWithNoCase("COMMLINK", "ENCOMMLINK"));
+  EXPECT_TRUE(starts_with_no_case("devicelink12", "DEVICELINK"));
+  EXPECT_TRUE(starts_with_no_case("EnLog", "enlog"));
+  EXPECT_TRUE(starts_with_no_case("讀錯di", "讀錯DI"));
+  EXPECT_TRUE(starts_with_no_case("x", ""));
+  EXPECT_FALSE(starts_with_no_case("\xD7\x78", "\xD7X")) << "the trail byte x is not the letter x";
+  EXPECT_FALSE(starts_with_no_case("埃", "\xB0")) << "the prefix ends inside a character";
+  EXPECT_FALSE(starts_with_no_case("DEV", "DEVICE"));
+  EXPECT_FALSE(starts_with_no_case("COMMLINK", "ENCOMMLINK"));
 }
 
 TEST(GbkTruncate, NeverSplitsADoubleByteCharacter) {
-  EXPECT_EQ(Truncate("PCI_7505", 40), "PCI_7505");
-  EXPECT_EQ(Truncate("板卡号", 6), "板卡号");
-  EXPECT_EQ(Truncate("板卡号", 5), "板卡");
-  EXPECT_EQ(Truncate("A板", 2), "A");
-  EXPECT_EQ(Truncate("\xD7x板", 2), "\xD7x") << "x is the trail byte of the first character";
-  EXPECT_EQ(Truncate("板", 0), "");
+  EXPECT_EQ(truncate("PCI_7505", 40), "PCI_7505");
+  EXPECT_EQ(truncate("板卡号", 6), "板卡号");
+  EXPECT_EQ(truncate("板卡号", 5), "板卡");
+  EXPECT_EQ(truncate("A板", 2), "A");
+  EXPECT_EQ(truncate("\xD7x板", 2), "\xD7x") << "x is the trail byte of the first character";
+  EXPECT_EQ(truncate("板", 0), "");
 }
 
 }  // namespace

@@ -9,9 +9,9 @@ namespace vorel {
 namespace {
 
 TEST(HostStringsWithoutManager, FallBackToTheProcessHeap) {
-  ResetHostMemoryManager();
-  EXPECT_TRUE(HostStringsUseProcessHeap());
-  char* text = NewHostString("TLSEvent = 0");
+  reset_host_memory_manager();
+  EXPECT_TRUE(host_strings_use_process_heap());
+  char* text = new_host_string("TLSEvent = 0");
   ASSERT_NE(text, nullptr);
   EXPECT_STREQ(text, "TLSEvent = 0");
   std::free(text);

@@ -35,7 +35,7 @@ class HostMemory {
     get_ = reinterpret_cast<void* (*)(int32_t)>(platform::resolve(library_, "SysGetMem"));
     free_ = reinterpret_cast<int32_t (*)(void*)>(platform::resolve(library_, "SysFreeMem"));
     live_ = reinterpret_cast<int32_t (*)()>(platform::resolve(library_, "sim_live_blocks"));
-    vorel::ResetHostMemoryManager();
+    vorel::reset_host_memory_manager();
   }
   platform::LibraryHandle library_ = nullptr;
   void* (*get_)(int32_t) = nullptr;

@@ -63,7 +63,7 @@ class HostSession {
  public:
   HostSession() { vorel::InitLogPath(); }  // relative to the scratch folder now current
   ~HostSession() {
-    vorel::module::DestroyCurrentEngine();
+    vorel::module::destroy_current_engine();
     vorel::InitLogPath();
   }
 
@@ -127,7 +127,7 @@ class HostSession {
     return last;
   }
 
-  bool Write(const vorel::TTagValue& value) {
+  bool write(const vorel::TTagValue& value) {
     vorel::TTagValue copy = value;
     char* text = nullptr;
     const bool ok = ::OnDataWrite(1, &copy, &text) != 0;
@@ -135,8 +135,8 @@ class HostSession {
     return ok;
   }
 
-  std::string Log() const {
-    std::string path = vorel::RunLogPath();
+  std::string log() const {
+    std::string path = vorel::run_log_path();
     for (char& c : path)
       if (c == '\\') c = '/';
     std::ifstream in(path, std::ios::binary);

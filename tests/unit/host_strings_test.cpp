@@ -13,9 +13,9 @@ using testing_support::HostMemory;
 TEST(HostStrings, ComeFromTheSharedManagerAndTheHostFreesThem) {
   const HostMemory& memory = HostMemory::instance();
   const int32_t before = memory.live();
-  char* text = NewHostString("通讯正常!");
+  char* text = new_host_string("通讯正常!");
   ASSERT_NE(text, nullptr);
-  EXPECT_FALSE(HostStringsUseProcessHeap());
+  EXPECT_FALSE(host_strings_use_process_heap());
   EXPECT_EQ(memory.live(), before + 1);
   EXPECT_STREQ(text, "通讯正常!");
   EXPECT_EQ(std::strlen(text), 9u) << "GBK: two bytes per Chinese character";
@@ -26,18 +26,18 @@ TEST(HostStrings, ComeFromTheSharedManagerAndTheHostFreesThem) {
 TEST(HostStrings, EmptyTextIsANullPointerAndAllocatesNothing) {
   const HostMemory& memory = HostMemory::instance();
   const int32_t before = memory.live();
-  EXPECT_EQ(NewHostString(""), nullptr);
+  EXPECT_EQ(new_host_string(""), nullptr);
   char* out = reinterpret_cast<char*>(0x1234);
-  PutHostString(&out, "");
+  put_host_string(&out, "");
   EXPECT_EQ(out, nullptr);
-  PutHostString(nullptr, "no place to put it");
+  put_host_string(nullptr, "no place to put it");
   EXPECT_EQ(memory.live(), before);
-  EXPECT_EQ(FromHostString(nullptr), "");
+  EXPECT_EQ(from_host_string(nullptr), "");
 }
 
 TEST(HostStrings, EmbeddedZeroEndsTheHostsView) {
   const HostMemory& memory = HostMemory::instance();
-  char* text = NewHostString(std::string_view("ab\0cd", 5));
+  char* text = new_host_string(std::string_view("ab\0cd", 5));
   ASSERT_NE(text, nullptr);
   EXPECT_EQ(std::memcmp(text, "ab\0cd\0", 6), 0);
   memory.release(text);

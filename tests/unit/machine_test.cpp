@@ -43,7 +43,7 @@ class Machine : public ::testing::Test {
   testing_support::ScopedCurrentDir folder_;
   TDeviceParams block_{};
   EngineProbe e_;
-  const std::string device_ = DriverFileInfo()->DeviceName();
+  const std::string device_ = driver_file_info()->DeviceName();
 };
 
 TEST_F(Machine, FirstPollInitialisesAndSendsARead) {
@@ -115,7 +115,7 @@ TEST_F(Machine, LinkStateFollowsExchangesNotPolls) {
 }
 
 TEST_F(Machine, RepeatedTimeoutsRaiseTheSeriousFault) {
-  e_.SetHostEvent(0x4711);
+  e_.set_host_event(0x4711);
   for (int i = 0; i < 10; ++i) Timeout();
   EXPECT_EQ(e_.sErrEvent(), "通讯超时错，期待设备应答");
   EXPECT_EQ(platform::test_stores::host_event_signals(0x4711), 0);

@@ -79,7 +79,7 @@ TEST(ParameterBlock, CopyCarriesEveryDefinedFieldAndNoReservedByte) {
   source->CurCardNo = 5;
   TCardParams& c = *source->card(3);
   c.ModelCode = 0;
-  SetModelName(c, "PCI_7505");
+  set_model_name(c, "PCI_7505");
   c.BaseAddress = 0x300;
   c.InputMode = 1;
   c.ADMaxRange = 2;
@@ -123,10 +123,10 @@ TEST(ParameterBlock, CopyCutsModelNamesToFortyBytes) {
   EXPECT_EQ(dest->card(2)->reserved46[0], 0) << "the name spilled into the next field";
 
   TCardParams named{};
-  SetModelName(named, std::string(60, 'Y'));
+  set_model_name(named, std::string(60, 'Y'));
   EXPECT_EQ(ModelName(named).size(), 40u);
   // A double-byte character across the 40th byte is left out whole.
-  SetModelName(named, std::string(39, 'Y') + "板卡");
+  set_model_name(named, std::string(39, 'Y') + "板卡");
   EXPECT_EQ(ModelName(named), std::string(39, 'Y'));
 }
 

@@ -48,16 +48,16 @@ TEST_F(Restarts, AddTagsAfterFreeDriverBindsTheCardsAgain) {
   ASSERT_TRUE(host_.Start({host_record(1, "DI1:0,0.0", 1)}));
   host_.Poll();
   EXPECT_EQ(FreeDriver(), 1);
-  const int32_t checks = bank_.Calls(sim7505::kCheck);
+  const int32_t checks = bank_.calls(sim7505::kCheck);
 
-  bank_.Input(1, 0, 0x0004);
+  bank_.input(1, 0, 0x0004);
   EXPECT_EQ(host_.Add({host_record(2, "DI1:0,2.0", 1)}), 0);
   EXPECT_EQ(host_.results[0], 0);
-  EXPECT_EQ(bank_.Calls(sim7505::kCheck), checks + 1) << "the card is checked again, as at a start";
-  const int32_t reads = bank_.Calls(sim7505::kInput);
+  EXPECT_EQ(bank_.calls(sim7505::kCheck), checks + 1) << "the card is checked again, as at a start";
+  const int32_t reads = bank_.calls(sim7505::kInput);
   EXPECT_TRUE(ReportsOn(2)) << "the input that is on is read as on";
-  EXPECT_GT(bank_.Calls(sim7505::kInput), reads);
-  EXPECT_EQ(bank_.BadCalls(), 0) << "every call went with the handle of the check";
+  EXPECT_GT(bank_.calls(sim7505::kInput), reads);
+  EXPECT_EQ(bank_.bad_calls(), 0) << "every call went with the handle of the check";
 }
 
 TEST_F(Restarts, ARestartWhoseLibraryIsGoneFailsAsAStartDoes) {
@@ -70,7 +70,7 @@ TEST_F(Restarts, ARestartWhoseLibraryIsGoneFailsAsAStartDoes) {
   EXPECT_NE(host_.message.find("：厂商提供的硬件驱动库pci7505.dll没有找到，请重新安装驱动程序"),
             std::string::npos)
       << "the host hears why";
-  const std::string log = host_.Log();
+  const std::string log = host_.log();
   EXPECT_NE(log.find("：设备加载失败！"), std::string::npos);
   EXPECT_NE(log.find("没有找到，请重新安装驱动程序\r\n"), std::string::npos);
 }
@@ -78,7 +78,7 @@ TEST_F(Restarts, ARestartWhoseLibraryIsGoneFailsAsAStartDoes) {
 TEST_F(Restarts, AddTagsAfterAFailedStartRunsLikeAStart) {
   ASSERT_TRUE(bank_.loaded());
   EXPECT_FALSE(host_.Start({host_record(1, "nonsense", 1)}));
-  bank_.Input(1, 0, 0x0001);
+  bank_.input(1, 0, 0x0001);
   EXPECT_EQ(host_.Add({host_record(2, "DI1:0,0.0", 1)}), 0);
   EXPECT_EQ(DetectScanTime(), 10);
   EXPECT_TRUE(ReportsOn(2)) << "the restarted engine reads its input";
@@ -91,15 +91,15 @@ TEST_F(Restarts, IdentifiersOfTheOldTagListReachNoTagAfterARestart) {
   ASSERT_EQ(host_.Add({host_record(7, "DO1:0,7.0", 1)}), 0);
   for (int i = 0; i < 10; ++i) host_.Poll();
 
-  EXPECT_FALSE(host_.Write(switch_value(1, true))) << "TagID 1 belonged to the old list";
+  EXPECT_FALSE(host_.write(switch_value(1, true))) << "TagID 1 belonged to the old list";
   TTagValue old_input = switch_value(2, true);
   EXPECT_EQ(WriteTags(1, &old_input, 0), 0) << "skipped, not refused";
   for (int i = 0; i < 10; ++i) host_.Poll();
-  EXPECT_EQ(bank_.Output(1, 0), 0) << "no output moved";
+  EXPECT_EQ(bank_.output(1, 0), 0) << "no output moved";
 
-  EXPECT_TRUE(host_.Write(switch_value(7, true)));
+  EXPECT_TRUE(host_.write(switch_value(7, true)));
   for (int i = 0; i < 10; ++i) host_.Poll();
-  EXPECT_EQ(bank_.Output(1, 0), 0x80) << "the new list's own identifier still reaches its tag";
+  EXPECT_EQ(bank_.output(1, 0), 0x80) << "the new list's own identifier still reaches its tag";
 }
 
 // The writes that AddTags' refresh gives up: queued ones, and the one on its way to the card.
@@ -108,12 +108,12 @@ TEST_F(Restarts, WritesGivenUpByAddTagsAreReportedAndShowTheCardsValueAgain) {
   ASSERT_TRUE(host_.Start(
       {host_record(1, "DO1:0,1.0", 1), host_record(2, "DO1:0,2.0", 1), host_record(3, "DI1:0,8.0", 1)}));
   for (int i = 0; i < 8; ++i) host_.Poll(101);  // past the start-up reports
-  ASSERT_TRUE(host_.Write(switch_value(1, true)));
+  ASSERT_TRUE(host_.write(switch_value(1, true)));
   for (int i = 0; i < 5; ++i) host_.Poll();
-  ASSERT_EQ(bank_.Output(1, 0), 0x02) << "tag 1's output is on, and the card said so";
+  ASSERT_EQ(bank_.output(1, 0), 0x02) << "tag 1's output is on, and the card said so";
 
-  ASSERT_TRUE(host_.Write(switch_value(1, false)));
-  ASSERT_TRUE(host_.Write(switch_value(2, true)));
+  ASSERT_TRUE(host_.write(switch_value(1, false)));
+  ASSERT_TRUE(host_.write(switch_value(2, true)));
   host_.Poll();  // tag 1's write is sent; tag 2's still queued
   ASSERT_EQ(host_.Add({host_record(4, "DI1:0,9.0", 1)}), 0);
 
@@ -134,25 +134,25 @@ TEST_F(Restarts, WritesGivenUpByAddTagsAreReportedAndShowTheCardsValueAgain) {
 TEST_F(Restarts, AnOutputAddedToARunningEngineKeepsTheOtherOutputsOfItsPort) {
   ASSERT_TRUE(bank_.loaded());
   ASSERT_TRUE(host_.Start({host_record(1, "DO1:0,1.0", 1)}));
-  ASSERT_TRUE(host_.Write(switch_value(1, true)));
+  ASSERT_TRUE(host_.write(switch_value(1, true)));
   for (int i = 0; i < 5; ++i) host_.Poll();
-  ASSERT_EQ(bank_.Output(1, 0), 0x02);
+  ASSERT_EQ(bank_.output(1, 0), 0x02);
   ASSERT_EQ(host_.Add({host_record(2, "DO1:0,2.0", 1)}), 0);
-  ASSERT_TRUE(host_.Write(switch_value(2, true)));
+  ASSERT_TRUE(host_.write(switch_value(2, true)));
   for (int i = 0; i < 5; ++i) host_.Poll();
-  EXPECT_EQ(bank_.Output(1, 0), 0x06) << "output 1 stays on";
+  EXPECT_EQ(bank_.output(1, 0), 0x06) << "output 1 stays on";
 }
 
 TEST_F(Restarts, ReadTagsOnAStoppedEngineLeavesNothingForTheRestartToTripOn) {
   ASSERT_TRUE(bank_.loaded());
-  bank_.Input(1, 0, 0x0001);
+  bank_.input(1, 0, 0x0001);
   ASSERT_TRUE(host_.Start({host_record(1, "DI1:0,0.0", 1)}));
   host_.Poll();  // a read is in flight
   EXPECT_EQ(FreeDriver(), 1);
   int32_t ids[] = {1};
-  const int32_t reads = bank_.Calls(sim7505::kInput);
+  const int32_t reads = bank_.calls(sim7505::kInput);
   EXPECT_EQ(ReadTags(1, ids, 0), 0);
-  EXPECT_EQ(bank_.Calls(sim7505::kInput), reads) << "a stopped engine reads nothing";
+  EXPECT_EQ(bank_.calls(sim7505::kInput), reads) << "a stopped engine reads nothing";
   ASSERT_EQ(host_.Add({host_record(2, "DI1:0,0.0", 1)}), 0);
   EXPECT_TRUE(ReportsOn(2));
 }
@@ -162,20 +162,20 @@ TEST_F(Restarts, AfterAResumeTheFirstFailureReadsAsADisturbance) {
   // The link tags are due at every poll, so each change of the link shows.
   ASSERT_TRUE(host_.Start({host_record(1, "DI1:0,0.0", 1), host_record(2, "COMMLINK", 2, 0),
                            host_record(3, "ENCOMMLINK", 0), host_record(4, "DEVICELINK1:", 0, 0)}));
-  const std::string device = DriverFileInfo()->DeviceName();
+  const std::string device = driver_file_info()->DeviceName();
   std::optional<Reported> link = host_.PollFor(2, 5);
   ASSERT_TRUE(link);
   ASSERT_EQ(link->text, device + "通讯正常!");
 
   // The read sent by the next poll goes unanswered; the pause comes before its time-out.
-  bank_.Fault(sim7505::kInput, sim7505::kAccessViolation);
+  bank_.fault(sim7505::kInput, sim7505::kAccessViolation);
   host_.Poll();
-  EXPECT_TRUE(host_.Write(testing_support::number_value(3, 0)));
+  EXPECT_TRUE(host_.write(testing_support::number_value(3, 0)));
   link = host_.PollFor(2, 3);
   ASSERT_TRUE(link);
   ASSERT_EQ(link->text, device + "通讯暂停!");
 
-  EXPECT_TRUE(host_.Write(testing_support::number_value(3, 1)));
+  EXPECT_TRUE(host_.write(testing_support::number_value(3, 1)));
   std::vector<std::string> texts;
   std::vector<double> card_states;
   for (int i = 0; i < 8; ++i) {
@@ -184,7 +184,7 @@ TEST_F(Restarts, AfterAResumeTheFirstFailureReadsAsADisturbance) {
       if (r.id == 4) card_states.push_back(r.number);
     }
   }
-  bank_.Fault(sim7505::kInput, sim7505::kBehave);
+  bank_.fault(sim7505::kInput, sim7505::kBehave);
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts.back(), device + "通讯出现干扰!") << "the device answered before the pause";
   EXPECT_EQ(std::count(texts.begin(), texts.end(), device + "通讯始终不成功!"), 0);
@@ -195,7 +195,7 @@ TEST_F(Restarts, AfterAResumeTheFirstFailureReadsAsADisturbance) {
 
 TEST_F(Restarts, TwoDevicesOnOneCardKeepItOpenUntilTheLastStops) {
   ASSERT_TRUE(bank_.loaded());
-  bank_.Input(1, 0, 0x0001);
+  bank_.input(1, 0, 0x0001);
   ASSERT_TRUE(host_.Start({host_record(1, "DI1:0,0.0", 1)}));
   std::thread other([this] {
     std::vector<TTagInfo> records = {host_record(1, "DI1:0,0.0", 1)};
@@ -206,20 +206,20 @@ TEST_F(Restarts, TwoDevicesOnOneCardKeepItOpenUntilTheLastStops) {
     EXPECT_EQ(FreeDriver(), 1);
   });
   other.join();
-  EXPECT_EQ(bank_.Closes(1), 0) << "this thread's device still uses card 1";
+  EXPECT_EQ(bank_.closes(1), 0) << "this thread's device still uses card 1";
   EXPECT_TRUE(ReportsOn(1));
-  bank_.Input(1, 0, 0x0000);
+  bank_.input(1, 0, 0x0000);
   std::optional<Reported> off = host_.PollFor(1, 20);
   ASSERT_TRUE(off);
   EXPECT_FALSE(off->on) << "the card is still read, not a closed handle's zeros";
-  EXPECT_EQ(bank_.BadCalls(), 0);
+  EXPECT_EQ(bank_.bad_calls(), 0);
   EXPECT_EQ(FreeDriver(), 1);
-  EXPECT_EQ(bank_.Closes(1), 1) << "the last device to stop closes the card, once";
+  EXPECT_EQ(bank_.closes(1), 1) << "the last device to stop closes the card, once";
 }
 
 // Keyword tags are recognised by the start of their address; every form shows its start value.
 TEST_F(Restarts, KeywordTagsShowTheirStartValueWhateverFollowsTheKeyword) {
-  const std::string device = DriverFileInfo()->DeviceName();
+  const std::string device = driver_file_info()->DeviceName();
   struct Case {
     const char* address;
     uint8_t type;
@@ -254,7 +254,7 @@ TEST_F(Restarts, KeywordTagsShowTheirStartValueWhateverFollowsTheKeyword) {
 TEST_F(Restarts, AFailedStartReportsOnlyTheFiguresItHas) {
   host_.clock.advance(250);
   EXPECT_FALSE(host_.Start({host_record(1, "nonsense", 1)}));
-  const std::string log = host_.Log();
+  const std::string log = host_.log();
   EXPECT_NE(log.find("：本次运行总时间（毫秒）=0\r\n"), std::string::npos)
       << "measured from the engine's creation, not from the tick counter's zero";
   EXPECT_EQ(log.find("扫描周期（毫秒）="), std::string::npos) << "no read pace was ever computed";
@@ -265,7 +265,7 @@ TEST_F(Restarts, ASecondStartOnOneThreadClosesTheFirstRunBeforeItsOwnReport) {
   ASSERT_TRUE(host_.Start({host_record(1, "DI1:0,0.0", 1)}));
   ASSERT_TRUE(host_.Start({host_record(1, "DI1:0,0.0", 1)}));
   EXPECT_EQ(FreeDriver(), 1);
-  const std::string log = host_.Log();
+  const std::string log = host_.log();
   const std::string start = "：启动驱动程序";
   const std::string stop = "退出运行！";
   ASSERT_EQ(CountOf(log, start), 2u);

@@ -53,7 +53,7 @@ class RunLogTest : public ::testing::Test {
  protected:
   RunLogTest() : previous_(getcwd(nullptr, 0), &free) {
     platform::test_stores::clear_machine_registry();
-    Enter(root_.dir());
+    enter(root_.dir());
   }
   ~RunLogTest() override {
     if (previous_) {
@@ -62,7 +62,7 @@ class RunLogTest : public ::testing::Test {
     platform::test_stores::clear_machine_registry();
     InitLogPath();
   }
-  void Enter(const std::string& dir) {
+  void enter(const std::string& dir) {
     fs::create_directories(dir);
     ASSERT_EQ(chdir(dir.c_str()), 0);
     InitLogPath();
@@ -74,7 +74,7 @@ class RunLogTest : public ::testing::Test {
     return path;
   }
   fs::path Debug() const { return fs::path(root_.dir()) / "Debug"; }
-  void Write(const std::string& name, const std::string& content) {
+  void write(const std::string& name, const std::string& content) {
     fs::create_directories(Debug());
     std::ofstream(Debug() / name, std::ios::binary) << content;
   }
@@ -93,8 +93,8 @@ class RunLogTest : public ::testing::Test {
 using LogLocation = RunLogTest;
 
 TEST_F(LogLocation, WithoutTheHostsIniFileTheLogGoesBelowTheCurrentFolder) {
-  EXPECT_EQ(RunLogPath(), ".\\Debug\\Vorel_PCI.Log");
-  EXPECT_TRUE(AppendRunLog("第一行\r\n"));
+  EXPECT_EQ(run_log_path(), ".\\Debug\\Vorel_PCI.Log");
+  EXPECT_TRUE(append_run_log("第一行\r\n"));
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "第一行\r\n") << "the first append makes the folder";
 }
 
@@ -103,19 +103,19 @@ TEST_F(LogLocation, FollowsTheRegisteredHostsDefaultProject) {
   platform::test_stores::set_machine_registry("Software\\KESTA", "PATH",
                                               "  " + WindowsRoot() + "Taviran.exe");
   InitLogPath();
-  EXPECT_EQ(RunLogPath(), WindowsRoot() + "Plants\\Line2\\Debug\\Vorel_PCI.Log");
-  EXPECT_TRUE(AppendRunLog("x"));
+  EXPECT_EQ(run_log_path(), WindowsRoot() + "Plants\\Line2\\Debug\\Vorel_PCI.Log");
+  EXPECT_TRUE(append_run_log("x"));
   EXPECT_EQ(ReadAll(fs::path(root_.dir()) / "Plants/Line2/Debug/Vorel_PCI.Log"), "x");
 }
 
 TEST_F(LogLocation, WithoutARegisteredHostTheIniFileOneFolderUpIsRead) {
   root_.write("Taviran.ini", "[WORKING]\r\nDefaultPROJECT=D:\\Plants\\Line2\\Line2.prj\r\n");
-  Enter(root_.dir() + "bin");
-  EXPECT_EQ(RunLogPath(), "D:\\Plants\\Line2\\Debug\\Vorel_PCI.Log");
+  enter(root_.dir() + "bin");
+  EXPECT_EQ(run_log_path(), "D:\\Plants\\Line2\\Debug\\Vorel_PCI.Log");
 
   root_.write("Taviran.ini", "[WORKING]\r\nDefaultPROJECT=D:\\Plants\\Line3\\\r\n");
   InitLogPath();
-  EXPECT_EQ(RunLogPath(), "D:\\Plants\\Line3\\Debug\\Vorel_PCI.Log") << "a folder value is kept whole";
+  EXPECT_EQ(run_log_path(), "D:\\Plants\\Line3\\Debug\\Vorel_PCI.Log") << "a folder value is kept whole";
 }
 
 // ---------------------------------------------------------------- appending
@@ -123,22 +123,22 @@ TEST_F(LogLocation, WithoutARegisteredHostTheIniFileOneFolderUpIsRead) {
 using Appending = RunLogTest;
 
 TEST_F(Appending, WritesBytesUnchangedAndRecreatesARemovedFolder) {
-  EXPECT_TRUE(AppendRunLog(kTime + "：通讯正常!\r\n"));
-  EXPECT_TRUE(AppendRunLog(std::string("a\0b", 3)));
+  EXPECT_TRUE(append_run_log(kTime + "：通讯正常!\r\n"));
+  EXPECT_TRUE(append_run_log(std::string("a\0b", 3)));
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), kTime + "：通讯正常!\r\n" + std::string("a\0b", 3));
 
   fs::remove_all(Debug());  // the project folder was cleaned up while the host runs
-  EXPECT_TRUE(AppendRunLog("again"));
+  EXPECT_TRUE(append_run_log("again"));
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "again");
 }
 
 TEST_F(Appending, ALineMeetingAnotherProcesssWriterIsLostWithoutWaiting) {
-  ASSERT_TRUE(AppendRunLog("before\r\n"));
+  ASSERT_TRUE(append_run_log("before\r\n"));
   const int fd = open((Debug() / "Vorel_PCI.Log").c_str(), O_RDWR);
   ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
-  EXPECT_FALSE(AppendRunLog("lost\r\n"));
+  EXPECT_FALSE(append_run_log("lost\r\n"));
   close(fd);
-  EXPECT_TRUE(AppendRunLog("after\r\n"));
+  EXPECT_TRUE(append_run_log("after\r\n"));
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "before\r\nafter\r\n");
 }
 
@@ -147,19 +147,19 @@ TEST_F(Appending, ALockNeverReleasedCostsLinesButNeverHangsTheHost) {
   ASSERT_TRUE(held->owns());
   bool first = true, second = true;
   std::thread([&] {
-    first = AppendRunLog("a");
-    second = AppendRunLog("b");
+    first = append_run_log("a");
+    second = append_run_log("b");
   }).join();
   EXPECT_FALSE(first);
   EXPECT_FALSE(second);
   held.reset();
-  EXPECT_TRUE(AppendRunLog("c"));
+  EXPECT_TRUE(append_run_log("c"));
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "c");
 }
 
 TEST_F(Appending, EnginesOfTwoThreadsLoseNoLine) {
   auto writer = [](char who) {
-    for (int i = 0; i < 1000; ++i) AppendRunLog(std::string(1, who) + std::to_string(i) + "\r\n");
+    for (int i = 0; i < 1000; ++i) append_run_log(std::string(1, who) + std::to_string(i) + "\r\n");
   };
   std::thread a(writer, 'A'), b(writer, 'B');
   a.join();
@@ -174,65 +174,65 @@ TEST_F(Appending, EnginesOfTwoThreadsLoseNoLine) {
 using Archiving = RunLogTest;
 
 TEST_F(Archiving, TheFirstEngineOfADayMovesTheLogAsideUnderYesterdaysDate) {
-  Write("Vorel_PCI.Log", "yesterday\r\n");
-  RotateRunLog(clock_.now());
+  write("Vorel_PCI.Log", "yesterday\r\n");
+  rotate_run_log(clock_.now());
   // zh-CN writes yesterday as "2026/12/6"; the slashes cannot stand in a file name.
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
   EXPECT_FALSE(Has("Vorel_PCI.Log"));
 
-  AppendRunLog("today\r\n");
-  RotateRunLog(clock_.now());  // a later engine of the same day
+  append_run_log("today\r\n");
+  rotate_run_log(clock_.now());  // a later engine of the same day
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "today\r\n");
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
 }
 
 TEST_F(Archiving, ANewProjectsFirstLinesStayInTodaysLog) {
   ASSERT_FALSE(fs::exists(Debug()));
-  RotateRunLog(clock_.now());  // the first engine of a project without a Debug folder
-  AppendRunLog("start report\r\n");
-  RotateRunLog(clock_.now());  // that engine is destroyed
+  rotate_run_log(clock_.now());  // the first engine of a project without a Debug folder
+  append_run_log("start report\r\n");
+  rotate_run_log(clock_.now());  // that engine is destroyed
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "start report\r\n");
 }
 
 TEST_F(Archiving, AnOversizedLogIsMovedAsideUnderATimeStamp) {
-  Write("Vorel_PCI2026-12-6.LOG", "archived");
-  Write("Vorel_PCI.Log", std::string(kRunLogArchiveSize, 'x'));
-  RotateRunLog(clock_.now());
+  write("Vorel_PCI2026-12-6.LOG", "archived");
+  write("Vorel_PCI.Log", std::string(kRunLogArchiveSize, 'x'));
+  rotate_run_log(clock_.now());
   EXPECT_TRUE(Has("Vorel_PCI.Log")) << "exactly the limit is not too large";
 
-  AppendRunLog("y");
-  RotateRunLog(clock_.now());
+  append_run_log("y");
+  rotate_run_log(clock_.now());
   EXPECT_FALSE(Has("Vorel_PCI.Log"));
   EXPECT_EQ(fs::file_size(Debug() / "Vorel_PCI2026-12-07-09-05-03.LOG"), kRunLogArchiveSize + 1);
 }
 
 TEST_F(Archiving, ArchivesThirtyToAHundredDaysOldAreDeleted) {
-  Write("Vorel_PCI2026-12-6.LOG", "");
+  write("Vorel_PCI2026-12-6.LOG", "");
   // 30, 31 and 100 days old go; 29 and 101 days old, time-stamped and foreign files stay.
   const std::vector<std::string> deleted = {"Vorel_PCI2026-11-7.LOG", "Vorel_PCI2026-11-6.LOG",
                                             "Vorel_PCI2026-8-29.LOG"};
   const std::vector<std::string> kept = {"Vorel_PCI2026-11-8.LOG", "Vorel_PCI2026-8-28.LOG",
                                          "Vorel_PCI2026-11-06-08-00-00.LOG", "Notes2026-11-6.LOG"};
-  for (const auto& name : deleted) Write(name, "old");
-  for (const auto& name : kept) Write(name, "old");
-  RotateRunLog(clock_.now());
+  for (const auto& name : deleted) write(name, "old");
+  for (const auto& name : kept) write(name, "old");
+  rotate_run_log(clock_.now());
   for (const auto& name : deleted) EXPECT_FALSE(Has(name)) << name;
   for (const auto& name : kept) EXPECT_TRUE(Has(name)) << name;
 
   // The archives are looked for once a day; the next day the next one is due.
-  Write("Vorel_PCI2026-11-7.LOG", "copied back");
-  RotateRunLog(clock_.now());
+  write("Vorel_PCI2026-11-7.LOG", "copied back");
+  rotate_run_log(clock_.now());
   EXPECT_TRUE(Has("Vorel_PCI2026-11-7.LOG")) << "pruned already today";
   clock_.set_time({2026, 12, 8, 0, 0, 1, 0});
-  RotateRunLog(clock_.now());
+  rotate_run_log(clock_.now());
   EXPECT_FALSE(Has("Vorel_PCI2026-11-8.LOG")) << "thirty days old from the new day on";
 }
 
 TEST_F(Archiving, AFailingStepEndsTheRotationQuietly) {
   fs::create_directories(Debug() / "Vorel_PCI2026-12-6.LOG");  // the archive name is taken
-  Write("Vorel_PCI.Log", "current");
-  Write("Vorel_PCI2026-11-6.LOG", "old");
-  RotateRunLog(clock_.now());
+  write("Vorel_PCI.Log", "current");
+  write("Vorel_PCI2026-11-6.LOG", "old");
+  rotate_run_log(clock_.now());
   EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "current");
   EXPECT_TRUE(Has("Vorel_PCI2026-11-6.LOG")) << "pruning comes after the failed step";
 }
@@ -246,8 +246,8 @@ struct LogProbe : TBaseDLLObject {
       TBaseDLLObject::WriteTimeouts, TBaseDLLObject::ReadFailTotal, TBaseDLLObject::WriteFailTotal,
       TBaseDLLObject::FastestScan, TBaseDLLObject::SlowestScan, TBaseDLLObject::AverageScan,
       TBaseDLLObject::StartTick, TBaseDLLObject::StopTick, TBaseDLLObject::StartReportOK,
-      TBaseDLLObject::TagList, TBaseDLLObject::WriteStartReport, TBaseDLLObject::WriteTagStatistics,
-      TBaseDLLObject::WriteRunTimeLine, TBaseDLLObject::WriteStopTotals, TBaseDLLObject::ScanFigures;
+      TBaseDLLObject::TagList, TBaseDLLObject::write_start_report, TBaseDLLObject::write_tag_statistics,
+      TBaseDLLObject::write_run_time_line, TBaseDLLObject::write_stop_totals, TBaseDLLObject::ScanFigures;
 
   void AppendLog(std::string_view text) override { written.append(text); }
   void AddTag(const std::string& name, uint32_t reads, uint32_t read_fails, bool writable = false,
@@ -276,13 +276,13 @@ class Reports : public RunLogTest {
 TEST_F(Reports, StartReportNamesTheProcessorAndEndsWithTheDriverVersion) {
   platform::test_stores::set_machine_registry("hardware\\description\\system\\centralprocessor\\0",
                                               "ProcessorNameString", "Intel(R) Atom(TM) E3845");
-  engine_.WriteStartReport();
+  engine_.write_start_report();
   const auto lines = engine_.Taken();
   ASSERT_EQ(lines.size(), 10u) << "processor, system, five memory lines, three version lines";
   EXPECT_EQ(lines[0], kTime + "：[Intel(R) Atom(TM) E3845]");
   EXPECT_EQ(lines[2].rfind(kTime + "：已使用内存 = ", 0), 0u);
   EXPECT_EQ(lines[7], kTime + "：启动[文件版本]  ...");
-  EXPECT_EQ(lines[9], kTime + "：驱动程序版本" + DriverFileInfo()->FileVersion() + "  ...");
+  EXPECT_EQ(lines[9], kTime + "：驱动程序版本" + driver_file_info()->FileVersion() + "  ...");
 }
 
 TEST_F(Reports, PerTagLinesGiveScanPeriodAndRoundedFailureRates) {
@@ -291,7 +291,7 @@ TEST_F(Reports, PerTagLinesGiveScanPeriodAndRoundedFailureRates) {
   engine_.AddTag("Tank1", 8, 3, true, 12, 1);
   engine_.AddTag("Tank2", 8, 5);
   engine_.AddTag("Spare", 0, 0, true);
-  engine_.WriteTagStatistics();
+  engine_.write_tag_statistics();
   // 3 of 8 is 37.5 and 5 of 8 is 62.5: halves go to the even neighbour.
   EXPECT_EQ(engine_.Taken(),
             (std::vector<std::string>{
@@ -308,7 +308,7 @@ TEST_F(Reports, PerTagLinesGiveScanPeriodAndRoundedFailureRates) {
   engine_.StopTick = 12582914;
   engine_.AddTag("Slow", 3, 0);
   engine_.AddTag("Busy", 100000000, 50000000);
-  engine_.WriteTagStatistics();
+  engine_.write_tag_statistics();
   const auto lines = engine_.Taken();
   EXPECT_EQ(lines.at(0), kTime + "：标签Slow，地址=DI1:0,3.5，读扫描周期(毫秒)=4194304，读操作失败率= 0%");
   EXPECT_EQ(lines.at(1), kTime + "：标签Busy，地址=DI1:0,3.5，读扫描周期(毫秒)=0，读操作失败率= 7%");
@@ -317,7 +317,7 @@ TEST_F(Reports, PerTagLinesGiveScanPeriodAndRoundedFailureRates) {
 TEST_F(Reports, RunTimeAndTotalsUseTheGeneralNumberFormat) {
   engine_.StartTick = 0xFFFFFF00u;
   engine_.StopTick = 0x100u;
-  engine_.WriteRunTimeLine();
+  engine_.write_run_time_line();
   const auto run = engine_.Taken();
   ASSERT_EQ(run.size(), 7u) << "five memory lines, an empty line, the run time";
   EXPECT_EQ(run[6], kTime + "：本次运行总时间（毫秒）=512");
@@ -331,7 +331,7 @@ TEST_F(Reports, RunTimeAndTotalsUseTheGeneralNumberFormat) {
   engine_.WriteCommTotal = 0;  // nothing written: the rate is 0, not a division by zero
   engine_.ReadCommTotal = 200;
   engine_.ReadTimeouts = 1;
-  engine_.WriteStopTotals();
+  engine_.write_stop_totals();
   const std::vector<std::string> expected = {kTime + "：最快扫描周期（毫秒）=10",
                                              kTime + "：最慢扫描周期（毫秒）=1000",
                                              kTime + "：平均扫描周期（毫秒）=12.5",
@@ -344,14 +344,15 @@ TEST_F(Reports, RunTimeAndTotalsUseTheGeneralNumberFormat) {
                                              kTime + "：通讯读超时次数= 1",
                                              kTime + "：通讯读超时率= 0.5%",
                                              kTime + "：启动[文件版本]  ...",
-                                             kTime + "：" + DriverFileInfo()->DeviceName() + "驱动程序版本" +
-                                                 DriverFileInfo()->FileVersion() + "退出运行！",
+                                             kTime + "：" + driver_file_info()->DeviceName() +
+                                                 "驱动程序版本" + driver_file_info()->FileVersion() +
+                                                 "退出运行！",
                                              std::string(60, '-')};
   EXPECT_EQ(engine_.Taken(), expected);
 
   engine_.WriteCommTotal = 3;
   engine_.WriteTimeouts = 1;
-  engine_.WriteStopTotals();
+  engine_.write_stop_totals();
   EXPECT_EQ(engine_.Taken().at(7), kTime + "：通讯写超时率= 33.3333333333333%");
 }
 

@@ -174,14 +174,14 @@ class HostPollingForHours : public ::testing::Test {
     records_.push_back(record(kCardLink, "DEVICELINK1:", kValueString));
     for (auto& r : records_) pointers_.push_back(&r);
     values_.resize(records_.size());
-    device_normal_ = DriverFileInfo()->DeviceName() + "通讯正常!";
-    device_broken_ = DriverFileInfo()->DeviceName() + "通讯线路断路!";
-    card_normal_ = "1号" + DriverFileInfo()->DevTypeName() + "PCI_7505通讯正常!";
-    card_broken_ = "1号" + DriverFileInfo()->DevTypeName() + "PCI_7505通讯线路断路!";
+    device_normal_ = driver_file_info()->DeviceName() + "通讯正常!";
+    device_broken_ = driver_file_info()->DeviceName() + "通讯线路断路!";
+    card_normal_ = "1号" + driver_file_info()->DevTypeName() + "PCI_7505通讯正常!";
+    card_broken_ = "1号" + driver_file_info()->DevTypeName() + "PCI_7505通讯线路断路!";
   }
   ~HostPollingForHours() override {
     bank_.fail(false);
-    module::DestroyCurrentEngine();
+    module::destroy_current_engine();
     InitLogPath();
   }
 
@@ -191,14 +191,14 @@ class HostPollingForHours : public ::testing::Test {
     char* message = nullptr;
     OnDataRead(&count, values_.data(), &message);
     memory_.release(message);
-    for (int32_t i = 0; i < count; ++i) Take(values_[i]);
+    for (int32_t i = 0; i < count; ++i) take(values_[i]);
     if (platform::wait_host_event(event_, 0)) {
       seen_.signals_while_failing += phase == Phase::Failing;
       seen_.signals_while_healthy += phase == Phase::Healthy;
     }
   }
 
-  void Take(const TTagValue& v) {
+  void take(const TTagValue& v) {
     const int32_t id = v.TagID;
     if (v.TagStatus == kTagStatusWriteFailed) ++seen_.failed_writes;
     if (v.ValueType == kValueDigital && id >= kFirstInput && id < kFirstInput + kChannels) {

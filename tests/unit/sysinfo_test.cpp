@@ -17,24 +17,24 @@ platform::OsVersionRecord os(uint32_t platform_id, uint32_t major, uint32_t mino
 }
 
 TEST(OperatingSystemText, NtFamilyNamesTheReleaseAndBuild) {
-  EXPECT_EQ(OperatingSystemText(os(2, 5, 1, 2600, "Service Pack 3")),
+  EXPECT_EQ(operating_system_text(os(2, 5, 1, 2600, "Service Pack 3")),
             "Microsoft Windows XP Service Pack 3(Build 2600)");
-  EXPECT_EQ(OperatingSystemText(os(2, 5, 0, 2195, "Service Pack 4")),
+  EXPECT_EQ(operating_system_text(os(2, 5, 0, 2195, "Service Pack 4")),
             "Microsoft Windows 2000Service Pack 4(Build 2195)");
-  EXPECT_EQ(OperatingSystemText(os(2, 5, 2, 3790, "")), "Microsoft Windows .NET (Build 3790)");
-  EXPECT_EQ(OperatingSystemText(os(2, 4, 0, 1381, "Service Pack 6")),
+  EXPECT_EQ(operating_system_text(os(2, 5, 2, 3790, "")), "Microsoft Windows .NET (Build 3790)");
+  EXPECT_EQ(operating_system_text(os(2, 4, 0, 1381, "Service Pack 6")),
             "Microsoft Windows NT 版本 4.0.Service Pack 6(Build 1381)");
   // Releases after the table still carry service pack and build.
-  EXPECT_EQ(OperatingSystemText(os(2, 10, 0, 19045, "")), "(Build 19045)");
+  EXPECT_EQ(operating_system_text(os(2, 10, 0, 19045, "")), "(Build 19045)");
 }
 
 TEST(OperatingSystemText, NineXFamilyReadsTheSecondServicePackCharacter) {
-  EXPECT_EQ(OperatingSystemText(os(1, 4, 0, 950, "")), "Microsoft Windows 95 ");
-  EXPECT_EQ(OperatingSystemText(os(1, 4, 0, 1111, " B")), "Microsoft Windows 95 OSR2 ");
-  EXPECT_EQ(OperatingSystemText(os(1, 4, 0, 1212, " C")), "Microsoft Windows 95 OSR2 ");
-  EXPECT_EQ(OperatingSystemText(os(1, 4, 10, 1998, "")), "Microsoft Windows 98 ");
-  EXPECT_EQ(OperatingSystemText(os(1, 4, 10, 2222, " A ")), "Microsoft Windows 98 SE ");
-  EXPECT_EQ(OperatingSystemText(os(1, 4, 90, 3000, " ")), "Microsoft Windows Millennium Edition ");
+  EXPECT_EQ(operating_system_text(os(1, 4, 0, 950, "")), "Microsoft Windows 95 ");
+  EXPECT_EQ(operating_system_text(os(1, 4, 0, 1111, " B")), "Microsoft Windows 95 OSR2 ");
+  EXPECT_EQ(operating_system_text(os(1, 4, 0, 1212, " C")), "Microsoft Windows 95 OSR2 ");
+  EXPECT_EQ(operating_system_text(os(1, 4, 10, 1998, "")), "Microsoft Windows 98 ");
+  EXPECT_EQ(operating_system_text(os(1, 4, 10, 2222, " A ")), "Microsoft Windows 98 SE ");
+  EXPECT_EQ(operating_system_text(os(1, 4, 90, 3000, " ")), "Microsoft Windows Millennium Edition ");
 }
 
 TEST(OperatingSystemInfo, NumbersAndExtension) {
@@ -86,7 +86,7 @@ TEST(ComputerInfo, FrequencyIsCounterIncrementsOverOneSecond) {
   SteppingClock clock;
   uint64_t counter = 5'000'000'000ull;
   int reads = 0;
-  const std::string mhz = MeasureFrequency(clock, [&] {
+  const std::string mhz = measure_frequency(clock, [&] {
     ++reads;
     uint64_t now = counter;
     counter += 2'394'123'456ull;

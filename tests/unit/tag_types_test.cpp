@@ -108,7 +108,7 @@ TEST(TagTypeDescriptions, RequestsBeyondTheTableCopySixRowsOnly) {
 // The host offers the engine's first six tag types under the engine's names, in the engine's order
 // and writable exactly where the engine writes; Freq is the engine's own and is not offered.
 TEST(TagTypeDescriptions, HostTableAgreesWithTheEngineTable) {
-  const auto& host = vorel::HostTagTypes();
+  const auto& host = vorel::host_tag_types();
   ASSERT_EQ(host.size() + 1, vorel::kTagTypes.size());
   for (size_t i = 0; i < host.size(); ++i) {
     const vorel::TagTypeRow& engine = vorel::kTagTypes[i];

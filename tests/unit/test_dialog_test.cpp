@@ -94,9 +94,9 @@ class TestDialog : public ::testing::Test {
     FullPDB(&block_);
   }
   ~TestDialog() override {
-    module::DestroyCurrentEngine();
-    if (bank_.loaded()) bank_.Reset();
-    bank_.Release();
+    module::destroy_current_engine();
+    if (bank_.loaded()) bank_.reset();
+    bank_.release();
     InitLogPath();
   }
   void SetUp() override { ASSERT_TRUE(bank_.loaded()); }
@@ -119,7 +119,7 @@ class TestDialog : public ::testing::Test {
   }
   // Stop reports in the run log so far.
   int StopReports() const {
-    std::string path = RunLogPath();
+    std::string path = run_log_path();
     for (char& c : path)
       if (c == '\\') c = '/';
     std::ifstream in(path, std::ios::binary);
@@ -132,7 +132,7 @@ class TestDialog : public ::testing::Test {
     return n;
   }
   TBaseDLLObject* engine() const {
-    return module::CurrentEngine() ? TestDialogEnvironment().engine() : nullptr;
+    return module::current_engine() ? test_dialog_environment().engine() : nullptr;
   }
 
   platform::ManualClock clock_{100000};
@@ -149,16 +149,16 @@ TEST_F(TestDialog, UnattendedTestPassesOnTheSecondStepWhenTheCardAnswers) {
   EXPECT_EQ(clock_.ticks() - before, 51u) << "the send, then its answer one attempt later";
   EXPECT_TRUE(ui->ShownForms().empty());
   EXPECT_TRUE(ui->Messages().empty());
-  EXPECT_EQ(module::CurrentEngine(), nullptr) << "DLLTestDev destroys the dialog's engine";
+  EXPECT_EQ(module::current_engine(), nullptr) << "DLLTestDev destroys the dialog's engine";
 }
 
 TEST_F(TestDialog, UnattendedTestFailsAfterSixAttemptsFiftyMillisecondsApartWhenReadsFail) {
   // The vendor's input call faults every time: no read is ever answered.
-  bank_.Fault(sim7505::kInput, sim7505::kAccessViolation, 0);
+  bank_.fault(sim7505::kInput, sim7505::kAccessViolation, 0);
   const uint32_t before = clock_.ticks();
   EXPECT_EQ(DLLTestDev(&block_, 0), 0);
   EXPECT_EQ(clock_.ticks() - before, 5u * 51u);
-  EXPECT_GE(bank_.Calls(sim7505::kInput), 2) << "the card was asked";
+  EXPECT_GE(bank_.calls(sim7505::kInput), 2) << "the card was asked";
 }
 
 TEST_F(TestDialog, WithoutAConfiguredCardThereIsNothingToTest) {
@@ -173,7 +173,7 @@ TEST_F(TestDialog, TheDefaultTagReadsTheLowestConfiguredCard) {
   block_.card(1)->ModelCode = kModelNoCard;
   block_.card(4)->ModelCode = kModelPci7505;
   block_.card(4)->CardNo = 4;
-  bank_.Input(4, 0, 1);
+  bank_.input(4, 0, 1);
   const bool passed = Show([&](Driver& d, TSampleTest& f) {
     const TTagInfo* tag = f.TestTag();
     ASSERT_NE(tag, nullptr);
@@ -219,7 +219,7 @@ TEST_F(TestDialog, TheCompactDialogShowsEveryControlWithItsText) {
 }
 
 TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
-  bank_.Input(1, 0, 0);
+  bank_.input(1, 0, 0);
   Show([&](Driver& d, TSampleTest& f) {
     Pass(d, 10);
     EXPECT_EQ(f.StringGrid1.Cell(0, 1), "DI1:0,0.0");
@@ -231,7 +231,7 @@ TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
     EXPECT_EQ(f.StringGrid1.Cell(3, 1), command);
     EXPECT_EQ(f.StringGrid1.Cell(3, 2), command) << "the read command list, from row 2";
     EXPECT_EQ(f.StringGrid1.Cell(0, 2), "") << "one tag, one row";
-    bank_.Input(1, 0, 1);
+    bank_.input(1, 0, 1);
     Pass(d, 100);
     EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
     EXPECT_TRUE(f.Succeeded());
@@ -239,7 +239,7 @@ TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
 }
 
 TEST_F(TestDialog, TimerTicksShowTheDevicesEventsOnceAndClearThem) {
-  bank_.Fault(sim7505::kInput, sim7505::kAccessViolation, 0);
+  bank_.fault(sim7505::kInput, sim7505::kAccessViolation, 0);
   Show([&](Driver& d, TSampleTest& f) {
     std::vector<std::string> shown;
     for (int tick = 0; tick < 12; ++tick) {
@@ -256,8 +256,8 @@ TEST_F(TestDialog, TimerTicksShowTheDevicesEventsOnceAndClearThem) {
 TEST_F(TestDialog, ClosingAfterASuccessfulReadGivesOkElseNoAndStopsTheEngine) {
   int stops = 0;
   for (const bool answering : {true, false}) {
-    if (!answering) bank_.Fault(sim7505::kInput, sim7505::kAccessViolation, 0);
-    TSampleTest form(TestDialogEnvironment());
+    if (!answering) bank_.fault(sim7505::kInput, sim7505::kAccessViolation, 0);
+    TSampleTest form(test_dialog_environment());
     ui->Expect([&](Driver& d) {
       Pass(d, 200);
       d.Click("ExitBtn");
@@ -286,8 +286,8 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     ASSERT_NE(engine(), nullptr);
     EXPECT_NE(engine(), before) << "the engine restarted on the single tag";
     EXPECT_EQ(engine()->TagCount(), 1);
-    EXPECT_EQ(engine()->Tags()[0]->Address, "DO1:0,3.0");
-    EXPECT_EQ(engine()->Tags()[0]->Name, "Y0.0");
+    EXPECT_EQ(engine()->tags()[0]->Address, "DO1:0,3.0");
+    EXPECT_EQ(engine()->tags()[0]->Name, "Y0.0");
     EXPECT_TRUE(f.WriteCk.Enabled());
     EXPECT_TRUE(f.Ready());
 
@@ -295,7 +295,7 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     Pass(d, 20);
     d.Click("WriteCk");
     Pass(d, 100);
-    EXPECT_EQ(bank_.Output(1, 0) & 0x8, 0x8) << "the write reached the card";
+    EXPECT_EQ(bank_.output(1, 0) & 0x8, 0x8) << "the write reached the card";
     EXPECT_EQ(f.StringGrid1.Cell(0, 1), "DO1:0,3.0");
     EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
     EXPECT_FALSE(f.wStrMsg.Text().empty()) << "the write command's text";
@@ -304,7 +304,7 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     EXPECT_FALSE(f.WriteCk.Checked()) << "a new value unticks the write";
     d.Click("WriteCk");
     Pass(d, 100);
-    EXPECT_EQ(bank_.Output(1, 0) & 0x8, 0);
+    EXPECT_EQ(bank_.output(1, 0) & 0x8, 0);
     EXPECT_TRUE(f.Succeeded());
   });
 }
@@ -331,7 +331,7 @@ TEST_F(TestDialog, WritesTakeTheTypedValueAsBooleanOrNumber) {
       d.Type("wValueMsg", c.typed);
       Pass(d, 20);
       d.Click("WriteCk");
-      const TDLLTag& tag = *engine()->Tags()[0];
+      const TDLLTag& tag = *engine()->tags()[0];
       EXPECT_EQ(tag.Value.kind(), c.written.kind()) << c.typed;
       EXPECT_TRUE(tag.Value == c.written) << c.typed;
     });
@@ -357,8 +357,8 @@ TEST_F(TestDialog, EditingTheAddressUnticksBothOperationsAndLeavingDebugModeRest
     EXPECT_EQ(f.DebugBtn.Caption(), "高级调试↓");
     EXPECT_TRUE(f.PauseBtn.Enabled());
     ASSERT_NE(engine(), nullptr);
-    EXPECT_EQ(engine()->Tags()[0]->Address, "DI1:0,0.0");
-    EXPECT_EQ(engine()->Tags()[0]->Name, "SysMsg");
+    EXPECT_EQ(engine()->tags()[0]->Address, "DI1:0,0.0");
+    EXPECT_EQ(engine()->tags()[0]->Name, "SysMsg");
     EXPECT_TRUE(f.Ready());
     EXPECT_FALSE(f.SysMsg.Text().empty()) << "the new start's message";
   });
@@ -369,14 +369,14 @@ TEST_F(TestDialog, PauseStopsAndContinuesTheTimer) {
     d.Click("PauseBtn");
     EXPECT_FALSE(f.Timer1.Enabled());
     EXPECT_EQ(f.PauseBtn.Caption(), "继续");
-    const int steps = bank_.Calls(sim7505::kInput);
+    const int steps = bank_.calls(sim7505::kInput);
     Pass(d, 200);
-    EXPECT_EQ(bank_.Calls(sim7505::kInput), steps) << "no engine steps while paused";
+    EXPECT_EQ(bank_.calls(sim7505::kInput), steps) << "no engine steps while paused";
     d.Click("PauseBtn");
     EXPECT_TRUE(f.Timer1.Enabled());
     EXPECT_EQ(f.PauseBtn.Caption(), "暂停");
     Pass(d, 200);
-    EXPECT_GT(bank_.Calls(sim7505::kInput), steps);
+    EXPECT_GT(bank_.calls(sim7505::kInput), steps);
   });
 }
 
@@ -387,8 +387,8 @@ TEST_F(TestDialog, SendCommandReplacesTheTextOfTheCommandInFlight) {
     const std::string typed = std::string(253, 'A') + "中文";
     d.Type("AskMsg", typed);
     d.Click("AskBtn");
-    ASSERT_NE(engine()->CurrentCommand(), nullptr);
-    EXPECT_EQ(engine()->CurrentCommand()->CmdText, std::string(253, 'A') + "中");
+    ASSERT_NE(engine()->current_command(), nullptr);
+    EXPECT_EQ(engine()->current_command()->CmdText, std::string(253, 'A') + "中");
     EXPECT_FALSE(f.ReadCk.Checked());
   });
 }

@@ -8,47 +8,47 @@ namespace vorel {
 namespace {
 
 TEST(VariantConversion, NumbersFromEveryKind) {
-  EXPECT_EQ(TVariant().AsDouble(), 0);
-  EXPECT_EQ(TVariant::Int(-42).AsDouble(), -42);
-  EXPECT_EQ(TVariant::Double(37.5).AsDouble(), 37.5);
-  EXPECT_EQ(TVariant::Bool(true).AsDouble(), -1);
-  EXPECT_EQ(TVariant::Bool(false).AsDouble(), 0);
-  EXPECT_EQ(TVariant::String("37.5").AsDouble(), 37.5);
-  EXPECT_EQ(TVariant::String(" -1.5E3 ").AsDouble(), -1500);
-  EXPECT_EQ(TVariant::String("+.5").AsDouble(), 0.5);
+  EXPECT_EQ(TVariant().as_double(), 0);
+  EXPECT_EQ(TVariant::Int(-42).as_double(), -42);
+  EXPECT_EQ(TVariant::Double(37.5).as_double(), 37.5);
+  EXPECT_EQ(TVariant::Bool(true).as_double(), -1);
+  EXPECT_EQ(TVariant::Bool(false).as_double(), 0);
+  EXPECT_EQ(TVariant::String("37.5").as_double(), 37.5);
+  EXPECT_EQ(TVariant::String(" -1.5E3 ").as_double(), -1500);
+  EXPECT_EQ(TVariant::String("+.5").as_double(), 0.5);
 }
 
 TEST(VariantConversion, TextThatIsNoNumberRaisesConversionError) {
   for (const char* text :
        {"", " ", "abc", "1,5", "$10", "0x10", "INF", "NAN", "1e", "1e999", "1.2.3", "--1", "1 2"}) {
     SCOPED_TRACE(text);
-    EXPECT_THROW(TVariant::String(text).AsDouble(), ConversionError);
+    EXPECT_THROW(TVariant::String(text).as_double(), ConversionError);
   }
-  EXPECT_THROW(TVariant::Opaque(1, {}).AsDouble(), ConversionError) << "a Null is no number";
+  EXPECT_THROW(TVariant::Opaque(1, {}).as_double(), ConversionError) << "a Null is no number";
 }
 
 TEST(VariantConversion, SwitchStatesFromEveryKind) {
-  EXPECT_FALSE(TVariant().AsBool());
-  EXPECT_FALSE(TVariant::Int(0).AsBool());
-  EXPECT_TRUE(TVariant::Int(2).AsBool());
-  EXPECT_TRUE(TVariant::Double(0.5).AsBool());
-  EXPECT_FALSE(TVariant::Double(0.0).AsBool());
-  EXPECT_TRUE(TVariant::String("TRUE").AsBool());
-  EXPECT_FALSE(TVariant::String("false").AsBool());
-  EXPECT_TRUE(TVariant::String("-1").AsBool());
-  EXPECT_FALSE(TVariant::String("0").AsBool());
-  EXPECT_THROW(TVariant::String("yes").AsBool(), ConversionError);
-  EXPECT_THROW(TVariant::String("truex").AsBool(), ConversionError);
+  EXPECT_FALSE(TVariant().as_bool());
+  EXPECT_FALSE(TVariant::Int(0).as_bool());
+  EXPECT_TRUE(TVariant::Int(2).as_bool());
+  EXPECT_TRUE(TVariant::Double(0.5).as_bool());
+  EXPECT_FALSE(TVariant::Double(0.0).as_bool());
+  EXPECT_TRUE(TVariant::String("TRUE").as_bool());
+  EXPECT_FALSE(TVariant::String("false").as_bool());
+  EXPECT_TRUE(TVariant::String("-1").as_bool());
+  EXPECT_FALSE(TVariant::String("0").as_bool());
+  EXPECT_THROW(TVariant::String("yes").as_bool(), ConversionError);
+  EXPECT_THROW(TVariant::String("truex").as_bool(), ConversionError);
 }
 
 TEST(VariantConversion, TextsForLogLines) {
-  EXPECT_EQ(TVariant().AsString(), "");
-  EXPECT_EQ(TVariant::Int(-42).AsString(), "-42");
-  EXPECT_EQ(TVariant::Double(37.5).AsString(), "37.5");
-  EXPECT_EQ(TVariant::Double(double{0.1f}).AsString(), "0.100000001490116");
-  EXPECT_EQ(TVariant::Bool(true).AsString(), "True");
-  EXPECT_EQ(TVariant::Bool(false).AsString(), "False");
-  EXPECT_EQ(TVariant::String("通讯正常!").AsString(), "通讯正常!");
+  EXPECT_EQ(TVariant().as_string(), "");
+  EXPECT_EQ(TVariant::Int(-42).as_string(), "-42");
+  EXPECT_EQ(TVariant::Double(37.5).as_string(), "37.5");
+  EXPECT_EQ(TVariant::Double(double{0.1f}).as_string(), "0.100000001490116");
+  EXPECT_EQ(TVariant::Bool(true).as_string(), "True");
+  EXPECT_EQ(TVariant::Bool(false).as_string(), "False");
+  EXPECT_EQ(TVariant::String("通讯正常!").as_string(), "通讯正常!");
 }
 
 // Both orders, so a duplicate-write check gives the same answer whichever value came first.

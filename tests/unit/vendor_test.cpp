@@ -34,7 +34,7 @@ class VendorEngine : public testing_support::Probe<TDLLObject> {
   using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::RealComm,
       TCustomDLLObject::GetResult;
 
-  TDLLTag& Tag(int32_t id) { return *FindTag(id); }
+  TDLLTag& Tag(int32_t id) { return *find_tag(id); }
 
   // One host poll `ms` after the last.
   void Poll(platform::ManualClock& clock, uint32_t ms = 10) {
@@ -54,14 +54,14 @@ class Vendor : public ::testing::Test {
   // Cards 1 and 3 configured.
   void ConfigureCards1And3() {
     block_.card(3)->ModelCode = kModelPci7505;
-    SetModelName(*block_.card(3), "PCI_7505");
+    set_model_name(*block_.card(3), "PCI_7505");
   }
 
   platform::ManualClock clock_{5000};
   platform::ScopedClock use_clock_{clock_};
   testing_support::ScopedCurrentDir folder_;
   TDeviceParams block_{};
-  const std::string now_ = NowText();
+  const std::string now_ = now_text();
 };
 
 TEST_F(Vendor, WithoutTheLibraryTheStartFailsNamingTheFile) {
@@ -84,8 +84,8 @@ TEST_F(Vendor, ALibraryWithoutTheOutputEntryPointIsRefusedByName) {
     EXPECT_FALSE(e.LibLoaded);
     EXPECT_EQ(e.sErrEvent(), now_ + "VorelPCI板卡驱动库(PCI-7505.dll)内部错误,pci7505do");
   }
-  EXPECT_EQ(bank.Calls(sim7505::kCheck), 0) << "no card is checked through a half-bound library";
-  EXPECT_EQ(bank.Calls(sim7505::kClose), 0) << "and none closed at stop";
+  EXPECT_EQ(bank.calls(sim7505::kCheck), 0) << "no card is checked through a half-bound library";
+  EXPECT_EQ(bank.calls(sim7505::kClose), 0) << "and none closed at stop";
 }
 
 TEST_F(Vendor, ALibraryThatCannotBeBoundIsNotKeptLoaded) {
@@ -103,7 +103,7 @@ TEST_F(Vendor, OnlyTheCardThatAnswersTheCheckIsLoaded) {
   ConfigureCards1And3();
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
-  bank.Present(1, false);
+  bank.present(1, false);
   VendorEngine e;
   ASSERT_TRUE(e.IniParm(&block_)) << "one present card is enough";
   EXPECT_TRUE(e.LibLoaded);
@@ -111,14 +111,14 @@ TEST_F(Vendor, OnlyTheCardThatAnswersTheCheckIsLoaded) {
   EXPECT_EQ(CardHandles(3), sim7505::kHandleBase + 3);
   EXPECT_EQ(e.LogCount(": 本机不存在1号板卡：PCI_7505"), 1);
   EXPECT_EQ(e.LogCount("本机不存在3号板卡"), 0);
-  EXPECT_EQ(bank.Calls(sim7505::kCheck), 2);
-  EXPECT_EQ(bank.BadCalls(), 0) << "the check takes 0, 0, 0 and the card number, in that order";
+  EXPECT_EQ(bank.calls(sim7505::kCheck), 2);
+  EXPECT_EQ(bank.bad_calls(), 0) << "the check takes 0, 0, 0 and the card number, in that order";
 }
 
 TEST_F(Vendor, ANegativeCheckAnswerMeansNoCard) {
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
-  bank.Fault(sim7505::kCheck, sim7505::kGarbage);
+  bank.fault(sim7505::kCheck, sim7505::kGarbage);
   VendorEngine e;
   EXPECT_FALSE(e.IniParm(&block_)) << "the only configured card is absent";
   EXPECT_LT(CardHandles(1), 0) << "the handle kept is the check's answer";
@@ -130,9 +130,9 @@ TEST_F(Vendor, DigitalInputReadsThePortOfItsChannelAndKeepsSixteenBits) {
   ASSERT_TRUE(bank.loaded());
   VendorEngine e;
   ASSERT_TRUE(e.IniParm(&block_));
-  bank.Input(1, 0, 0x0081);
-  bank.Input(1, 1, 0x0020);
-  bank.Fault(sim7505::kInput, sim7505::kGarbage);  // junk above the port's 16 bits
+  bank.input(1, 0, 0x0081);
+  bank.input(1, 1, 0x0020);
+  bank.fault(sim7505::kInput, sim7505::kGarbage);  // junk above the port's 16 bits
   TCommand command;
   command.CardNo = 1;
   int16_t value = 0;
@@ -142,7 +142,7 @@ TEST_F(Vendor, DigitalInputReadsThePortOfItsChannelAndKeepsSixteenBits) {
   command.Channel = 7;
   e.Read_DI_Data(value, command);
   EXPECT_EQ(value, 0x0081) << "channel 7 is on port 0";
-  EXPECT_EQ(bank.BadCalls(), 0) << "the card's handle, 0 and the port index, in that order";
+  EXPECT_EQ(bank.bad_calls(), 0) << "the card's handle, 0 and the port index, in that order";
 }
 
 class VendorRunning : public Vendor {
@@ -153,7 +153,7 @@ class VendorRunning : public Vendor {
     ASSERT_TRUE(e.IniDLLObj(&block_, tags));
     for (int i = 0; i < 5; ++i) e.Poll(clock_);
   }
-  void Write(VendorEngine& e, bool on) {
+  void write(VendorEngine& e, bool on) {
     EXPECT_TRUE(e.WriteExecute(2, TVariant::Bool(on)));
     for (int i = 0; i < 10; ++i) e.Poll(clock_);
   }
@@ -162,15 +162,15 @@ class VendorRunning : public Vendor {
 
 TEST_F(VendorRunning, AnInputWiredToAnOutputFollowsWhatTheHostWrites) {
   ASSERT_TRUE(bank_.loaded());
-  bank_.Loopback(1, true);
+  bank_.loopback(1, true);
   VendorEngine e;
   Start(e);
   EXPECT_FALSE(e.Tag(1).Value.bool_value());
-  Write(e, true);
-  EXPECT_EQ(bank_.Output(1, 0), 0x20) << "channel 5 is bit 5 of port 0";
+  write(e, true);
+  EXPECT_EQ(bank_.output(1, 0), 0x20) << "channel 5 is bit 5 of port 0";
   EXPECT_TRUE(e.Tag(1).Value.bool_value());
-  Write(e, false);
-  EXPECT_EQ(bank_.Output(1, 0), 0);
+  write(e, false);
+  EXPECT_EQ(bank_.output(1, 0), 0);
   EXPECT_FALSE(e.Tag(1).Value.bool_value());
   EXPECT_EQ(e.ReadTimeouts, 0);
   EXPECT_EQ(e.WriteTimeouts, 0);
@@ -178,29 +178,29 @@ TEST_F(VendorRunning, AnInputWiredToAnOutputFollowsWhatTheHostWrites) {
 
 TEST_F(VendorRunning, AFaultingLibraryIsAMissingAnswerAndPollingGoesOn) {
   ASSERT_TRUE(bank_.loaded());
-  bank_.Input(1, 0, 0x20);
+  bank_.input(1, 0, 0x20);
   VendorEngine e;
   Start(e);
   ASSERT_TRUE(e.Tag(1).Value.bool_value());
 
-  bank_.Input(1, 0, 0x00);
-  bank_.Fault(sim7505::kInput, sim7505::kAccessViolation);
-  const int32_t calls_before = bank_.Calls(sim7505::kInput);
+  bank_.input(1, 0, 0x00);
+  bank_.fault(sim7505::kInput, sim7505::kAccessViolation);
+  const int32_t calls_before = bank_.calls(sim7505::kInput);
   for (int i = 0; i < 30; ++i) e.Poll(clock_, 20);
-  EXPECT_GT(bank_.Calls(sim7505::kInput) - calls_before, 3) << "every read tried the card again";
+  EXPECT_GT(bank_.calls(sim7505::kInput) - calls_before, 3) << "every read tried the card again";
   EXPECT_GE(e.ReadTimeouts, 3) << "each faulted read timed out like an unanswered one";
   EXPECT_TRUE(e.Tag(1).Value.bool_value()) << "no value was made up for the faulted reads";
   EXPECT_EQ(e.LogCount("：调用厂商硬件驱动库函数pci7505di时出现异常(C0000005)！"), 1)
       << "the fault is logged once, not at every poll";
 
-  bank_.Fault(sim7505::kInput, sim7505::kBehave);
+  bank_.fault(sim7505::kInput, sim7505::kBehave);
   for (int i = 0; i < 30; ++i) e.Poll(clock_, 20);
   EXPECT_FALSE(e.Tag(1).Value.bool_value()) << "the card is read again once the library behaves";
 }
 
 TEST_F(VendorRunning, AWriteThroughAFaultingLibraryIsReportedFailed) {
   ASSERT_TRUE(bank_.loaded());
-  bank_.Fault(sim7505::kOutput, sim7505::kAccessViolation);
+  bank_.fault(sim7505::kOutput, sim7505::kAccessViolation);
   VendorEngine e;
   Start(e);
   EXPECT_TRUE(e.WriteExecute(2, TVariant::Bool(true)));
@@ -212,7 +212,7 @@ TEST_F(VendorRunning, AWriteThroughAFaultingLibraryIsReportedFailed) {
 TEST_F(Vendor, ACheckThatFaultsLeavesTheCardAbsent) {
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
-  bank.Fault(sim7505::kCheck, sim7505::kAccessViolation);
+  bank.fault(sim7505::kCheck, sim7505::kAccessViolation);
   VendorEngine e;
   block_.ErrorLog = 1;
   EXPECT_FALSE(e.IniParm(&block_));
@@ -226,22 +226,22 @@ TEST_F(Vendor, StopClosesOnlyTheCardsThatAnsweredTheCheck) {
   ConfigureCards1And3();
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
-  bank.Present(3, false);
+  bank.present(3, false);
   {
     VendorEngine e;
     ASSERT_TRUE(e.IniParm(&block_));
     e.Stop();
   }
-  EXPECT_EQ(bank.Closes(1), 1);
-  EXPECT_EQ(bank.Calls(sim7505::kClose), 1) << "card 3 never opened, so it is not closed";
-  EXPECT_EQ(bank.BadCalls(), 0) << "no close with an absent card's check answer as its handle";
+  EXPECT_EQ(bank.closes(1), 1);
+  EXPECT_EQ(bank.calls(sim7505::kClose), 1) << "card 3 never opened, so it is not closed";
+  EXPECT_EQ(bank.bad_calls(), 0) << "no close with an absent card's check answer as its handle";
 }
 
 TEST_F(Vendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
   ConfigureCards1And3();
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
-  bank.Present(3, false);
+  bank.present(3, false);
   VendorEngine e;
   ASSERT_TRUE(e.IniParm(&block_));
   for (const bool write : {false, true}) {
@@ -252,8 +252,8 @@ TEST_F(Vendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
     e.RealComm(&command);
     EXPECT_FALSE(e.GetResult()) << (write ? "a write to it is not taken as done" : "a read gives no value");
   }
-  EXPECT_EQ(bank.Calls(sim7505::kInput) + bank.Calls(sim7505::kOutput), 0);
-  EXPECT_EQ(bank.BadCalls(), 0);
+  EXPECT_EQ(bank.calls(sim7505::kInput) + bank.calls(sim7505::kOutput), 0);
+  EXPECT_EQ(bank.bad_calls(), 0);
 }
 
 TEST_F(Vendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
@@ -267,10 +267,10 @@ TEST_F(Vendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
     EXPECT_FALSE(e.LibLoaded);
     e.Stop();  // a second stop, and Destroy's: the library is no longer the engine's to call
   }
-  EXPECT_EQ(bank->Closes(1), 1);
-  EXPECT_EQ(bank->Closes(3), 1);
-  EXPECT_EQ(bank->Calls(sim7505::kClose), 2) << "entries without a card are not closed";
-  EXPECT_EQ(bank->BadCalls(), 0) << "each close got the handle its card's check answered";
+  EXPECT_EQ(bank->closes(1), 1);
+  EXPECT_EQ(bank->closes(3), 1);
+  EXPECT_EQ(bank->calls(sim7505::kClose), 2) << "entries without a card are not closed";
+  EXPECT_EQ(bank->bad_calls(), 0) << "each close got the handle its card's check answered";
   // Only the test's own reference is left: the engine gave back exactly the one it took.
   EXPECT_NE(platform::find_loaded_library("pci7505.dll"), nullptr);
   bank.reset();

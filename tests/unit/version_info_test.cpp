@@ -90,7 +90,7 @@ class DriverFileInfo : public ::testing::Test {
     platform::register_version_resource(path_, {});
     platform::test_stores::clear_machine_registry();
     platform::test_stores::set_message_box_sink(nullptr);
-    RefreshDriverFileInfo(platform::own_module_path());
+    refresh_driver_file_info(platform::own_module_path());
   }
   const std::string path_ = "/nonexistent/Vorel_PCI.dll";
   testing_support::TempDir host_;
@@ -112,19 +112,19 @@ TEST_F(DriverFileInfo, FieldsComeFromTheVersionResource) {
 TEST_F(DriverFileInfo, HostDirectoryNeedsTheHostsIniFile) {
   TfileInfo info;
   getfileinfo(path_, info);
-  EXPECT_EQ(info.HostDirectory(), "..\\") << "no registry value";
+  EXPECT_EQ(info.host_directory(), "..\\") << "no registry value";
 
   platform::test_stores::set_machine_registry("Software\\KESTA", "PATH", "  " + host_.dir() + "Taviran.exe  ");
   getfileinfo(path_, info);
-  EXPECT_EQ(info.HostDirectory(), "..\\") << "no Taviran.ini in the host's folder";
+  EXPECT_EQ(info.host_directory(), "..\\") << "no Taviran.ini in the host's folder";
 
   host_.write("Taviran.ini", "[WORKING]\n");
   getfileinfo(path_, info);
-  EXPECT_EQ(info.HostDirectory(), host_.dir());
+  EXPECT_EQ(info.host_directory(), host_.dir());
 
   platform::test_stores::set_machine_registry("SOFTWARE\\kesta", "path", host_.dir());
   getfileinfo(path_, info);
-  EXPECT_EQ(info.HostDirectory(), host_.dir()) << "registry names compare case-insensitively";
+  EXPECT_EQ(info.host_directory(), host_.dir()) << "registry names compare case-insensitively";
 }
 
 TEST_F(DriverFileInfo, MissingResourceIsReportedOnceAndOutsideTheRefresh) {
@@ -136,20 +136,21 @@ TEST_F(DriverFileInfo, MissingResourceIsReportedOnceAndOutsideTheRefresh) {
   EXPECT_FALSE(getfileinfo("/nowhere/Renamed.dll", info));
   EXPECT_EQ(info.DeviceName(), "");
   EXPECT_EQ(info[kNumericFileVersion], "");
-  EXPECT_EQ(FileInfoFailureText("C:\\Taviran\\Drivers\\Renamed.dll"), "读取Renamed.dll文件的版本信息失败。");
+  EXPECT_EQ(file_info_failure_text("C:\\Taviran\\Drivers\\Renamed.dll"),
+            "读取Renamed.dll文件的版本信息失败。");
 
-  RefreshDriverFileInfo("/nowhere/Vorel_PCI.dll");
-  RefreshDriverFileInfo("/nowhere/Vorel_PCI.dll");  // a second thread attaches
+  refresh_driver_file_info("/nowhere/Vorel_PCI.dll");
+  refresh_driver_file_info("/nowhere/Vorel_PCI.dll");  // a second thread attaches
   EXPECT_TRUE(shown.empty()) << "attaching must never show anything";
-  EXPECT_EQ(vorel::DriverFileInfo()->DeviceName(), "");
-  ReportDriverFileInfoFailure();
-  ReportDriverFileInfoFailure();
+  EXPECT_EQ(vorel::driver_file_info()->DeviceName(), "");
+  report_driver_file_info_failure();
+  report_driver_file_info_failure();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], "读取Vorel_PCI.dll文件的版本信息失败。");
 }
 
 TEST(DriverModule, PublishesItsOwnVersionStrings) {
-  auto info = vorel::DriverFileInfo();
+  auto info = vorel::driver_file_info();
   EXPECT_EQ((*info)[kNumericFileVersion], "4.0.0.4");
   EXPECT_EQ(info->FileVersion(), "4.0.0.4");
   EXPECT_EQ((*info)[kFileDescription], "支持VorelPCI-7505板卡");

@@ -24,7 +24,7 @@ class WalkEngine : public TDLLObject {
  public:
   using TBaseDLLObject::ActiveWrite, TBaseDLLObject::CmdList, TBaseDLLObject::CommEnabled,
       TBaseDLLObject::PendingWrites, TBaseDLLObject::RunStatus, TBaseDLLObject::Running,
-      TBaseDLLObject::SentTick, TBaseDLLObject::TagList, TDLLObject::HoldsCard;
+      TBaseDLLObject::SentTick, TBaseDLLObject::TagList, TDLLObject::holds_card;
   using TDLLObject::TDLLObject;
 };
 
@@ -33,7 +33,7 @@ std::unique_ptr<DriverEngine> MakeWalkEngine(bool first_instance) {
 }
 
 WalkEngine* CurrentWalkEngine() {
-  auto* adapter = dynamic_cast<EngineAdapter*>(module::CurrentEngine());
+  auto* adapter = dynamic_cast<EngineAdapter*>(module::current_engine());
   return adapter ? dynamic_cast<WalkEngine*>(&adapter->engine()) : nullptr;
 }
 
@@ -110,7 +110,7 @@ struct HostWalk::Impl {
 
   // ---- helpers
 
-  uint32_t Below(uint32_t bound) { return choices.Below(bound); }
+  uint32_t below(uint32_t bound) { return choices.below(bound); }
 
   void Note(std::string what) {
     trace.push_back(std::move(what));
@@ -141,17 +141,17 @@ struct HostWalk::Impl {
   }
 
   std::vector<TTagInfo> PickTags(bool avoid_registered) {
-    const uint32_t n = 1 + Below(6);
+    const uint32_t n = 1 + below(6);
     std::vector<TTagInfo> records;
     std::set<int32_t> used = avoid_registered ? registered : std::set<int32_t>{};
     for (uint32_t i = 0; i < n; ++i) {
-      int32_t id = static_cast<int32_t>(Below(kIdUniverse));
+      int32_t id = static_cast<int32_t>(below(kIdUniverse));
       for (int tries = 0; used.count(id) && tries < kIdUniverse; ++tries) id = (id + 1) % kIdUniverse;
       if (used.count(id)) break;
       used.insert(id);
-      const Candidate& c = kCandidates[Below(std::size(kCandidates))];
+      const Candidate& c = kCandidates[below(std::size(kCandidates))];
       const bool due_always = c.address[1] == 'O' || c.type == 2 || std::strstr(c.address, "LINK");
-      records.push_back(Record(id, c, due_always ? 0 : 10 * Below(20)));
+      records.push_back(Record(id, c, due_always ? 0 : 10 * below(20)));
     }
     return records;
   }
@@ -160,7 +160,7 @@ struct HostWalk::Impl {
   std::optional<std::string> CheckIdentifiers() {
     WalkEngine* e = CurrentWalkEngine();
     const auto check = [&](int32_t id) -> std::optional<std::string> {
-      const bool found = e && e->FindTag(id) != nullptr;
+      const bool found = e && e->find_tag(id) != nullptr;
       if (found != (registered.count(id) != 0))
         return Broken(
             "TagID " + std::to_string(id) +
@@ -192,13 +192,13 @@ struct HostWalk::Impl {
     WalkEngine* e = CurrentWalkEngine();
     if (!e || !e->Running || check_faulted) return std::nullopt;
     for (int32_t card = 1; card <= 2; ++card)
-      if (present[card] && !e->HoldsCard(card))
+      if (present[card] && !e->holds_card(card))
         return Broken("a started engine does not hold card " + std::to_string(card) + ", which is there");
     return std::nullopt;
   }
 
   std::optional<std::string> CheckAlways() {
-    if (bank.BadCalls() != 0)
+    if (bank.bad_calls() != 0)
       return Broken("the vendor library was called with a closed or absent card's handle");
     if (memory.live_strings && memory.live_strings() != baseline_strings)
       return Broken("host strings outstanding: " + std::to_string(memory.live_strings() - baseline_strings));
@@ -223,7 +223,7 @@ struct HostWalk::Impl {
     outstanding.clear();  // the replaced engine's writes ended with it
     registered.clear();
     if (WalkEngine* e = CurrentWalkEngine(); e && e->Running)
-      for (const auto& tag : e->Tags()) registered.insert(tag->TagID);
+      for (const auto& tag : e->tags()) registered.insert(tag->TagID);
     if (ok != !registered.empty()) return Broken("IniDriver's result disagrees with its tag list");
     if (auto broken = CheckCardsHeld()) return broken;
     return CheckIdentifiers();
@@ -232,7 +232,7 @@ struct HostWalk::Impl {
   std::optional<std::string> Add() {
     WalkEngine* before = CurrentWalkEngine();
     const bool was_running = before && before->Running;
-    if (was_running && before->Tags().size() + 6 > kMostTags) return std::nullopt;
+    if (was_running && before->tags().size() + 6 > kMostTags) return std::nullopt;
     std::vector<TTagInfo> records = PickTags(was_running);
     std::vector<TTagInfo*> pointers;
     for (auto& r : records) pointers.push_back(&r);
@@ -271,7 +271,7 @@ struct HostWalk::Impl {
     outstanding.clear();
     registered.clear();
     if (WalkEngine* e = CurrentWalkEngine()) {
-      if (e->Running || !e->Tags().empty() || !e->CmdList.empty() || !e->PendingWrites.empty() ||
+      if (e->Running || !e->tags().empty() || !e->CmdList.empty() || !e->PendingWrites.empty() ||
           e->ActiveWrite)
         return Broken("a stopped engine still holds tags, commands or writes");
     }
@@ -281,7 +281,7 @@ struct HostWalk::Impl {
   std::optional<std::string> EndThread() {
     {
       DriverCall call(memory);
-      module::DestroyCurrentEngine();
+      module::destroy_current_engine();
     }
     Note("thread ends");
     outstanding.clear();
@@ -293,10 +293,10 @@ struct HostWalk::Impl {
   }
 
   uint32_t PollGap() {
-    const uint32_t kind = Below(10);
+    const uint32_t kind = below(10);
     if (kind < 7) return 10;
-    if (kind < 9) return Below(61);
-    return Below(6001);
+    if (kind < 9) return below(61);
+    return below(6001);
   }
 
   std::optional<std::string> Poll(uint32_t ms) {
@@ -330,7 +330,7 @@ struct HostWalk::Impl {
     std::vector<int32_t> ids;
     if (WalkEngine* e = CurrentWalkEngine())
       for (int32_t id : registered)
-        if (const TDLLTag* tag = e->FindTag(id); tag && tag->TypeIndex == kTypeDO && tag->ValueType == 1)
+        if (const TDLLTag* tag = e->find_tag(id); tag && tag->TypeIndex == kTypeDO && tag->ValueType == 1)
           ids.push_back(id);
     return ids;
   }
@@ -338,11 +338,11 @@ struct HostWalk::Impl {
   std::optional<std::string> WriteOutput() {
     const std::vector<int32_t> outputs = Outputs();
     if (outputs.empty()) return std::nullopt;
-    const int32_t id = outputs[Below(static_cast<uint32_t>(outputs.size()))];
-    const bool on = Below(2) != 0;
+    const int32_t id = outputs[below(static_cast<uint32_t>(outputs.size()))];
+    const bool on = below(2) != 0;
     TTagValue v = Value(id, 1, on);
     bool accepted;
-    const bool by_write_tags = Below(3) == 0;
+    const bool by_write_tags = below(3) == 0;
     {
       DriverCall call(memory);
       if (by_write_tags) {
@@ -356,7 +356,7 @@ struct HostWalk::Impl {
     Note(std::string(by_write_tags ? "WriteTags" : "OnDataWrite") + " output " + std::to_string(id) +
          " := " + std::to_string(on) + " -> " + (accepted ? "accepted" : "refused"));
     if (accepted) {
-      const TDLLTag* tag = CurrentWalkEngine()->FindTag(id);
+      const TDLLTag* tag = CurrentWalkEngine()->find_tag(id);
       outstanding[{tag->CardNo, tag->Channel}] = Pending{id, on, false};
       ++figures.accepted_writes;
     }
@@ -366,20 +366,20 @@ struct HostWalk::Impl {
   // Records for identifiers nobody registered: skipped, and nothing changes.
   std::optional<std::string> WriteUnregistered() {
     std::vector<TTagValue> records;
-    const uint32_t n = 1 + Below(3);
+    const uint32_t n = 1 + below(3);
     for (uint32_t i = 0; i < n; ++i) {
-      int32_t id = Below(2) ? static_cast<int32_t>(Below(kIdUniverse)) : kOddIds[Below(std::size(kOddIds))];
+      int32_t id = below(2) ? static_cast<int32_t>(below(kIdUniverse)) : kOddIds[below(std::size(kOddIds))];
       if (registered.count(id)) continue;
-      records.push_back(Value(id, static_cast<uint8_t>(Below(2)), Below(2)));
+      records.push_back(Value(id, static_cast<uint8_t>(below(2)), below(2)));
     }
     if (records.empty()) return std::nullopt;
     WalkEngine* e = CurrentWalkEngine();
     const size_t queued = e ? e->PendingWrites.size() : 0;
     std::vector<TVariant> before;
     if (e)
-      for (const auto& tag : e->Tags()) before.push_back(tag->Value);
+      for (const auto& tag : e->tags()) before.push_back(tag->Value);
     bool any;
-    const bool by_write_tags = Below(2) != 0;
+    const bool by_write_tags = below(2) != 0;
     {
       DriverCall call(memory);
       char* message = nullptr;
@@ -393,16 +393,16 @@ struct HostWalk::Impl {
     if (e && e->PendingWrites.size() != queued)
       return Broken("a write to an unregistered identifier was queued");
     for (size_t i = 0; e && i < before.size(); ++i)
-      if (!(e->Tags()[i]->Value == before[i]))
+      if (!(e->tags()[i]->Value == before[i]))
         return Broken("a write to an unregistered identifier changed a tag");
     return std::nullopt;
   }
 
-  std::optional<std::string> Read() {
+  std::optional<std::string> read() {
     int32_t ids[3];
-    const uint16_t n = static_cast<uint16_t>(1 + Below(3));
-    for (uint16_t i = 0; i < n; ++i) ids[i] = static_cast<int32_t>(Below(kIdUniverse));
-    clock.advance(Below(30));
+    const uint16_t n = static_cast<uint16_t>(1 + below(3));
+    for (uint16_t i = 0; i < n; ++i) ids[i] = static_cast<int32_t>(below(kIdUniverse));
+    clock.advance(below(30));
     {
       DriverCall call(memory);
       ReadTags(n, ids, 0);
@@ -416,7 +416,7 @@ struct HostWalk::Impl {
     WalkEngine* e = CurrentWalkEngine();
     if (!e) return std::nullopt;
     for (int32_t id : registered) {
-      const TDLLTag* tag = e->FindTag(id);
+      const TDLLTag* tag = e->find_tag(id);
       if (!tag || tag->TypeStr != "ENCOMMLINK") continue;
       TTagValue v = Value(id, tag->ValueType, on);
       {
@@ -432,14 +432,14 @@ struct HostWalk::Impl {
   void Fault() {
     static constexpr sim7505::Entry kEntries[] = {sim7505::kCheck, sim7505::kInput, sim7505::kOutput,
                                                   sim7505::kClose};
-    const sim7505::Entry entry = kEntries[Below(4)];
+    const sim7505::Entry entry = kEntries[below(4)];
     // A refusing output call still answers, and the driver ignores its answer by contract: only
     // the faults it can see are injected there.
     static constexpr sim7505::FaultMode kModes[] = {sim7505::kBehave, sim7505::kFail, sim7505::kGarbage,
                                                     sim7505::kAccessViolation};
-    sim7505::FaultMode mode = kModes[Below(4)];
+    sim7505::FaultMode mode = kModes[below(4)];
     if (entry == sim7505::kOutput && mode == sim7505::kFail) mode = sim7505::kAccessViolation;
-    bank.Fault(entry, mode, static_cast<int32_t>(Below(4)));
+    bank.fault(entry, mode, static_cast<int32_t>(below(4)));
     if (entry == sim7505::kCheck) check_faulted = mode != sim7505::kBehave;
     Note("card fault " + std::to_string(entry) + ":" + std::to_string(mode));
     ++figures.faults;
@@ -447,7 +447,7 @@ struct HostWalk::Impl {
 
   void Behave() {
     for (sim7505::Entry entry : {sim7505::kCheck, sim7505::kInput, sim7505::kOutput, sim7505::kClose})
-      bank.Fault(entry, sim7505::kBehave);
+      bank.fault(entry, sim7505::kBehave);
     check_faulted = false;
   }
 
@@ -455,9 +455,9 @@ struct HostWalk::Impl {
   void Presence() {
     WalkEngine* e = CurrentWalkEngine();
     if (e && e->Running) return;
-    const int32_t card = 1 + static_cast<int32_t>(Below(2));
-    present[card] = Below(4) != 0;
-    bank.Present(card, present[card]);
+    const int32_t card = 1 + static_cast<int32_t>(below(2));
+    present[card] = below(4) != 0;
+    bank.present(card, present[card]);
     Note("card " + std::to_string(card) + (present[card] ? " present" : " absent"));
   }
 
@@ -484,7 +484,7 @@ struct HostWalk::Impl {
     if (!e->PendingWrites.empty() || e->ActiveWrite) return Broken("writes still queued after 20 s of polls");
     for (const auto& [point, pending] : outstanding) {
       const auto [card, channel] = point;
-      const bool on = ((bank.Output(card, channel / 8) >> (channel % 8)) & 1) != 0;
+      const bool on = ((bank.output(card, channel / 8) >> (channel % 8)) & 1) != 0;
       if (on != pending.on && !pending.reported)
         return Broken("the write of " + std::string(pending.on ? "on" : "off") + " to output " +
                       std::to_string(pending.id) + " neither reached the card nor was reported failed");
@@ -492,18 +492,18 @@ struct HostWalk::Impl {
     outstanding.clear();
 
     const bool has_input = std::any_of(e->CmdList.begin(), e->CmdList.end(), [&](const CommandChain& c) {
-      return c->TypeIndex == kTypeDI && e->HoldsCard(c->CardNo);
+      return c->TypeIndex == kTypeDI && e->holds_card(c->CardNo);
     });
     if (!has_input || !e->CommEnabled) return std::nullopt;
-    const int32_t reads = bank.Calls(sim7505::kInput);
-    for (int i = 0; i < 50 && bank.Calls(sim7505::kInput) == reads; ++i)
+    const int32_t reads = bank.calls(sim7505::kInput);
+    for (int i = 0; i < 50 && bank.calls(sim7505::kInput) == reads; ++i)
       if (auto broken = Poll(10)) return broken;
-    if (bank.Calls(sim7505::kInput) == reads) return Broken("a running engine no longer reads its card");
+    if (bank.calls(sim7505::kInput) == reads) return Broken("a running engine no longer reads its card");
     return std::nullopt;
   }
 
   std::optional<std::string> Step() {
-    const uint32_t roll = Below(100);
+    const uint32_t roll = below(100);
     std::optional<std::string> broken;
     if (roll < 3) {
       broken = Start();
@@ -520,14 +520,14 @@ struct HostWalk::Impl {
     } else if (roll < 75) {
       broken = WriteUnregistered();
     } else if (roll < 79) {
-      broken = Read();
+      broken = read();
     } else if (roll < 83) {
-      broken = Switch(Below(2) != 0);
+      broken = Switch(below(2) != 0);
     } else if (roll < 88) {
       Fault();
     } else if (roll < 91) {
-      bank.Input(1 + static_cast<int32_t>(Below(2)), static_cast<int32_t>(Below(2)),
-                 static_cast<int32_t>(Below(0x10000)));
+      bank.input(1 + static_cast<int32_t>(below(2)), static_cast<int32_t>(below(2)),
+                 static_cast<int32_t>(below(0x10000)));
     } else if (roll < 93) {
       Presence();
     } else if (roll < 95) {
@@ -561,7 +561,7 @@ struct HostWalk::Impl {
       int32_t results[2];
       AddTags(2, pointers.data(), results);
       FreeDriver();
-      module::DestroyCurrentEngine();
+      module::destroy_current_engine();
     }
   }
 };
@@ -569,22 +569,22 @@ struct HostWalk::Impl {
 HostWalk::HostWalk(Choices& choices, MemoryHooks memory)
     : impl_(std::make_unique<Impl>(choices, std::move(memory), figures_)) {
   Impl& w = *impl_;
-  SetEngineFactory(&MakeWalkEngine);
-  module::DestroyCurrentEngine();
+  set_engine_factory(&MakeWalkEngine);
+  module::destroy_current_engine();
   vorel::FullPDB(&w.block);
   w.block.card(2)->ModelCode = kModelPci7505;
-  SetModelName(*w.block.card(2), "PCI_7505");
+  set_model_name(*w.block.card(2), "PCI_7505");
   if (w.memory.live_driver_blocks) w.WarmUp();
-  w.bank.Present(1, true);
-  w.bank.Present(2, true);
+  w.bank.present(1, true);
+  w.bank.present(2, true);
   w.baseline_blocks = w.memory.live_driver_blocks ? w.memory.live_driver_blocks() : 0;
   w.baseline_strings = w.memory.live_strings ? w.memory.live_strings() : 0;
 }
 
 HostWalk::~HostWalk() {
   impl_->Behave();
-  module::DestroyCurrentEngine();
-  SetEngineFactory(nullptr);
+  module::destroy_current_engine();
+  set_engine_factory(nullptr);
 }
 
 std::optional<std::string> HostWalk::Step() {

@@ -31,7 +31,7 @@ class Choices {
  public:
   virtual ~Choices() = default;
   // A number below bound (bound > 0).
-  virtual uint32_t Below(uint32_t bound) = 0;
+  virtual uint32_t below(uint32_t bound) = 0;
   // False once the source is used up.
   virtual bool More() const { return true; }
 };
@@ -39,7 +39,7 @@ class Choices {
 class SeededChoices : public Choices {
  public:
   explicit SeededChoices(uint64_t seed) : rng_(seed) {}
-  uint32_t Below(uint32_t bound) override { return static_cast<uint32_t>(rng_() % bound); }
+  uint32_t below(uint32_t bound) override { return static_cast<uint32_t>(rng_() % bound); }
 
  private:
   std::mt19937_64 rng_;
@@ -48,7 +48,7 @@ class SeededChoices : public Choices {
 class ByteChoices : public Choices {
  public:
   ByteChoices(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  uint32_t Below(uint32_t bound) override {
+  uint32_t below(uint32_t bound) override {
     uint32_t v = 0;
     for (int i = 0; i < (bound > 256 ? 2 : 1); ++i) v = (v << 8) | (at_ < size_ ? data_[at_++] : 0u);
     return v % bound;

@@ -100,7 +100,7 @@ class Device {
     return false;
   }
 
-  void Write(int32_t id, bool on) {
+  void write(int32_t id, bool on) {
     TTagValue v;
     std::memset(&v, 0, sizeof v);
     v.TagID = id;
@@ -161,7 +161,7 @@ TEST_F(VendorLibrary, WithoutTheLibraryTheDeviceDoesNotStartAndSaysWhy) {
 TEST_F(VendorLibrary, OnlyTheCardThatAnswersTheCheckIsUsed) {
   Bank bank("full");
   ASSERT_TRUE(bank.loaded());
-  ASSERT_TRUE(bank.Configure("present=1"));
+  ASSERT_TRUE(bank.configure("present=1"));
   on_host_thread([&] {
     Device device(dll);
     device.AddCard(3);
@@ -171,13 +171,13 @@ TEST_F(VendorLibrary, OnlyTheCardThatAnswersTheCheckIsUsed) {
         << device.start_message;
     dll.FreeDriver();
   });
-  EXPECT_EQ(bank.Calls(sim7505::kCheck), 2);
+  EXPECT_EQ(bank.calls(sim7505::kCheck), 2);
 }
 
 TEST_F(VendorLibrary, AnInputWiredToAnOutputFollowsTheHostsWrite) {
   Bank bank("full");
   ASSERT_TRUE(bank.loaded());
-  ASSERT_TRUE(bank.Configure("loopback=1"));
+  ASSERT_TRUE(bank.configure("loopback=1"));
   on_host_thread([&] {
     Device device(dll);
     const int32_t input = device.Tag(1, "DI1:0,5.0", 1);
@@ -185,16 +185,16 @@ TEST_F(VendorLibrary, AnInputWiredToAnOutputFollowsTheHostsWrite) {
     ASSERT_TRUE(device.Start());
     ASSERT_TRUE(device.PollUntil([&] { return device.Last(input) != nullptr; }, 1000));
     EXPECT_EQ(device.Last(input)->number, 0);
-    device.Write(output, true);
+    device.write(output, true);
     EXPECT_TRUE(device.PollUntil([&] { return device.Last(input)->number == 1; }, 2000))
         << "the input never followed the output";
-    EXPECT_EQ(bank.Output(1, 0), 0x20) << "channel 5 is bit 5 of port 0";
-    device.Write(output, false);
+    EXPECT_EQ(bank.output(1, 0), 0x20) << "channel 5 is bit 5 of port 0";
+    device.write(output, false);
     EXPECT_TRUE(device.PollUntil([&] { return device.Last(input)->number == 0; }, 2000));
     EXPECT_TRUE(device.messages.empty()) << device.messages.front();
     dll.FreeDriver();
   });
-  EXPECT_EQ(bank.BadCalls(), 0);
+  EXPECT_EQ(bank.bad_calls(), 0);
 }
 
 TEST_F(VendorLibrary, TheLinkTagsWalkFromNeverToBrokenAsAnswersStop) {
@@ -207,16 +207,16 @@ TEST_F(VendorLibrary, TheLinkTagsWalkFromNeverToBrokenAsAnswersStop) {
     const int32_t comm_text = device.Tag(11, "COMMLINK", 2);
     const int32_t card = device.Tag(12, "DEVICELINK1:", 0);
     const int32_t card_text = device.Tag(13, "DEVICELINK1:", 2);
-    bank.Fault(sim7505::kInput, sim7505::kAccessViolation);  // no read is answered at first
+    bank.fault(sim7505::kInput, sim7505::kAccessViolation);  // no read is answered at first
     ASSERT_TRUE(device.Start());
     device.PollUntil([] { return false; }, 200);
     ASSERT_NE(device.Last(card_text), nullptr);
     EXPECT_EQ(device.Last(comm)->number, 0) << "failures before the first answer leave it at never";
     EXPECT_EQ(device.Last(card_text)->text, "1号板卡PCI_7505通讯始终不成功!");
 
-    bank.Fault(sim7505::kInput, sim7505::kBehave);
+    bank.fault(sim7505::kInput, sim7505::kBehave);
     ASSERT_TRUE(device.PollUntil([&] { return device.Last(comm)->number == 1; }, 1000));
-    bank.Fault(sim7505::kInput, sim7505::kAccessViolation);  // and from now on none is
+    bank.fault(sim7505::kInput, sim7505::kAccessViolation);  // and from now on none is
     EXPECT_TRUE(device.PollUntil(
         [&] { return device.Last(comm)->number == 4 && device.Last(card)->number == 4; }, 4000));
     EXPECT_EQ(device.Changes(comm), (std::vector<double>{0, 1, 2, 3, 4}));
@@ -227,7 +227,7 @@ TEST_F(VendorLibrary, TheLinkTagsWalkFromNeverToBrokenAsAnswersStop) {
     for (const std::string& m : device.messages) told |= m == kTimeoutText;
     EXPECT_TRUE(told) << "the host was never told that the card stopped answering";
 
-    bank.Fault(sim7505::kInput, sim7505::kBehave);
+    bank.fault(sim7505::kInput, sim7505::kBehave);
     EXPECT_TRUE(device.PollUntil([&] { return device.Last(comm)->number == 1; }, 2000))
         << "the link came back once the card answered again";
     EXPECT_EQ(device.Last(card_text)->text, "1号板卡PCI_7505通讯正常!");
@@ -238,8 +238,8 @@ TEST_F(VendorLibrary, TheLinkTagsWalkFromNeverToBrokenAsAnswersStop) {
 TEST_F(VendorLibrary, ALibraryThatFaultsDoesNotTakeTheHostDown) {
   Bank bank("full");
   ASSERT_TRUE(bank.loaded());
-  bank.Fault(sim7505::kCheck, sim7505::kAccessViolation, 1);  // the first check only
-  bank.Fault(sim7505::kOutput, sim7505::kAccessViolation);
+  bank.fault(sim7505::kCheck, sim7505::kAccessViolation, 1);  // the first check only
+  bank.fault(sim7505::kOutput, sim7505::kAccessViolation);
   on_host_thread([&] {
     Device device(dll);
     device.AddCard(3);
@@ -248,17 +248,17 @@ TEST_F(VendorLibrary, ALibraryThatFaultsDoesNotTakeTheHostDown) {
     EXPECT_TRUE(device.Start()) << "card 3 still answers";
     EXPECT_NE(device.start_message.find("本机不存在1号板卡"), std::string::npos)
         << "a check that faulted is a card that is not there: " << device.start_message;
-    device.Write(output, true);
+    device.write(output, true);
     EXPECT_TRUE(device.PollUntil(
         [&] { return device.Last(output) && device.Last(output)->status == kWriteFailed; }, 3000))
         << "a write the library faulted on is reported failed";
-    bank.Fault(sim7505::kInput, sim7505::kAccessViolation);
-    bank.Fault(sim7505::kClose, sim7505::kAccessViolation);
+    bank.fault(sim7505::kInput, sim7505::kAccessViolation);
+    bank.fault(sim7505::kClose, sim7505::kAccessViolation);
     device.PollUntil([] { return false; }, 200);  // faulting reads, and the host polls on
     EXPECT_EQ(dll.FreeDriver(), 1);
   });
-  EXPECT_GT(bank.Calls(sim7505::kInput), 2);
-  EXPECT_EQ(bank.Calls(sim7505::kClose), 1)
+  EXPECT_GT(bank.calls(sim7505::kInput), 2);
+  EXPECT_EQ(bank.calls(sim7505::kClose), 1)
       << "card 3 is closed; card 1, whose check faulted, was never opened";
   // The process is whole: C++ exceptions still unwind through our frames.
   EXPECT_THROW(throw std::runtime_error("after the faults"), std::runtime_error);
@@ -276,11 +276,11 @@ TEST_F(VendorLibrary, StopClosesCards1And3OnceAndGivesTheLibraryBack) {
       ASSERT_TRUE(device.Start());
       device.PollUntil([] { return false; }, 100);
       EXPECT_EQ(dll.FreeDriver(), 1);
-      EXPECT_EQ(bank.Closes(1), 1);
-      EXPECT_EQ(bank.Closes(3), 1);
+      EXPECT_EQ(bank.closes(1), 1);
+      EXPECT_EQ(bank.closes(3), 1);
     });  // the thread's end destroys the engine: nothing more is closed
-    EXPECT_EQ(bank.Calls(sim7505::kClose), 2);
-    EXPECT_EQ(bank.BadCalls(), 0) << "each close got its card's handle";
+    EXPECT_EQ(bank.calls(sim7505::kClose), 2);
+    EXPECT_EQ(bank.bad_calls(), 0) << "each close got its card's handle";
     EXPECT_TRUE(vendor_library_in_process());
   }
   EXPECT_FALSE(vendor_library_in_process()) << "the engine kept a reference to the library";
@@ -298,8 +298,8 @@ TEST_F(VendorLibrary, ALibraryWithoutTheOutputEntryPointIsRefusedByName) {
         << device.start_message;
     dll.FreeDriver();
   });
-  EXPECT_EQ(bank.Calls(sim7505::kCheck), 0);
-  EXPECT_EQ(bank.Calls(sim7505::kClose), 0);
+  EXPECT_EQ(bank.calls(sim7505::kCheck), 0);
+  EXPECT_EQ(bank.calls(sim7505::kClose), 0);
 }
 
 }  // namespace

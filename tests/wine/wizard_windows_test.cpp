@@ -88,7 +88,7 @@ TEST_F(WizardWindows, ModifyAddARefusedRenumberAndFinishWriteTheHostBlock) {
   expected.Cards[0].BaseAddress = 0x100;
   expected.Cards[0].ADMaxRange = -1;
   expected.Cards[1].ModelCode = 0;
-  vorel::SetModelName(expected.Cards[1], "PCI_7505");
+  vorel::set_model_name(expected.Cards[1], "PCI_7505");
   expected.Cards[1].BaseAddress = 0x220;
   expected.Cards[1].ADMaxRange = -1;
 
