@@ -1,6 +1,7 @@
 // TBaseDLLObject: the device-independent driver engine. One per host thread. The header reads as
 // the table of contents: virtual operations in slot order, then the engine's state by concern.
-// Implementation files: DLLBase_startup.cpp (construction, start-up, tags, link state, stop),
+// Implementation files: DLLBase_startup.cpp (construction, start-up, tags, stop), DLLBase_link.cpp
+// (link state and the internal tags that show it), tag_index.cpp (identifier index),
 // DLLBase_log.cpp (run log and reports), DLLBase_address.cpp (tag types and addresses),
 // DLLBase_commands.cpp (commands and queues), DLLBase_machine.cpp (operation machine),
 // DLLBase_cycle.cpp (refresh, pacing, read and write cycle, report selection).
@@ -292,7 +293,7 @@ class TBaseDLLObject {
   std::optional<LinkShown> StateBeforePause;
   void apply_internal_value(TDLLTag& tag, int32_t card);
 
-  // ---- link state (DLLBase_startup.cpp)
+  // ---- link state (DLLBase_link.cpp)
   bool CommLinkOK = false;
   bool CommEnabled = true;
   uint8_t CommState = kLinkNever;
