@@ -34,10 +34,10 @@ constexpr uint16_t kVtR8 = 5;
 constexpr uint16_t kVtBool = 11;
 constexpr uint16_t kVtHostString = 0x100;
 
-ui::StringGrid& MakeGrid(ui::Form& f) {
+ui::StringGrid& make_grid(ui::Form& f) {
   auto& g = f.Add<ui::StringGrid>(nullptr, "StringGrid1");
   g.SetBounds(8, 8, 448, 150);  // the four columns and a scroll bar
-  g.SetSize(4, kGridRows);
+  g.set_size(4, kGridRows);
   g.FixedCols = 0;
   g.FixedRows = 1;
   g.Editable = true;
@@ -45,43 +45,43 @@ ui::StringGrid& MakeGrid(ui::Form& f) {
   return g;
 }
 
-ui::Button& MakeButton(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption, int left,
-                       int top, int width) {
+ui::Button& make_button(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption,
+                        int left, int top, int width) {
   auto& b = f.Add<ui::Button>(parent, name, caption);
   b.SetBounds(left, top, width, 25);
   return b;
 }
 
-ui::Panel& MakePanel(ui::Form& f) {
+ui::Panel& make_panel(ui::Form& f) {
   auto& p = f.Add<ui::Panel>(nullptr, "DebugPn");
   // Below what a compact window's client area shows; the debug height reveals it.
   p.SetBounds(8, 234, 448, 198);
   return p;
 }
 
-ui::Label& MakeLabel(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption, int left,
-                     int top) {
+ui::Label& make_label(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption, int left,
+                      int top) {
   auto& l = f.Add<ui::Label>(parent, name, caption);
   l.SetBounds(left, top + 4, 56, 16);
   return l;
 }
 
-ui::Edit& MakeEdit(ui::Form& f, ui::Control* parent, const char* name, int left, int top, int width,
-                   bool read_only) {
+ui::Edit& make_edit(ui::Form& f, ui::Control* parent, const char* name, int left, int top, int width,
+                    bool read_only) {
   auto& e = f.Add<ui::Edit>(parent, name);
   e.SetBounds(left, top, width, 21);
   e.ReadOnly = read_only;
   return e;
 }
 
-ui::CheckBox& MakeCheck(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption,
-                        int top) {
+ui::CheckBox& make_check(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption,
+                         int top) {
   auto& c = f.Add<ui::CheckBox>(parent, name, caption);
   c.SetBounds(344, top, 96, 20);
   return c;
 }
 
-ui::RadioGroup& MakeTypeGroup(ui::Form& f, ui::Control* parent) {
+ui::RadioGroup& make_type_group(ui::Form& f, ui::Control* parent) {
   auto& g = f.Add<ui::RadioGroup>(parent, "TypeGroup", "标签类型");
   g.SetBounds(8, 54, 432, 40);
   g.Columns = 3;
@@ -91,7 +91,7 @@ ui::RadioGroup& MakeTypeGroup(ui::Form& f, ui::Control* parent) {
 }
 
 // One host tag record as the host would hand it in.
-void FillTag(TTagInfo& tag, std::string_view name, std::string_view address, uint8_t value_type) {
+void fill_tag(TTagInfo& tag, std::string_view name, std::string_view address, uint8_t value_type) {
   std::memset(&tag, 0, sizeof tag);
   tag.TagID = 0;
   // The fields need no terminator: the engine reads at most their size.
@@ -121,20 +121,20 @@ void FillTag(TTagInfo& tag, std::string_view name, std::string_view address, uin
 
 // ---------------------------------------------------------------- helpers
 
-std::string DefaultTestAddress(const TDeviceParams& block) {
+std::string default_test_address(const TDeviceParams& block) {
   for (int n = 1; n <= kCardCount; ++n)
     if (block.card(n)->ModelCode != kModelNoCard) return "DI" + std::to_string(n) + ":0,0.0";
   return {};
 }
 
-TVariant WriteValueOf(std::string_view text) {
+TVariant write_value_of(std::string_view text) {
   const std::string upper = gbk::UpperCase(text);
   if (upper == "TRUE") return TVariant::Bool(true);
   if (upper == "FALSE") return TVariant::Bool(false);
   return TVariant::Double(TryStrToFloat(text).value_or(0.0));
 }
 
-std::string ValueText(const TVariant& value) {
+std::string value_text(const TVariant& value) {
   switch (value.kind()) {
     case TVariant::Kind::Int:
     case TVariant::Kind::Double:
@@ -148,7 +148,7 @@ std::string ValueText(const TVariant& value) {
   }
 }
 
-std::string AskText(std::string_view typed) {
+std::string ask_text(std::string_view typed) {
   std::string text(typed);
   text += '\r';
   return std::string(gbk::truncate(text, kAskTextMax));
@@ -158,33 +158,33 @@ std::string AskText(std::string_view typed) {
 
 TSampleTest::TSampleTest(TestEnvironment env)
     : ui::Form("TSampleTest"),
-      StringGrid1(MakeGrid(*this)),
-      ExitBtn(MakeButton(*this, nullptr, "ExitBtn", "退出", 8, 166, 80)),
-      DebugBtn(MakeButton(*this, nullptr, "DebugBtn", kDebugCaption, 96, 166, 96)),
-      PauseBtn(MakeButton(*this, nullptr, "PauseBtn", kPauseCaption, 200, 166, 80)),
-      DebugPn(MakePanel(*this)),
-      Label1(MakeLabel(*this, &DebugPn, "Label1", "标签地址", 8, 6)),
-      AddrEd(MakeEdit(*this, &DebugPn, "AddrEd", 64, 6, 120, false)),
-      Label2(MakeLabel(*this, &DebugPn, "Label2", "写入值", 196, 6)),
-      wValueMsg(MakeEdit(*this, &DebugPn, "wValueMsg", 248, 6, 88, false)),
-      Label3(MakeLabel(*this, &DebugPn, "Label3", "写命令串", 8, 30)),
-      wStrMsg(MakeEdit(*this, &DebugPn, "wStrMsg", 64, 30, 272, true)),
-      ReadCk(MakeCheck(*this, &DebugPn, "ReadCk", "读操作", 6)),
-      WriteCk(MakeCheck(*this, &DebugPn, "WriteCk", "写操作", 30)),
-      TypeGroup(MakeTypeGroup(*this, &DebugPn)),
-      Label4(MakeLabel(*this, &DebugPn, "Label4", "通讯事件", 8, 100)),
-      CommMsg(MakeEdit(*this, &DebugPn, "CommMsg", 64, 100, 376, true)),
-      Label5(MakeLabel(*this, &DebugPn, "Label5", "系统状态", 8, 124)),
-      SysMsg(MakeEdit(*this, &DebugPn, "SysMsg", 64, 124, 376, true)),
-      Label6(MakeLabel(*this, &DebugPn, "Label6", "命令串", 8, 148)),
-      AskMsg(MakeEdit(*this, &DebugPn, "AskMsg", 64, 148, 272, false)),
-      Label7(MakeLabel(*this, &DebugPn, "Label7", "应答串", 8, 172)),
-      AnswerMsg(MakeEdit(*this, &DebugPn, "AnswerMsg", 64, 172, 376, true)),
-      AskBtn(MakeButton(*this, &DebugPn, "AskBtn", "发送命令", 344, 146, 96)),
-      Timer1(AddTimer("Timer1", 1000, false)),
+      StringGrid1(make_grid(*this)),
+      ExitBtn(make_button(*this, nullptr, "ExitBtn", "退出", 8, 166, 80)),
+      DebugBtn(make_button(*this, nullptr, "DebugBtn", kDebugCaption, 96, 166, 96)),
+      PauseBtn(make_button(*this, nullptr, "PauseBtn", kPauseCaption, 200, 166, 80)),
+      DebugPn(make_panel(*this)),
+      Label1(make_label(*this, &DebugPn, "Label1", "标签地址", 8, 6)),
+      AddrEd(make_edit(*this, &DebugPn, "AddrEd", 64, 6, 120, false)),
+      Label2(make_label(*this, &DebugPn, "Label2", "写入值", 196, 6)),
+      wValueMsg(make_edit(*this, &DebugPn, "wValueMsg", 248, 6, 88, false)),
+      Label3(make_label(*this, &DebugPn, "Label3", "写命令串", 8, 30)),
+      wStrMsg(make_edit(*this, &DebugPn, "wStrMsg", 64, 30, 272, true)),
+      ReadCk(make_check(*this, &DebugPn, "ReadCk", "读操作", 6)),
+      WriteCk(make_check(*this, &DebugPn, "WriteCk", "写操作", 30)),
+      TypeGroup(make_type_group(*this, &DebugPn)),
+      Label4(make_label(*this, &DebugPn, "Label4", "通讯事件", 8, 100)),
+      CommMsg(make_edit(*this, &DebugPn, "CommMsg", 64, 100, 376, true)),
+      Label5(make_label(*this, &DebugPn, "Label5", "系统状态", 8, 124)),
+      SysMsg(make_edit(*this, &DebugPn, "SysMsg", 64, 124, 376, true)),
+      Label6(make_label(*this, &DebugPn, "Label6", "命令串", 8, 148)),
+      AskMsg(make_edit(*this, &DebugPn, "AskMsg", 64, 148, 272, false)),
+      Label7(make_label(*this, &DebugPn, "Label7", "应答串", 8, 172)),
+      AnswerMsg(make_edit(*this, &DebugPn, "AnswerMsg", 64, 172, 376, true)),
+      AskBtn(make_button(*this, &DebugPn, "AskBtn", "发送命令", 344, 146, 96)),
+      Timer1(add_timer("Timer1", 1000, false)),
       env_(std::move(env)) {
   SetCaption(kCaption);
-  SetSize(kFormWidth, kCompactHeight);
+  set_size(kFormWidth, kCompactHeight);
   // Writing needs a tag read first; a successful ReadCk enables it.
   WriteCk.SetEnabled(false);
   Timer1.OnTimer = [this] { Timer1Timer(); };
@@ -201,28 +201,28 @@ TSampleTest::TSampleTest(TestEnvironment env)
 }
 
 void TSampleTest::FormCreate() {
-  CenterOnScreen();
+  center_on_screen();
   for (int col = 0; col < 4; ++col) StringGrid1.SetCell(col, 0, kHeader[col]);
 }
 
-void TSampleTest::BuildDefaultTag() {
-  const std::string address = DefaultTestAddress(block_);
+void TSampleTest::build_default_tag() {
+  const std::string address = default_test_address(block_);
   if (address.empty()) {
     tags_[0] = nullptr;
     return;
   }
-  FillTag(default_tag_, "SysMsg", address, kValueDigital);
+  fill_tag(default_tag_, "SysMsg", address, kValueDigital);
   tags_[0] = &default_tag_;
 }
 
-void TSampleTest::BuildSingleTag() {
+void TSampleTest::build_single_tag() {
   const int type = TypeGroup.ItemIndex();
   const uint8_t value_type = type == 1 ? kValueDigital : type == 2 ? kValueString : kValueAnalog;
-  FillTag(single_tag_, "Y0.0", AddrEd.Text(), value_type);
+  fill_tag(single_tag_, "Y0.0", AddrEd.Text(), value_type);
   tags_[0] = &single_tag_;
 }
 
-bool TSampleTest::Restart() {
+bool TSampleTest::restart() {
   message_.clear();
   try {
     return env_.start && env_.start(1, tags_.data(), &block_, message_);
@@ -231,24 +231,24 @@ bool TSampleTest::Restart() {
   }
 }
 
-void TSampleTest::ShowEngineState() {
+void TSampleTest::show_engine_state() {
   const TBaseDLLObject* engine = Engine();
   SysMsg.SetText(engine && engine->communication_enabled() ? std::string_view(message_) : kPortOccupied);
 }
 
 bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
   CopyPDB(block, block_);
-  BuildDefaultTag();
-  if (!tags_[0]) ui::ShowConfirmation(kNotSupported);
-  if (!Restart()) return false;
+  build_default_tag();
+  if (!tags_[0]) ui::show_confirmation(kNotSupported);
+  if (!restart()) return false;
   TBaseDLLObject* engine = Engine();
   if (!engine) return false;
   if (engine->TagCount() <= 0 || engine->tags().empty()) {
-    ui::ShowConfirmation(kNotSupported);
+    ui::show_confirmation(kNotSupported);
     return false;
   }
 
-  SetSize(kFormWidth, kCompactHeight);
+  set_size(kFormWidth, kCompactHeight);
   ready_ = false;
   const TDLLTag& first = *engine->tags().front();
   AddrEd.SetText(first.Address);
@@ -304,7 +304,7 @@ void TSampleTest::Timer1Timer() {
   for (size_t i = 0; i < shown_tags; ++i) {
     const int row = static_cast<int>(i) + 1;
     StringGrid1.SetCell(0, row, tags[i]->Address);
-    StringGrid1.SetCell(1, row, ValueText(tags[i]->Value));
+    StringGrid1.SetCell(1, row, value_text(tags[i]->Value));
   }
   const auto& commands = engine->read_commands();
   const size_t shown_commands = std::min(commands.size(), static_cast<size_t>(std::max(rows - 2, 0)));
@@ -333,14 +333,14 @@ void TSampleTest::DebugBtnClick() {
   Timer1.SetEnabled(true);
   if (debug_) {
     DebugBtn.SetCaption(kAutoCaption);
-    SetSize(kFormWidth, kDebugHeight);
+    set_size(kFormWidth, kDebugHeight);
   } else {
     DebugBtn.SetCaption(kDebugCaption);
-    SetSize(kFormWidth, kCompactHeight);
-    BuildDefaultTag();
+    set_size(kFormWidth, kCompactHeight);
+    build_default_tag();
     ready_ = false;
-    if (Restart()) ready_ = true;
-    ShowEngineState();
+    if (restart()) ready_ = true;
+    show_engine_state();
   }
   ReadCk.SetChecked(false);
 }
@@ -353,7 +353,7 @@ void TSampleTest::AskBtnClick() {
   // Unticking ReadCk may have restarted the engine: the command of the old one is gone.
   engine = Engine();
   if (TCommand* current = engine ? engine->current_command() : nullptr)
-    current->CmdText = AskText(AskMsg.Text());
+    current->CmdText = ask_text(AskMsg.Text());
 }
 
 void TSampleTest::ReadCkClick() {
@@ -372,13 +372,13 @@ void TSampleTest::ReadCkClick() {
     AddrEd.SetText(address);
     normalising_ = false;
   }
-  if (ReadCk.Checked() && Engine()) BuildSingleTag();
+  if (ReadCk.Checked() && Engine()) build_single_tag();
   ready_ = false;
-  if (Restart()) {
+  if (restart()) {
     WriteCk.SetEnabled(true);
     ready_ = true;
   }
-  ShowEngineState();
+  show_engine_state();
 }
 
 void TSampleTest::WriteCkClick() {
@@ -388,7 +388,7 @@ void TSampleTest::WriteCkClick() {
   if (!engine || engine->TagCount() <= 0 || !WriteCk.Checked()) return;
   ReadCk.SetChecked(true);
   try {
-    const TVariant value = WriteValueOf(wValueMsg.Text());
+    const TVariant value = write_value_of(wValueMsg.Text());
     // Ticking ReadCk may have started a new engine on the single tag.
     engine = Engine();
     if (!engine || engine->TagCount() <= 0) return;

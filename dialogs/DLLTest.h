@@ -57,11 +57,11 @@ class TSampleTest : public ui::Form {
   void ExitBtnClick();
   void FormClose(int& modal_result);
 
-  bool Ready() const { return ready_; }
-  bool DebugMode() const { return debug_; }
-  bool Succeeded() const { return success_; }
+  bool ready() const { return ready_; }
+  bool debug_mode() const { return debug_; }
+  bool succeeded() const { return success_; }
   // The first entry of the test tag list, nullptr when there is none.
-  const TTagInfo* TestTag() const { return tags_[0]; }
+  const TTagInfo* test_tag() const { return tags_[0]; }
 
   ui::StringGrid& StringGrid1;
   ui::Button& ExitBtn;
@@ -92,11 +92,11 @@ class TSampleTest : public ui::Form {
   void FormCreate();
   TBaseDLLObject* Engine() const { return env_.engine ? env_.engine() : nullptr; }
   // IniDriver with the test tag list; every start puts a new engine into the slot.
-  bool Restart();
+  bool restart();
   // The start's message, or the occupied-port text when the engine switched itself off.
-  void ShowEngineState();
-  void BuildDefaultTag();
-  void BuildSingleTag();
+  void show_engine_state();
+  void build_default_tag();
+  void build_single_tag();
 
   TestEnvironment env_;
   TDeviceParams block_{};
@@ -112,13 +112,13 @@ class TSampleTest : public ui::Form {
 
 // The address of the default test tag: the first digital input of the lowest configured card
 // ("DI1:0,0.0" for card 1); empty when no card is configured.
-std::string DefaultTestAddress(const TDeviceParams& block);
+std::string default_test_address(const TDeviceParams& block);
 // What the write box's text writes: TRUE / FALSE in any letter case as a Boolean, otherwise the
 // text as a decimal number, 0 when it is none.
-TVariant WriteValueOf(std::string_view text);
+TVariant write_value_of(std::string_view text);
 // A tag value as the grid shows it.
-std::string ValueText(const TVariant& value);
+std::string value_text(const TVariant& value);
 // The command text sent for the typed one: a CR appended, at most 255 bytes, never half a character.
-std::string AskText(std::string_view typed);
+std::string ask_text(std::string_view typed);
 
 }  // namespace vorel::dialogs

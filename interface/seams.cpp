@@ -34,7 +34,7 @@ int32_t run_configuration_wizard(void* host_window, TDeviceParams& host_block) {
     env.texts.FileDescription = (*info)[kFileDescription];
   }
   env.log_path = run_log_path();
-  return wizard::RunWizard(host_window, host_block, env);
+  return wizard::run_wizard(host_window, host_block, env);
 }
 
 dialogs::TestEnvironment test_dialog_environment() {

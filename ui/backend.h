@@ -14,8 +14,8 @@ namespace ui {
 class TextPrinter::Job {
  public:
   virtual ~Job() = default;
-  virtual void WriteLine(std::string_view line) = 0;  // throws IoError
-  virtual void End() = 0;                             // throws IoError
+  virtual void write_line(std::string_view line) = 0;  // throws IoError
+  virtual void end() = 0;                              // throws IoError
 };
 
 class Backend {
@@ -23,32 +23,32 @@ class Backend {
   virtual ~Backend() = default;
 
   // Runs the form's modal loop until its ModalResult is nonzero.
-  virtual void RunModal(Form& form) = 0;
+  virtual void run_modal(Form& form) = 0;
   // A form is shown or hidden outside a modal loop's start and end.
-  virtual void FormVisibilityChanged(Form& form) = 0;
-  virtual void FormChanged(Form& form) = 0;  // caption or bounds
-  virtual void FormDestroyed(Form& form) = 0;
-  virtual bool FormActive(const Form& form) const = 0;
+  virtual void form_visibility_changed(Form& form) = 0;
+  virtual void form_changed(Form& form) = 0;  // caption or bounds
+  virtual void form_destroyed(Form& form) = 0;
+  virtual bool form_active(const Form& form) const = 0;
 
-  virtual void ControlChanged(Control& control, Aspect aspect) = 0;
-  virtual void ControlDestroyed(Control& control) = 0;
+  virtual void control_changed(Control& control, Aspect aspect) = 0;
+  virtual void control_destroyed(Control& control) = 0;
   // Enabled or interval changed; the timer counts from now.
-  virtual void TimerChanged(Timer& timer) = 0;
-  virtual void TimerDestroyed(Timer& timer) = 0;
+  virtual void timer_changed(Timer& timer) = 0;
+  virtual void timer_destroyed(Timer& timer) = 0;
 
   virtual int MessageBox(std::string_view text, std::string_view caption, unsigned flags) = 0;
-  virtual bool ExecuteSaveDialog(SaveDialog& dialog) = 0;
-  virtual bool ExecutePrintDialog() = 0;
+  virtual bool execute_save_dialog(SaveDialog& dialog) = 0;
+  virtual bool execute_print_dialog() = 0;
   // A print job on the printer the last print dialog chose; throws IoError when none can start.
-  virtual std::unique_ptr<TextPrinter::Job> StartPrintJob(std::string_view title, const Font& font) = 0;
+  virtual std::unique_ptr<TextPrinter::Job> start_print_job(std::string_view title, const Font& font) = 0;
   virtual ScreenSize Screen() const = 0;
 };
 
 // The process's backend. Without one installed: real windows in the Windows build; elsewhere a
 // headless backend with no test driver, on which every modal form closes at once as if by its
 // close box and every box answers its default.
-Backend& CurrentBackend();
+Backend& current_backend();
 // Installs a backend (nullptr: back to the default). The caller keeps it alive while installed.
-void SetBackend(Backend* backend);
+void set_backend(Backend* backend);
 
 }  // namespace ui

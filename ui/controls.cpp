@@ -12,7 +12,7 @@ namespace ui {
 Control::Control(Form& form, Control* parent, Kind kind, std::string name)
     : form_(form), parent_(parent), kind_(kind), name_(std::move(name)) {}
 
-Control::~Control() { CurrentBackend().ControlDestroyed(*this); }
+Control::~Control() { current_backend().control_destroyed(*this); }
 
 TabSheet* Control::Sheet() const {
   for (Control* p = parent_; p; p = p->Parent())
@@ -20,14 +20,14 @@ TabSheet* Control::Sheet() const {
   return nullptr;
 }
 
-void Control::Changed(Aspect a) { form_.NotifyChanged(*this, a); }
+void Control::Changed(Aspect a) { form_.notify_changed(*this, a); }
 
 void Control::SetBounds(int left, int top, int width, int height) {
   bounds_ = {left, top, width, height};
   Changed(Aspect::Bounds);
 }
 
-Rect Control::FormBounds() const {
+Rect Control::form_bounds() const {
   Rect r = bounds_;
   for (Control* p = parent_; p; p = p->Parent()) {
     r.left += p->Bounds().left;
@@ -65,7 +65,7 @@ bool Control::Showing() const {
   return true;
 }
 
-bool Control::Usable() const {
+bool Control::usable() const {
   if (!Showing()) return false;
   for (const Control* c = this; c; c = c->Parent())
     if (!c->Enabled()) return false;
@@ -84,15 +84,15 @@ void Edit::SetText(std::string_view text) {
   modified_ = false;
   if (cut == Text()) return;
   SetCaption(cut);
-  Form::Fire(OnChange);
+  Form::fire(OnChange);
 }
 
-void Edit::UserSetText(std::string_view text) {
+void Edit::user_set_text(std::string_view text) {
   const std::string_view cut = MaxLength ? vorel::gbk::truncate(text, MaxLength) : text;
   modified_ = true;
   if (cut == Text()) return;
   SetCaption(cut);
-  Form::Fire(OnChange);
+  Form::fire(OnChange);
 }
 
 // ---------------------------------------------------------------- check and radio buttons
@@ -101,7 +101,7 @@ void CheckBox::SetChecked(bool on) {
   if (on == checked_) return;
   checked_ = on;
   Changed(Aspect::Checked);
-  Form::Fire(OnClick);
+  Form::fire(OnClick);
 }
 
 void RadioButton::SetChecked(bool on) {
@@ -109,10 +109,10 @@ void RadioButton::SetChecked(bool on) {
   checked_ = on;
   Changed(Aspect::Checked);
   if (!on) return;
-  for (const auto& c : OwnerForm().Controls())
+  for (const auto& c : owner_form().Controls())
     if (c.get() != this && c->kind() == Kind::RadioButton && c->Parent() == Parent())
       static_cast<RadioButton&>(*c).SetChecked(false);
-  Form::Fire(OnClick);
+  Form::fire(OnClick);
 }
 
 // ---------------------------------------------------------------- lists
@@ -128,7 +128,7 @@ void ListControl::AddItem(std::string_view item) {
   Changed(Aspect::Items);
 }
 
-void ListControl::ClearItems() {
+void ListControl::clear_items() {
   items_.clear();
   index_ = -1;
   Changed(Aspect::Items);
@@ -143,21 +143,21 @@ void ListControl::SetItemIndex(int index) {
 
 std::string ListControl::SelectedText() const { return index_ >= 0 ? items_[index_] : std::string(); }
 
-void RadioGroup::SetItemIndexAndClick(int index) {
+void RadioGroup::set_item_index_and_click(int index) {
   const int before = ItemIndex();
   SetItemIndex(index);
-  if (ItemIndex() != before) Form::Fire(OnClick);
+  if (ItemIndex() != before) Form::fire(OnClick);
 }
 
 // ---------------------------------------------------------------- tree
 
-int TreeView::AddNode(TreeNode node) {
+int TreeView::add_node(TreeNode node) {
   nodes_.push_back(std::move(node));
   Changed(Aspect::Items);
   return static_cast<int>(nodes_.size()) - 1;
 }
 
-void TreeView::DeleteNode(int index) {
+void TreeView::delete_node(int index) {
   if (index < 0 || index >= static_cast<int>(nodes_.size())) return;
   nodes_.erase(nodes_.begin() + index);
   if (selected_ == index)
@@ -173,7 +173,7 @@ void TreeView::Clear() {
   Changed(Aspect::Items);
 }
 
-const TreeNode* TreeView::SelectedNode() const { return selected_ >= 0 ? &nodes_[selected_] : nullptr; }
+const TreeNode* TreeView::selected_node() const { return selected_ >= 0 ? &nodes_[selected_] : nullptr; }
 
 void TreeView::SetSelected(int index) {
   const int valid = index >= 0 && index < static_cast<int>(nodes_.size()) ? index : -1;
@@ -190,7 +190,7 @@ void TabSheet::SetTabVisible(bool on) {
   Changed(Aspect::Visible);
 }
 
-void PageControl::AddPage(TabSheet& sheet) {
+void PageControl::add_page(TabSheet& sheet) {
   pages_.push_back(&sheet);
   if (!active_) active_ = &sheet;
   Changed(Aspect::Items);
@@ -202,11 +202,11 @@ void PageControl::SetActivePage(TabSheet* sheet) {
   TabSheet* old = active_;
   active_ = sheet;
   Changed(Aspect::Selection);
-  if (old) Form::Fire(old->OnHide);
-  if (sheet) Form::Fire(sheet->OnShow);
+  if (old) Form::fire(old->OnHide);
+  if (sheet) Form::fire(sheet->OnShow);
 }
 
-std::vector<TabSheet*> PageControl::VisibleTabs() const {
+std::vector<TabSheet*> PageControl::visible_tabs() const {
   std::vector<TabSheet*> tabs;
   for (TabSheet* s : pages_)
     if (s->TabVisible()) tabs.push_back(s);
@@ -215,7 +215,7 @@ std::vector<TabSheet*> PageControl::VisibleTabs() const {
 
 // ---------------------------------------------------------------- progress bar, memo, grid
 
-void ProgressBar::SetRange(int min, int max) {
+void ProgressBar::set_range(int min, int max) {
   min_ = min;
   max_ = std::max(min, max);
   position_ = std::clamp(position_, min_, max_);
@@ -234,7 +234,7 @@ void Memo::SetLines(std::vector<std::string> lines) {
   Changed(Aspect::Lines);
 }
 
-void Memo::AddLine(std::string_view line) {
+void Memo::add_line(std::string_view line) {
   lines_.emplace_back(line);
   Changed(Aspect::Lines);
 }
@@ -245,7 +245,7 @@ void Memo::Clear() {
   Changed(Aspect::Lines);
 }
 
-std::string Memo::JoinedText() const {
+std::string Memo::joined_text() const {
   size_t size = 0;
   for (const auto& l : lines_) size += l.size() + 2;
   std::string text;
@@ -259,7 +259,7 @@ std::string Memo::JoinedText() const {
 
 namespace {
 
-std::vector<std::string> SplitLines(std::string_view text) {
+std::vector<std::string> split_lines(std::string_view text) {
   std::vector<std::string> lines;
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -274,14 +274,14 @@ std::vector<std::string> SplitLines(std::string_view text) {
 
 }  // namespace
 
-void Memo::SetJoinedText(std::string_view text) { SetLines(SplitLines(text)); }
+void Memo::set_joined_text(std::string_view text) { SetLines(split_lines(text)); }
 
-void Memo::UserSetText(std::string_view text) {
-  SetLines(SplitLines(text));
-  Form::Fire(OnChange);
+void Memo::user_set_text(std::string_view text) {
+  SetLines(split_lines(text));
+  Form::fire(OnChange);
 }
 
-void StringGrid::SetSize(int cols, int rows) {
+void StringGrid::set_size(int cols, int rows) {
   cols = std::max(cols, 1);
   rows = std::max(rows, 1);
   std::vector<std::string> cells(static_cast<size_t>(cols) * rows);
@@ -307,7 +307,7 @@ void StringGrid::SetCell(int col, int row, std::string_view text) {
   Changed(Aspect::Cells);
 }
 
-void StringGrid::UserSetCell(int col, int row, std::string_view text) {
+void StringGrid::user_set_cell(int col, int row, std::string_view text) {
   if (Editable) SetCell(col, row, text);
 }
 
@@ -316,22 +316,22 @@ void StringGrid::UserSetCell(int col, int row, std::string_view text) {
 Timer::Timer(Form& form, std::string name, uint32_t interval_ms, bool enabled)
     : form_(form), name_(std::move(name)), interval_(interval_ms), enabled_(enabled) {}
 
-Timer::~Timer() { CurrentBackend().TimerDestroyed(*this); }
+Timer::~Timer() { current_backend().timer_destroyed(*this); }
 
 void Timer::SetEnabled(bool on) {
   if (on == enabled_) return;
   enabled_ = on;
-  form_.NotifyTimer(*this);
+  form_.notify_timer(*this);
 }
 
 void Timer::SetInterval(uint32_t ms) {
   if (ms == interval_) return;
   interval_ = ms;
-  form_.NotifyTimer(*this);
+  form_.notify_timer(*this);
 }
 
-void Timer::Fire() {
-  if (enabled_ && interval_ > 0) Form::Fire(OnTimer);
+void Timer::fire() {
+  if (enabled_ && interval_ > 0) Form::fire(OnTimer);
 }
 
 }  // namespace ui

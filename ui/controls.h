@@ -89,7 +89,7 @@ class Control {
 
   Kind kind() const { return kind_; }
   const std::string& Name() const { return name_; }
-  Form& OwnerForm() const { return form_; }
+  Form& owner_form() const { return form_; }
   Control* Parent() const { return parent_; }
   // The tab sheet this control lies on, if any.
   TabSheet* Sheet() const;
@@ -98,7 +98,7 @@ class Control {
   const Rect& Bounds() const { return bounds_; }
   void SetBounds(int left, int top, int width, int height);
   // Bounds in the form's client area.
-  Rect FormBounds() const;
+  Rect form_bounds() const;
 
   // Caption of labels, buttons, boxes and panels; text of edits and combo boxes.
   const std::string& Caption() const { return text_; }
@@ -113,7 +113,7 @@ class Control {
   // Visible itself and through every parent, and on the active page of its page control.
   bool Showing() const;
   // Showing and enabled through every parent: the user can reach it.
-  bool Usable() const;
+  bool usable() const;
 
   const ui::Font& GetFont() const { return font_; }
   void SetFont(const ui::Font& f);
@@ -166,7 +166,7 @@ class Edit : public Control {
   // The program sets the text: Modified is cleared and OnChange fires when the text changed.
   void SetText(std::string_view text) override;
   // The user typed: Modified is set and OnChange fires.
-  void UserSetText(std::string_view text);
+  void user_set_text(std::string_view text);
 
  private:
   bool modified_ = false;
@@ -202,7 +202,7 @@ class ListControl : public Control {
   const std::vector<std::string>& Items() const { return items_; }
   void SetItems(std::vector<std::string> items);  // keeps no selection
   void AddItem(std::string_view item);
-  void ClearItems();
+  void clear_items();
   int ItemIndex() const { return index_; }
   // -1 (or any index outside the list) selects nothing. Never fires an event.
   void SetItemIndex(int index);
@@ -226,7 +226,7 @@ class RadioGroup : public ListControl {
   RadioGroup(Form& f, Control* p, std::string name) : ListControl(f, p, Kind::RadioGroup, std::move(name)) {}
   int Columns = 1;
   // The toolkit fires OnClick when the program changes the index too.
-  void SetItemIndexAndClick(int index);
+  void set_item_index_and_click(int index);
 };
 
 struct TreeNode {
@@ -241,12 +241,12 @@ class TreeView : public Control {
   TreeView(Form& f, Control* p, std::string name) : Control(f, p, Kind::TreeView, std::move(name)) {}
   // Top-level nodes only: the pages never nest them.
   const std::vector<TreeNode>& Nodes() const { return nodes_; }
-  int AddNode(TreeNode node);
-  void DeleteNode(int index);
+  int add_node(TreeNode node);
+  void delete_node(int index);
   void Clear();
   // Index of the selected node, -1 for none.
   int Selected() const { return selected_; }
-  const TreeNode* SelectedNode() const;
+  const TreeNode* selected_node() const;
   void SetSelected(int index);
   // Every node is a top-level one, so a tree is always fully expanded.
   void FullExpand() {}
@@ -273,14 +273,14 @@ class TabSheet : public Control {
 class PageControl : public Control {
  public:
   PageControl(Form& f, Control* p, std::string name) : Control(f, p, Kind::PageControl, std::move(name)) {}
-  void AddPage(TabSheet& sheet);
+  void add_page(TabSheet& sheet);
   const std::vector<TabSheet*>& Pages() const { return pages_; }
   TabSheet* ActivePage() const { return active_; }
   // Hides the old sheet (OnHide) and shows the new one (OnShow). A sheet whose tab is hidden can
   // still be made active by the program, as in the toolkit the pages were drawn in.
   void SetActivePage(TabSheet* sheet);
   // The tabs the user sees, in order.
-  std::vector<TabSheet*> VisibleTabs() const;
+  std::vector<TabSheet*> visible_tabs() const;
   Event OnChange;
 
  private:
@@ -293,7 +293,7 @@ class ProgressBar : public Control {
   ProgressBar(Form& f, Control* p, std::string name) : Control(f, p, Kind::ProgressBar, std::move(name)) {}
   int Min() const { return min_; }
   int Max() const { return max_; }
-  void SetRange(int min, int max);
+  void set_range(int min, int max);
   int Position() const { return position_; }
   void SetPosition(int position);  // kept within Min..Max
 
@@ -307,14 +307,14 @@ class Memo : public Control {
   Memo(Form& f, Control* p, std::string name) : Control(f, p, Kind::Memo, std::move(name)) {}
   const std::vector<std::string>& Lines() const { return lines_; }
   void SetLines(std::vector<std::string> lines);
-  void AddLine(std::string_view line);
+  void add_line(std::string_view line);
   void Clear();
   // The whole text, lines joined by CR LF with a CR LF after the last one.
-  std::string JoinedText() const;
+  std::string joined_text() const;
   // Splits at CR LF, LF or CR; a final line end makes no empty last line.
-  void SetJoinedText(std::string_view text);
+  void set_joined_text(std::string_view text);
   // The user edited the text in the window.
-  void UserSetText(std::string_view text);
+  void user_set_text(std::string_view text);
   bool ReadOnly = false;
   bool VerticalScrollBar = true;
   bool WordWrap = false;
@@ -329,7 +329,7 @@ class StringGrid : public Control {
   StringGrid(Form& f, Control* p, std::string name) : Control(f, p, Kind::StringGrid, std::move(name)) {}
   int ColCount() const { return cols_; }
   int RowCount() const { return rows_; }
-  void SetSize(int cols, int rows);  // keeps the cells that still fit
+  void set_size(int cols, int rows);  // keeps the cells that still fit
   int FixedCols = 0, FixedRows = 1;
   bool Editable = false;
   std::vector<int> ColWidths;
@@ -337,7 +337,7 @@ class StringGrid : public Control {
   const std::string& Cell(int col, int row) const;
   void SetCell(int col, int row, std::string_view text);
   // The user edited a cell.
-  void UserSetCell(int col, int row, std::string_view text);
+  void user_set_cell(int col, int row, std::string_view text);
 
  private:
   int cols_ = 5, rows_ = 5;
@@ -365,7 +365,7 @@ class Timer {
   Timer& operator=(const Timer&) = delete;
 
   const std::string& Name() const { return name_; }
-  Form& OwnerForm() const { return form_; }
+  Form& owner_form() const { return form_; }
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool on);
   uint32_t Interval() const { return interval_; }
@@ -373,7 +373,7 @@ class Timer {
   Event OnTimer;
 
   // Called by the backend when the interval has passed.
-  void Fire();
+  void fire();
 
   void* peer = nullptr;
 
@@ -406,25 +406,25 @@ class Form {
     controls_.push_back(std::move(owned));
     return c;
   }
-  Timer& AddTimer(std::string name, uint32_t interval_ms, bool enabled);
+  Timer& add_timer(std::string name, uint32_t interval_ms, bool enabled);
 
   // Controls in creation order; a parent always comes before its children.
   const std::vector<std::unique_ptr<Control>>& Controls() const { return controls_; }
   const std::vector<std::unique_ptr<Timer>>& Timers() const { return timers_; }
-  Control* Find(std::string_view name) const;
-  Timer* FindTimer(std::string_view name) const;
+  Control* find(std::string_view name) const;
+  Timer* find_timer(std::string_view name) const;
   template <class T>
-  T* FindAs(std::string_view name) const {
-    return dynamic_cast<T*>(Find(name));
+  T* find_as(std::string_view name) const {
+    return dynamic_cast<T*>(find(name));
   }
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string_view text);
   const Rect& Bounds() const { return bounds_; }
   void SetBounds(int left, int top, int width, int height);
-  void SetSize(int width, int height);
+  void set_size(int width, int height);
   // top = (screen height - height) div 2, left = (screen width - width) div 2.
-  void CenterOnScreen();
+  void center_on_screen();
 
   BorderStyle Border = BorderStyle::Single;
   bool StayOnTop = false;
@@ -434,7 +434,7 @@ class Form {
   // Shows the form modally over the application's window and returns the modal result. The
   // owner window is disabled meanwhile. OnClose runs when the loop ends and may change the result.
   int ShowModal();
-  bool Modal() const { return modal_; }
+  bool modal() const { return modal_; }
   int ModalResult() const { return modal_result_; }
   void SetModalResult(int result) { modal_result_ = result; }
   // The close box: a modal form closes with mrCancel.
@@ -450,16 +450,16 @@ class Form {
   Control* ActiveControl() const { return focus_; }
   // Moves the focus (the user's or the program's): OnExit fires on the control that had it and
   // on every sheet it leaves, OnEnter on the new one.
-  void FocusControl(Control* c);
-  void SetActiveControl(Control* c) { FocusControl(c); }
+  void focus_control(Control* c);
+  void SetActiveControl(Control* c) { focus_control(c); }
 
   // Runs a handler as the toolkit does: an exception it raises is reported in an error message
   // box and goes no further.
-  static void Fire(const Event& handler);
+  static void fire(const Event& handler);
 
   // Called by the controls and timers of this form.
-  void NotifyChanged(Control& c, Aspect a);
-  void NotifyTimer(Timer& t);
+  void notify_changed(Control& c, Aspect a);
+  void notify_timer(Timer& t);
 
   void* peer = nullptr;
 

@@ -7,7 +7,7 @@ namespace ui {
 
 namespace {
 
-bool IsAncestor(const Control* ancestor, const Control* c) {
+bool is_ancestor(const Control* ancestor, const Control* c) {
   for (; c; c = c->Parent())
     if (c == ancestor) return true;
   return false;
@@ -19,23 +19,23 @@ Form::Form(std::string name) : name_(std::move(name)) {}
 
 Form::~Form() {
   timers_.clear();
-  CurrentBackend().FormDestroyed(*this);
+  current_backend().form_destroyed(*this);
 }
 
-Timer& Form::AddTimer(std::string name, uint32_t interval_ms, bool enabled) {
+Timer& Form::add_timer(std::string name, uint32_t interval_ms, bool enabled) {
   timers_.push_back(std::make_unique<Timer>(*this, std::move(name), interval_ms, enabled));
   Timer& t = *timers_.back();
-  if (enabled) NotifyTimer(t);
+  if (enabled) notify_timer(t);
   return t;
 }
 
-Control* Form::Find(std::string_view name) const {
+Control* Form::find(std::string_view name) const {
   for (const auto& c : controls_)
     if (c->Name() == name) return c.get();
   return nullptr;
 }
 
-Timer* Form::FindTimer(std::string_view name) const {
+Timer* Form::find_timer(std::string_view name) const {
   for (const auto& t : timers_)
     if (t->Name() == name) return t.get();
   return nullptr;
@@ -43,17 +43,17 @@ Timer* Form::FindTimer(std::string_view name) const {
 
 void Form::SetCaption(std::string_view text) {
   caption_.assign(text);
-  CurrentBackend().FormChanged(*this);
+  current_backend().form_changed(*this);
 }
 
 void Form::SetBounds(int left, int top, int width, int height) {
   bounds_ = {left, top, width, height};
-  CurrentBackend().FormChanged(*this);
+  current_backend().form_changed(*this);
 }
 
-void Form::SetSize(int width, int height) { SetBounds(bounds_.left, bounds_.top, width, height); }
+void Form::set_size(int width, int height) { SetBounds(bounds_.left, bounds_.top, width, height); }
 
-void Form::CenterOnScreen() {
+void Form::center_on_screen() {
   const ScreenSize s = App().Screen();
   // Integer division rounds toward zero, as the pages' own arithmetic did.
   SetBounds((s.width - bounds_.width) / 2, (s.height - bounds_.height) / 2, bounds_.width, bounds_.height);
@@ -72,7 +72,7 @@ int Form::ShowModal() {
       f.visible_ = false;
     }
   } scope(*this);
-  CurrentBackend().RunModal(*this);
+  current_backend().run_modal(*this);
   if (OnClose) OnClose(modal_result_);
   return modal_result_;
 }
@@ -88,42 +88,42 @@ void Form::Close() {
 void Form::Show() {
   if (visible_) return;
   visible_ = true;
-  CurrentBackend().FormVisibilityChanged(*this);
+  current_backend().form_visibility_changed(*this);
 }
 
 void Form::Hide() {
   if (!visible_) return;
   visible_ = false;
-  CurrentBackend().FormVisibilityChanged(*this);
+  current_backend().form_visibility_changed(*this);
 }
 
-bool Form::Active() const { return visible_ && CurrentBackend().FormActive(*this); }
+bool Form::Active() const { return visible_ && current_backend().form_active(*this); }
 
-void Form::FocusControl(Control* c) {
+void Form::focus_control(Control* c) {
   if (c == focus_) return;
   Control* old = focus_;
   focus_ = c;
-  if (c) CurrentBackend().ControlChanged(*c, Aspect::Focus);
+  if (c) current_backend().control_changed(*c, Aspect::Focus);
   if (old) {
-    Fire(old->OnExit);
+    fire(old->OnExit);
     // Every sheet the focus leaves hears of it too.
     for (Control* p = old->Parent(); p; p = p->Parent())
-      if (p->kind() == Kind::TabSheet && !IsAncestor(p, c)) Fire(p->OnExit);
+      if (p->kind() == Kind::TabSheet && !is_ancestor(p, c)) fire(p->OnExit);
   }
-  if (c) Fire(c->OnEnter);
+  if (c) fire(c->OnEnter);
 }
 
-void Form::Fire(const Event& handler) {
+void Form::fire(const Event& handler) {
   if (!handler) return;
   try {
     handler();
   } catch (const std::exception& e) {
-    ShowError(e.what());
+    show_error(e.what());
   }
 }
 
-void Form::NotifyChanged(Control& c, Aspect a) { CurrentBackend().ControlChanged(c, a); }
+void Form::notify_changed(Control& c, Aspect a) { current_backend().control_changed(c, a); }
 
-void Form::NotifyTimer(Timer& t) { CurrentBackend().TimerChanged(t); }
+void Form::notify_timer(Timer& t) { current_backend().timer_changed(t); }
 
 }  // namespace ui

@@ -14,7 +14,7 @@ Backend* g_backend = nullptr;
 
 }  // namespace
 
-Backend& CurrentBackend() {
+Backend& current_backend() {
   if (g_backend) return *g_backend;
 #ifdef _WIN32
   return win32::Backend();
@@ -25,45 +25,45 @@ Backend& CurrentBackend() {
 #endif
 }
 
-void SetBackend(Backend* backend) { g_backend = backend; }
+void set_backend(Backend* backend) { g_backend = backend; }
 
 Application& App() {
   static Application* const app = new Application();
   return *app;
 }
 
-ScreenSize Application::Screen() const { return CurrentBackend().Screen(); }
+ScreenSize Application::Screen() const { return current_backend().Screen(); }
 
 int MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
-  return CurrentBackend().MessageBox(text, caption, flags);
+  return current_backend().MessageBox(text, caption, flags);
 }
 
-void ShowInformation(std::string_view text) { MessageBox(text, "信息", kMbOk | kMbIconInformation); }
+void show_information(std::string_view text) { MessageBox(text, "信息", kMbOk | kMbIconInformation); }
 
-void ShowError(std::string_view text) { MessageBox(text, "错误", kMbOk | kMbIconError); }
+void show_error(std::string_view text) { MessageBox(text, "错误", kMbOk | kMbIconError); }
 
-void ShowConfirmation(std::string_view text) { MessageBox(text, "确认", kMbOk | kMbIconQuestion); }
+void show_confirmation(std::string_view text) { MessageBox(text, "确认", kMbOk | kMbIconQuestion); }
 
-bool SaveDialog::Execute() { return CurrentBackend().ExecuteSaveDialog(*this); }
+bool SaveDialog::Execute() { return current_backend().execute_save_dialog(*this); }
 
-bool PrintDialog::Execute() { return CurrentBackend().ExecutePrintDialog(); }
+bool PrintDialog::Execute() { return current_backend().execute_print_dialog(); }
 
 TextPrinter::TextPrinter() = default;
 TextPrinter::~TextPrinter() = default;
 
-void TextPrinter::Begin(std::string_view title, const Font& font) {
-  job_ = CurrentBackend().StartPrintJob(title, font);
+void TextPrinter::begin(std::string_view title, const Font& font) {
+  job_ = current_backend().start_print_job(title, font);
   if (!job_) throw IoError("打印机不可用");
 }
 
-void TextPrinter::WriteLine(std::string_view line) {
+void TextPrinter::write_line(std::string_view line) {
   if (!job_) throw IoError("打印作业未开始");
-  job_->WriteLine(line);
+  job_->write_line(line);
 }
 
-void TextPrinter::End() {
+void TextPrinter::end() {
   if (!job_) throw IoError("打印作业未开始");
-  job_->End();
+  job_->end();
   job_.reset();
 }
 

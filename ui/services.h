@@ -27,11 +27,11 @@ enum MessageBoxAnswer : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 // A message box over the active window; returns the button the user pressed.
 int MessageBox(std::string_view text, std::string_view caption, unsigned flags);
 // An information box with an OK button, captioned "信息".
-void ShowInformation(std::string_view text);
+void show_information(std::string_view text);
 // An error box with an OK button, captioned "错误".
-void ShowError(std::string_view text);
+void show_error(std::string_view text);
 // A confirmation box (question icon) with an OK button, captioned "确认".
-void ShowConfirmation(std::string_view text);
+void show_confirmation(std::string_view text);
 
 struct ScreenSize {
   int width = 1024, height = 768;
@@ -78,9 +78,9 @@ class TextPrinter {
   TextPrinter(const TextPrinter&) = delete;
   TextPrinter& operator=(const TextPrinter&) = delete;
 
-  void Begin(std::string_view title, const Font& font);
-  void WriteLine(std::string_view line);
-  void End();
+  void begin(std::string_view title, const Font& font);
+  void write_line(std::string_view line);
+  void end();
 
   class Job;
 

@@ -3,8 +3,8 @@
 namespace ui::user {
 
 void Click(Control& c) {
-  Form& form = c.OwnerForm();
-  form.FocusControl(&c);
+  Form& form = c.owner_form();
+  form.focus_control(&c);
   switch (c.kind()) {
     case Kind::CheckBox: {
       auto& box = static_cast<CheckBox&>(c);
@@ -15,52 +15,52 @@ void Click(Control& c) {
       static_cast<RadioButton&>(c).SetChecked(true);
       return;
     case Kind::Button: {
-      Form::Fire(c.OnClick);
+      Form::fire(c.OnClick);
       const int result = static_cast<Button&>(c).ModalResult;
       if (result != mrNone) form.SetModalResult(result);
       return;
     }
     default:
-      Form::Fire(c.OnClick);
+      Form::fire(c.OnClick);
   }
 }
 
 void DoubleClick(Control& c) {
   Click(c);
-  Form::Fire(c.OnDblClick);
+  Form::fire(c.OnDblClick);
 }
 
 void Type(Control& c, std::string_view text) {
-  c.OwnerForm().FocusControl(&c);
+  c.owner_form().focus_control(&c);
   if (c.kind() == Kind::Edit)
-    static_cast<Edit&>(c).UserSetText(text);
+    static_cast<Edit&>(c).user_set_text(text);
   else if (c.kind() == Kind::Memo)
-    static_cast<Memo&>(c).UserSetText(text);
+    static_cast<Memo&>(c).user_set_text(text);
 }
 
-void Choose(ListControl& list, int index) {
-  list.OwnerForm().FocusControl(&list);
+void choose(ListControl& list, int index) {
+  list.owner_form().focus_control(&list);
   const int before = list.ItemIndex();
   list.SetItemIndex(index);
   if (list.kind() == Kind::ComboBox)
-    Form::Fire(static_cast<ComboBox&>(list).OnChange);
+    Form::fire(static_cast<ComboBox&>(list).OnChange);
   else if (list.ItemIndex() != before)
-    Form::Fire(list.OnClick);
+    Form::fire(list.OnClick);
 }
 
-void SelectNode(TreeView& tree, int index) {
-  tree.OwnerForm().FocusControl(&tree);
+void select_node(TreeView& tree, int index) {
+  tree.owner_form().focus_control(&tree);
   tree.SetSelected(index);
-  Form::Fire(tree.OnClick);
+  Form::fire(tree.OnClick);
 }
 
-void ShowTab(PageControl& pages, TabSheet& sheet) {
-  pages.OwnerForm().FocusControl(&pages);
+void show_tab(PageControl& pages, TabSheet& sheet) {
+  pages.owner_form().focus_control(&pages);
   if (pages.ActivePage() == &sheet) return;
   pages.SetActivePage(&sheet);
-  Form::Fire(pages.OnChange);
+  Form::fire(pages.OnChange);
 }
 
-void LeaveFocus(Form& form) { form.FocusControl(nullptr); }
+void leave_focus(Form& form) { form.focus_control(nullptr); }
 
 }  // namespace ui::user

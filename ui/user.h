@@ -16,13 +16,13 @@ void DoubleClick(Control& c);
 // Replaces the text of an edit or memo as typing would (Modified set, OnChange).
 void Type(Control& c, std::string_view text);
 // Chooses an item of a combo box (OnChange) or radio group (OnClick).
-void Choose(ListControl& list, int index);
+void choose(ListControl& list, int index);
 // Selects a tree node and clicks it.
-void SelectNode(TreeView& tree, int index);
+void select_node(TreeView& tree, int index);
 // Clicks a tab: the page control takes the focus (the sheet left hears OnExit), then the sheet
 // becomes active.
-void ShowTab(PageControl& pages, TabSheet& sheet);
+void show_tab(PageControl& pages, TabSheet& sheet);
 // Moves the focus away from whatever has it (another window became active).
-void LeaveFocus(Form& form);
+void leave_focus(Form& form);
 
 }  // namespace ui::user

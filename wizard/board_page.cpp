@@ -21,10 +21,10 @@ constexpr char kDoubleEnded[] = "双端";
 
 int Pages(int channels, int per_page) { return channels <= 0 ? 0 : (channels + per_page - 1) / per_page; }
 
-int ClampCard(int n) { return std::clamp(n, 1, kCardCount); }
+int clamp_card(int n) { return std::clamp(n, 1, kCardCount); }
 
 template <class T>
-T& Place(ui::Form& f, ui::Control* parent, const std::string& name, std::string_view caption, int left,
+T& place(ui::Form& f, ui::Control* parent, const std::string& name, std::string_view caption, int left,
          int top, int width, int height) {
   T& c = f.Add<T>(parent, name, caption);
   c.SetBounds(left, top, width, height);
@@ -35,7 +35,7 @@ T& Place(ui::Form& f, ui::Control* parent, const std::string& name, std::string_
 
 // ---------------------------------------------------------------- the card table
 
-void ShadowSettings::Reset() {
+void ShadowSettings::reset() {
   ad.fill(0);
   da.fill(0);
   tc_mode.fill(0);
@@ -45,19 +45,19 @@ void ShadowSettings::Reset() {
   filter_div.fill(2);
 }
 
-int FirstFreeCard(const TDeviceParams& block) {
+int first_free_card(const TDeviceParams& block) {
   for (int n = 1; n <= kCardCount; ++n)
     if (block.card(n)->ModelCode == kModelNoCard) return n;
   return -1;
 }
 
-int FirstUsedCard(const TDeviceParams& block) {
+int first_used_card(const TDeviceParams& block) {
   for (int n = 1; n <= kCardCount; ++n)
     if (block.card(n)->ModelCode != kModelNoCard) return n;
   return -1;
 }
 
-int32_t FreeBaseAddress(const TDeviceParams& block) {
+int32_t free_base_address(const TDeviceParams& block) {
   for (int32_t a = kFirstCandidate; a <= kLastCandidate; a += kPortSpan) {
     bool covered = false;
     for (int n = 1; n <= kCardCount && !covered; ++n) {
@@ -69,7 +69,7 @@ int32_t FreeBaseAddress(const TDeviceParams& block) {
   return kDefaultBaseAddress;
 }
 
-void MoveCard(TDeviceParams& block, int from, int to) {
+void move_card(TDeviceParams& block, int from, int to) {
   if (from == to) return;
   TCardParams& o = *block.card(from);
   TCardParams& n = *block.card(to);
@@ -90,75 +90,75 @@ void MoveCard(TDeviceParams& block, int from, int to) {
   std::fill(std::begin(o.DARange), std::end(o.DARange), uint8_t{0});
 }
 
-std::string Hex3(int32_t value) {
+std::string hex3(int32_t value) {
   char text[16];
   std::snprintf(text, sizeof text, "%03X", static_cast<uint32_t>(value));
   return text;
 }
 
-std::string CardNodeText(const TCardParams& card) {
+std::string card_node_text(const TCardParams& card) {
   return "板卡号:" + std::to_string(card.CardNo) + " " + std::string(ModelName(card)) +
-         " 基址:" + Hex3(card.BaseAddress) + " " + (card.InputMode == 1 ? kDifferential : kSingleEnded);
+         " 基址:" + hex3(card.BaseAddress) + " " + (card.InputMode == 1 ? kDifferential : kSingleEnded);
 }
 
 // ---------------------------------------------------------------- the page
 
 TStep11Frm::TStep11Frm(WizardRun& run)
     : ui::Form("TStep11Frm"),
-      Label1(Place<ui::Label>(*this, nullptr, "Label1", {}, 16, 12, 600, 18)),
-      Label4(Place<ui::Label>(*this, nullptr, "Label4",
+      Label1(place<ui::Label>(*this, nullptr, "Label1", {}, 16, 12, 600, 18)),
+      Label4(place<ui::Label>(*this, nullptr, "Label4",
                               "请在板卡配置图中选中板卡，然后可以修改或察看板卡配置。", 16, 36, 600, 18)),
-      GroupBox1(Place<ui::GroupBox>(*this, nullptr, "GroupBox1", "当前板卡配置", 16, 60, 608, 100)),
-      DevTypeEd(Place<ui::ComboBox>(*this, &GroupBox1, "DevTypeEd", {}, 80, 20, 110, 22)),
-      IDEd(Place<ui::Edit>(*this, &GroupBox1, "IDEd", {}, 270, 20, 50, 22)),
-      BaseAddress(Place<ui::Edit>(*this, &GroupBox1, "BaseAddress", {}, 450, 20, 60, 22)),
-      Label7(Place<ui::Label>(*this, &GroupBox1, "Label7", "基址：(16进制)", 340, 24, 108, 18)),
-      H_Label(Place<ui::Label>(*this, &GroupBox1, "H_Label", "H", 514, 24, 16, 18)),
-      InputMode(Place<ui::ComboBox>(*this, &GroupBox1, "InputMode", {}, 80, 60, 110, 22)),
-      Label8(Place<ui::Label>(*this, &GroupBox1, "Label8", "AD输入方式", 8, 64, 72, 18)),
-      ADMaxRange(Place<ui::ComboBox>(*this, &GroupBox1, "ADMaxRange", {}, 270, 60, 110, 22)),
-      Label11(Place<ui::Label>(*this, &GroupBox1, "Label11", "AD最大范围", 196, 64, 72, 18)),
-      ADFilterNums_Edit(Place<ui::Edit>(*this, &GroupBox1, "ADFilterNums_Edit", "10", 470, 60, 60, 22)),
+      GroupBox1(place<ui::GroupBox>(*this, nullptr, "GroupBox1", "当前板卡配置", 16, 60, 608, 100)),
+      DevTypeEd(place<ui::ComboBox>(*this, &GroupBox1, "DevTypeEd", {}, 80, 20, 110, 22)),
+      IDEd(place<ui::Edit>(*this, &GroupBox1, "IDEd", {}, 270, 20, 50, 22)),
+      BaseAddress(place<ui::Edit>(*this, &GroupBox1, "BaseAddress", {}, 450, 20, 60, 22)),
+      Label7(place<ui::Label>(*this, &GroupBox1, "Label7", "基址：(16进制)", 340, 24, 108, 18)),
+      H_Label(place<ui::Label>(*this, &GroupBox1, "H_Label", "H", 514, 24, 16, 18)),
+      InputMode(place<ui::ComboBox>(*this, &GroupBox1, "InputMode", {}, 80, 60, 110, 22)),
+      Label8(place<ui::Label>(*this, &GroupBox1, "Label8", "AD输入方式", 8, 64, 72, 18)),
+      ADMaxRange(place<ui::ComboBox>(*this, &GroupBox1, "ADMaxRange", {}, 270, 60, 110, 22)),
+      Label11(place<ui::Label>(*this, &GroupBox1, "Label11", "AD最大范围", 196, 64, 72, 18)),
+      ADFilterNums_Edit(place<ui::Edit>(*this, &GroupBox1, "ADFilterNums_Edit", "10", 470, 60, 60, 22)),
       ADFilterNums_Label(
-          Place<ui::Label>(*this, &GroupBox1, "ADFilterNums_Label", "AD滤波次数", 396, 64, 72, 18)),
-      ParamPage(Place<ui::PageControl>(*this, nullptr, "ParamPage", {}, 16, 168, 608, 250)),
-      TabSheet1(Place<ui::TabSheet>(*this, &ParamPage, "TabSheet1", "板卡配置图", 4, 24, 600, 222)),
-      ADSheet(Place<ui::TabSheet>(*this, &ParamPage, "ADSheet", "模拟量输入", 4, 24, 600, 222)),
-      DASheet(Place<ui::TabSheet>(*this, &ParamPage, "DASheet", "模拟量输出", 4, 24, 600, 222)),
-      TCSheet(Place<ui::TabSheet>(*this, &ParamPage, "TCSheet", "定时/计数器", 4, 24, 600, 222)),
-      IOSheet(Place<ui::TabSheet>(*this, &ParamPage, "IOSheet", "可编程I/O", 4, 24, 600, 222)),
-      DeviceTree(Place<ui::TreeView>(*this, &TabSheet1, "DeviceTree", {}, 4, 4, 590, 212)),
-      ADUpButton(Place<ui::Button>(*this, &ADSheet, "ADUpButton", "上一页", 420, 190, 80, 24)),
-      ADDownButton(Place<ui::Button>(*this, &ADSheet, "ADDownButton", "下一页", 508, 190, 80, 24)),
-      DAUpButton(Place<ui::Button>(*this, &DASheet, "DAUpButton", "上一页", 420, 190, 80, 24)),
-      DADownButton(Place<ui::Button>(*this, &DASheet, "DADownButton", "下一页", 508, 190, 80, 24)),
-      TCUpButton(Place<ui::Button>(*this, &TCSheet, "TCUpButton", "上一页", 420, 190, 80, 24)),
-      TCDownButton(Place<ui::Button>(*this, &TCSheet, "TCDownButton", "下一页", 508, 190, 80, 24)),
-      AddBtn(Place<ui::Button>(*this, nullptr, "AddBtn", "添加板卡", 16, 428, 88, 26)),
-      DelBtn(Place<ui::Button>(*this, nullptr, "DelBtn", "删除板卡", 112, 428, 88, 26)),
-      LastBtn(Place<ui::Button>(*this, nullptr, "LastBtn", "上一步", 440, 428, 88, 26)),
-      FinishBtn(Place<ui::Button>(*this, nullptr, "FinishBtn", "完成", 536, 428, 88, 26)),
-      Timer1(AddTimer("Timer1", 200, true)),
+          place<ui::Label>(*this, &GroupBox1, "ADFilterNums_Label", "AD滤波次数", 396, 64, 72, 18)),
+      ParamPage(place<ui::PageControl>(*this, nullptr, "ParamPage", {}, 16, 168, 608, 250)),
+      TabSheet1(place<ui::TabSheet>(*this, &ParamPage, "TabSheet1", "板卡配置图", 4, 24, 600, 222)),
+      ADSheet(place<ui::TabSheet>(*this, &ParamPage, "ADSheet", "模拟量输入", 4, 24, 600, 222)),
+      DASheet(place<ui::TabSheet>(*this, &ParamPage, "DASheet", "模拟量输出", 4, 24, 600, 222)),
+      TCSheet(place<ui::TabSheet>(*this, &ParamPage, "TCSheet", "定时/计数器", 4, 24, 600, 222)),
+      IOSheet(place<ui::TabSheet>(*this, &ParamPage, "IOSheet", "可编程I/O", 4, 24, 600, 222)),
+      DeviceTree(place<ui::TreeView>(*this, &TabSheet1, "DeviceTree", {}, 4, 4, 590, 212)),
+      ADUpButton(place<ui::Button>(*this, &ADSheet, "ADUpButton", "上一页", 420, 190, 80, 24)),
+      ADDownButton(place<ui::Button>(*this, &ADSheet, "ADDownButton", "下一页", 508, 190, 80, 24)),
+      DAUpButton(place<ui::Button>(*this, &DASheet, "DAUpButton", "上一页", 420, 190, 80, 24)),
+      DADownButton(place<ui::Button>(*this, &DASheet, "DADownButton", "下一页", 508, 190, 80, 24)),
+      TCUpButton(place<ui::Button>(*this, &TCSheet, "TCUpButton", "上一页", 420, 190, 80, 24)),
+      TCDownButton(place<ui::Button>(*this, &TCSheet, "TCDownButton", "下一页", 508, 190, 80, 24)),
+      AddBtn(place<ui::Button>(*this, nullptr, "AddBtn", "添加板卡", 16, 428, 88, 26)),
+      DelBtn(place<ui::Button>(*this, nullptr, "DelBtn", "删除板卡", 112, 428, 88, 26)),
+      LastBtn(place<ui::Button>(*this, nullptr, "LastBtn", "上一步", 440, 428, 88, 26)),
+      FinishBtn(place<ui::Button>(*this, nullptr, "FinishBtn", "完成", 536, 428, 88, 26)),
+      Timer1(add_timer("Timer1", 200, true)),
       run_(run) {
-  SetSize(640, 496);
+  set_size(640, 496);
   StayOnTop = true;
-  Place<ui::Label>(*this, &GroupBox1, "Label5", "板卡类型", 8, 24, 72, 18);
-  Place<ui::Label>(*this, &GroupBox1, "Label6", "板卡号", 200, 24, 68, 18);
-  for (ui::TabSheet* s : {&TabSheet1, &ADSheet, &DASheet, &TCSheet, &IOSheet}) ParamPage.AddPage(*s);
+  place<ui::Label>(*this, &GroupBox1, "Label5", "板卡类型", 8, 24, 72, 18);
+  place<ui::Label>(*this, &GroupBox1, "Label6", "板卡号", 200, 24, 68, 18);
+  for (ui::TabSheet* s : {&TabSheet1, &ADSheet, &DASheet, &TCSheet, &IOSheet}) ParamPage.add_page(*s);
   InputMode.SetItems({kSingleEnded, kDoubleEnded});
   BaseAddress.SetEnabled(false);
-  BuildChannelRows();
-  WireHandlers();
+  build_channel_rows();
+  wire_handlers();
   FormCreate();
 }
 
-void TStep11Frm::BuildChannelRows() {
+void TStep11Frm::build_channel_rows() {
   for (ui::TabSheet* s : {&ADSheet, &DASheet}) {
     const std::string prefix = s == &ADSheet ? "AD" : "DA";
     for (int column = 0; column < 2; ++column) {
-      Place<ui::Label>(*this, s, prefix + "NoHead" + std::to_string(column), "通道号", 8 + column * 296, 4,
+      place<ui::Label>(*this, s, prefix + "NoHead" + std::to_string(column), "通道号", 8 + column * 296, 4,
                        60, 18);
-      Place<ui::Label>(*this, s, prefix + "RangeHead" + std::to_string(column), "输入范围", 76 + column * 296,
+      place<ui::Label>(*this, s, prefix + "RangeHead" + std::to_string(column), "输入范围", 76 + column * 296,
                        4, 120, 18);
     }
     const int rows = s == &ADSheet ? kAdChannels + 1 : kDaChannels + 1;
@@ -167,10 +167,10 @@ void TStep11Frm::BuildChannelRows() {
       const int left = (c % 8 < 4 ? 0 : 296) + 8;
       const int top = 26 + (c % 4) * 40;
       RangeRow row;
-      row.number = &Place<ui::Panel>(*this, s, prefix + "Chn" + std::to_string(c), std::to_string(c), left,
+      row.number = &place<ui::Panel>(*this, s, prefix + "Chn" + std::to_string(c), std::to_string(c), left,
                                      top, 60, 24);
       row.range =
-          &Place<ui::ComboBox>(*this, s, prefix + "Range" + std::to_string(c), {}, left + 68, top, 200, 22);
+          &place<ui::ComboBox>(*this, s, prefix + "Range" + std::to_string(c), {}, left + 68, top, 200, 22);
       row.number->SetVisible(false);
       row.range->SetVisible(false);
       list.push_back(row);
@@ -179,18 +179,18 @@ void TStep11Frm::BuildChannelRows() {
   const char* heads[] = {"编号", "工作方式", "内部时钟分频", "滤波器分频"};
   const int head_left[] = {8, 60, 200, 380};
   for (int i = 0; i < 4; ++i)
-    Place<ui::Label>(*this, &TCSheet, std::string("TCHead") + std::to_string(i), heads[i], head_left[i], 4,
+    place<ui::Label>(*this, &TCSheet, std::string("TCHead") + std::to_string(i), heads[i], head_left[i], 4,
                      120, 18);
   for (int c = 0; c < kCounters + 1; ++c) {
     const std::string n = std::to_string(c);
     const int top = 24 + (c % 8) * 20;
     CounterRow row;
-    row.number = &Place<ui::Panel>(*this, &TCSheet, "TCNo" + n, n, 8, top, 44, 19);
-    row.mode = &Place<ui::ComboBox>(*this, &TCSheet, "TCMode" + n, {}, 60, top, 130, 19);
-    row.clock_on = &Place<ui::CheckBox>(*this, &TCSheet, "TCClockChk" + n, {}, 200, top, 18, 19);
-    row.clock_div = &Place<ui::Edit>(*this, &TCSheet, "TCClockEd" + n, "1", 222, top, 80, 19);
-    row.filter_on = &Place<ui::CheckBox>(*this, &TCSheet, "TCFilterChk" + n, {}, 380, top, 18, 19);
-    row.filter_div = &Place<ui::Edit>(*this, &TCSheet, "TCFilterEd" + n, "2", 402, top, 80, 19);
+    row.number = &place<ui::Panel>(*this, &TCSheet, "TCNo" + n, n, 8, top, 44, 19);
+    row.mode = &place<ui::ComboBox>(*this, &TCSheet, "TCMode" + n, {}, 60, top, 130, 19);
+    row.clock_on = &place<ui::CheckBox>(*this, &TCSheet, "TCClockChk" + n, {}, 200, top, 18, 19);
+    row.clock_div = &place<ui::Edit>(*this, &TCSheet, "TCClockEd" + n, "1", 222, top, 80, 19);
+    row.filter_on = &place<ui::CheckBox>(*this, &TCSheet, "TCFilterChk" + n, {}, 380, top, 18, 19);
+    row.filter_div = &place<ui::Edit>(*this, &TCSheet, "TCFilterEd" + n, "2", 402, top, 80, 19);
     for (ui::Control* ctl : std::initializer_list<ui::Control*>{row.number, row.mode, row.clock_on,
                                                                 row.clock_div, row.filter_on, row.filter_div})
       ctl->SetVisible(false);
@@ -198,7 +198,7 @@ void TStep11Frm::BuildChannelRows() {
   }
 }
 
-void TStep11Frm::WireHandlers() {
+void TStep11Frm::wire_handlers() {
   DeviceTree.OnClick = [this] { DeviceTreeClick(); };
   DevTypeEd.OnChange = [this] { DevTypeEdChange(); };
   IDEd.OnExit = [this] { IDEdExit(); };
@@ -224,29 +224,29 @@ void TStep11Frm::WireHandlers() {
   Timer1.OnTimer = [this] { Timer1Timer(); };
 }
 
-const BoardModel* TStep11Frm::ModelOf(int card) const {
-  return run_.catalogue().ByCode(run_.working().card(card)->ModelCode);
+const BoardModel* TStep11Frm::model_of(int card) const {
+  return run_.catalogue().by_code(run_.working().card(card)->ModelCode);
 }
 
-const BoardModel& TStep11Frm::SelectedModel() const {
-  return run_.catalogue().BySelection(DevTypeEd.ItemIndex());
+const BoardModel& TStep11Frm::selected_model() const {
+  return run_.catalogue().by_selection(DevTypeEd.ItemIndex());
 }
 
 void TStep11Frm::FormCreate() {
   run_.next_page = kPageEnd;
-  CenterOnScreen();
-  Label1.SetCaption(run_.Welcome());
+  center_on_screen();
+  Label1.SetCaption(run_.welcome());
   std::vector<std::string> types;
   for (const BoardModel& m : run_.catalogue().models) types.push_back(m.name);
   DevTypeEd.SetItems(std::move(types));
   // A damaged block may name a card outside the table; the page shows the nearest one.
-  current_ = ClampCard(run_.working().CurCardNo);
-  ShowEntry(current_);
-  RebuildTree();
+  current_ = clamp_card(run_.working().CurCardNo);
+  show_entry(current_);
+  rebuild_tree();
   for (int n = 1; n <= kCardCount; ++n) {
     const TCardParams& e = *run_.working().card(n);
-    const BoardModel* m = ModelOf(n);
-    const int offset = m ? m->RangeOffset(e.ADMaxRange) : 0;
+    const BoardModel* m = model_of(n);
+    const int offset = m ? m->range_offset(e.ADMaxRange) : 0;
     ShadowSettings& s = shadow_[n];
     for (int i = 0; i < kAdChannels; ++i) s.ad[i] = e.ADRange[i] - offset;
     for (int i = 0; i < kDaChannels; ++i) s.da[i] = e.DARange[i];
@@ -261,20 +261,20 @@ void TStep11Frm::FormCreate() {
   static constexpr const char* kCaptions[] = {"板卡向导:板卡安装", "板卡向导:修改板卡配置",
                                               "板卡向导:察看板卡配置"};
   SetCaption(run_.texts().DeviceName + kCaptions[std::min<int>(run_.operation_mode, kOpView)]);
-  if (ViewMode()) {
+  if (view_mode()) {
     AddBtn.SetVisible(false);
     DelBtn.SetVisible(false);
     for (ui::Control* c : std::initializer_list<ui::Control*>{&IDEd, &BaseAddress, &InputMode, &ADMaxRange,
                                                               &ADFilterNums_Edit, &DevTypeEd})
       c->SetEnabled(false);
   }
-  if (ParamPage.ActivePage() == &ADSheet) ShowADPage();
-  if (ParamPage.ActivePage() == &DASheet) ShowDAPage();
-  if (ParamPage.ActivePage() == &TCSheet) ShowTCPage();
-  RefreshEditors();
+  if (ParamPage.ActivePage() == &ADSheet) show_ad_page();
+  if (ParamPage.ActivePage() == &DASheet) show_da_page();
+  if (ParamPage.ActivePage() == &TCSheet) show_tc_page();
+  refresh_editors();
 }
 
-void TStep11Frm::ShowEntry(int card) {
+void TStep11Frm::show_entry(int card) {
   const TCardParams& e = Entry(card);
   int type_index = -1;
   const auto& models = run_.catalogue().models;
@@ -282,13 +282,13 @@ void TStep11Frm::ShowEntry(int card) {
     if (models[i].code == e.ModelCode) type_index = static_cast<int>(i);
   DevTypeEd.SetItemIndex(type_index);
   IDEd.SetText(std::to_string(card));
-  BaseAddress.SetText(Hex3(e.BaseAddress));
+  BaseAddress.SetText(hex3(e.BaseAddress));
   InputMode.SetItemIndex(e.InputMode);
-  FillMaxRanges(&SelectedModel(), e.ADMaxRange);
+  fill_max_ranges(&selected_model(), e.ADMaxRange);
   ADFilterNums_Edit.SetText(std::to_string(e.ADFilterNums));
 }
 
-void TStep11Frm::FillMaxRanges(const BoardModel* model, int selected) {
+void TStep11Frm::fill_max_ranges(const BoardModel* model, int selected) {
   std::vector<std::string> names;
   if (model)
     for (const MaxRangeEntry& m : model->description.max_ranges)
@@ -297,19 +297,19 @@ void TStep11Frm::FillMaxRanges(const BoardModel* model, int selected) {
   ADMaxRange.SetItemIndex(selected);
 }
 
-void TStep11Frm::RebuildTree() {
-  for (int i = static_cast<int>(DeviceTree.Nodes().size()) - 1; i >= 0; --i) DeviceTree.DeleteNode(i);
+void TStep11Frm::rebuild_tree() {
+  for (int i = static_cast<int>(DeviceTree.Nodes().size()) - 1; i >= 0; --i) DeviceTree.delete_node(i);
   for (int n = 1; n <= kCardCount; ++n) {
     const TCardParams& e = *run_.working().card(n);
     if (e.ModelCode == kModelNoCard || ModelName(e).empty()) continue;
-    DeviceTree.AddNode({CardNodeText(e), n, 0, 0});
+    DeviceTree.add_node({card_node_text(e), n, 0, 0});
   }
   DeviceTree.FullExpand();
 }
 
-void TStep11Frm::RefreshEditors() {
+void TStep11Frm::refresh_editors() {
   TCardParams& e = Entry(current_);
-  const BoardModel* model = ModelOf(current_);
+  const BoardModel* model = model_of(current_);
   const int ad_max = model ? model->ad_max : -1;
   const int da_max = model ? model->da_max : -1;
   const int tc_max = model ? model->tc_max : -1;
@@ -317,12 +317,12 @@ void TStep11Frm::RefreshEditors() {
 
   // 1. The channel lists of the current card.
   if (model) {
-    const std::vector<std::string> ad_names = model->AdRangeNames(e.ADMaxRange);
+    const std::vector<std::string> ad_names = model->ad_range_names(e.ADMaxRange);
     for (int c = 0; c <= std::min(ad_max, kAdChannels - 1); ++c) {
       ad_rows_[c].range->SetItems(ad_names);
       ad_rows_[c].range->SetItemIndex(s.ad[c]);
     }
-    const std::vector<std::string> da_names = model->DaRangeNames();
+    const std::vector<std::string> da_names = model->da_range_names();
     for (int c = 0; c <= std::min(da_max, kDaChannels - 1); ++c) {
       da_rows_[c].range->SetItems(da_names);
       da_rows_[c].range->SetItemIndex(s.da[c]);
@@ -330,12 +330,12 @@ void TStep11Frm::RefreshEditors() {
   }
   // 2. The sheets; the counter modes are taken from the entry again.
   ad_pages_[current_] = Pages(ad_max + 1, e.InputMode == 1 ? 16 : 8);
-  SetUpSheet(ADSheet, ad_max, ad_page_);
+  set_up_sheet(ADSheet, ad_max, ad_page_);
   da_pages_[current_] = Pages(da_max + 1, kChannelsPerPage);
-  SetUpSheet(DASheet, da_max, da_page_);
+  set_up_sheet(DASheet, da_max, da_page_);
   for (int i = 0; i < kCounters; ++i) s.tc_mode[i] = e.TCMode[i];
   if (model) {
-    const std::vector<std::string> modes = model->CounterModeNames();
+    const std::vector<std::string> modes = model->counter_mode_names();
     for (int c = 0; c <= std::min(tc_max, kCounters - 1); ++c) {
       const CounterRow& row = tc_rows_[c];
       row.mode->SetItems(modes);
@@ -347,19 +347,19 @@ void TStep11Frm::RefreshEditors() {
     }
   }
   tc_pages_[current_] = Pages(tc_max + 1, kChannelsPerPage);
-  SetUpSheet(TCSheet, tc_max, tc_page_);
+  set_up_sheet(TCSheet, tc_max, tc_page_);
 
   // 3..8. The editors of the group box.
-  const bool editable = !ViewMode();
+  const bool editable = !view_mode();
   IDEd.SetEnabled(editable);
   if (IDEd.Text().empty()) {
-    const int free = FirstFreeCard(run_.working());
+    const int free = first_free_card(run_.working());
     if (free != -1) IDEd.SetText(std::to_string(free));
   }
   if (!TryStrToInt("$" + BaseAddress.Text())) BaseAddress.SetText("220");
-  const BoardModel& selected = SelectedModel();
+  const BoardModel& selected = selected_model();
   const ModelDescription& d = selected.description;
-  if (selected.HasAD()) {
+  if (selected.has_ad()) {
     InputMode.SetEnabled(editable);
     InputMode.SetItems({kSingleEnded, kDifferential});
   } else {
@@ -370,14 +370,14 @@ void TStep11Frm::RefreshEditors() {
   InputMode.SetItemIndex(e.InputMode);
   const bool polarity = gbk::find(d.max_ranges[0].name, "极性") != std::string_view::npos;
   Label11.SetCaption(polarity ? "AD输入极性" : "AD最大范围");
-  FillMaxRanges(&selected, e.ADMaxRange);
-  InputMode.SetEnabled(editable && selected.HasAD());
-  ADMaxRange.SetEnabled(editable && selected.HasAD());
-  ADFilterNums_Edit.SetEnabled(editable && model && model->HasAD() && selected.HasAD());
+  fill_max_ranges(&selected, e.ADMaxRange);
+  InputMode.SetEnabled(editable && selected.has_ad());
+  ADMaxRange.SetEnabled(editable && selected.has_ad());
+  ADFilterNums_Edit.SetEnabled(editable && model && model->has_ad() && selected.has_ad());
   InputMode.SetEnabled(InputMode.Enabled() && d.differential != kAbsent);
 }
 
-void TStep11Frm::SetUpSheet(ui::TabSheet& sheet, int max_channel, int& page) {
+void TStep11Frm::set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page) {
   if (max_channel < 0) {
     sheet.SetTabVisible(false);
     if (ParamPage.ActivePage() == &sheet) ParamPage.SetActivePage(&TabSheet1);
@@ -385,17 +385,17 @@ void TStep11Frm::SetUpSheet(ui::TabSheet& sheet, int max_channel, int& page) {
   }
   sheet.SetTabVisible(true);
   page = 0;
-  if (&sheet == &ADSheet) ShowADPage();
-  if (&sheet == &DASheet) ShowDAPage();
-  if (&sheet == &TCSheet) ShowTCPage();
+  if (&sheet == &ADSheet) show_ad_page();
+  if (&sheet == &DASheet) show_da_page();
+  if (&sheet == &TCSheet) show_tc_page();
 }
 
 // ---------------------------------------------------------------- channel sheets
 
 namespace {
 
-void ShowRangePage(std::vector<RangeRow>& rows, const std::vector<int>& index, int channels, int page,
-                   int pages, ui::Button& up, ui::Button& down) {
+void show_range_page(std::vector<RangeRow>& rows, const std::vector<int>& index, int channels, int page,
+                     int pages, ui::Button& up, ui::Button& down) {
   const int first = page * kChannelsPerPage;
   const int last = std::min(channels, first + kChannelsPerPage) - 1;
   for (int c = 0; c < static_cast<int>(rows.size()); ++c) {
@@ -410,22 +410,22 @@ void ShowRangePage(std::vector<RangeRow>& rows, const std::vector<int>& index, i
 
 }  // namespace
 
-void TStep11Frm::ShowADPage() {
-  const BoardModel* m = ModelOf(current_);
+void TStep11Frm::show_ad_page() {
+  const BoardModel* m = model_of(current_);
   const auto& ad = shadow_[current_].ad;
-  ShowRangePage(ad_rows_, std::vector<int>(ad.begin(), ad.end()), m ? m->ad_max + 1 : 0, ad_page_,
-                ad_pages_[current_], ADUpButton, ADDownButton);
+  show_range_page(ad_rows_, std::vector<int>(ad.begin(), ad.end()), m ? m->ad_max + 1 : 0, ad_page_,
+                  ad_pages_[current_], ADUpButton, ADDownButton);
 }
 
-void TStep11Frm::ShowDAPage() {
-  const BoardModel* m = ModelOf(current_);
+void TStep11Frm::show_da_page() {
+  const BoardModel* m = model_of(current_);
   const auto& da = shadow_[current_].da;
-  ShowRangePage(da_rows_, std::vector<int>(da.begin(), da.end()), m ? m->da_max + 1 : 0, da_page_,
-                da_pages_[current_], DAUpButton, DADownButton);
+  show_range_page(da_rows_, std::vector<int>(da.begin(), da.end()), m ? m->da_max + 1 : 0, da_page_,
+                  da_pages_[current_], DAUpButton, DADownButton);
 }
 
-void TStep11Frm::ShowTCPage() {
-  const BoardModel* m = ModelOf(current_);
+void TStep11Frm::show_tc_page() {
+  const BoardModel* m = model_of(current_);
   const int counters = m ? m->tc_max + 1 : 0;
   const ShadowSettings& s = shadow_[current_];
   const int first = tc_page_ * kChannelsPerPage;
@@ -447,41 +447,41 @@ void TStep11Frm::ShowTCPage() {
   TCDownButton.SetEnabled(tc_page_ + 1 < tc_pages_[current_]);
 }
 
-void TStep11Frm::ADSheetShow() { ShowADPage(); }
-void TStep11Frm::DASheetShow() { ShowDAPage(); }
-void TStep11Frm::TCSheetShow() { ShowTCPage(); }
-void TStep11Frm::ADSheetExit() { CollectAD(); }
-void TStep11Frm::DASheetExit() { CollectDA(); }
-void TStep11Frm::TCSheetExit() { CollectTC(); }
+void TStep11Frm::ADSheetShow() { show_ad_page(); }
+void TStep11Frm::DASheetShow() { show_da_page(); }
+void TStep11Frm::TCSheetShow() { show_tc_page(); }
+void TStep11Frm::ADSheetExit() { collect_ad(); }
+void TStep11Frm::DASheetExit() { collect_da(); }
+void TStep11Frm::TCSheetExit() { collect_tc(); }
 
 void TStep11Frm::ADUpButtonClick() {
   if (ad_page_ > 0) --ad_page_;
-  ShowADPage();
+  show_ad_page();
 }
 
 void TStep11Frm::ADDownButtonClick() {
   if (ad_page_ + 1 < ad_pages_[current_]) ++ad_page_;
-  ShowADPage();
+  show_ad_page();
 }
 
 void TStep11Frm::DAUpButtonClick() {
   if (da_page_ > 0) --da_page_;
-  ShowDAPage();
+  show_da_page();
 }
 
 void TStep11Frm::DADownButtonClick() {
   if (da_page_ + 1 < da_pages_[current_]) ++da_page_;
-  ShowDAPage();
+  show_da_page();
 }
 
 void TStep11Frm::TCUpButtonClick() {
   if (tc_page_ > 0) --tc_page_;
-  ShowTCPage();
+  show_tc_page();
 }
 
 void TStep11Frm::TCDownButtonClick() {
   if (tc_page_ + 1 < tc_pages_[current_]) ++tc_page_;
-  ShowTCPage();
+  show_tc_page();
 }
 
 void TStep11Frm::Timer1Timer() {
@@ -493,20 +493,20 @@ void TStep11Frm::Timer1Timer() {
 }
 
 // A list without a selection is stored as the first entry.
-void TStep11Frm::CollectAD() {
-  const BoardModel* m = ModelOf(current_);
+void TStep11Frm::collect_ad() {
+  const BoardModel* m = model_of(current_);
   const int channels = m ? std::min(m->ad_max + 1, kAdChannels) : 0;
   for (int c = 0; c < channels; ++c) shadow_[current_].ad[c] = std::max(ad_rows_[c].range->ItemIndex(), 0);
 }
 
-void TStep11Frm::CollectDA() {
-  const BoardModel* m = ModelOf(current_);
+void TStep11Frm::collect_da() {
+  const BoardModel* m = model_of(current_);
   const int channels = m ? std::min(m->da_max + 1, kDaChannels) : 0;
   for (int c = 0; c < channels; ++c) shadow_[current_].da[c] = std::max(da_rows_[c].range->ItemIndex(), 0);
 }
 
-void TStep11Frm::CollectTC() {
-  const BoardModel* m = ModelOf(current_);
+void TStep11Frm::collect_tc() {
+  const BoardModel* m = model_of(current_);
   const int counters = m ? std::min(m->tc_max + 1, kCounters) : 0;
   ShadowSettings& s = shadow_[current_];
   for (int c = 0; c < counters; ++c) {
@@ -521,21 +521,21 @@ void TStep11Frm::CollectTC() {
 
 // ---------------------------------------------------------------- editors
 
-int TStep11Frm::CardNumberInEdit() const {
+int TStep11Frm::card_number_in_edit() const {
   // IDEd leaves its exit handler within 1..32; a text that never went through it is kept in the table.
-  return ClampCard(TryStrToInt(IDEd.Text()).value_or(1));
+  return clamp_card(TryStrToInt(IDEd.Text()).value_or(1));
 }
 
-void TStep11Frm::TakeSelection(TCardParams& entry) {
-  const BoardModel& m = SelectedModel();
+void TStep11Frm::take_selection(TCardParams& entry) {
+  const BoardModel& m = selected_model();
   entry.ModelCode = m.code;
   set_model_name(entry, m.name);
 }
 
-void TStep11Frm::WriteShadow(TCardParams& entry, int card) {
+void TStep11Frm::write_shadow(TCardParams& entry, int card) {
   const ShadowSettings& s = shadow_[card];
-  const BoardModel* m = run_.catalogue().ByCode(entry.ModelCode);
-  const int offset = m ? m->RangeOffset(entry.ADMaxRange) : 0;
+  const BoardModel* m = run_.catalogue().by_code(entry.ModelCode);
+  const int offset = m ? m->range_offset(entry.ADMaxRange) : 0;
   for (int i = 0; i < kAdChannels; ++i) entry.ADRange[i] = static_cast<uint8_t>(s.ad[i] + offset);
   for (int i = 0; i < kDaChannels; ++i) entry.DARange[i] = static_cast<uint8_t>(s.da[i]);
   for (int i = 0; i < kCounters; ++i) {
@@ -547,31 +547,31 @@ void TStep11Frm::WriteShadow(TCardParams& entry, int card) {
   }
 }
 
-void TStep11Frm::Store() {
-  const int n = CardNumberInEdit();
+void TStep11Frm::store() {
+  const int n = card_number_in_edit();
   TCardParams& e = Entry(n);
-  TakeSelection(e);
+  take_selection(e);
   std::string base = BaseAddress.Text();
   if (const size_t h = base.find('H'); h != std::string::npos) base.erase(h, 1);
   e.BaseAddress = StrToInt("$" + base);
   e.InputMode = InputMode.ItemIndex();
   e.ADMaxRange = ADMaxRange.ItemIndex();
   e.ADFilterNums = StrToInt(ADFilterNums_Edit.Text());
-  for (int card = 1; card <= kCardCount; ++card) WriteShadow(Entry(card), card);
+  for (int card = 1; card <= kCardCount; ++card) write_shadow(Entry(card), card);
 }
 
 void TStep11Frm::DeviceTreeClick() {
-  const ui::TreeNode* node = DeviceTree.SelectedNode();
+  const ui::TreeNode* node = DeviceTree.selected_node();
   if (!node) return;
-  current_ = ClampCard(Entry(static_cast<int>(node->data)).CardNo);
-  ShowEntry(current_);
-  RefreshEditors();
+  current_ = clamp_card(Entry(static_cast<int>(node->data)).CardNo);
+  show_entry(current_);
+  refresh_editors();
 }
 
 void TStep11Frm::DevTypeEdChange() {
-  TakeSelection(Entry(current_));
-  RefreshEditors();
-  RebuildTree();
+  take_selection(Entry(current_));
+  refresh_editors();
+  rebuild_tree();
 }
 
 void TStep11Frm::IDEdExit() {
@@ -579,19 +579,19 @@ void TStep11Frm::IDEdExit() {
   IDEd.SetModified(false);
   int n = TryStrToInt(IDEd.Text()).value_or(1);
   if (n < 1 || n > kCardCount) {
-    n = ClampCard(n);
+    n = clamp_card(n);
     IDEd.SetText(std::to_string(n));
   }
   if (n == current_) return;  // the card keeps its own number
   if (Entry(n).ModelCode == kModelNoCard) {
-    MoveCard(run_.working(), current_, n);
+    move_card(run_.working(), current_, n);
     // The channel settings travel with the card's range fields.
     shadow_[n].ad = shadow_[current_].ad;
     shadow_[n].da = shadow_[current_].da;
     shadow_[current_].ad.fill(0);
     shadow_[current_].da.fill(0);
     run_.working().CurCardNo = n;
-    RebuildTree();
+    rebuild_tree();
     current_ = n;
     return;
   }
@@ -606,23 +606,23 @@ void TStep11Frm::InputModeChange() {
   shadow_[current_].ad.fill(0);
   TCardParams& e = Entry(current_);
   e.InputMode = InputMode.ItemIndex();
-  const BoardModel* m = ModelOf(current_);
+  const BoardModel* m = model_of(current_);
   const int ad_max = m ? m->ad_max : -1;
   ad_pages_[current_] = Pages(ad_max + 1, e.InputMode == 1 ? 16 : 8);
-  SetUpSheet(ADSheet, ad_max, ad_page_);
-  RebuildTree();
+  set_up_sheet(ADSheet, ad_max, ad_page_);
+  rebuild_tree();
 }
 
 void TStep11Frm::ADMaxRangeChange() {
   TCardParams& e = Entry(current_);
   e.ADMaxRange = ADMaxRange.ItemIndex();
-  const BoardModel* m = ModelOf(current_);
-  const std::vector<std::string> names = m ? m->AdRangeNames(e.ADMaxRange) : std::vector<std::string>{};
+  const BoardModel* m = model_of(current_);
+  const std::vector<std::string> names = m ? m->ad_range_names(e.ADMaxRange) : std::vector<std::string>{};
   for (int c = 0; c < kAdChannels; ++c) {
     ad_rows_[c].range->SetItems(names);
     shadow_[current_].ad[c] = 0;
   }
-  ShowADPage();
+  show_ad_page();
 }
 
 void TStep11Frm::ADFilterNums_EditExit() {
@@ -638,55 +638,55 @@ void TStep11Frm::ADFilterNums_EditExit() {
 }
 
 void TStep11Frm::AddBtnClick() {
-  CollectAD();
-  CollectDA();
-  CollectTC();
-  Store();
+  collect_ad();
+  collect_da();
+  collect_tc();
+  store();
   std::string base_text = BaseAddress.Text();
   if (const size_t h = base_text.find('H'); h != std::string::npos) base_text.erase(h, 1);
 
-  current_ = CardNumberInEdit();
+  current_ = card_number_in_edit();
   TCardParams& e = Entry(current_);
-  TakeSelection(e);
-  e.BaseAddress = FreeBaseAddress(run_.working());
+  take_selection(e);
+  e.BaseAddress = free_base_address(run_.working());
   e.InputMode = InputMode.ItemIndex();
   e.ADMaxRange = ADMaxRange.ItemIndex();
-  WriteShadow(e, current_);
+  write_shadow(e, current_);
 
-  const int n = FirstFreeCard(run_.working());
+  const int n = first_free_card(run_.working());
   if (n != -1) {
     const int32_t base = StrToInt("$" + base_text);
     IDEd.SetText(std::to_string(n));
     run_.modified = true;
     current_ = n;
     TCardParams& added = Entry(n);
-    TakeSelection(added);
+    take_selection(added);
     added.BaseAddress = base;
     added.InputMode = InputMode.ItemIndex();
     added.ADMaxRange = ADMaxRange.ItemIndex();
-    WriteShadow(added, n);
+    write_shadow(added, n);
   }
-  RebuildTree();
+  rebuild_tree();
 }
 
 void TStep11Frm::DelBtnClick() {
   TDeviceParams& block = run_.working();
-  if (const ui::TreeNode* node = DeviceTree.SelectedNode()) {
-    TCardParams& e = Entry(ClampCard(static_cast<int>(node->data)));
+  if (const ui::TreeNode* node = DeviceTree.selected_node()) {
+    TCardParams& e = Entry(clamp_card(static_cast<int>(node->data)));
     e.ModelCode = kModelNoCard;
     set_model_name(e, "");
     e.BaseAddress = kDefaultBaseAddress;
     e.InputMode = 0;
     e.ADMaxRange = 0;
-    shadow_[current_].Reset();
+    shadow_[current_].reset();
   }
-  const int first = FirstUsedCard(block);
-  current_ = first != -1 ? first : ClampCard(block.CurCardNo);
+  const int first = first_used_card(block);
+  current_ = first != -1 ? first : clamp_card(block.CurCardNo);
   const std::string filter = ADFilterNums_Edit.Text();
-  ShowEntry(current_);
+  show_entry(current_);
   ADFilterNums_Edit.SetText(filter);  // Delete leaves the filter count's editor alone
-  RefreshEditors();
-  RebuildTree();
+  refresh_editors();
+  rebuild_tree();
   run_.modified = true;
 }
 
@@ -696,11 +696,11 @@ void TStep11Frm::LastBtnClick() {
 }
 
 void TStep11Frm::FinishBtnClick() {
-  CollectAD();
-  CollectDA();
-  CollectTC();
-  Store();
-  run_.Commit();
+  collect_ad();
+  collect_da();
+  collect_tc();
+  store();
+  run_.commit();
   run_.next_page = kPageEnd;
   SetModalResult(ui::mrOk);
 }

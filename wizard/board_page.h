@@ -28,7 +28,7 @@ struct ShadowSettings {
   std::array<int, kCounters> clock_div{};
   std::array<bool, kCounters> filter_div_on{};
   std::array<int, kCounters> filter_div{};
-  void Reset();
+  void reset();
 };
 
 // The rows a channel sheet shows, one per channel.
@@ -46,16 +46,16 @@ struct CounterRow {
 };
 
 // The lowest card number 1..32 whose entry is free (used), -1 when there is none.
-int FirstFreeCard(const TDeviceParams& block);
-int FirstUsedCard(const TDeviceParams& block);
+int first_free_card(const TDeviceParams& block);
+int first_used_card(const TDeviceParams& block);
 // The first of 100H, 120H, ... 3E0H that no entry's 20H-wide port range covers; 220H when all are.
-int32_t FreeBaseAddress(const TDeviceParams& block);
+int32_t free_base_address(const TDeviceParams& block);
 // Moves card o to number n; entry o becomes free. Counter fields stay where they are.
-void MoveCard(TDeviceParams& block, int from, int to);
+void move_card(TDeviceParams& block, int from, int to);
 // "板卡号:1 PCI_7505 基址:220 单端"
-std::string CardNodeText(const TCardParams& card);
+std::string card_node_text(const TCardParams& card);
 // A number in hexadecimal, upper case, at least three digits ("220").
-std::string Hex3(int32_t value);
+std::string hex3(int32_t value);
 
 class TStep11Frm : public ui::Form {
  public:
@@ -85,11 +85,11 @@ class TStep11Frm : public ui::Form {
   void TCDownButtonClick();
   void Timer1Timer();
 
-  int CurrentCard() const { return current_; }
-  const ShadowSettings& Shadow(int card) const { return shadow_[card]; }
-  int ADPage() const { return ad_page_; }
-  int ADPageCount() const { return ad_pages_[current_]; }
-  int TCPage() const { return tc_page_; }
+  int current_card() const { return current_; }
+  const ShadowSettings& shadow(int card) const { return shadow_[card]; }
+  int ad_page() const { return ad_page_; }
+  int ad_page_count() const { return ad_pages_[current_]; }
+  int tc_page() const { return tc_page_; }
 
   ui::Label& Label1;
   ui::Label& Label4;
@@ -126,27 +126,27 @@ class TStep11Frm : public ui::Form {
 
  private:
   void FormCreate();
-  void BuildChannelRows();
-  void WireHandlers();
+  void build_channel_rows();
+  void wire_handlers();
   TCardParams& Entry(int card) { return *run_.working().card(card); }
-  const BoardModel* ModelOf(int card) const;
-  const BoardModel& SelectedModel() const;
-  void ShowEntry(int card);
-  void FillMaxRanges(const BoardModel* model, int selected);
-  void RebuildTree();
-  void RefreshEditors();
-  void SetUpSheet(ui::TabSheet& sheet, int max_channel, int& page);
-  void ShowADPage();
-  void ShowDAPage();
-  void ShowTCPage();
-  void CollectAD();
-  void CollectDA();
-  void CollectTC();
-  void Store();
-  void WriteShadow(TCardParams& entry, int card);
-  void TakeSelection(TCardParams& entry);
-  int CardNumberInEdit() const;
-  bool ViewMode() const { return run_.operation_mode == kOpView; }
+  const BoardModel* model_of(int card) const;
+  const BoardModel& selected_model() const;
+  void show_entry(int card);
+  void fill_max_ranges(const BoardModel* model, int selected);
+  void rebuild_tree();
+  void refresh_editors();
+  void set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page);
+  void show_ad_page();
+  void show_da_page();
+  void show_tc_page();
+  void collect_ad();
+  void collect_da();
+  void collect_tc();
+  void store();
+  void write_shadow(TCardParams& entry, int card);
+  void take_selection(TCardParams& entry);
+  int card_number_in_edit() const;
+  bool view_mode() const { return run_.operation_mode == kOpView; }
 
   WizardRun& run_;
   int current_ = 1;

@@ -16,39 +16,39 @@ std::vector<std::string> Names(const RangeEntry* first, int count, int available
 
 }  // namespace
 
-int BoardModel::RangeOffset(int max_range) const {
+int BoardModel::range_offset(int max_range) const {
   int offset = 0;
   for (int m = 0; m < std::min(max_range, kMaxRangeCount); ++m)
     offset += std::max<int>(description.max_ranges[m].count, 0);
   return offset;
 }
 
-std::vector<std::string> BoardModel::AdRangeNames(int max_range) const {
+std::vector<std::string> BoardModel::ad_range_names(int max_range) const {
   if (max_range < 0 || max_range >= kMaxRangeCount) return {};
-  const int offset = std::min(RangeOffset(max_range), kAdRangeCount);
+  const int offset = std::min(range_offset(max_range), kAdRangeCount);
   return Names(description.ad_ranges.data() + offset, description.max_ranges[max_range].count,
                kAdRangeCount - offset);
 }
 
-std::vector<std::string> BoardModel::DaRangeNames() const {
+std::vector<std::string> BoardModel::da_range_names() const {
   return Names(description.da_ranges.data(), description.da_range_count, kDaRangeCount);
 }
 
-std::vector<std::string> BoardModel::CounterModeNames() const {
+std::vector<std::string> BoardModel::counter_mode_names() const {
   return Names(description.counter_modes.data(), description.counter_mode_count, kCounterModeCount);
 }
 
-const BoardModel* BoardCatalogue::ByCode(int code) const {
+const BoardModel* BoardCatalogue::by_code(int code) const {
   for (const BoardModel& m : models)
     if (m.code == code) return &m;
   return nullptr;
 }
 
-const BoardModel& BoardCatalogue::BySelection(int index) const {
+const BoardModel& BoardCatalogue::by_selection(int index) const {
   return index >= 0 && index < static_cast<int>(models.size()) ? models[index] : models.front();
 }
 
-const BoardCatalogue& DriverCatalogue() {
+const BoardCatalogue& driver_catalogue() {
   static const BoardCatalogue* const catalogue = [] {
     auto* c = new BoardCatalogue;
     for (const ModelRow& row : kModelTable) {

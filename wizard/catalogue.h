@@ -20,25 +20,25 @@ struct BoardModel {
   int tc_max = -1;
   ModelDescription description;
 
-  bool HasAD() const { return ad_max >= 0; }
+  bool has_ad() const { return ad_max >= 0; }
   // Number of AD ranges of the maximum ranges 0 .. r-1 (a count of -1 counts as none).
-  int RangeOffset(int max_range) const;
+  int range_offset(int max_range) const;
   // Names of the AD ranges offered under maximum range r.
-  std::vector<std::string> AdRangeNames(int max_range) const;
-  std::vector<std::string> DaRangeNames() const;
-  std::vector<std::string> CounterModeNames() const;
+  std::vector<std::string> ad_range_names(int max_range) const;
+  std::vector<std::string> da_range_names() const;
+  std::vector<std::string> counter_mode_names() const;
 };
 
 struct BoardCatalogue {
   std::vector<BoardModel> models;  // the device type list, in order
 
   // The model of a code, nullptr for a free entry (code 1) or an unknown code.
-  const BoardModel* ByCode(int code) const;
+  const BoardModel* by_code(int code) const;
   // The model of a device type list index; an empty selection (-1) means the first entry.
-  const BoardModel& BySelection(int index) const;
+  const BoardModel& by_selection(int index) const;
 };
 
 // The driver's models: PCI_7505 with its limits from the tag type table.
-const BoardCatalogue& DriverCatalogue();
+const BoardCatalogue& driver_catalogue();
 
 }  // namespace vorel::wizard

@@ -22,33 +22,33 @@ constexpr char kNotice[] =
 constexpr char kCannotSave[] = "无法保存文件：";
 constexpr char kPrintTitle[] = "Vorel_PCI.Log";
 
-ui::CheckBox& Switch(ui::Form& f, const char* name, std::string_view caption, int left) {
+ui::CheckBox& make_switch(ui::Form& f, const char* name, std::string_view caption, int left) {
   auto& c = f.Add<ui::CheckBox>(nullptr, name, caption);
   c.SetBounds(left, 76, 120, 20);
   return c;
 }
 
-ui::Button& Push(ui::Form& f, const char* name, std::string_view caption, int left) {
+ui::Button& push(ui::Form& f, const char* name, std::string_view caption, int left) {
   auto& b = f.Add<ui::Button>(nullptr, name, caption);
   b.SetBounds(left, 420, 88, 26);
   return b;
 }
 
-ui::Memo& MakeMemo(ui::Form& f) {
+ui::Memo& make_memo(ui::Form& f) {
   auto& m = f.Add<ui::Memo>(nullptr, "LogMemo");
   m.SetBounds(16, 104, 568, 304);
   m.VerticalScrollBar = true;
   return m;
 }
 
-ui::ProgressBar& MakeBar(ui::Form& f) {
+ui::ProgressBar& make_bar(ui::Form& f) {
   auto& bar = f.Add<ui::ProgressBar>(nullptr, "LoadBar");
   bar.SetBounds(400, 48, 184, 16);
-  bar.SetRange(0, 10);
+  bar.set_range(0, 10);
   return bar;
 }
 
-ui::Label& MakeLabel(ui::Form& f, const char* name, int top) {
+ui::Label& make_label(ui::Form& f, const char* name, int top) {
   auto& l = f.Add<ui::Label>(nullptr, name);
   l.SetBounds(16, top, 380, 18);
   return l;
@@ -56,7 +56,7 @@ ui::Label& MakeLabel(ui::Form& f, const char* name, int top) {
 
 }  // namespace
 
-void ReplaceRunLog(const std::string& log_path, std::string_view content) {
+void replace_run_log(const std::string& log_path, std::string_view content) {
   const std::string temp = log_path + ".~sav";
   if (!platform::write_file(temp, content)) {
     platform::delete_file(temp);
@@ -76,21 +76,21 @@ void ReplaceRunLog(const std::string& log_path, std::string_view content) {
 
 TDebugFrm::TDebugFrm(WizardRun& run)
     : ui::Form("TDebugFrm"),
-      Label1(MakeLabel(*this, "Label1", 12)),
-      Label2(MakeLabel(*this, "Label2", 48)),
-      LoadBar(MakeBar(*this)),
-      EnDebugChk(Switch(*this, "EnDebugChk", "调试开关", 16)),
-      ErrorChk(Switch(*this, "ErrorChk", "输出错误信息", 160)),
-      TraceChk(Switch(*this, "TraceChk", "输出跟踪信息", 304)),
-      LogMemo(MakeMemo(*this)),
-      SpeedButton1(Push(*this, "SpeedButton1", "保存修改", 16)),
-      SaveBtn(Push(*this, "SaveBtn", "另存为", 112)),
-      PrnBtn(Push(*this, "PrnBtn", "打印", 208)),
-      FinishBtn(Push(*this, "FinishBtn", "完成", 496)),
-      Timer1(AddTimer("Timer1", 500, false)),
-      Timer2(AddTimer("Timer2", 100, false)),
+      Label1(make_label(*this, "Label1", 12)),
+      Label2(make_label(*this, "Label2", 48)),
+      LoadBar(make_bar(*this)),
+      EnDebugChk(make_switch(*this, "EnDebugChk", "调试开关", 16)),
+      ErrorChk(make_switch(*this, "ErrorChk", "输出错误信息", 160)),
+      TraceChk(make_switch(*this, "TraceChk", "输出跟踪信息", 304)),
+      LogMemo(make_memo(*this)),
+      SpeedButton1(push(*this, "SpeedButton1", "保存修改", 16)),
+      SaveBtn(push(*this, "SaveBtn", "另存为", 112)),
+      PrnBtn(push(*this, "PrnBtn", "打印", 208)),
+      FinishBtn(push(*this, "FinishBtn", "完成", 496)),
+      Timer1(add_timer("Timer1", 500, false)),
+      Timer2(add_timer("Timer2", 100, false)),
       run_(run) {
-  SetSize(600, 488);
+  set_size(600, 488);
   SaveDialog1.DefaultExt = "Log";
   SaveDialog1.Filter = "调试日志文件|log";
   EnDebugChk.OnClick = [this] { EnDebugChkClick(); };
@@ -107,9 +107,9 @@ TDebugFrm::TDebugFrm(WizardRun& run)
 }
 
 void TDebugFrm::FormCreate() {
-  CenterOnScreen();
+  center_on_screen();
   SetCaption(run_.texts().DeviceName + kCaption);
-  Label1.SetCaption(run_.Welcome());
+  Label1.SetCaption(run_.welcome());
   Label2.SetCaption(kIdleText);
   notice_shown_ = false;
   Timer1.SetEnabled(false);
@@ -165,7 +165,7 @@ void TDebugFrm::TraceChkClick() { run_.working().TraceLog = TraceChk.Checked() ?
 void TDebugFrm::Timer1Timer() {
   const std::string& path = run_.env().log_path;
   if (platform::file_exists(path)) {
-    if (std::optional<std::string> content = platform::read_file(path)) LogMemo.SetJoinedText(*content);
+    if (std::optional<std::string> content = platform::read_file(path)) LogMemo.set_joined_text(*content);
   }
   Label2.SetCaption(kIdleText);
   Timer1.SetEnabled(false);
@@ -178,25 +178,25 @@ void TDebugFrm::Timer2Timer() {
   if (LoadBar.Position() == LoadBar.Max()) LoadBar.SetPosition((LoadBar.Max() - LoadBar.Min()) / 2);
 }
 
-void TDebugFrm::SpeedButton1Click() { ReplaceRunLog(run_.env().log_path, LogMemo.JoinedText()); }
+void TDebugFrm::SpeedButton1Click() { replace_run_log(run_.env().log_path, LogMemo.joined_text()); }
 
 void TDebugFrm::SaveBtnClick() {
   if (!SaveDialog1.Execute()) return;
-  if (!platform::write_file(SaveDialog1.FileName, LogMemo.JoinedText()))
+  if (!platform::write_file(SaveDialog1.FileName, LogMemo.joined_text()))
     throw ui::IoError(kCannotSave + SaveDialog1.FileName);
 }
 
 void TDebugFrm::PrnBtnClick() {
   if (!PrintDialog1.Execute()) return;
   ui::TextPrinter printer;
-  printer.Begin(kPrintTitle, LogMemo.GetFont());
-  for (const std::string& line : LogMemo.Lines()) printer.WriteLine(line);
-  printer.End();
+  printer.begin(kPrintTitle, LogMemo.GetFont());
+  for (const std::string& line : LogMemo.Lines()) printer.write_line(line);
+  printer.end();
 }
 
 void TDebugFrm::FinishBtnClick() {
   run_.modified = true;
-  run_.Commit();
+  run_.commit();
   SetModalResult(ui::mrOk);
 }
 

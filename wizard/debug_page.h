@@ -49,6 +49,6 @@ class TDebugFrm : public ui::Form {
 // temporary file in the log's folder first, which then takes the log's place. Throws ui::IoError
 // (the log is then as it was) when the temporary file cannot be written or the log cannot be
 // replaced (held by a writer, read-only).
-void ReplaceRunLog(const std::string& log_path, std::string_view content);
+void replace_run_log(const std::string& log_path, std::string_view content);
 
 }  // namespace vorel::wizard

@@ -23,7 +23,7 @@ ui::RadioButton& Option(ui::Form& f, const char* name, std::string_view caption,
   return r;
 }
 
-ui::Button& Push(ui::Form& f, const char* name, std::string_view caption, int left) {
+ui::Button& push(ui::Form& f, const char* name, std::string_view caption, int left) {
   auto& b = f.Add<ui::Button>(nullptr, name, caption);
   b.SetBounds(left, 292, 88, 26);
   return b;
@@ -38,12 +38,12 @@ TStartFrm::TStartFrm(WizardRun& run)
       NewOp(Option(*this, "NewOp", "新建设备", 80)),
       ModifyOp(Option(*this, "ModifyOp", "修改设备", 156)),
       BrowseOp(Option(*this, "BrowseOp", "察看设备", 212)),
-      DebugBtn(Push(*this, "DebugBtn", "调试设置", 16)),
-      VersionBtn(Push(*this, "VersionBtn", "版本信息", 112)),
-      NextBtn(Push(*this, "NextBtn", "下一步", 272)),
-      CancelBtn(Push(*this, "CancelBtn", "取消", 368)),
+      DebugBtn(push(*this, "DebugBtn", "调试设置", 16)),
+      VersionBtn(push(*this, "VersionBtn", "版本信息", 112)),
+      NextBtn(push(*this, "NextBtn", "下一步", 272)),
+      CancelBtn(push(*this, "CancelBtn", "取消", 368)),
       run_(run) {
-  SetSize(480, 360);
+  set_size(480, 360);
   StayOnTop = true;
   Text(*this, "NewOpText1", "提供简单到复杂的应用创建向导，可以创建一个设备网络，并", 64, 104, 400);
   Text(*this, "NewOpText2", "集中管理。", 64, 124, 400);
@@ -63,14 +63,14 @@ TStartFrm::TStartFrm(WizardRun& run)
 }
 
 void TStartFrm::FormCreate() {
-  CenterOnScreen();
+  center_on_screen();
   run_.next_page = kPageEnd;
   SetCaption(run_.texts().DeviceName + kCaption);
-  Label1.SetCaption(run_.Welcome());
+  Label1.SetCaption(run_.welcome());
 }
 
 void TStartFrm::NextBtnClick() {
-  run_.Push(kPageStart);
+  run_.push(kPageStart);
   if (NewOp.Checked()) {
     run_.operation_mode = kOpNew;
     run_.modified = true;

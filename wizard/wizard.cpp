@@ -42,9 +42,9 @@ class OwnerWindow {
 };
 
 // Runs the chain from page n; signals the completion event when a page number ends it.
-void RunChain(uint8_t n, WizardRun& run, platform::AutoResetEvent& completed) {
+void run_chain(uint8_t n, WizardRun& run, platform::AutoResetEvent& completed) {
   for (;;) {
-    std::unique_ptr<ui::Form> page = CreatePage(n, run);
+    std::unique_ptr<ui::Form> page = create_page(n, run);
     if (!page) {
       completed.set();
       return;
@@ -59,13 +59,13 @@ void RunChain(uint8_t n, WizardRun& run, platform::AutoResetEvent& completed) {
 
 WizardRun::WizardRun(const WizardEnvironment& env, TDeviceParams& host_block)
     : env_(env),
-      catalogue_(env.catalogue ? env.catalogue : &DriverCatalogue()),
+      catalogue_(env.catalogue ? env.catalogue : &driver_catalogue()),
       host_block_(host_block),
       working_(std::make_unique<TDeviceParams>()) {
   CopyPDB(host_block_, *working_);
 }
 
-void WizardRun::Push(uint8_t page) {
+void WizardRun::push(uint8_t page) {
   if (depth_ < kHistoryRoom) history_[depth_++] = page;
 }
 
@@ -74,11 +74,11 @@ uint8_t WizardRun::Pop() {
   return history_[depth_];
 }
 
-void WizardRun::Commit() { CopyPDB(*working_, host_block_); }
+void WizardRun::commit() { CopyPDB(*working_, host_block_); }
 
-std::string WizardRun::Welcome() const { return "欢迎使用" + texts().DeviceName + "配置向导"; }
+std::string WizardRun::welcome() const { return "欢迎使用" + texts().DeviceName + "配置向导"; }
 
-std::unique_ptr<ui::Form> CreatePage(uint8_t page, WizardRun& run) {
+std::unique_ptr<ui::Form> create_page(uint8_t page, WizardRun& run) {
   switch (page) {
     case kPageStart:
       return std::make_unique<TStartFrm>(run);
@@ -89,7 +89,7 @@ std::unique_ptr<ui::Form> CreatePage(uint8_t page, WizardRun& run) {
   }
 }
 
-int32_t RunWizard(void* host_window, TDeviceParams& host_block, const WizardEnvironment& env) {
+int32_t run_wizard(void* host_window, TDeviceParams& host_block, const WizardEnvironment& env) {
   const RunningFlag running;
   if (!running.owned()) return 2;
   platform::AutoResetEvent completed(false);
@@ -99,7 +99,7 @@ int32_t RunWizard(void* host_window, TDeviceParams& host_block, const WizardEnvi
   bool finished = false;
   {
     const OwnerWindow owner(host_window);
-    RunChain(kPageStart, run, completed);
+    run_chain(kPageStart, run, completed);
     // The chain has signalled before this wait, which therefore returns at once.
     finished = completed.wait(0xFFFFFFFFu);
   }

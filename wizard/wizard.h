@@ -53,15 +53,15 @@ class WizardRun {
   uint8_t operation_mode = kOpNew;
 
   // "Next": remembers the page left; "Last": goes back to it (page 1 when nothing is left).
-  void Push(uint8_t page);
+  void push(uint8_t page);
   uint8_t Pop();
-  int HistoryDepth() const { return depth_; }
+  int history_depth() const { return depth_; }
 
   // Copies the working copy into the host block (the Finish of a page).
-  void Commit();
+  void commit();
 
   // "欢迎使用" + DeviceName + "配置向导", the header of every page.
-  std::string Welcome() const;
+  std::string welcome() const;
 
  private:
   const WizardEnvironment& env_;
@@ -73,11 +73,11 @@ class WizardRun {
 };
 
 // The page form of a page number, nullptr for the numbers that end the chain.
-std::unique_ptr<ui::Form> CreatePage(uint8_t page, WizardRun& run);
+std::unique_ptr<ui::Form> create_page(uint8_t page, WizardRun& run);
 
 // One wizard run over the host's block, modal over host_window: 1 when the run ended with the
 // modified flag set, else 2. A second run while one is active (another thread, or a page calling
 // back into the driver) returns 2 at once and does not touch its block.
-int32_t RunWizard(void* host_window, TDeviceParams& host_block, const WizardEnvironment& env);
+int32_t run_wizard(void* host_window, TDeviceParams& host_block, const WizardEnvironment& env);
 
 }  // namespace vorel::wizard

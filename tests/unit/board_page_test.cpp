@@ -35,7 +35,7 @@ class BoardPageTest : public WizardTest {
     run = std::make_unique<WizardRun>(env, *host);
     run->operation_mode = mode;
     TStep11Frm page(*run);
-    ui->Expect([&](Driver& d) { script(d, page); });
+    ui->expect([&](Driver& d) { script(d, page); });
     result = page.ShowModal();
   }
   std::unique_ptr<WizardRun> run;
@@ -61,12 +61,12 @@ TEST_F(BoardPageTest, ADefaultBlockShowsOneCardAndNoChannelEditors) {
       EXPECT_EQ(p.DevTypeEd.Enabled(), mode != kOpView);
       EXPECT_EQ(p.AddBtn.Visible(), mode != kOpView);
       EXPECT_EQ(p.DelBtn.Visible(), mode != kOpView);
-      d.CloseBox();
+      d.close_box();
     });
   }
-  EXPECT_EQ(ui->ShownForms(), (std::vector<std::string>{"VorelPCI系列板卡板卡向导:板卡安装",
-                                                        "VorelPCI系列板卡板卡向导:修改板卡配置",
-                                                        "VorelPCI系列板卡板卡向导:察看板卡配置"}));
+  EXPECT_EQ(ui->shown_forms(), (std::vector<std::string>{"VorelPCI系列板卡板卡向导:板卡安装",
+                                                         "VorelPCI系列板卡板卡向导:修改板卡配置",
+                                                         "VorelPCI系列板卡板卡向导:察看板卡配置"}));
 }
 
 TEST_F(BoardPageTest, ACurrentCardNumberOutsideTheTableShowsTheNearestCard) {
@@ -75,7 +75,7 @@ TEST_F(BoardPageTest, ACurrentCardNumberOutsideTheTableShowsTheNearestCard) {
     OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
       EXPECT_EQ(p.IDEd.Text(), damaged < 1 ? "1" : "32") << damaged;
       d.Click("AddBtn");
-      d.CloseBox();
+      d.close_box();
     });
   }
 }
@@ -180,7 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
                                   d.Type("IDEd", "40");
                                   d.Leave("IDEd");
                                   EXPECT_EQ(p.IDEd.Text(), "32");
-                                  EXPECT_EQ(p.CurrentCard(), 32);
+                                  EXPECT_EQ(p.current_card(), 32);
                                   EXPECT_EQ(p.DeviceTree.Nodes()[0].text, "板卡号:32 PCI_7505 基址:220 单端");
                                 },
                                 [](TDeviceParams& b) {
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kOpModify,
                                 [](TDeviceParams& b) { UseCard(b, 2, 0x240); },
                                 [](Driver& d, TStep11Frm& p) {
-                                  d.SelectNode("DeviceTree", 1);
+                                  d.select_node("DeviceTree", 1);
                                   EXPECT_EQ(p.IDEd.Text(), "2");
                                   EXPECT_EQ(p.BaseAddress.Text(), "240");
                                   d.Click("DelBtn");
@@ -250,7 +250,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 kOpModify,
                                 nullptr,
                                 [](Driver& d, TStep11Frm& p) {
-                                  d.SelectNode("DeviceTree", 0);
+                                  d.select_node("DeviceTree", 0);
                                   d.Click("DelBtn");
                                   EXPECT_TRUE(p.DeviceTree.Nodes().empty());
                                   EXPECT_EQ(p.DevTypeEd.ItemIndex(), -1);
@@ -282,13 +282,13 @@ TEST(BoardCardTable, FreeBaseAddressSkipsEveryEntrysPortRange) {
   for (const Case& c : cases) {
     auto b = HostBlock();
     for (size_t i = 0; i < c.bases.size(); ++i) b->Cards[i].BaseAddress = c.bases[i];
-    EXPECT_EQ(FreeBaseAddress(*b), c.expected) << std::hex << c.expected;
+    EXPECT_EQ(free_base_address(*b), c.expected) << std::hex << c.expected;
   }
   auto full = HostBlock();
   for (int n = 1; n <= kCardCount; ++n) full->card(n)->BaseAddress = 0xE0 + 0x20 * n;
-  EXPECT_EQ(FreeBaseAddress(*full), 0x220);
-  EXPECT_EQ(Hex3(-1), "FFFFFFFF");
-  EXPECT_EQ(Hex3(0x20), "020");
+  EXPECT_EQ(free_base_address(*full), 0x220);
+  EXPECT_EQ(hex3(-1), "FFFFFFFF");
+  EXPECT_EQ(hex3(0x20), "020");
 }
 
 // ---------------------------------------------------------------- a model with channels
@@ -342,8 +342,8 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     EXPECT_EQ(p.ADMaxRange.ItemIndex(), 1);
     EXPECT_EQ(p.InputMode.Items(), (std::vector<std::string>{"单端", "差动"}));
 
-    d.ShowTab("ParamPage", "ADSheet");
-    EXPECT_EQ(p.ADPageCount(), 3);  // 20 single-ended channels
+    d.show_tab("ParamPage", "ADSheet");
+    EXPECT_EQ(p.ad_page_count(), 3);  // 20 single-ended channels
     auto& range0 = d.get<ui::ComboBox>("ADRange0");
     EXPECT_TRUE(range0.Showing());
     EXPECT_EQ(range0.Items(), (std::vector<std::string>{"b0", "b1", "b2"}));
@@ -356,29 +356,29 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     EXPECT_FALSE(d.get<ui::ComboBox>("ADRange15").Showing());
     EXPECT_FALSE(d.get<ui::ComboBox>("ADRange20").Showing());
     d.Click("ADUpButton");
-    EXPECT_EQ(p.ADPage(), 1);
+    EXPECT_EQ(p.ad_page(), 1);
     EXPECT_TRUE(d.get<ui::ComboBox>("ADRange9").Showing());
     EXPECT_EQ(d.get<ui::ComboBox>("ADRange9").ItemIndex(), 2);
 
-    d.Choose("InputMode", 1);  // differential: half as many channels
-    EXPECT_EQ(p.ADPageCount(), 2);
-    EXPECT_EQ(p.ADPage(), 0);
-    EXPECT_EQ(p.Shadow(1).ad[0], 0) << "a new input mode starts the ranges afresh";
+    d.choose("InputMode", 1);  // differential: half as many channels
+    EXPECT_EQ(p.ad_page_count(), 2);
+    EXPECT_EQ(p.ad_page(), 0);
+    EXPECT_EQ(p.shadow(1).ad[0], 0) << "a new input mode starts the ranges afresh";
     EXPECT_EQ(p.DeviceTree.Nodes()[0].text, "板卡号:1 PCI_TEST 基址:220 差动");
-    d.CloseBox();
+    d.close_box();
   });
 }
 
 TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm&) {
-    d.ShowTab("ParamPage", "ADSheet");
-    d.Choose("ADRange0", 2);
-    d.ShowTab("ParamPage", "DASheet");  // leaving the AD sheet collects it
-    d.Choose("DARange3", 1);
-    d.ShowTab("ParamPage", "TCSheet");
-    d.Choose("TCMode2", 4);
+    d.show_tab("ParamPage", "ADSheet");
+    d.choose("ADRange0", 2);
+    d.show_tab("ParamPage", "DASheet");  // leaving the AD sheet collects it
+    d.choose("DARange3", 1);
+    d.show_tab("ParamPage", "TCSheet");
+    d.choose("TCMode2", 4);
     d.Click("TCFilterChk2");
-    d.Advance(200);
+    d.advance(200);
     d.Type("TCFilterEd2", "300");
     d.Click("FinishBtn");
   });
@@ -396,21 +396,21 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
 TEST_F(ChannelSheetTest, DividerEditsFollowTheirTicksAndANonNumberStopsTheFinish) {
   const auto before = std::make_unique<TDeviceParams>(*host);
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
-    d.ShowTab("ParamPage", "TCSheet");
+    d.show_tab("ParamPage", "TCSheet");
     auto& edit = d.get<ui::Edit>("TCClockEd1");
-    d.Advance(200);
+    d.advance(200);
     EXPECT_FALSE(edit.Enabled());
     d.Click("TCClockChk1");
-    d.Advance(199);
+    d.advance(199);
     EXPECT_FALSE(edit.Enabled());
-    d.Advance(1);
+    d.advance(1);
     EXPECT_TRUE(edit.Enabled());
     d.Click("TCClockChk0");
     d.Type("TCClockEd1", "1.5");
     d.Click("FinishBtn");  // the sheet's exit and Finish both fail to convert
     EXPECT_EQ(d.form().ModalResult(), ui::mrNone);
-    EXPECT_TRUE(p.Shadow(1).clock_div_on[0]) << "what was collected before the failure stays";
-    d.CloseBox();
+    EXPECT_TRUE(p.shadow(1).clock_div_on[0]) << "what was collected before the failure stays";
+    d.close_box();
   });
   ASSERT_EQ(ui->Messages().size(), 2u);
   EXPECT_EQ(ui->Messages()[0].text, "'1.5' is not a valid integer value");
@@ -442,7 +442,7 @@ TEST_F(ChannelSheetTest, FilterCountIsKeptWithinOneTo32) {
       d.Leave("ADFilterNums_Edit");
       EXPECT_EQ(p.ADFilterNums_Edit.Text(), c.shown) << c.typed;
       EXPECT_EQ(run->working().card(1)->ADFilterNums, c.stored) << c.typed;
-      d.CloseBox();
+      d.close_box();
     });
   }
   ASSERT_EQ(ui->Messages().size(), 1u);
@@ -453,7 +453,7 @@ TEST_F(ChannelSheetTest, APolarityMaxRangeRenamesItsLabel) {
   catalogue = ChannelCatalogue(true);
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
     EXPECT_EQ(p.Label11.Caption(), "AD输入极性");
-    d.CloseBox();
+    d.close_box();
   });
 }
 

@@ -41,7 +41,7 @@ class DebugPageTest : public WizardTest {
   void OnDebug(const std::function<void(Driver&, TDebugFrm&)>& script) {
     run = std::make_unique<WizardRun>(env, *host);
     TDebugFrm page(*run);
-    ui->Expect([&](Driver& d) { script(d, page); });
+    ui->expect([&](Driver& d) { script(d, page); });
     page.ShowModal();
   }
   std::vector<std::string> Notices() const {
@@ -61,10 +61,10 @@ TEST_F(DebugPageTest, TheLogLoadsHalfASecondAfterTheSwitchAndTheNoticeComesOnceF
     EXPECT_TRUE(p.EnDebugChk.Checked());
     EXPECT_EQ(p.Label2.Caption(), "正在调入记录文件...");
     EXPECT_TRUE(p.LoadBar.Visible());
-    d.Advance(400);
+    d.advance(400);
     EXPECT_EQ(p.LoadBar.Position(), 4);
     EXPECT_TRUE(p.LogMemo.Lines().empty());
-    d.Advance(100);
+    d.advance(100);
     EXPECT_EQ(p.LogMemo.Lines(), (std::vector<std::string>{"2026/12/7 9:05:03：启动", "第二行"}));
     EXPECT_EQ(p.Label2.Caption(), kIdle);
     EXPECT_FALSE(p.LoadBar.Visible());
@@ -77,10 +77,10 @@ TEST_F(DebugPageTest, TheLogLoadsHalfASecondAfterTheSwitchAndTheNoticeComesOnceF
     d.Click("EnDebugChk");
     d.Click("EnDebugChk");
     EXPECT_EQ(Notices().size(), 1u);
-    d.Advance(500);
+    d.advance(500);
     EXPECT_EQ(p.LogMemo.Lines().size(), 2u);
     EXPECT_FALSE(p.LoadBar.Visible());
-    d.CloseBox();
+    d.close_box();
   });
 }
 
@@ -90,7 +90,7 @@ TEST_F(DebugPageTest, SwitchingOffClearsTheOtherSwitchesAndTheWindow) {
   OnDebug([&](Driver& d, TDebugFrm& p) {
     EXPECT_TRUE(p.ErrorChk.Checked());
     EXPECT_TRUE(p.TraceChk.Checked());
-    d.Advance(500);
+    d.advance(500);
     d.Click("EnDebugChk");
     EXPECT_FALSE(p.ErrorChk.Checked());
     EXPECT_FALSE(p.TraceChk.Checked());
@@ -116,19 +116,19 @@ TEST_F(DebugPageTest, AMissingLogLoadsNothingAndTheStatusReturnsToIdle) {
   std::filesystem::remove(env.log_path);
   OnDebug([&](Driver& d, TDebugFrm& p) {
     d.Type("LogMemo", "kept");
-    d.Advance(500);
+    d.advance(500);
     EXPECT_EQ(p.LogMemo.Lines(), (std::vector<std::string>{"kept"}));
     EXPECT_EQ(p.Label2.Caption(), kIdle);
-    d.CloseBox();
+    d.close_box();
   });
 }
 
 TEST_F(DebugPageTest, SaveChangesReplacesTheLogWithTheWindowsText) {
   OnDebug([&](Driver& d, TDebugFrm&) {
-    d.Advance(500);
+    d.advance(500);
     d.Type("LogMemo", "第一行\r\n改过的\r\n");
     d.Click("SpeedButton1");
-    d.CloseBox();
+    d.close_box();
   });
   EXPECT_EQ(Slurp(env.log_path), "第一行\r\n改过的\r\n");
   EXPECT_TRUE(ui->Messages().empty());
@@ -166,13 +166,13 @@ TEST_F(DebugPageTest, SaveChangesLeavesALogItCannotReplaceAsItWas) {
     env.log_path = dir.file("Vorel_PCI.Log");
     const size_t boxes = ui->Messages().size();
     OnDebug([&](Driver& d, TDebugFrm&) {
-      d.Advance(500);
+      d.advance(500);
       d.Type("LogMemo", "");
       const int fd = o.set_up(env.log_path);
       d.Click("SpeedButton1");
       if (fd >= 0) ::close(fd);
       EXPECT_EQ(d.form().ModalResult(), ui::mrNone) << "the page stays open";
-      d.CloseBox();
+      d.close_box();
     });
     ASSERT_EQ(ui->Messages().size(), boxes + 1);
     EXPECT_EQ(ui->Messages().back().text, "无法保存文件：" + env.log_path);
@@ -184,41 +184,41 @@ TEST_F(DebugPageTest, SaveChangesLeavesALogItCannotReplaceAsItWas) {
 
 TEST_F(DebugPageTest, SaveAsWritesTheChosenFileAndCancelWritesNothing) {
   const std::string copy = dir.file("copy.log");
-  ui->AnswerSaveDialog(std::nullopt);
-  ui->AnswerSaveDialog(copy);
+  ui->answer_save_dialog(std::nullopt);
+  ui->answer_save_dialog(copy);
   OnDebug([&](Driver& d, TDebugFrm&) {
-    d.Advance(500);
+    d.advance(500);
     d.Click("SaveBtn");
     EXPECT_FALSE(std::filesystem::exists(copy));
     d.Click("SaveBtn");
-    d.CloseBox();
+    d.close_box();
   });
   EXPECT_EQ(Slurp(copy), kLog);
-  ASSERT_EQ(ui->SaveDialogs().size(), 2u);
-  EXPECT_EQ(ui->SaveDialogs()[0].default_ext, "Log");
-  EXPECT_EQ(ui->SaveDialogs()[0].filter, "调试日志文件|log");
+  ASSERT_EQ(ui->save_dialogs().size(), 2u);
+  EXPECT_EQ(ui->save_dialogs()[0].default_ext, "Log");
+  EXPECT_EQ(ui->save_dialogs()[0].filter, "调试日志文件|log");
 }
 
 TEST_F(DebugPageTest, PrintingWritesEveryLineInOrderAndACancelPrintsNothing) {
-  ui->AnswerPrintDialog(false);
-  ui->AnswerPrintDialog(true);
-  ui->AnswerPrintDialog(true);
+  ui->answer_print_dialog(false);
+  ui->answer_print_dialog(true);
+  ui->answer_print_dialog(true);
   OnDebug([&](Driver& d, TDebugFrm& p) {
-    d.Advance(500);
+    d.advance(500);
     d.Click("PrnBtn");
-    EXPECT_TRUE(ui->PrintJobs().empty());
+    EXPECT_TRUE(ui->print_jobs().empty());
     EXPECT_TRUE(ui->Messages().empty()) << "a cancelled print is no error";
     d.Click("PrnBtn");
-    ASSERT_EQ(ui->PrintJobs().size(), 1u);
-    EXPECT_EQ(ui->PrintJobs()[0].lines, p.LogMemo.Lines());
-    EXPECT_EQ(ui->PrintJobs()[0].font.name, p.LogMemo.GetFont().name);
-    EXPECT_TRUE(ui->PrintJobs()[0].ended);
-    ui->FailPrintingAt(2);
+    ASSERT_EQ(ui->print_jobs().size(), 1u);
+    EXPECT_EQ(ui->print_jobs()[0].lines, p.LogMemo.Lines());
+    EXPECT_EQ(ui->print_jobs()[0].font.name, p.LogMemo.GetFont().name);
+    EXPECT_TRUE(ui->print_jobs()[0].ended);
+    ui->fail_printing_at(2);
     d.Click("PrnBtn");
     EXPECT_EQ(ui->Messages().size(), 1u) << "a failing printer is reported";
-    d.CloseBox();
+    d.close_box();
   });
-  EXPECT_EQ(ui->PrintDialogsShown(), 3);
+  EXPECT_EQ(ui->print_dialogs_shown(), 3);
 }
 
 }  // namespace

@@ -40,49 +40,49 @@ TEST(TestDialogTexts, TheWriteBoxTakesTrueAndFalseInAnyCaseElseADecimalNumberEls
       {"0x10", TVariant::Double(0)},    {"1e999", TVariant::Double(0)},   {" true", TVariant::Double(0)},
   };
   for (const WriteCase& c : cases) {
-    const TVariant v = WriteValueOf(c.typed);
+    const TVariant v = write_value_of(c.typed);
     EXPECT_EQ(v.kind(), c.expected.kind()) << "'" << c.typed << "'";
     EXPECT_TRUE(v == c.expected) << "'" << c.typed << "'";
   }
 }
 
 TEST(TestDialogTexts, GridValuesShowSwitchesAsOnAndOffNumbersInGeneralFormTextsAsThey) {
-  EXPECT_EQ(ValueText(TVariant::Bool(true)), "开");
-  EXPECT_EQ(ValueText(TVariant::Bool(false)), "关");
-  EXPECT_EQ(ValueText(TVariant::Double(12.5)), "12.5");
-  EXPECT_EQ(ValueText(TVariant::Double(1e-5)), "1E-5");
-  EXPECT_EQ(ValueText(TVariant::Int(-1)), "-1");
-  EXPECT_EQ(ValueText(TVariant::String("通讯正常!")), "通讯正常!");
-  EXPECT_EQ(ValueText(TVariant()), "[Other Type]");
+  EXPECT_EQ(value_text(TVariant::Bool(true)), "开");
+  EXPECT_EQ(value_text(TVariant::Bool(false)), "关");
+  EXPECT_EQ(value_text(TVariant::Double(12.5)), "12.5");
+  EXPECT_EQ(value_text(TVariant::Double(1e-5)), "1E-5");
+  EXPECT_EQ(value_text(TVariant::Int(-1)), "-1");
+  EXPECT_EQ(value_text(TVariant::String("通讯正常!")), "通讯正常!");
+  EXPECT_EQ(value_text(TVariant()), "[Other Type]");
 }
 
 TEST(TestDialogTexts, TheTypedCommandGetsACarriageReturnAndNeverMoreThan255BytesOrHalfACharacter) {
-  EXPECT_EQ(AskText("DO1"), "DO1\r");
-  EXPECT_EQ(AskText(std::string(300, 'A')), std::string(255, 'A'));
+  EXPECT_EQ(ask_text("DO1"), "DO1\r");
+  EXPECT_EQ(ask_text(std::string(300, 'A')), std::string(255, 'A'));
   // 253 bytes + "中" fills 255 exactly: the CR is what is cut.
-  EXPECT_EQ(AskText(std::string(253, 'A') + "中"), std::string(253, 'A') + "中");
+  EXPECT_EQ(ask_text(std::string(253, 'A') + "中"), std::string(253, 'A') + "中");
   // 254 bytes + "中": the character would end at byte 256 and goes as a whole.
-  EXPECT_EQ(AskText(std::string(254, 'A') + "中"), std::string(254, 'A'));
+  EXPECT_EQ(ask_text(std::string(254, 'A') + "中"), std::string(254, 'A'));
   // A trail byte that looks like "A" must not count as a character of its own.
   const std::string dense = [] {
     std::string s;
     for (int i = 0; i < 200; ++i) s += "\x81\x41";  // 丂: lead 0x81, trail "A"
     return s;
   }();
-  EXPECT_EQ(AskText(dense), dense.substr(0, 254));
+  EXPECT_EQ(ask_text(dense), dense.substr(0, 254));
 }
 
 TEST(TestDialogTexts, TheDefaultTestTagIsTheFirstInputOfTheLowestConfiguredCard) {
   TDeviceParams block{};
   FullPDB(&block);
-  EXPECT_EQ(DefaultTestAddress(block), "DI1:0,0.0");
+  EXPECT_EQ(default_test_address(block), "DI1:0,0.0");
   block.card(1)->ModelCode = kModelNoCard;
   block.card(7)->ModelCode = kModelPci7505;
   block.card(3)->ModelCode = kModelPci7505;
-  EXPECT_EQ(DefaultTestAddress(block), "DI3:0,0.0");
+  EXPECT_EQ(default_test_address(block), "DI3:0,0.0");
   block.card(3)->ModelCode = kModelNoCard;
   block.card(7)->ModelCode = kModelNoCard;
-  EXPECT_EQ(DefaultTestAddress(block), "");
+  EXPECT_EQ(default_test_address(block), "");
 }
 
 // ---------------------------------------------------------------- with the driver's own engine
@@ -103,7 +103,7 @@ class TestDialog : public ::testing::Test {
 
   // The dialog shown through the export, driven by `script`; DLLTestDev's result.
   bool Show(const std::function<void(Driver&, TSampleTest&)>& script) {
-    ui->Expect([&](Driver& d) {
+    ui->expect([&](Driver& d) {
       auto* form = dynamic_cast<TSampleTest*>(&d.form());
       ASSERT_NE(form, nullptr);
       script(d, *form);
@@ -114,7 +114,7 @@ class TestDialog : public ::testing::Test {
   void Pass(Driver& d, uint32_t ms) {
     for (uint32_t step = 0; step < ms; step += 10) {
       clock_.advance(10);
-      d.Advance(10);
+      d.advance(10);
     }
   }
   // Stop reports in the run log so far.
@@ -147,7 +147,7 @@ TEST_F(TestDialog, UnattendedTestPassesOnTheSecondStepWhenTheCardAnswers) {
   const uint32_t before = clock_.ticks();
   EXPECT_EQ(DLLTestDev(&block_, 0), 1);
   EXPECT_EQ(clock_.ticks() - before, 51u) << "the send, then its answer one attempt later";
-  EXPECT_TRUE(ui->ShownForms().empty());
+  EXPECT_TRUE(ui->shown_forms().empty());
   EXPECT_TRUE(ui->Messages().empty());
   EXPECT_EQ(module::current_engine(), nullptr) << "DLLTestDev destroys the dialog's engine";
 }
@@ -166,7 +166,7 @@ TEST_F(TestDialog, WithoutAConfiguredCardThereIsNothingToTest) {
   EXPECT_EQ(DLLTestDev(&block_, 0), 0);
   ASSERT_EQ(ui->Messages().size(), 1u);
   EXPECT_EQ(ui->Messages()[0].text, "暂时不支持测试功能！");
-  EXPECT_TRUE(ui->ShownForms().empty());
+  EXPECT_TRUE(ui->shown_forms().empty());
 }
 
 TEST_F(TestDialog, TheDefaultTagReadsTheLowestConfiguredCard) {
@@ -175,7 +175,7 @@ TEST_F(TestDialog, TheDefaultTagReadsTheLowestConfiguredCard) {
   block_.card(4)->CardNo = 4;
   bank_.input(4, 0, 1);
   const bool passed = Show([&](Driver& d, TSampleTest& f) {
-    const TTagInfo* tag = f.TestTag();
+    const TTagInfo* tag = f.test_tag();
     ASSERT_NE(tag, nullptr);
     EXPECT_STREQ(tag->TagName, "SysMsg");
     EXPECT_STREQ(tag->TagAddr, "DI4:0,0.0");
@@ -212,7 +212,7 @@ TEST_F(TestDialog, TheCompactDialogShowsEveryControlWithItsText) {
                 (std::vector<std::string>{"标签地址", "标签值", "标签操作", "主机命令"})[col]);
     EXPECT_EQ(f.Timer1.Interval(), 10u) << "the engine's scan time";
     EXPECT_TRUE(f.Timer1.Enabled());
-    EXPECT_TRUE(f.Ready());
+    EXPECT_TRUE(f.ready());
     EXPECT_TRUE(f.PauseBtn.Enabled());
     EXPECT_FALSE(f.WriteCk.Enabled()) << "nothing to write before a tag was read";
   });
@@ -234,7 +234,7 @@ TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
     bank_.input(1, 0, 1);
     Pass(d, 100);
     EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
-    EXPECT_TRUE(f.Succeeded());
+    EXPECT_TRUE(f.succeeded());
   });
 }
 
@@ -249,7 +249,7 @@ TEST_F(TestDialog, TimerTicksShowTheDevicesEventsOnceAndClearThem) {
     ASSERT_FALSE(shown.empty());
     EXPECT_EQ(shown[0], "通讯超时错，期待设备应答");
     EXPECT_EQ(engine()->sErrEvent(), "") << "what the dialog showed is taken from the engine";
-    EXPECT_FALSE(f.Succeeded());
+    EXPECT_FALSE(f.succeeded());
   });
 }
 
@@ -258,7 +258,7 @@ TEST_F(TestDialog, ClosingAfterASuccessfulReadGivesOkElseNoAndStopsTheEngine) {
   for (const bool answering : {true, false}) {
     if (!answering) bank_.fault(sim7505::kInput, sim7505::kAccessViolation, 0);
     TSampleTest form(test_dialog_environment());
-    ui->Expect([&](Driver& d) {
+    ui->expect([&](Driver& d) {
       Pass(d, 200);
       d.Click("ExitBtn");
     });
@@ -272,14 +272,14 @@ TEST_F(TestDialog, ClosingAfterASuccessfulReadGivesOkElseNoAndStopsTheEngine) {
 TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
   Show([&](Driver& d, TSampleTest& f) {
     d.Click("DebugBtn");
-    EXPECT_TRUE(f.DebugMode());
+    EXPECT_TRUE(f.debug_mode());
     EXPECT_EQ(f.Bounds().height, 464);
     EXPECT_EQ(f.DebugBtn.Caption(), "自动检测↑");
     EXPECT_FALSE(f.PauseBtn.Enabled());
 
     const TBaseDLLObject* before = engine();
     d.Type("AddrEd", "do1:0,3.0");
-    d.Choose("TypeGroup", 1);
+    d.choose("TypeGroup", 1);
     d.Click("ReadCk");
     EXPECT_TRUE(f.ReadCk.Checked()) << "normalising the address does not untick the read";
     EXPECT_EQ(f.AddrEd.Text(), "DO1:0,3.0");
@@ -289,7 +289,7 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     EXPECT_EQ(engine()->tags()[0]->Address, "DO1:0,3.0");
     EXPECT_EQ(engine()->tags()[0]->Name, "Y0.0");
     EXPECT_TRUE(f.WriteCk.Enabled());
-    EXPECT_TRUE(f.Ready());
+    EXPECT_TRUE(f.ready());
 
     d.Type("wValueMsg", "TRUE");
     Pass(d, 20);
@@ -305,7 +305,7 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     d.Click("WriteCk");
     Pass(d, 100);
     EXPECT_EQ(bank_.output(1, 0) & 0x8, 0);
-    EXPECT_TRUE(f.Succeeded());
+    EXPECT_TRUE(f.succeeded());
   });
 }
 
@@ -326,7 +326,7 @@ TEST_F(TestDialog, WritesTakeTheTypedValueAsBooleanOrNumber) {
     Show([&](Driver& d, TSampleTest&) {
       d.Click("DebugBtn");
       d.Type("AddrEd", "DO1:0,0.0");
-      d.Choose("TypeGroup", c.type);
+      d.choose("TypeGroup", c.type);
       d.Click("ReadCk");
       d.Type("wValueMsg", c.typed);
       Pass(d, 20);
@@ -352,14 +352,14 @@ TEST_F(TestDialog, EditingTheAddressUnticksBothOperationsAndLeavingDebugModeRest
     EXPECT_EQ(f.AddrEd.Text(), "D") << "what the user is typing is left alone";
 
     d.Click("DebugBtn");
-    EXPECT_FALSE(f.DebugMode());
+    EXPECT_FALSE(f.debug_mode());
     EXPECT_EQ(f.Bounds().height, 256);
     EXPECT_EQ(f.DebugBtn.Caption(), "高级调试↓");
     EXPECT_TRUE(f.PauseBtn.Enabled());
     ASSERT_NE(engine(), nullptr);
     EXPECT_EQ(engine()->tags()[0]->Address, "DI1:0,0.0");
     EXPECT_EQ(engine()->tags()[0]->Name, "SysMsg");
-    EXPECT_TRUE(f.Ready());
+    EXPECT_TRUE(f.ready());
     EXPECT_FALSE(f.SysMsg.Text().empty()) << "the new start's message";
   });
 }
@@ -423,7 +423,7 @@ class ScriptedDialog : public TestDialog {
 
 TEST_F(ScriptedDialog, AGridOfAHundredRowsShowsTheFirstTagsAndCommandsOfALargerEngine) {
   TSampleTest form(Environment());
-  ui->Expect([&](Driver& d) {
+  ui->expect([&](Driver& d) {
     ScriptedCard& e = *engines_.back();
     const size_t many = 150;
     for (size_t i = 1; i < many; ++i) {

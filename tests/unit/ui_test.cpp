@@ -70,13 +70,13 @@ TEST(UiControls, ListsAndTreesReportNoSelectionAsMinusOne) {
   EXPECT_EQ(combo.SelectedText(), "");
 
   auto& tree = form.Add<TreeView>(nullptr, "T");
-  tree.AddNode({"1", 1});
-  tree.AddNode({"2", 2});
+  tree.add_node({"1", 1});
+  tree.add_node({"2", 2});
   tree.SetSelected(1);
-  tree.DeleteNode(0);
+  tree.delete_node(0);
   EXPECT_EQ(tree.Selected(), 0) << "the selection follows its node";
   tree.Clear();
-  EXPECT_EQ(tree.SelectedNode(), nullptr);
+  EXPECT_EQ(tree.selected_node(), nullptr);
 }
 
 TEST(UiControls, LeavingASheetFiresItsExitButMovingInsideItDoesNot) {
@@ -85,8 +85,8 @@ TEST(UiControls, LeavingASheetFiresItsExitButMovingInsideItDoesNot) {
   auto& pages = form.Add<PageControl>(nullptr, "Pages");
   auto& first = form.Add<TabSheet>(&pages, "First");
   auto& second = form.Add<TabSheet>(&pages, "Second");
-  pages.AddPage(first);
-  pages.AddPage(second);
+  pages.add_page(first);
+  pages.add_page(second);
   auto& x = form.Add<Edit>(&second, "X");
   auto& y = form.Add<Edit>(&second, "Y");
   auto& outside = form.Add<Button>(nullptr, "Outside");
@@ -96,38 +96,38 @@ TEST(UiControls, LeavingASheetFiresItsExitButMovingInsideItDoesNot) {
   second.OnShow = [&] { events.push_back("sheet show"); };
   first.OnHide = [&] { events.push_back("first hide"); };
 
-  user::ShowTab(pages, second);
+  user::show_tab(pages, second);
   EXPECT_TRUE(x.Showing());
-  form.FocusControl(&x);
-  form.FocusControl(&y);
+  form.focus_control(&x);
+  form.focus_control(&y);
   user::Click(outside);
   EXPECT_EQ(events, (std::vector<std::string>{"first hide", "sheet show", "x exit", "sheet exit"}));
   pages.SetActivePage(&first);
   EXPECT_FALSE(x.Showing());
-  EXPECT_FALSE(x.Usable());
+  EXPECT_FALSE(x.usable());
 }
 
 TEST(UiMemo, SplitsAtEveryLineEndAndJoinsWithCrLf) {
   headless::Session session;
   Form form("F");
   auto& memo = form.Add<Memo>(nullptr, "M");
-  memo.SetJoinedText("a\r\nb\nc\rd\r\n\r\ne");
+  memo.set_joined_text("a\r\nb\nc\rd\r\n\r\ne");
   EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
-  EXPECT_EQ(memo.JoinedText(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
-  memo.SetJoinedText("");
+  EXPECT_EQ(memo.joined_text(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+  memo.set_joined_text("");
   EXPECT_TRUE(memo.Lines().empty());
 }
 
 TEST(UiForms, CentreRoundsTowardZero) {
   headless::Session session;
-  session->SetScreen({1023, 767});
+  session->set_screen({1023, 767});
   Form form("F");
-  form.SetSize(500, 400);
-  form.CenterOnScreen();
+  form.set_size(500, 400);
+  form.center_on_screen();
   EXPECT_EQ(form.Bounds().left, 261);
   EXPECT_EQ(form.Bounds().top, 183);
-  form.SetSize(1100, 800);
-  form.CenterOnScreen();
+  form.set_size(1100, 800);
+  form.center_on_screen();
   EXPECT_EQ(form.Bounds().left, -38);  // (1023 - 1100) / 2 = -38.5
   EXPECT_EQ(form.Bounds().top, -16);
 }
@@ -147,15 +147,15 @@ TEST(UiForms, ModalFormsRunTheirScriptsInOrderAndCloseByButtonCloseBoxOrDefault)
     inner.OnClose = [](int& result) { result = mrNo; };
     inner_result = inner.ShowModal();
   };
-  session->Expect([](Driver& d) {
+  session->expect([](Driver& d) {
     d.Click("Open");
     d.Click("Ok");
   });
-  session->Expect([](Driver& d) { d.CloseBox(); });
+  session->expect([](Driver& d) { d.close_box(); });
   EXPECT_EQ(outer.ShowModal(), mrOk);
   EXPECT_EQ(inner_result, mrNo) << "OnClose has the last word on the result";
-  EXPECT_EQ(session->ShownForms(), (std::vector<std::string>{"外", "内"}));
-  EXPECT_EQ(session->ModalOwners()[0], reinterpret_cast<void*>(0x1234));
+  EXPECT_EQ(session->shown_forms(), (std::vector<std::string>{"外", "内"}));
+  EXPECT_EQ(session->modal_owners()[0], reinterpret_cast<void*>(0x1234));
   EXPECT_EQ(outer.ShowModal(), mrCancel) << "a form without a script closes by its close box";
   App().SetHandle(nullptr);
 }
@@ -169,7 +169,7 @@ TEST(UiForms, ScriptsMayNotTouchWhatTheUserCannotReach) {
   form.Add<Button>(&panel, "Inside");
   panel.SetEnabled(false);
   int refused = 0;
-  session->Expect([&](Driver& d) {
+  session->expect([&](Driver& d) {
     for (const char* name : {"Hidden", "Inside", "Missing"}) {
       try {
         d.Click(name);
@@ -191,10 +191,10 @@ TEST(UiForms, AHandlersFailureBecomesAnErrorBoxAndTheFormStaysUsable) {
     ++after;
     if (after == 1) throw std::runtime_error("'x' is not a valid integer value");
   };
-  session->Expect([](Driver& d) {
+  session->expect([](Driver& d) {
     d.Click("B");
     d.Click("B");
-    d.CloseBox();
+    d.close_box();
   });
   form.ShowModal();
   EXPECT_EQ(after, 2);
@@ -207,54 +207,54 @@ TEST(UiTimers, FireInVirtualTimeInDueOrderAndHonourAStopFromTheirOwnHandler) {
   headless::Session session;
   Form form("F");
   std::vector<std::string> fired;
-  Timer& once = form.AddTimer("Once", 500, false);
-  Timer& tick = form.AddTimer("Tick", 200, true);
+  Timer& once = form.add_timer("Once", 500, false);
+  Timer& tick = form.add_timer("Tick", 200, true);
   once.OnTimer = [&] {
     fired.push_back("once@" + std::to_string(session->Now()));
     once.SetEnabled(false);
   };
   tick.OnTimer = [&] { fired.push_back("tick@" + std::to_string(session->Now())); };
-  session->Advance(100);
+  session->advance(100);
   once.SetEnabled(true);  // due at 600
-  session->Advance(700);
+  session->advance(700);
   EXPECT_EQ(fired, (std::vector<std::string>{"tick@200", "tick@400", "once@600", "tick@600", "tick@800"}));
   tick.SetEnabled(false);
   fired.clear();
-  session->Advance(10000);
+  session->advance(10000);
   EXPECT_TRUE(fired.empty());
 }
 
 TEST(UiServices, BoxesDialogsAndPrintJobsAreAnsweredFromTheQueuesAndRecorded) {
   headless::Session session;
-  session->AnswerMessageBox(kIdNo);
+  session->answer_message_box(kIdNo);
   EXPECT_EQ(MessageBox("q?", "c", kMbYesNo | kMbIconQuestion), kIdNo);
   EXPECT_EQ(MessageBox("again?", "c", kMbYesNo), kIdYes);
 
   SaveDialog save;
   save.DefaultExt = "Log";
   EXPECT_FALSE(save.Execute()) << "no answer queued: cancelled";
-  session->AnswerSaveDialog("C:\\x.log");
+  session->answer_save_dialog("C:\\x.log");
   EXPECT_TRUE(save.Execute());
   EXPECT_EQ(save.FileName, "C:\\x.log");
 
   PrintDialog print;
   EXPECT_FALSE(print.Execute());
-  session->AnswerPrintDialog(true);
+  session->answer_print_dialog(true);
   EXPECT_TRUE(print.Execute());
   TextPrinter printer;
-  printer.Begin("log", Font{"宋体", 9, false});
-  printer.WriteLine("一");
-  printer.WriteLine("二");
-  printer.End();
-  ASSERT_EQ(session->PrintJobs().size(), 1u);
-  EXPECT_EQ(session->PrintJobs()[0].lines, (std::vector<std::string>{"一", "二"}));
-  EXPECT_TRUE(session->PrintJobs()[0].ended);
+  printer.begin("log", Font{"宋体", 9, false});
+  printer.write_line("一");
+  printer.write_line("二");
+  printer.end();
+  ASSERT_EQ(session->print_jobs().size(), 1u);
+  EXPECT_EQ(session->print_jobs()[0].lines, (std::vector<std::string>{"一", "二"}));
+  EXPECT_TRUE(session->print_jobs()[0].ended);
 
-  session->FailPrintingAt(2);
+  session->fail_printing_at(2);
   TextPrinter failing;
-  failing.Begin("log", Font{});
-  failing.WriteLine("1");
-  EXPECT_THROW(failing.WriteLine("2"), IoError);
+  failing.begin("log", Font{});
+  failing.write_line("1");
+  EXPECT_THROW(failing.write_line("2"), IoError);
 }
 
 }  // namespace

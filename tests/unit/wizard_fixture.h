@@ -43,9 +43,9 @@ class WizardTest : public ::testing::Test {
   WizardTest() {
     env.texts = BuiltTexts();
     env.log_path = dir.file("Vorel_PCI.Log");
-    ui->SetScreen({1024, 768});
+    ui->set_screen({1024, 768});
   }
-  int Run() { return RunWizard(kHostWindow, *host, env); }
+  int Run() { return run_wizard(kHostWindow, *host, env); }
   static inline void* const kHostWindow = reinterpret_cast<void*>(0x00010EA8);
   ui::headless::Session ui;
   testing_support::TempDir dir;

@@ -32,16 +32,16 @@ class WizardEndings : public WizardTest, public ::testing::WithParamInterface<En
 
 TEST_P(WizardEndings, WriteTheHostBlockOnlyAtAFinishAndReportTheModifiedFlag) {
   const Ending& e = GetParam();
-  for (const Script& s : e.pages) ui->Expect(s);
+  for (const Script& s : e.pages) ui->expect(s);
   auto expected = HostBlock();
   if (e.host_after) e.host_after(*expected);
   EXPECT_EQ(Run(), e.result);
   EXPECT_TRUE(SameBytes(*host, *expected));
-  EXPECT_EQ(ui->PendingScripts(), 0u) << "a page the test expected was not shown";
+  EXPECT_EQ(ui->pending_scripts(), 0u) << "a page the test expected was not shown";
 }
 
 const Script kCancel = [](Driver& d) { d.Click("CancelBtn"); };
-const Script kCloseBox = [](Driver& d) { d.CloseBox(); };
+const Script kCloseBox = [](Driver& d) { d.close_box(); };
 const Script kFinish = [](Driver& d) { d.Click("FinishBtn"); };
 Script Next(const char* option) {
   return [option](Driver& d) {
@@ -51,7 +51,7 @@ Script Next(const char* option) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Start, WizardEndings,
+    start, WizardEndings,
     ::testing::Values(
         Ending{"CancelRightAway", {kCancel}, nullptr, 2}, Ending{"StartCloseBox", {kCloseBox}, nullptr, 2},
         Ending{"ViewThenFinish", {Next("BrowseOp"), kFinish}, BoardFinishOnDefaults, 2},
@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 [](Driver& d) {
                   d.Click("EnDebugChk");
-                  d.CloseBox();
+                  d.close_box();
                 }},
                nullptr,
                2},
@@ -88,7 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 [](Driver& d) {
                   d.Click("EnDebugChk");
-                  d.CloseBox();
+                  d.close_box();
                 },
                 kFinish},
                [](TDeviceParams& b) {
@@ -109,26 +109,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WizardTest, BackAndForthAsOftenAsTheUserLikesNeverFillsTheHistory) {
   for (int i = 0; i < 2 * kHistoryRoom; ++i) {
-    ui->Expect(Next("BrowseOp"));
-    ui->Expect([](Driver& d) { d.Click("LastBtn"); });
+    ui->expect(Next("BrowseOp"));
+    ui->expect([](Driver& d) { d.Click("LastBtn"); });
   }
-  ui->Expect(Next("BrowseOp"));
-  ui->Expect(kFinish);
+  ui->expect(Next("BrowseOp"));
+  ui->expect(kFinish);
   auto expected = HostBlock();
   BoardFinishOnDefaults(*expected);
   EXPECT_EQ(Run(), 2);
   EXPECT_TRUE(SameBytes(*host, *expected));
-  EXPECT_EQ(ui->ShownForms().size(), 4u * kHistoryRoom + 2);
+  EXPECT_EQ(ui->shown_forms().size(), 4u * kHistoryRoom + 2);
 }
 
 TEST_F(WizardTest, EveryRunStartsWithAClearedFlagAndTheApplicationWindowIsPutBack) {
   ui::App().SetHandle(reinterpret_cast<void*>(0x77));
-  ui->Expect(Next("NewOp"));
-  ui->Expect(kCloseBox);
+  ui->expect(Next("NewOp"));
+  ui->expect(kCloseBox);
   EXPECT_EQ(Run(), 1);
-  ui->Expect(kCancel);
+  ui->expect(kCancel);
   EXPECT_EQ(Run(), 2);
-  for (void* owner : ui->ModalOwners()) EXPECT_EQ(owner, kHostWindow);
+  for (void* owner : ui->modal_owners()) EXPECT_EQ(owner, kHostWindow);
   EXPECT_EQ(ui::App().Handle(), reinterpret_cast<void*>(0x77));
   ui::App().SetHandle(nullptr);
 }
@@ -141,7 +141,7 @@ TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereA
     d.Click("VersionBtn");
     d.Click("CancelBtn");
   };
-  ui->Expect(read);
+  ui->expect(read);
   Run();
   EXPECT_EQ(caption, "VorelPCI系列板卡向导：选择执行的操作方式");
   EXPECT_EQ(welcome, "欢迎使用VorelPCI系列板卡配置向导");
@@ -150,7 +150,7 @@ TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereA
   EXPECT_EQ(ui->Messages()[0].flags, ui::kMbOk | ui::kMbIconInformation);
 
   env.texts = {};
-  ui->Expect(read);
+  ui->expect(read);
   Run();
   EXPECT_EQ(caption, "向导：选择执行的操作方式");
   EXPECT_EQ(welcome, "欢迎使用配置向导");
@@ -163,25 +163,25 @@ TEST_F(WizardTest, ASecondRunWhileOneIsActiveReturnsTwoAndLeavesItsBlockAlone) {
   other->reserved3[0] = 0x11;
   std::unique_ptr<TDeviceParams> before = std::make_unique<TDeviceParams>(*other);
   int reentered = 0, from_thread = 0;
-  ui->Expect([&](Driver& d) {
+  ui->expect([&](Driver& d) {
     reentered = DLLEdDev(nullptr, other.get());
-    std::thread([&] { from_thread = RunWizard(nullptr, *other, env); }).join();
+    std::thread([&] { from_thread = run_wizard(nullptr, *other, env); }).join();
     d.Click("ModifyOp");
     d.Click("NextBtn");
   });
-  ui->Expect(kFinish);
+  ui->expect(kFinish);
   EXPECT_EQ(Run(), 1);
   EXPECT_EQ(reentered, 2);
   EXPECT_EQ(from_thread, 2);
   EXPECT_TRUE(SameBytes(*other, *before));
-  EXPECT_EQ(ui->ShownForms().size(), 2u) << "the refused runs showed no page";
-  ui->Expect(kCancel);
+  EXPECT_EQ(ui->shown_forms().size(), 2u) << "the refused runs showed no page";
+  ui->expect(kCancel);
   EXPECT_EQ(Run(), 2) << "the first run let go when it ended";
 }
 
 TEST_F(WizardTest, DLLEdDevWithoutABlockShowsNothing) {
   EXPECT_EQ(DLLEdDev(kHostWindow, nullptr), 2);
-  EXPECT_TRUE(ui->ShownForms().empty());
+  EXPECT_TRUE(ui->shown_forms().empty());
 }
 
 }  // namespace

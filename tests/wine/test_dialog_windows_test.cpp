@@ -23,7 +23,7 @@ void Shot(probe::Window w, const char* name) {
   const char* folder = std::getenv("VOREL_SHOTS");
   if (!folder || !*folder) return;
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the last paint reach the screen
-  EXPECT_TRUE(probe::SaveBitmap(w, std::string(folder) + "\\" + name + ".bmp")) << name;
+  EXPECT_TRUE(probe::save_bitmap(w, std::string(folder) + "\\" + name + ".bmp")) << name;
 }
 
 class TestDialogWindows : public NoMessageBoxTest {
@@ -57,17 +57,17 @@ TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
   std::future<HostBool> result =
       std::async(std::launch::async, [this] { return dll.DLLTestDev(&block_, 1); });
 
-  probe::Window form = probe::WaitForForm(kCaption, kWaitMs);
+  probe::Window form = probe::wait_for_form(kCaption, kWaitMs);
   ASSERT_TRUE(form);
   probe::Window grid = probe::Control(form, "StringGrid1");
   ASSERT_TRUE(grid);
   // The window may be found before its grid is filled (a slow machine shows that gap).
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::GridCell(grid, 2, 0) == "读标签"; }, kWaitMs));
+  ASSERT_TRUE(probe::wait_until([&] { return probe::grid_cell(grid, 2, 0) == "读标签"; }, kWaitMs));
   const char* const header[] = {"标签地址", "标签值", "标签操作", "主机命令"};
-  for (int col = 0; col < 4; ++col) EXPECT_EQ(probe::GridHeader(grid, col), header[col]) << col;
-  EXPECT_EQ(probe::GridCell(grid, 0, 0), "DI1:0,0.0");
-  EXPECT_EQ(probe::GridCell(grid, 1, 0), "开") << "the input read from the card";
-  EXPECT_EQ(probe::GridCell(grid, 3, 0), "向设备发送读标签 SysMsg 命令");
+  for (int col = 0; col < 4; ++col) EXPECT_EQ(probe::grid_header(grid, col), header[col]) << col;
+  EXPECT_EQ(probe::grid_cell(grid, 0, 0), "DI1:0,0.0");
+  EXPECT_EQ(probe::grid_cell(grid, 1, 0), "开") << "the input read from the card";
+  EXPECT_EQ(probe::grid_cell(grid, 3, 0), "向设备发送读标签 SysMsg 命令");
   EXPECT_EQ(probe::Text(probe::Control(form, "DebugBtn")), "高级调试↓");
   EXPECT_FALSE(probe::Enabled(probe::Control(form, "WriteCk")))
       << "nothing to write before a single-tag read";
@@ -75,24 +75,24 @@ TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
 
   probe::Click(probe::Control(form, "DebugBtn"));
   probe::Window debug_btn = probe::Control(form, "DebugBtn");
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::Text(debug_btn) == "自动检测↑"; }, kWaitMs));
+  ASSERT_TRUE(probe::wait_until([&] { return probe::Text(debug_btn) == "自动检测↑"; }, kWaitMs));
   probe::Window address = probe::Control(form, "AddrEd");
   probe::Window write = probe::Control(form, "WriteCk");
   probe::Type(address, "do1:0,3.0");
   probe::Click(probe::Control(form, "ReadCk"));
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::Enabled(write); }, kWaitMs));
+  ASSERT_TRUE(probe::wait_until([&] { return probe::Enabled(write); }, kWaitMs));
   EXPECT_EQ(probe::Text(address), "DO1:0,3.0") << "normalised by the address editor";
   EXPECT_TRUE(probe::Checked(probe::Control(form, "ReadCk")));
 
   probe::Type(probe::Control(form, "wValueMsg"), "TRUE");
   probe::Click(write);
-  ASSERT_TRUE(probe::WaitUntil([&] { return (get_output_(1, 0) & 0x8) != 0; }, kWaitMs))
+  ASSERT_TRUE(probe::wait_until([&] { return (get_output_(1, 0) & 0x8) != 0; }, kWaitMs))
       << "output 3 of card 1 never switched on";
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::GridCell(grid, 0, 0) == "DO1:0,3.0"; }, kWaitMs));
-  EXPECT_EQ(probe::GridCell(grid, 1, 0), "开");
+  ASSERT_TRUE(probe::wait_until([&] { return probe::grid_cell(grid, 0, 0) == "DO1:0,3.0"; }, kWaitMs));
+  EXPECT_EQ(probe::grid_cell(grid, 1, 0), "开");
   // The write command shows at the timer tick after the one that sent it.
   probe::Window sent = probe::Control(form, "wStrMsg");
-  ASSERT_TRUE(probe::WaitUntil([&] { return !probe::Text(sent).empty(); }, kWaitMs));
+  ASSERT_TRUE(probe::wait_until([&] { return !probe::Text(sent).empty(); }, kWaitMs));
   EXPECT_EQ(probe::Text(sent), "向设备发送写标签 Y0.0 命令");
   Shot(form, "test_dialog_debug");
 

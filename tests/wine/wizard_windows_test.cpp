@@ -55,16 +55,16 @@ void Shot(probe::Window w, const char* name) {
   const char* folder = std::getenv("VOREL_SHOTS");
   if (!folder || !*folder) return;
   std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the last paint reach the screen
-  EXPECT_TRUE(probe::SaveBitmap(w, std::string(folder) + "\\" + name + ".bmp")) << name;
+  EXPECT_TRUE(probe::save_bitmap(w, std::string(folder) + "\\" + name + ".bmp")) << name;
 }
 
 // Answers the message box that must come up now; its text is returned.
 std::string AnswerBox() {
-  probe::Window box = probe::WaitForMessageBox(kWaitMs);
+  probe::Window box = probe::wait_for_message_box(kWaitMs);
   if (!box) return "(no message box)";
-  const std::string text = probe::MessageBoxText(box);
-  probe::AnswerMessageBox(box, 1);
-  probe::WaitUntil([&] { return !probe::Visible(box); }, kWaitMs);
+  const std::string text = probe::message_box_text(box);
+  probe::answer_message_box(box, 1);
+  probe::wait_until([&] { return !probe::Visible(box); }, kWaitMs);
   return text;
 }
 
@@ -93,7 +93,7 @@ TEST_F(WizardWindows, ModifyAddARefusedRenumberAndFinishWriteTheHostBlock) {
   expected.Cards[1].ADMaxRange = -1;
 
   WizardRun run(block_);
-  probe::Window start = probe::WaitForForm(kStartCaption, kWaitMs);
+  probe::Window start = probe::wait_for_form(kStartCaption, kWaitMs);
   ASSERT_TRUE(start);
   EXPECT_FALSE(probe::Enabled(run.frame())) << "the host's window is disabled under the wizard";
   EXPECT_TRUE(probe::Checked(probe::Control(start, "NewOp")));
@@ -101,23 +101,23 @@ TEST_F(WizardWindows, ModifyAddARefusedRenumberAndFinishWriteTheHostBlock) {
 
   probe::Click(probe::Control(start, "VersionBtn"));
   EXPECT_EQ(AnswerBox(), "Vorel_PCI版本4.0.0.4\r\n\r\n支持VorelPCI-7505板卡");
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::Visible(start); }, kWaitMs));
+  ASSERT_TRUE(probe::wait_until([&] { return probe::Visible(start); }, kWaitMs));
 
   probe::Click(probe::Control(start, "ModifyOp"));
   probe::Click(probe::Control(start, "NextBtn"));
-  probe::Window board = probe::WaitForForm(kBoardCaption, kWaitMs);
+  probe::Window board = probe::wait_for_form(kBoardCaption, kWaitMs);
   ASSERT_TRUE(board);
   probe::Window tree = probe::Control(board, "DeviceTree");
-  EXPECT_EQ(probe::TreeItems(tree), std::vector<std::string>{"板卡号:1 PCI_7505 基址:220 单端"});
+  EXPECT_EQ(probe::tree_items(tree), std::vector<std::string>{"板卡号:1 PCI_7505 基址:220 单端"});
   EXPECT_FALSE(probe::Visible(probe::Control(board, "ADRange0")));
 
   probe::Click(probe::Control(board, "AddBtn"));
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::TreeItems(tree).size() == 2; }, kWaitMs));
-  EXPECT_EQ(probe::TreeItems(tree),
+  ASSERT_TRUE(probe::wait_until([&] { return probe::tree_items(tree).size() == 2; }, kWaitMs));
+  EXPECT_EQ(probe::tree_items(tree),
             (std::vector<std::string>{"板卡号:1 PCI_7505 基址:100 单端", "板卡号:2 PCI_7505 基址:220 单端"}));
   probe::Window id = probe::Control(board, "IDEd");
   EXPECT_EQ(probe::Text(id), "2");
-  probe::ClickTreeItem(tree, 1);
+  probe::click_tree_item(tree, 1);
   Shot(board, "board_page");
 
   // Card 2 may not take number 1: leaving the edit for Finish refuses it, then Finish stores.
@@ -143,17 +143,17 @@ TEST_F(WizardWindows, TheDebugPageShowsAndSavesAMultiMegabyteLog) {
   const std::vector<uint8_t> before = Bytes(block_);
 
   WizardRun run(block_);
-  probe::Window start = probe::WaitForForm(kStartCaption, kWaitMs);
+  probe::Window start = probe::wait_for_form(kStartCaption, kWaitMs);
   ASSERT_TRUE(start);
   probe::Click(probe::Control(start, "DebugBtn"));
-  probe::Window debug = probe::WaitForForm(kDebugCaption, kWaitMs);
+  probe::Window debug = probe::wait_for_form(kDebugCaption, kWaitMs);
   ASSERT_TRUE(debug);
   probe::Window memo = probe::Control(debug, "LogMemo");
   // GBK text of the log: every character counts once in the window.
   const size_t characters = platform::gbk_to_utf16(log).size();
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::TextLength(memo) == characters; }, kWaitMs))
+  ASSERT_TRUE(probe::wait_until([&] { return probe::TextLength(memo) == characters; }, kWaitMs))
       << probe::TextLength(memo) << " of " << characters << " characters shown";
-  EXPECT_FALSE(probe::MessageBoxOpen()) << "no notice when the page opens with the switch on";
+  EXPECT_FALSE(probe::message_box_open()) << "no notice when the page opens with the switch on";
   EXPECT_EQ(probe::Text(probe::Control(debug, "Label2")),
             "调试开关-查看和编辑今天的设备运行历史，诊断出现的问题！");
   Shot(debug, "debug_page");
@@ -161,9 +161,9 @@ TEST_F(WizardWindows, TheDebugPageShowsAndSavesAMultiMegabyteLog) {
   probe::Append(memo, "检修后补记一行\r\n");
   probe::Click(probe::Control(debug, "SpeedButton1"));
   const std::filesystem::path file = run_dir / "Debug" / "Vorel_PCI.Log";
-  ASSERT_TRUE(probe::WaitUntil([&] { return std::filesystem::file_size(file) != log.size(); }, kWaitMs));
+  ASSERT_TRUE(probe::wait_until([&] { return std::filesystem::file_size(file) != log.size(); }, kWaitMs));
   probe::Click(probe::Control(debug, "FinishBtn"));
-  ASSERT_TRUE(probe::WaitUntil([&] { return probe::Visible(start); }, kWaitMs));
+  ASSERT_TRUE(probe::wait_until([&] { return probe::Visible(start); }, kWaitMs));
   probe::Click(probe::Control(start, "CancelBtn"));
   EXPECT_EQ(run.Wait(), 1) << "a Finish on the debug page counts as a change";
 

@@ -9,7 +9,7 @@ namespace ui::headless {
 // ---------------------------------------------------------------- Driver
 
 Control& Driver::control(std::string_view name) const {
-  Control* c = form_.Find(name);
+  Control* c = form_.find(name);
   if (!c) throw ScriptError{"no control " + std::string(name) + " on " + form_.Name()};
   return *c;
 }
@@ -17,7 +17,7 @@ Control& Driver::control(std::string_view name) const {
 Control& Driver::usable(std::string_view name) const {
   Control& c = control(name);
   if (!form_.Visible()) throw ScriptError{form_.Name() + " is hidden"};
-  if (!c.Usable()) throw ScriptError{std::string(name) + " is hidden or disabled"};
+  if (!c.usable()) throw ScriptError{std::string(name) + " is hidden or disabled"};
   return c;
 }
 
@@ -38,40 +38,40 @@ void Driver::Type(std::string_view name, std::string_view text) {
 void Driver::Leave(std::string_view name) {
   Control& c = control(name);
   if (form_.ActiveControl() != &c) throw ScriptError{std::string(name) + " does not have the focus"};
-  user::LeaveFocus(form_);
+  user::leave_focus(form_);
 }
 
-void Driver::Choose(std::string_view name, int index) {
+void Driver::choose(std::string_view name, int index) {
   auto* list = dynamic_cast<ListControl*>(&usable(name));
   if (!list) throw ScriptError{std::string(name) + " is not a list"};
   if (index < 0 || index >= list->Count()) throw ScriptError{std::string(name) + " has no such item"};
-  user::Choose(*list, index);
+  user::choose(*list, index);
 }
 
-void Driver::SelectNode(std::string_view tree, int index) {
+void Driver::select_node(std::string_view tree, int index) {
   auto* t = dynamic_cast<TreeView*>(&usable(tree));
   if (!t) throw ScriptError{std::string(tree) + " is not a tree"};
   if (index < 0 || index >= static_cast<int>(t->Nodes().size()))
     throw ScriptError{std::string(tree) + " has no such node"};
-  user::SelectNode(*t, index);
+  user::select_node(*t, index);
 }
 
-void Driver::ShowTab(std::string_view pages, std::string_view sheet) {
+void Driver::show_tab(std::string_view pages, std::string_view sheet) {
   auto* p = dynamic_cast<PageControl*>(&usable(pages));
   auto* s = dynamic_cast<TabSheet*>(&control(sheet));
   if (!p || !s || s->Parent() != p)
     throw ScriptError{std::string(sheet) + " is not a sheet of " + std::string(pages)};
   if (!s->TabVisible()) throw ScriptError{std::string(sheet) + "'s tab is hidden"};
-  user::ShowTab(*p, *s);
+  user::show_tab(*p, *s);
 }
 
-void Driver::CloseBox() { form_.Close(); }
+void Driver::close_box() { form_.Close(); }
 
-void Driver::Advance(uint32_t ms) { backend_.Advance(ms); }
+void Driver::advance(uint32_t ms) { backend_.advance(ms); }
 
 // ---------------------------------------------------------------- modal forms
 
-void Backend::RunModal(Form& form) {
+void Backend::run_modal(Form& form) {
   shown_forms_.push_back(form.Caption());
   modal_owners_.push_back(App().Handle());
   modal_stack_.push_back(&form);
@@ -88,11 +88,11 @@ void Backend::RunModal(Form& form) {
   if (form.ModalResult() == mrNone) form.Close();
 }
 
-void Backend::FormDestroyed(Form& form) {
-  std::erase_if(timers_, [&](const Armed& a) { return &a.timer->OwnerForm() == &form; });
+void Backend::form_destroyed(Form& form) {
+  std::erase_if(timers_, [&](const Armed& a) { return &a.timer->owner_form() == &form; });
 }
 
-bool Backend::FormActive(const Form& form) const {
+bool Backend::form_active(const Form& form) const {
   for (auto it = modal_stack_.rbegin(); it != modal_stack_.rend(); ++it)
     if ((*it)->Visible()) return *it == &form;
   return false;
@@ -100,16 +100,16 @@ bool Backend::FormActive(const Form& form) const {
 
 // ---------------------------------------------------------------- virtual time
 
-void Backend::TimerChanged(Timer& timer) {
+void Backend::timer_changed(Timer& timer) {
   std::erase_if(timers_, [&](const Armed& a) { return a.timer == &timer; });
   if (timer.Enabled() && timer.Interval() > 0) timers_.push_back({&timer, now_ + timer.Interval(), order_++});
 }
 
-void Backend::TimerDestroyed(Timer& timer) {
+void Backend::timer_destroyed(Timer& timer) {
   std::erase_if(timers_, [&](const Armed& a) { return a.timer == &timer; });
 }
 
-void Backend::Advance(uint32_t ms) {
+void Backend::advance(uint32_t ms) {
   const uint64_t end = now_ + ms;
   for (;;) {
     auto next = std::min_element(timers_.begin(), timers_.end(), [](const Armed& a, const Armed& b) {
@@ -121,7 +121,7 @@ void Backend::Advance(uint32_t ms) {
     // Re-armed before it fires, so that a handler that stops or restarts it has the last word.
     next->due += t->Interval();
     next->order = order_++;
-    t->Fire();
+    t->fire();
   }
   now_ = end;
 }
@@ -141,7 +141,7 @@ int Backend::MessageBox(std::string_view text, std::string_view caption, unsigne
   return answer;
 }
 
-bool Backend::ExecuteSaveDialog(SaveDialog& dialog) {
+bool Backend::execute_save_dialog(SaveDialog& dialog) {
   ShownSaveDialog shown{dialog.DefaultExt, dialog.Filter, dialog.FileName, false};
   std::optional<std::string> answer;
   if (!save_answers_.empty()) {
@@ -156,7 +156,7 @@ bool Backend::ExecuteSaveDialog(SaveDialog& dialog) {
   return answer.has_value();
 }
 
-bool Backend::ExecutePrintDialog() {
+bool Backend::execute_print_dialog() {
   ++print_dialogs_;
   if (print_answers_.empty()) return false;
   const bool confirm = print_answers_.front();
@@ -167,12 +167,12 @@ bool Backend::ExecutePrintDialog() {
 class Backend::Job : public TextPrinter::Job {
  public:
   Job(Backend& b, size_t index, int fail_at) : backend_(b), index_(index), fail_at_(fail_at) {}
-  void WriteLine(std::string_view line) override {
+  void write_line(std::string_view line) override {
     PrintJob& job = backend_.print_jobs_[index_];
     if (fail_at_ >= 0 && static_cast<int>(job.lines.size()) + 1 >= fail_at_) throw IoError("打印机写入失败");
     job.lines.emplace_back(line);
   }
-  void End() override { backend_.print_jobs_[index_].ended = true; }
+  void end() override { backend_.print_jobs_[index_].ended = true; }
 
  private:
   Backend& backend_;
@@ -180,7 +180,7 @@ class Backend::Job : public TextPrinter::Job {
   int fail_at_;
 };
 
-std::unique_ptr<TextPrinter::Job> Backend::StartPrintJob(std::string_view title, const Font& font) {
+std::unique_ptr<TextPrinter::Job> Backend::start_print_job(std::string_view title, const Font& font) {
   const int fail_at = fail_print_at_;
   fail_print_at_ = -1;
   if (fail_at == 0) throw IoError("打印机不可用");

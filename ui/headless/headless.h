@@ -45,13 +45,13 @@ class Driver {
   void Type(std::string_view name, std::string_view text);
   // Moves the focus off the named control (to nowhere), firing its OnExit.
   void Leave(std::string_view name);
-  void Choose(std::string_view name, int index);
-  void SelectNode(std::string_view tree, int index);
-  void ShowTab(std::string_view pages, std::string_view sheet);
+  void choose(std::string_view name, int index);
+  void select_node(std::string_view tree, int index);
+  void show_tab(std::string_view pages, std::string_view sheet);
   // The close box.
-  void CloseBox();
+  void close_box();
   // Lets virtual time pass; due timers fire in order.
-  void Advance(uint32_t ms);
+  void advance(uint32_t ms);
 
  private:
   Control& usable(std::string_view name) const;
@@ -85,43 +85,43 @@ class Backend : public ui::Backend {
 
   // The script for the next form shown modally. A form without a script closes at once by its
   // close box; a form whose script returns while it is still open closes the same way.
-  void Expect(Script script) { scripts_.push_back(std::move(script)); }
-  size_t PendingScripts() const { return scripts_.size(); }
+  void expect(Script script) { scripts_.push_back(std::move(script)); }
+  size_t pending_scripts() const { return scripts_.size(); }
 
   // Answers for the next message box, save dialog (a file name, or nullopt for cancel) and print
   // dialog. Without one queued: a box answers its first button, the dialogs are cancelled.
-  void AnswerMessageBox(int answer) { box_answers_.push_back(answer); }
-  void AnswerSaveDialog(std::optional<std::string> file) { save_answers_.push_back(std::move(file)); }
-  void AnswerPrintDialog(bool confirm) { print_answers_.push_back(confirm); }
+  void answer_message_box(int answer) { box_answers_.push_back(answer); }
+  void answer_save_dialog(std::optional<std::string> file) { save_answers_.push_back(std::move(file)); }
+  void answer_print_dialog(bool confirm) { print_answers_.push_back(confirm); }
   // Makes the next print job fail at its n-th line (0: when it starts).
-  void FailPrintingAt(int line) { fail_print_at_ = line; }
+  void fail_printing_at(int line) { fail_print_at_ = line; }
 
   const std::vector<ShownMessage>& Messages() const { return messages_; }
-  const std::vector<std::string>& ShownForms() const { return shown_forms_; }
-  const std::vector<ShownSaveDialog>& SaveDialogs() const { return save_dialogs_; }
-  const std::vector<PrintJob>& PrintJobs() const { return print_jobs_; }
-  int PrintDialogsShown() const { return print_dialogs_; }
+  const std::vector<std::string>& shown_forms() const { return shown_forms_; }
+  const std::vector<ShownSaveDialog>& save_dialogs() const { return save_dialogs_; }
+  const std::vector<PrintJob>& print_jobs() const { return print_jobs_; }
+  int print_dialogs_shown() const { return print_dialogs_; }
   // The owner window each modal form was shown over (the application's handle at the time).
-  const std::vector<void*>& ModalOwners() const { return modal_owners_; }
+  const std::vector<void*>& modal_owners() const { return modal_owners_; }
 
   uint64_t Now() const { return now_; }
-  void Advance(uint32_t ms);
-  void SetScreen(ScreenSize s) { screen_ = s; }
+  void advance(uint32_t ms);
+  void set_screen(ScreenSize s) { screen_ = s; }
 
   // ui::Backend
-  void RunModal(Form& form) override;
-  void FormVisibilityChanged(Form&) override {}
-  void FormChanged(Form&) override {}
-  void FormDestroyed(Form& form) override;
-  bool FormActive(const Form& form) const override;
-  void ControlChanged(Control&, Aspect) override {}
-  void ControlDestroyed(Control&) override {}
-  void TimerChanged(Timer& timer) override;
-  void TimerDestroyed(Timer& timer) override;
+  void run_modal(Form& form) override;
+  void form_visibility_changed(Form&) override {}
+  void form_changed(Form&) override {}
+  void form_destroyed(Form& form) override;
+  bool form_active(const Form& form) const override;
+  void control_changed(Control&, Aspect) override {}
+  void control_destroyed(Control&) override {}
+  void timer_changed(Timer& timer) override;
+  void timer_destroyed(Timer& timer) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
-  bool ExecuteSaveDialog(SaveDialog& dialog) override;
-  bool ExecutePrintDialog() override;
-  std::unique_ptr<TextPrinter::Job> StartPrintJob(std::string_view title, const Font& font) override;
+  bool execute_save_dialog(SaveDialog& dialog) override;
+  bool execute_print_dialog() override;
+  std::unique_ptr<TextPrinter::Job> start_print_job(std::string_view title, const Font& font) override;
   ScreenSize Screen() const override { return screen_; }
 
  private:
@@ -153,8 +153,8 @@ class Backend : public ui::Backend {
 // Installs a headless backend for the lifetime of this object (tests).
 class Session {
  public:
-  Session() { SetBackend(&backend_); }
-  ~Session() { SetBackend(nullptr); }
+  Session() { set_backend(&backend_); }
+  ~Session() { set_backend(nullptr); }
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
   Backend* operator->() { return &backend_; }

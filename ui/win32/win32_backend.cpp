@@ -27,32 +27,32 @@ constexpr int kFirstControlId = 1000;
 // Grids are refilled once per batch of cell changes, when the handler that made them has returned.
 constexpr UINT kRefreshGrids = WM_APP + 1;
 
-std::wstring Wide(std::string_view gbk) {
+std::wstring wide(std::string_view gbk) {
   const std::u16string s = platform::gbk_to_utf16(gbk);
   return std::wstring(s.begin(), s.end());
 }
 
-std::string Narrow(const wchar_t* text, size_t length) {
+std::string narrow(const wchar_t* text, size_t length) {
   return platform::utf16_to_gbk(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
 }
 
-std::string WindowText(HWND w) {
+std::string window_text(HWND w) {
   const int length = GetWindowTextLengthW(w);
   std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
   const int got = GetWindowTextW(w, buffer.data(), length + 1);
-  return Narrow(buffer.data(), static_cast<size_t>(std::max(got, 0)));
+  return narrow(buffer.data(), static_cast<size_t>(std::max(got, 0)));
 }
 
-HINSTANCE ThisModule() {
+HINSTANCE this_module() {
   HMODULE module = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+                     reinterpret_cast<LPCWSTR>(&this_module), &module);
   return module;
 }
 
 HWND Hwnd(void* peer) { return static_cast<HWND>(peer); }
 
-bool EffectiveEnabled(const Control& c) {
+bool effective_enabled(const Control& c) {
   for (const Control* p = &c; p; p = p->Parent())
     if (!p->Enabled()) return false;
   return true;
@@ -64,24 +64,24 @@ class WindowsBackend : public ui::Backend {
  public:
   WindowsBackend();
 
-  void RunModal(Form& form) override;
-  void FormVisibilityChanged(Form& form) override;
-  void FormChanged(Form& form) override;
-  void FormDestroyed(Form& form) override;
-  bool FormActive(const Form& form) const override;
-  void ControlChanged(Control& control, Aspect aspect) override;
-  void ControlDestroyed(Control& control) override;
-  void TimerChanged(Timer& timer) override;
-  void TimerDestroyed(Timer& timer) override;
+  void run_modal(Form& form) override;
+  void form_visibility_changed(Form& form) override;
+  void form_changed(Form& form) override;
+  void form_destroyed(Form& form) override;
+  bool form_active(const Form& form) const override;
+  void control_changed(Control& control, Aspect aspect) override;
+  void control_destroyed(Control& control) override;
+  void timer_changed(Timer& timer) override;
+  void timer_destroyed(Timer& timer) override;
   int MessageBox(std::string_view text, std::string_view caption, unsigned flags) override;
-  bool ExecuteSaveDialog(SaveDialog& dialog) override;
-  bool ExecutePrintDialog() override;
-  std::unique_ptr<TextPrinter::Job> StartPrintJob(std::string_view title, const Font& font) override;
+  bool execute_save_dialog(SaveDialog& dialog) override;
+  bool execute_print_dialog() override;
+  std::unique_ptr<TextPrinter::Job> start_print_job(std::string_view title, const Font& font) override;
   ScreenSize Screen() const override;
 
-  static LRESULT CALLBACK FormProc(HWND w, UINT message, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK form_proc(HWND w, UINT message, WPARAM wp, LPARAM lp);
 
-  HFONT FontFor(const Font& f, int pixels_per_inch);
+  HFONT font_for(const Font& f, int pixels_per_inch);
 
  private:
   struct RadioItem {
@@ -89,24 +89,24 @@ class WindowsBackend : public ui::Backend {
     int index;
   };
 
-  void CreateFormWindow(Form& form);
-  void CreateControlWindow(Control& c);
-  void DestroyFormWindow(Form& form);
-  void Apply(Control& c, Aspect a);
-  void ApplyAll(Control& c);
-  void ApplyVisibility(Control& c);
-  void ApplyEnabled(Control& c);
-  void ApplyBounds(Control& c);
-  void FillTabs(PageControl& pages);
-  void FillRadioGroup(RadioGroup& group);
-  void FillGrid(StringGrid& grid);
-  void PullMemo(Memo& memo);
-  void ArmTimer(Timer& t);
-  HWND TopModalWindow() const;
-  LRESULT OnCommand(Form& form, HWND child, int code);
-  LRESULT OnNotify(Form& form, NMHDR* header);
+  void create_form_window(Form& form);
+  void create_control_window(Control& c);
+  void destroy_form_window(Form& form);
+  void apply(Control& c, Aspect a);
+  void apply_all(Control& c);
+  void apply_visibility(Control& c);
+  void apply_enabled(Control& c);
+  void apply_bounds(Control& c);
+  void fill_tabs(PageControl& pages);
+  void fill_radio_group(RadioGroup& group);
+  void fill_grid(StringGrid& grid);
+  void pull_memo(Memo& memo);
+  void arm_timer(Timer& t);
+  HWND top_modal_window() const;
+  LRESULT on_command(Form& form, HWND child, int code);
+  LRESULT on_notify(Form& form, NMHDR* header);
   template <class F>
-  void Quietly(F&& f) {
+  void quietly(F&& f) {
     ++muted_;
     f();
     --muted_;
@@ -125,7 +125,7 @@ class WindowsBackend : public ui::Backend {
   HDC printer_ = nullptr;
 };
 
-WindowsBackend& The() { return static_cast<WindowsBackend&>(Backend()); }
+WindowsBackend& windows_backend() { return static_cast<WindowsBackend&>(Backend()); }
 
 WindowsBackend::WindowsBackend() {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TREEVIEW_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
@@ -133,15 +133,15 @@ WindowsBackend::WindowsBackend() {
   InitCommonControlsEx(&icc);
   WNDCLASSEXW wc{};
   wc.cbSize = sizeof wc;
-  wc.lpfnWndProc = FormProc;
-  wc.hInstance = ThisModule();
+  wc.lpfnWndProc = form_proc;
+  wc.hInstance = this_module();
   wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kFormClassW;
   RegisterClassExW(&wc);
 }
 
-HFONT WindowsBackend::FontFor(const Font& f, int pixels_per_inch) {
+HFONT WindowsBackend::font_for(const Font& f, int pixels_per_inch) {
   const std::string key = f.name + "/" + std::to_string(f.size) + "/" + std::to_string(f.bold) + "/" +
                           std::to_string(pixels_per_inch);
   if (auto it = fonts_.find(key); it != fonts_.end()) return it->second;
@@ -151,7 +151,7 @@ HFONT WindowsBackend::FontFor(const Font& f, int pixels_per_inch) {
   // Without the GB2312 character set a control shows boxes for every Chinese character.
   lf.lfCharSet = GB2312_CHARSET;
   lf.lfQuality = DEFAULT_QUALITY;
-  const std::wstring face = Wide(f.name);
+  const std::wstring face = wide(f.name);
   wcsncpy(lf.lfFaceName, face.c_str(), LF_FACESIZE - 1);
   HFONT font = CreateFontIndirectW(&lf);
   fonts_[key] = font;
@@ -160,7 +160,7 @@ HFONT WindowsBackend::FontFor(const Font& f, int pixels_per_inch) {
 
 // ---------------------------------------------------------------- windows of a form
 
-void WindowsBackend::CreateFormWindow(Form& form) {
+void WindowsBackend::create_form_window(Form& form) {
   if (form.peer) return;
   // No WS_CLIPCHILDREN: group boxes are transparent and need the form's background under them.
   DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
@@ -171,13 +171,13 @@ void WindowsBackend::CreateFormWindow(Form& form) {
   if (form.Border == BorderStyle::Dialog) ex |= WS_EX_DLGMODALFRAME;
   if (form.StayOnTop) ex |= WS_EX_TOPMOST;
   const Rect& r = form.Bounds();
-  HWND w = CreateWindowExW(ex, kFormClassW, Wide(form.Caption()).c_str(), style, r.left, r.top, r.width,
-                           r.height, static_cast<HWND>(App().Handle()), nullptr, ThisModule(), &form);
+  HWND w = CreateWindowExW(ex, kFormClassW, wide(form.Caption()).c_str(), style, r.left, r.top, r.width,
+                           r.height, static_cast<HWND>(App().Handle()), nullptr, this_module(), &form);
   if (!w) return;
   form.peer = w;
-  SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(Font{}, 96)), FALSE);
-  for (const auto& c : form.Controls()) CreateControlWindow(*c);
-  for (const auto& c : form.Controls()) ApplyAll(*c);
+  SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(Font{}, 96)), FALSE);
+  for (const auto& c : form.Controls()) create_control_window(*c);
+  for (const auto& c : form.Controls()) apply_all(*c);
   // Containers go to the bottom, so that the controls on them are drawn over them; taken from the
   // last made to the first, an outer container (made before what it holds) ends up lowest.
   for (auto it = form.Controls().rbegin(); it != form.Controls().rend(); ++it) {
@@ -186,10 +186,10 @@ void WindowsBackend::CreateFormWindow(Form& form) {
                    c.kind() == Kind::RadioGroup || c.kind() == Kind::Panel))
       SetWindowPos(Hwnd(c.peer), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
-  for (const auto& t : form.Timers()) ArmTimer(*t);
+  for (const auto& t : form.Timers()) arm_timer(*t);
 }
 
-void WindowsBackend::CreateControlWindow(Control& c) {
+void WindowsBackend::create_control_window(Control& c) {
   const wchar_t* cls = L"STATIC";
   DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
   DWORD ex = 0;
@@ -259,18 +259,18 @@ void WindowsBackend::CreateControlWindow(Control& c) {
       ex |= WS_EX_CLIENTEDGE;
       break;
   }
-  Form& form = c.OwnerForm();
-  const Rect r = c.FormBounds();
+  Form& form = c.owner_form();
+  const Rect r = c.form_bounds();
   // A drop-down list's height is that of its open list.
   const int height = c.kind() == Kind::ComboBox ? r.height + 200 : r.height;
   const auto id = static_cast<UINT_PTR>(kFirstControlId + controls_.size());
-  HWND w = CreateWindowExW(ex, cls, Wide(c.Caption()).c_str(), style, r.left, r.top, r.width, height,
-                           Hwnd(form.peer), reinterpret_cast<HMENU>(id), ThisModule(), nullptr);
+  HWND w = CreateWindowExW(ex, cls, wide(c.Caption()).c_str(), style, r.left, r.top, r.width, height,
+                           Hwnd(form.peer), reinterpret_cast<HMENU>(id), this_module(), nullptr);
   if (!w) return;
   c.peer = w;
   controls_[w] = &c;
   SetPropA(w, kNameProperty, reinterpret_cast<HANDLE>(const_cast<char*>(c.Name().c_str())));
-  SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.GetFont(), 96)), FALSE);
+  SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.GetFont(), 96)), FALSE);
   if (c.kind() == Kind::Memo) SendMessageW(w, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);  // a day's log is megabytes
   if (c.kind() == Kind::Edit && static_cast<Edit&>(c).MaxLength)
     SendMessageW(w, EM_SETLIMITTEXT, static_cast<Edit&>(c).MaxLength, 0);
@@ -278,14 +278,14 @@ void WindowsBackend::CreateControlWindow(Control& c) {
     ListView_SetExtendedListViewStyle(w, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
 }
 
-void WindowsBackend::DestroyFormWindow(Form& form) {
+void WindowsBackend::destroy_form_window(Form& form) {
   HWND w = Hwnd(form.peer);
   if (!w) return;
   for (const auto& t : form.Timers()) {
     if (auto it = timer_ids_.find(t.get()); it != timer_ids_.end()) KillTimer(w, it->second);
   }
   for (const auto& c : form.Controls()) {
-    if (c->kind() == Kind::Memo) PullMemo(static_cast<Memo&>(*c));
+    if (c->kind() == Kind::Memo) pull_memo(static_cast<Memo&>(*c));
     if (c->peer) controls_.erase(Hwnd(c->peer));
     if (c->kind() == Kind::RadioGroup) {
       for (HWND item : radio_windows_[static_cast<RadioGroup*>(c.get())]) radio_items_.erase(item);
@@ -301,69 +301,69 @@ void WindowsBackend::DestroyFormWindow(Form& form) {
 
 // ---------------------------------------------------------------- models to windows
 
-void WindowsBackend::ApplyAll(Control& c) {
+void WindowsBackend::apply_all(Control& c) {
   for (Aspect a : {Aspect::Items, Aspect::Text, Aspect::Selection, Aspect::Checked, Aspect::Position,
                    Aspect::Lines, Aspect::Cells})
-    Apply(c, a);
-  ApplyEnabled(c);
-  ApplyVisibility(c);
+    apply(c, a);
+  apply_enabled(c);
+  apply_visibility(c);
 }
 
-void WindowsBackend::ApplyVisibility(Control& c) {
+void WindowsBackend::apply_visibility(Control& c) {
   if (c.peer) ShowWindow(Hwnd(c.peer), c.Showing() ? SW_SHOWNA : SW_HIDE);
   if (c.kind() == Kind::RadioGroup)
     for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)])
       ShowWindow(item, c.Showing() ? SW_SHOWNA : SW_HIDE);
 }
 
-void WindowsBackend::ApplyEnabled(Control& c) {
-  if (c.peer) EnableWindow(Hwnd(c.peer), EffectiveEnabled(c));
+void WindowsBackend::apply_enabled(Control& c) {
+  if (c.peer) EnableWindow(Hwnd(c.peer), effective_enabled(c));
   if (c.kind() == Kind::RadioGroup)
-    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) EnableWindow(item, EffectiveEnabled(c));
+    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) EnableWindow(item, effective_enabled(c));
 }
 
-void WindowsBackend::ApplyBounds(Control& c) {
+void WindowsBackend::apply_bounds(Control& c) {
   if (!c.peer) return;
-  const Rect r = c.FormBounds();
+  const Rect r = c.form_bounds();
   MoveWindow(Hwnd(c.peer), r.left, r.top, r.width, c.kind() == Kind::ComboBox ? r.height + 200 : r.height,
              TRUE);
 }
 
 // Whether `c` lies inside `container` (or is it).
-bool Within(const Control& c, const Control& container) {
+bool within(const Control& c, const Control& container) {
   for (const Control* p = &c; p; p = p->Parent())
     if (p == &container) return true;
   return false;
 }
 
-void WindowsBackend::Apply(Control& c, Aspect a) {
+void WindowsBackend::apply(Control& c, Aspect a) {
   HWND w = Hwnd(c.peer);
-  Form& form = c.OwnerForm();
+  Form& form = c.owner_form();
   switch (a) {
     case Aspect::Visible:
     case Aspect::Enabled:
     case Aspect::Bounds:
       // Containers pass these on to everything they hold.
       for (const auto& other : form.Controls()) {
-        if (!Within(*other, c)) continue;
-        if (a == Aspect::Visible) ApplyVisibility(*other);
-        if (a == Aspect::Enabled) ApplyEnabled(*other);
-        if (a == Aspect::Bounds) ApplyBounds(*other);
+        if (!within(*other, c)) continue;
+        if (a == Aspect::Visible) apply_visibility(*other);
+        if (a == Aspect::Enabled) apply_enabled(*other);
+        if (a == Aspect::Bounds) apply_bounds(*other);
       }
       if (a == Aspect::Visible && c.kind() == Kind::TabSheet && c.Parent())
-        FillTabs(static_cast<PageControl&>(*c.Parent()));
+        fill_tabs(static_cast<PageControl&>(*c.Parent()));
       return;
     case Aspect::Focus:
       if (w && GetFocus() != w) SetFocus(w);
       return;
     case Aspect::Font:
-      if (w) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(c.GetFont(), 96)), TRUE);
+      if (w) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.GetFont(), 96)), TRUE);
       return;
     default:
       break;
   }
   if (!w && c.kind() != Kind::TabSheet) return;
-  Quietly([&] {
+  quietly([&] {
     switch (c.kind()) {
       case Kind::Label:
       case Kind::Button:
@@ -372,7 +372,7 @@ void WindowsBackend::Apply(Control& c, Aspect a) {
       case Kind::Edit:
       case Kind::CheckBox:
       case Kind::RadioButton:
-        if (a == Aspect::Text && WindowText(w) != c.Caption()) SetWindowTextW(w, Wide(c.Caption()).c_str());
+        if (a == Aspect::Text && window_text(w) != c.Caption()) SetWindowTextW(w, wide(c.Caption()).c_str());
         if (a == Aspect::Checked && c.kind() == Kind::CheckBox)
           SendMessageW(w, BM_SETCHECK, static_cast<CheckBox&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
         if (a == Aspect::Checked && c.kind() == Kind::RadioButton)
@@ -381,7 +381,7 @@ void WindowsBackend::Apply(Control& c, Aspect a) {
         break;
       case Kind::Memo:
         if (a == Aspect::Lines) {
-          SetWindowTextW(w, Wide(static_cast<Memo&>(c).JoinedText()).c_str());
+          SetWindowTextW(w, wide(static_cast<Memo&>(c).joined_text()).c_str());
           memo_dirty_[static_cast<Memo*>(&c)] = false;
         }
         break;
@@ -390,15 +390,15 @@ void WindowsBackend::Apply(Control& c, Aspect a) {
         if (a == Aspect::Items) {
           SendMessageW(w, CB_RESETCONTENT, 0, 0);
           for (const std::string& item : combo.Items())
-            SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
+            SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
         }
         if (a == Aspect::Items || a == Aspect::Selection) SendMessageW(w, CB_SETCURSEL, combo.ItemIndex(), 0);
         break;
       }
       case Kind::RadioGroup: {
         auto& group = static_cast<RadioGroup&>(c);
-        if (a == Aspect::Text) SetWindowTextW(w, Wide(c.Caption()).c_str());
-        if (a == Aspect::Items) FillRadioGroup(group);
+        if (a == Aspect::Text) SetWindowTextW(w, wide(c.Caption()).c_str());
+        if (a == Aspect::Items) fill_radio_group(group);
         if (a == Aspect::Items || a == Aspect::Selection) {
           const auto& items = radio_windows_[&group];
           for (size_t i = 0; i < items.size(); ++i)
@@ -412,7 +412,7 @@ void WindowsBackend::Apply(Control& c, Aspect a) {
         if (a == Aspect::Items) {
           TreeView_DeleteAllItems(w);
           for (size_t i = 0; i < tree.Nodes().size(); ++i) {
-            std::wstring text = Wide(tree.Nodes()[i].text);
+            std::wstring text = wide(tree.Nodes()[i].text);
             TVINSERTSTRUCTW ins{};
             ins.hParent = TVI_ROOT;
             ins.hInsertAfter = TVI_LAST;
@@ -430,10 +430,10 @@ void WindowsBackend::Apply(Control& c, Aspect a) {
         break;
       }
       case Kind::PageControl:
-        FillTabs(static_cast<PageControl&>(c));
+        fill_tabs(static_cast<PageControl&>(c));
         if (a == Aspect::Selection)
           for (const auto& other : form.Controls())
-            if (Within(*other, c)) ApplyVisibility(*other);
+            if (within(*other, c)) apply_visibility(*other);
         break;
       case Kind::ProgressBar: {
         auto& bar = static_cast<ProgressBar&>(c);
@@ -447,21 +447,21 @@ void WindowsBackend::Apply(Control& c, Aspect a) {
           PostMessageW(Hwnd(form.peer), kRefreshGrids, 0, 0);
         break;
       case Kind::TabSheet:
-        if (a == Aspect::Text && c.Parent()) FillTabs(static_cast<PageControl&>(*c.Parent()));
+        if (a == Aspect::Text && c.Parent()) fill_tabs(static_cast<PageControl&>(*c.Parent()));
         break;
     }
   });
 }
 
-void WindowsBackend::FillTabs(PageControl& pages) {
+void WindowsBackend::fill_tabs(PageControl& pages) {
   HWND w = Hwnd(pages.peer);
   if (!w) return;
-  Quietly([&] {
+  quietly([&] {
     TabCtrl_DeleteAllItems(w);
-    const std::vector<TabSheet*> tabs = pages.VisibleTabs();
+    const std::vector<TabSheet*> tabs = pages.visible_tabs();
     int selected = -1;
     for (size_t i = 0; i < tabs.size(); ++i) {
-      std::wstring text = Wide(tabs[i]->Caption());
+      std::wstring text = wide(tabs[i]->Caption());
       TCITEMW item{};
       item.mask = TCIF_TEXT;
       item.pszText = text.data();
@@ -472,46 +472,46 @@ void WindowsBackend::FillTabs(PageControl& pages) {
   });
 }
 
-void WindowsBackend::FillRadioGroup(RadioGroup& group) {
+void WindowsBackend::fill_radio_group(RadioGroup& group) {
   auto& items = radio_windows_[&group];
   for (HWND item : items) {
     radio_items_.erase(item);
     DestroyWindow(item);
   }
   items.clear();
-  HWND form = Hwnd(group.OwnerForm().peer);
+  HWND form = Hwnd(group.owner_form().peer);
   if (!form) return;
-  const Rect r = group.FormBounds();
+  const Rect r = group.form_bounds();
   const int columns = std::max(group.Columns, 1);
   const int rows = (group.Count() + columns - 1) / columns;
   const int width = (r.width - 16) / columns;
   const int height = rows ? std::min(24, (r.height - 20) / rows) : 24;
   for (int i = 0; i < group.Count(); ++i) {
     const int col = i / std::max(rows, 1), row = i % std::max(rows, 1);
-    HWND w = CreateWindowExW(0, L"BUTTON", Wide(group.Items()[i]).c_str(),
+    HWND w = CreateWindowExW(0, L"BUTTON", wide(group.Items()[i]).c_str(),
                              WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_RADIOBUTTON | BS_NOTIFY,
                              r.left + 8 + col * width, r.top + 18 + row * height, width - 4, height, form,
-                             nullptr, ThisModule(), nullptr);
-    SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(group.GetFont(), 96)), FALSE);
+                             nullptr, this_module(), nullptr);
+    SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(group.GetFont(), 96)), FALSE);
     items.push_back(w);
     radio_items_[w] = {&group, i};
   }
 }
 
-void WindowsBackend::FillGrid(StringGrid& grid) {
+void WindowsBackend::fill_grid(StringGrid& grid) {
   HWND w = Hwnd(grid.peer);
   if (!w) return;
   const int rows = std::max(grid.RowCount() - grid.FixedRows, 0);
   if (Header_GetItemCount(ListView_GetHeader(w)) == grid.ColCount() && ListView_GetItemCount(w) == rows) {
     // Same shape: only the texts change, without the flicker of a rebuild.
     for (int col = 0; col < grid.ColCount(); ++col) {
-      std::wstring head = grid.FixedRows > 0 ? Wide(grid.Cell(col, 0)) : std::wstring();
+      std::wstring head = grid.FixedRows > 0 ? wide(grid.Cell(col, 0)) : std::wstring();
       LVCOLUMNW column{};
       column.mask = LVCF_TEXT;
       column.pszText = head.data();
       SendMessageW(w, LVM_SETCOLUMNW, col, reinterpret_cast<LPARAM>(&column));
       for (int row = 0; row < rows; ++row) {
-        std::wstring text = Wide(grid.Cell(col, row + grid.FixedRows));
+        std::wstring text = wide(grid.Cell(col, row + grid.FixedRows));
         LVITEMW item{};
         item.iSubItem = col;
         item.pszText = text.data();
@@ -524,7 +524,7 @@ void WindowsBackend::FillGrid(StringGrid& grid) {
   }
   ListView_DeleteAllItems(w);
   for (int col = 0; col < grid.ColCount(); ++col) {
-    std::wstring head = grid.FixedRows > 0 ? Wide(grid.Cell(col, 0)) : std::wstring();
+    std::wstring head = grid.FixedRows > 0 ? wide(grid.Cell(col, 0)) : std::wstring();
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH;
     column.cx = col < static_cast<int>(grid.ColWidths.size()) ? grid.ColWidths[col] : 64;
@@ -533,7 +533,7 @@ void WindowsBackend::FillGrid(StringGrid& grid) {
   }
   for (int row = grid.FixedRows; row < grid.RowCount(); ++row) {
     for (int col = 0; col < grid.ColCount(); ++col) {
-      std::wstring text = Wide(grid.Cell(col, row));
+      std::wstring text = wide(grid.Cell(col, row));
       LVITEMW item{};
       item.mask = LVIF_TEXT;
       item.iItem = row - grid.FixedRows;
@@ -545,21 +545,21 @@ void WindowsBackend::FillGrid(StringGrid& grid) {
   }
 }
 
-void WindowsBackend::PullMemo(Memo& memo) {
+void WindowsBackend::pull_memo(Memo& memo) {
   auto it = memo_dirty_.find(&memo);
   if (it == memo_dirty_.end() || !it->second || !memo.peer) return;
   it->second = false;
-  const std::string text = WindowText(Hwnd(memo.peer));
+  const std::string text = window_text(Hwnd(memo.peer));
   ++muted_;
-  memo.UserSetText(text);
+  memo.user_set_text(text);
   --muted_;
 }
 
 // ---------------------------------------------------------------- windows to models
 
-LRESULT WindowsBackend::OnCommand(Form& form, HWND child, int code) {
+LRESULT WindowsBackend::on_command(Form& form, HWND child, int code) {
   if (auto radio = radio_items_.find(child); radio != radio_items_.end()) {
-    if (code == BN_CLICKED) user::Choose(*radio->second.group, radio->second.index);
+    if (code == BN_CLICKED) user::choose(*radio->second.group, radio->second.index);
     return 0;
   }
   auto it = controls_.find(child);
@@ -569,30 +569,30 @@ LRESULT WindowsBackend::OnCommand(Form& form, HWND child, int code) {
     case BN_SETFOCUS:
     case EN_SETFOCUS:
     case CBN_SETFOCUS:
-      form.FocusControl(&c);
+      form.focus_control(&c);
       break;
     case EN_KILLFOCUS:
-      if (c.kind() == Kind::Memo) PullMemo(static_cast<Memo&>(c));
+      if (c.kind() == Kind::Memo) pull_memo(static_cast<Memo&>(c));
       break;
     case BN_CLICKED:
       if (c.kind() == Kind::Button || c.kind() == Kind::CheckBox || c.kind() == Kind::RadioButton)
         user::Click(c);
       break;
     case BN_DOUBLECLICKED:
-      Form::Fire(c.OnDblClick);
+      Form::fire(c.OnDblClick);
       break;
     case EN_CHANGE:
       if (muted_) break;
       if (c.kind() == Kind::Edit) {
         auto& edit = static_cast<Edit&>(c);
-        edit.UserSetText(WindowText(child));
+        edit.user_set_text(window_text(child));
       } else if (c.kind() == Kind::Memo) {
         memo_dirty_[static_cast<Memo*>(&c)] = true;
       }
       break;
     case CBN_SELCHANGE:
       if (!muted_)
-        user::Choose(static_cast<ComboBox&>(c), static_cast<int>(SendMessageW(child, CB_GETCURSEL, 0, 0)));
+        user::choose(static_cast<ComboBox&>(c), static_cast<int>(SendMessageW(child, CB_GETCURSEL, 0, 0)));
       break;
     default:
       break;
@@ -600,13 +600,13 @@ LRESULT WindowsBackend::OnCommand(Form& form, HWND child, int code) {
   return 0;
 }
 
-LRESULT WindowsBackend::OnNotify(Form& form, NMHDR* header) {
+LRESULT WindowsBackend::on_notify(Form& form, NMHDR* header) {
   auto it = controls_.find(header->hwndFrom);
   if (it == controls_.end()) return 0;
   Control& c = *it->second;
   if (c.kind() == Kind::TreeView) {
     auto& tree = static_cast<TreeView&>(c);
-    if (header->code == NM_SETFOCUS) form.FocusControl(&c);
+    if (header->code == NM_SETFOCUS) form.focus_control(&c);
     if (header->code == TVN_SELCHANGEDW && !muted_) {
       const auto* change = reinterpret_cast<NMTREEVIEWW*>(header);
       tree.SetSelected(change->itemNew.hItem ? static_cast<int>(change->itemNew.lParam) : -1);
@@ -622,38 +622,38 @@ LRESULT WindowsBackend::OnNotify(Form& form, NMHDR* header) {
         data.mask = TVIF_PARAM;
         data.hItem = item;
         SendMessageW(header->hwndFrom, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
-        Quietly([&] { TreeView_SelectItem(header->hwndFrom, item); });
-        user::SelectNode(tree, static_cast<int>(data.lParam));
+        quietly([&] { TreeView_SelectItem(header->hwndFrom, item); });
+        user::select_node(tree, static_cast<int>(data.lParam));
       } else {
-        Form::Fire(tree.OnClick);
+        Form::fire(tree.OnClick);
       }
     }
   }
   if (c.kind() == Kind::PageControl) {
     auto& pages = static_cast<PageControl&>(c);
-    if (header->code == NM_SETFOCUS) form.FocusControl(&c);
+    if (header->code == NM_SETFOCUS) form.focus_control(&c);
     if (header->code == TCN_SELCHANGE && !muted_) {
       const int index = TabCtrl_GetCurSel(header->hwndFrom);
-      const std::vector<TabSheet*> tabs = pages.VisibleTabs();
-      if (index >= 0 && index < static_cast<int>(tabs.size())) user::ShowTab(pages, *tabs[index]);
+      const std::vector<TabSheet*> tabs = pages.visible_tabs();
+      if (index >= 0 && index < static_cast<int>(tabs.size())) user::show_tab(pages, *tabs[index]);
     }
   }
-  if (c.kind() == Kind::StringGrid && header->code == NM_SETFOCUS) form.FocusControl(&c);
+  if (c.kind() == Kind::StringGrid && header->code == NM_SETFOCUS) form.focus_control(&c);
   return 0;
 }
 
-LRESULT CALLBACK WindowsBackend::FormProc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK WindowsBackend::form_proc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
   if (message == WM_NCCREATE) {
     auto* create = reinterpret_cast<CREATESTRUCTW*>(lp);
     SetWindowLongPtrW(w, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* form = reinterpret_cast<Form*>(GetWindowLongPtrW(w, GWLP_USERDATA));
   if (!form || form->peer != w) return DefWindowProcW(w, message, wp, lp);
-  WindowsBackend& b = The();
+  WindowsBackend& b = windows_backend();
   switch (message) {
     case WM_COMMAND:
       // Enter and Escape (IDOK, IDCANCEL without a control) do nothing, as on the original forms.
-      if (lp) return b.OnCommand(*form, reinterpret_cast<HWND>(lp), HIWORD(wp));
+      if (lp) return b.on_command(*form, reinterpret_cast<HWND>(lp), HIWORD(wp));
       return 0;
     case kRefreshGrids:
       for (auto it = b.grids_pending_.begin(); it != b.grids_pending_.end();) {
@@ -663,14 +663,14 @@ LRESULT CALLBACK WindowsBackend::FormProc(HWND w, UINT message, WPARAM wp, LPARA
         }
         StringGrid* grid = it->first;
         it = b.grids_pending_.erase(it);
-        b.FillGrid(*grid);
+        b.fill_grid(*grid);
       }
       return 0;
     case WM_NOTIFY:
-      return b.OnNotify(*form, reinterpret_cast<NMHDR*>(lp));
+      return b.on_notify(*form, reinterpret_cast<NMHDR*>(lp));
     case WM_TIMER:
       for (const auto& t : form->Timers())
-        if (auto it = b.timer_ids_.find(t.get()); it != b.timer_ids_.end() && it->second == wp) t->Fire();
+        if (auto it = b.timer_ids_.find(t.get()); it != b.timer_ids_.end() && it->second == wp) t->fire();
       return 0;
     case WM_CLOSE:
       form->Close();
@@ -682,8 +682,8 @@ LRESULT CALLBACK WindowsBackend::FormProc(HWND w, UINT message, WPARAM wp, LPARA
 
 // ---------------------------------------------------------------- modal loop
 
-void WindowsBackend::RunModal(Form& form) {
-  CreateFormWindow(form);
+void WindowsBackend::run_modal(Form& form) {
+  create_form_window(form);
   HWND w = Hwnd(form.peer);
   if (!w) {
     form.SetModalResult(mrCancel);
@@ -716,42 +716,42 @@ void WindowsBackend::RunModal(Form& form) {
   modal_.pop_back();
   // The owner is enabled again before this window goes, so that it gets the activation back.
   if (owner_enabled) EnableWindow(owner, TRUE);
-  DestroyFormWindow(form);
+  destroy_form_window(form);
   if (owner_enabled) SetActiveWindow(owner);
 }
 
-HWND WindowsBackend::TopModalWindow() const {
+HWND WindowsBackend::top_modal_window() const {
   for (auto it = modal_.rbegin(); it != modal_.rend(); ++it)
     if ((*it)->peer && IsWindowVisible(Hwnd((*it)->peer))) return Hwnd((*it)->peer);
   return static_cast<HWND>(App().Handle());
 }
 
-void WindowsBackend::FormVisibilityChanged(Form& form) {
+void WindowsBackend::form_visibility_changed(Form& form) {
   if (form.peer) ShowWindow(Hwnd(form.peer), form.Visible() ? SW_SHOW : SW_HIDE);
 }
 
-void WindowsBackend::FormChanged(Form& form) {
+void WindowsBackend::form_changed(Form& form) {
   HWND w = Hwnd(form.peer);
   if (!w) return;
-  SetWindowTextW(w, Wide(form.Caption()).c_str());
+  SetWindowTextW(w, wide(form.Caption()).c_str());
   const Rect& r = form.Bounds();
   SetWindowPos(w, nullptr, r.left, r.top, r.width, r.height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void WindowsBackend::FormDestroyed(Form& form) {
-  DestroyFormWindow(form);
+void WindowsBackend::form_destroyed(Form& form) {
+  destroy_form_window(form);
   for (const auto& t : form.Timers()) timer_ids_.erase(t.get());
 }
 
-bool WindowsBackend::FormActive(const Form& form) const {
+bool WindowsBackend::form_active(const Form& form) const {
   return form.peer && GetActiveWindow() == Hwnd(form.peer);
 }
 
-void WindowsBackend::ControlChanged(Control& c, Aspect a) {
-  if (c.OwnerForm().peer) Apply(c, a);
+void WindowsBackend::control_changed(Control& c, Aspect a) {
+  if (c.owner_form().peer) apply(c, a);
 }
 
-void WindowsBackend::ControlDestroyed(Control& c) {
+void WindowsBackend::control_destroyed(Control& c) {
   if (c.kind() == Kind::StringGrid) grids_pending_.erase(static_cast<StringGrid*>(&c));
   if (c.peer) controls_.erase(Hwnd(c.peer));
   c.peer = nullptr;
@@ -759,8 +759,8 @@ void WindowsBackend::ControlDestroyed(Control& c) {
 
 // ---------------------------------------------------------------- timers
 
-void WindowsBackend::ArmTimer(Timer& t) {
-  HWND w = Hwnd(t.OwnerForm().peer);
+void WindowsBackend::arm_timer(Timer& t) {
+  HWND w = Hwnd(t.owner_form().peer);
   if (!w) return;
   auto it = timer_ids_.find(&t);
   if (it == timer_ids_.end()) it = timer_ids_.emplace(&t, next_timer_id_++).first;
@@ -770,23 +770,23 @@ void WindowsBackend::ArmTimer(Timer& t) {
     KillTimer(w, it->second);
 }
 
-void WindowsBackend::TimerChanged(Timer& t) { ArmTimer(t); }
+void WindowsBackend::timer_changed(Timer& t) { arm_timer(t); }
 
-void WindowsBackend::TimerDestroyed(Timer& t) {
+void WindowsBackend::timer_destroyed(Timer& t) {
   auto it = timer_ids_.find(&t);
   if (it == timer_ids_.end()) return;
-  if (HWND w = Hwnd(t.OwnerForm().peer)) KillTimer(w, it->second);
+  if (HWND w = Hwnd(t.owner_form().peer)) KillTimer(w, it->second);
   timer_ids_.erase(it);
 }
 
 // ---------------------------------------------------------------- boxes, dialogs, printing
 
 int WindowsBackend::MessageBox(std::string_view text, std::string_view caption, unsigned flags) {
-  return MessageBoxW(TopModalWindow(), Wide(text).c_str(), Wide(caption).c_str(), flags | MB_TASKMODAL);
+  return MessageBoxW(top_modal_window(), wide(text).c_str(), wide(caption).c_str(), flags | MB_TASKMODAL);
 }
 
-std::wstring DialogFilter(std::string_view filter) {
-  std::wstring f = Wide(filter);
+std::wstring dialog_filter(std::string_view filter) {
+  std::wstring f = wide(filter);
   for (wchar_t& c : f)
     if (c == L'|') c = L'\0';
   f.push_back(L'\0');
@@ -794,15 +794,15 @@ std::wstring DialogFilter(std::string_view filter) {
   return f;
 }
 
-bool WindowsBackend::ExecuteSaveDialog(SaveDialog& dialog) {
-  std::wstring file = Wide(dialog.FileName);
+bool WindowsBackend::execute_save_dialog(SaveDialog& dialog) {
+  std::wstring file = wide(dialog.FileName);
   file.resize(std::max<size_t>(file.size() + 1, 1024), L'\0');
-  const std::wstring filter = DialogFilter(dialog.Filter);
-  const std::wstring ext = Wide(dialog.DefaultExt);
-  const std::wstring title = Wide(dialog.Title);
+  const std::wstring filter = dialog_filter(dialog.Filter);
+  const std::wstring ext = wide(dialog.DefaultExt);
+  const std::wstring title = wide(dialog.Title);
   OPENFILENAMEW ofn{};
   ofn.lStructSize = sizeof ofn;
-  ofn.hwndOwner = TopModalWindow();
+  ofn.hwndOwner = top_modal_window();
   ofn.lpstrFilter = filter.c_str();
   ofn.nFilterIndex = 1;
   ofn.lpstrFile = file.data();
@@ -811,14 +811,14 @@ bool WindowsBackend::ExecuteSaveDialog(SaveDialog& dialog) {
   ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
   ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
   if (!GetSaveFileNameW(&ofn)) return false;
-  dialog.FileName = Narrow(file.c_str(), wcslen(file.c_str()));
+  dialog.FileName = narrow(file.c_str(), wcslen(file.c_str()));
   return true;
 }
 
-bool WindowsBackend::ExecutePrintDialog() {
+bool WindowsBackend::execute_print_dialog() {
   PRINTDLGW pd{};
   pd.lStructSize = sizeof pd;
-  pd.hwndOwner = TopModalWindow();
+  pd.hwndOwner = top_modal_window();
   pd.Flags = PD_RETURNDC | PD_NOSELECTION | PD_NOPAGENUMS | PD_USEDEVMODECOPIESANDCOLLATE;
   if (!PrintDlgW(&pd)) return false;
   if (pd.hDevMode) GlobalFree(pd.hDevMode);
@@ -834,31 +834,31 @@ class PrinterJob : public TextPrinter::Job {
   ~PrinterJob() override {
     if (started_ && !ended_) AbortDoc(dc_);
   }
-  void Start(std::string_view title) {
-    const std::wstring name = Wide(title);
+  void start(std::string_view title) {
+    const std::wstring name = wide(title);
     DOCINFOW doc{};
     doc.cbSize = sizeof doc;
     doc.lpszDocName = name.c_str();
     if (StartDocW(dc_, &doc) <= 0) throw IoError("打印机不可用");
     started_ = true;
-    NewPage();
+    new_page();
   }
-  void WriteLine(std::string_view line) override {
+  void write_line(std::string_view line) override {
     if (y_ + line_height_ > page_height_) {
       if (EndPage(dc_) <= 0) throw IoError("打印失败");
-      NewPage();
+      new_page();
     }
-    const std::wstring text = Wide(line);
+    const std::wstring text = wide(line);
     if (!TextOutW(dc_, margin_, y_, text.c_str(), static_cast<int>(text.size()))) throw IoError("打印失败");
     y_ += line_height_;
   }
-  void End() override {
+  void end() override {
     if (EndPage(dc_) <= 0 || EndDoc(dc_) <= 0) throw IoError("打印失败");
     ended_ = true;
   }
 
  private:
-  void NewPage() {
+  void new_page() {
     if (StartPage(dc_) <= 0) throw IoError("打印失败");
     SelectObject(dc_, font_);
     TEXTMETRICW tm{};
@@ -874,10 +874,10 @@ class PrinterJob : public TextPrinter::Job {
   int line_height_ = 1, page_height_ = 0, margin_ = 0, y_ = 0;
 };
 
-std::unique_ptr<TextPrinter::Job> WindowsBackend::StartPrintJob(std::string_view title, const Font& font) {
+std::unique_ptr<TextPrinter::Job> WindowsBackend::start_print_job(std::string_view title, const Font& font) {
   if (!printer_) throw IoError("打印机不可用");
-  auto job = std::make_unique<PrinterJob>(printer_, FontFor(font, GetDeviceCaps(printer_, LOGPIXELSY)));
-  job->Start(title);
+  auto job = std::make_unique<PrinterJob>(printer_, font_for(font, GetDeviceCaps(printer_, LOGPIXELSY)));
+  job->start(title);
   return job;
 }
 

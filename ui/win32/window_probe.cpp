@@ -15,17 +15,17 @@ namespace ui::win32::probe {
 
 namespace {
 
-std::wstring Wide(std::string_view gbk) {
+std::wstring wide(std::string_view gbk) {
   const std::u16string s = platform::gbk_to_utf16(gbk);
   return std::wstring(s.begin(), s.end());
 }
 
-std::string Narrow(const std::wstring& text) {
+std::string narrow(const std::wstring& text) {
   return platform::utf16_to_gbk(
       std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
 }
 
-std::wstring WindowTextW(HWND w) {
+std::wstring window_text_w(HWND w) {
   // WM_GETTEXT reaches the control's own thread, so a multi-line edit reports its whole text.
   const auto length = static_cast<size_t>(SendMessageW(w, WM_GETTEXTLENGTH, 0, 0));
   std::wstring text(length + 1, L'\0');
@@ -41,7 +41,7 @@ struct Search {
   HWND found = nullptr;
 };
 
-BOOL CALLBACK FindTopLevel(HWND w, LPARAM context) {
+BOOL CALLBACK find_top_level(HWND w, LPARAM context) {
   auto* s = reinterpret_cast<Search*>(context);
   DWORD pid = 0;
   GetWindowThreadProcessId(w, &pid);
@@ -49,20 +49,20 @@ BOOL CALLBACK FindTopLevel(HWND w, LPARAM context) {
   wchar_t cls[64] = {};
   GetClassNameW(w, cls, 64);
   if (wcscmp(cls, s->cls) != 0) return TRUE;
-  if (!s->caption.empty() && WindowTextW(w) != s->caption) return TRUE;
+  if (!s->caption.empty() && window_text_w(w) != s->caption) return TRUE;
   s->found = w;
   return FALSE;
 }
 
-HWND FindWindowOf(const wchar_t* cls, std::string_view caption) {
-  Search s{Wide(caption), cls};
-  EnumWindows(FindTopLevel, reinterpret_cast<LPARAM>(&s));
+HWND find_window_of(const wchar_t* cls, std::string_view caption) {
+  Search s{wide(caption), cls};
+  EnumWindows(find_top_level, reinterpret_cast<LPARAM>(&s));
   return s.found;
 }
 
 }  // namespace
 
-bool WaitUntil(const std::function<bool()>& ready, uint32_t timeout_ms) {
+bool wait_until(const std::function<bool()>& ready, uint32_t timeout_ms) {
   const DWORD start = GetTickCount();
   for (;;) {
     if (ready()) return true;
@@ -71,28 +71,28 @@ bool WaitUntil(const std::function<bool()>& ready, uint32_t timeout_ms) {
   }
 }
 
-Window WaitForForm(std::string_view caption, uint32_t timeout_ms) {
+Window wait_for_form(std::string_view caption, uint32_t timeout_ms) {
   HWND found = nullptr;
-  const std::wstring cls = Wide(kFormClass);
-  WaitUntil([&] { return (found = FindWindowOf(cls.c_str(), caption)) != nullptr; }, timeout_ms);
+  const std::wstring cls = wide(kFormClass);
+  wait_until([&] { return (found = find_window_of(cls.c_str(), caption)) != nullptr; }, timeout_ms);
   return found;
 }
 
-bool MessageBoxOpen() { return FindWindowOf(L"#32770", {}) != nullptr; }
+bool message_box_open() { return find_window_of(L"#32770", {}) != nullptr; }
 
-Window WaitForMessageBox(uint32_t timeout_ms) {
+Window wait_for_message_box(uint32_t timeout_ms) {
   HWND found = nullptr;
-  WaitUntil([&] { return (found = FindWindowOf(L"#32770", {})) != nullptr; }, timeout_ms);
+  wait_until([&] { return (found = find_window_of(L"#32770", {})) != nullptr; }, timeout_ms);
   return found;
 }
 
-std::string MessageBoxText(Window box) {
+std::string message_box_text(Window box) {
   // The message is the box's static control with id 0xFFFF.
   HWND text = GetDlgItem(static_cast<HWND>(box), 0xFFFF);
-  return text ? Narrow(WindowTextW(text)) : std::string();
+  return text ? narrow(window_text_w(text)) : std::string();
 }
 
-void AnswerMessageBox(Window box, int button_id) {
+void answer_message_box(Window box, int button_id) {
   if (HWND button = GetDlgItem(static_cast<HWND>(box), button_id)) PostMessageW(button, BM_CLICK, 0, 0);
 }
 
@@ -101,7 +101,7 @@ struct NameSearch {
   HWND found = nullptr;
 };
 
-BOOL CALLBACK FindChild(HWND w, LPARAM context) {
+BOOL CALLBACK find_child(HWND w, LPARAM context) {
   auto* s = reinterpret_cast<NameSearch*>(context);
   const auto* name = static_cast<const char*>(GetPropA(w, kNameProperty));
   if (name && s->name == name) {
@@ -113,11 +113,11 @@ BOOL CALLBACK FindChild(HWND w, LPARAM context) {
 
 Window Control(Window form, std::string_view name) {
   NameSearch s{std::string(name)};
-  EnumChildWindows(static_cast<HWND>(form), FindChild, reinterpret_cast<LPARAM>(&s));
+  EnumChildWindows(static_cast<HWND>(form), find_child, reinterpret_cast<LPARAM>(&s));
   return s.found;
 }
 
-std::string Text(Window w) { return Narrow(WindowTextW(static_cast<HWND>(w))); }
+std::string Text(Window w) { return narrow(window_text_w(static_cast<HWND>(w))); }
 
 size_t TextLength(Window w) {
   return static_cast<size_t>(SendMessageW(static_cast<HWND>(w), WM_GETTEXTLENGTH, 0, 0));
@@ -136,7 +136,7 @@ bool Focus(Window window) {
   const DWORD thread = GetWindowThreadProcessId(w, nullptr);
   PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
   PostMessageW(w, WM_LBUTTONUP, 0, MAKELPARAM(3, 3));
-  return WaitUntil(
+  return wait_until(
       [&] {
         GUITHREADINFO info{};
         info.cbSize = sizeof info;
@@ -147,20 +147,20 @@ bool Focus(Window window) {
 
 void Type(Window edit, std::string_view text) {
   Focus(edit);
-  const std::wstring t = Wide(text);
+  const std::wstring t = wide(text);
   SendMessageW(static_cast<HWND>(edit), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.c_str()));
 }
 
 void Append(Window edit, std::string_view text) {
   Focus(edit);
   HWND w = static_cast<HWND>(edit);
-  const std::wstring t = Wide(text);
+  const std::wstring t = wide(text);
   const LRESULT end = SendMessageW(w, WM_GETTEXTLENGTH, 0, 0);
   SendMessageW(w, EM_SETSEL, static_cast<WPARAM>(end), end);
   SendMessageW(w, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(t.c_str()));
 }
 
-std::vector<std::string> TreeItems(Window tree) {
+std::vector<std::string> tree_items(Window tree) {
   HWND w = static_cast<HWND>(tree);
   std::vector<std::string> items;
   for (auto item = reinterpret_cast<HTREEITEM>(SendMessageW(w, TVM_GETNEXTITEM, TVGN_ROOT, 0)); item;
@@ -173,12 +173,12 @@ std::vector<std::string> TreeItems(Window tree) {
     data.pszText = buffer;
     data.cchTextMax = 255;
     SendMessageW(w, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
-    items.push_back(Narrow(buffer));
+    items.push_back(narrow(buffer));
   }
   return items;
 }
 
-std::string GridHeader(Window grid, int col) {
+std::string grid_header(Window grid, int col) {
   wchar_t buffer[256] = {};
   LVCOLUMNW column{};
   column.mask = LVCF_TEXT;
@@ -186,20 +186,20 @@ std::string GridHeader(Window grid, int col) {
   column.cchTextMax = 255;
   if (!SendMessageW(static_cast<HWND>(grid), LVM_GETCOLUMNW, col, reinterpret_cast<LPARAM>(&column)))
     return {};
-  return Narrow(buffer);
+  return narrow(buffer);
 }
 
-std::string GridCell(Window grid, int col, int row) {
+std::string grid_cell(Window grid, int col, int row) {
   wchar_t buffer[512] = {};
   LVITEMW item{};
   item.iSubItem = col;
   item.pszText = buffer;
   item.cchTextMax = 511;
   SendMessageW(static_cast<HWND>(grid), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
-  return Narrow(buffer);
+  return narrow(buffer);
 }
 
-void ClickTreeItem(Window tree, int index) {
+void click_tree_item(Window tree, int index) {
   HWND w = static_cast<HWND>(tree);
   auto item = reinterpret_cast<HTREEITEM>(SendMessageW(w, TVM_GETNEXTITEM, TVGN_ROOT, 0));
   for (int i = 0; item && i < index; ++i)
@@ -219,7 +219,7 @@ void ClickTreeItem(Window tree, int index) {
   PostMessageW(w, WM_LBUTTONUP, 0, at);
 }
 
-bool SaveBitmap(Window window, const std::string& path) {
+bool save_bitmap(Window window, const std::string& path) {
   HWND w = static_cast<HWND>(window);
   // The client area: without a window manager nobody draws the caption bar.
   RECT r{};

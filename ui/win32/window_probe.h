@@ -15,16 +15,16 @@ namespace ui::win32::probe {
 using Window = void*;
 
 // Polls `ready` every 20 ms until it holds or timeout_ms have passed.
-bool WaitUntil(const std::function<bool()>& ready, uint32_t timeout_ms);
+bool wait_until(const std::function<bool()>& ready, uint32_t timeout_ms);
 
 // A visible form of this process with exactly this caption, or nullptr after the timeout.
-Window WaitForForm(std::string_view caption, uint32_t timeout_ms);
+Window wait_for_form(std::string_view caption, uint32_t timeout_ms);
 // A visible message box of this process, or nullptr after the timeout.
-Window WaitForMessageBox(uint32_t timeout_ms);
-bool MessageBoxOpen();
-std::string MessageBoxText(Window box);
+Window wait_for_message_box(uint32_t timeout_ms);
+bool message_box_open();
+std::string message_box_text(Window box);
 // Presses the box's button with this id (1 = OK).
-void AnswerMessageBox(Window box, int button_id);
+void answer_message_box(Window box, int button_id);
 
 // The control window of a form that shows the model with this name, nullptr when none.
 Window Control(Window form, std::string_view name);
@@ -41,15 +41,15 @@ bool Focus(Window w);
 void Type(Window edit, std::string_view text);
 // Clicks into a multi-line edit and types at its end.
 void Append(Window edit, std::string_view text);
-std::vector<std::string> TreeItems(Window tree);
+std::vector<std::string> tree_items(Window tree);
 // Clicks the tree's n-th top-level node with the mouse.
-void ClickTreeItem(Window tree, int index);
+void click_tree_item(Window tree, int index);
 // A grid's text in a column of its header, and in a cell of its rows below the header (row 0 is
 // the first row below it). Empty outside the grid.
-std::string GridHeader(Window grid, int col);
-std::string GridCell(Window grid, int col, int row);
+std::string grid_header(Window grid, int col);
+std::string grid_cell(Window grid, int col, int row);
 
 // Saves what the screen shows of the window's client area as a 24-bit BMP. False when it could not.
-bool SaveBitmap(Window w, const std::string& path);
+bool save_bitmap(Window w, const std::string& path);
 
 }  // namespace ui::win32::probe
