@@ -7,8 +7,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +16,7 @@
 namespace vorel::wizard::testing {
 namespace {
 
+using testing_support::file_text;
 using ui::headless::Driver;
 
 const char kNotice[] =
@@ -27,13 +26,6 @@ const char kNotice[] =
     "您可以编辑窗口中的内容，单击保存修改按钮保存窗口中的内容。\r\n"
     "或者单击另存为按钮，将窗口中的内容保存为文件，便于以后在系统外查看。";
 const char kIdle[] = "调试开关-查看和编辑今天的设备运行历史，诊断出现的问题！";
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 class DebugPageTest : public WizardTest {
  protected:
@@ -130,7 +122,7 @@ TEST_F(DebugPageTest, SaveChangesReplacesTheLogWithTheWindowsText) {
     d.Click("SpeedButton1");
     d.close_box();
   });
-  EXPECT_EQ(Slurp(env.log_path), "第一行\r\n改过的\r\n");
+  EXPECT_EQ(file_text(env.log_path), "第一行\r\n改过的\r\n");
   EXPECT_TRUE(ui->Messages().empty());
   EXPECT_FALSE(std::filesystem::exists(env.log_path + ".~sav"));
 }
@@ -177,7 +169,7 @@ TEST_F(DebugPageTest, SaveChangesLeavesALogItCannotReplaceAsItWas) {
     ASSERT_EQ(ui->Messages().size(), boxes + 1);
     EXPECT_EQ(ui->Messages().back().text, "无法保存文件：" + env.log_path);
     EXPECT_EQ(ui->Messages().back().flags, ui::kMbOk | ui::kMbIconError);
-    EXPECT_EQ(Slurp(dir.file("Vorel_PCI.Log")), kLog);
+    EXPECT_EQ(file_text(dir.file("Vorel_PCI.Log")), kLog);
     EXPECT_FALSE(std::filesystem::exists(env.log_path + ".~sav"));
   }
 }
@@ -193,7 +185,7 @@ TEST_F(DebugPageTest, SaveAsWritesTheChosenFileAndCancelWritesNothing) {
     d.Click("SaveBtn");
     d.close_box();
   });
-  EXPECT_EQ(Slurp(copy), kLog);
+  EXPECT_EQ(file_text(copy), kLog);
   ASSERT_EQ(ui->save_dialogs().size(), 2u);
   EXPECT_EQ(ui->save_dialogs()[0].default_ext, "Log");
   EXPECT_EQ(ui->save_dialogs()[0].filter, "调试日志文件|log");

@@ -3,18 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
-#include "engine/run_log.h"
 #include "engine_probe.h"
 #include "host_memory.h"
 #include "host_session.h"
 #include "interface/exports.h"
-#include "interface/module.h"
-#include "platform/manual_clock.h"
 #include "sim/pci7505/sim7505.h"
 #include "support/delphi.h"
 #include "support/getfileinfo.h"
@@ -22,34 +17,24 @@
 namespace vorel {
 namespace {
 
-using testing_support::HostMemory;
-
+using testing_support::CountOf;
 using testing_support::host_record;
+using testing_support::HostMemory;
 using testing_support::switch_value;
 
 class Driver : public ::testing::Test {
  protected:
   Driver() {
-    InitLogPath();  // relative to the scratch folder now current
-    FullPDB(&block_);
+    FullPDB(&host_.block);
     records_ = {host_record(1, "DI1:0,0.0", 1), host_record(2, "DO1:0,0.1", 1), host_record(3, "COMMLINK", 2),
                 host_record(4, "ENCOMMLINK", 0), host_record(5, "nonsense", 0)};
     for (auto& r : records_) pointers_.push_back(&r);
   }
-  ~Driver() override {
-    module::destroy_current_engine();
-    InitLogPath();
-  }
 
-  bool Start() {
-    char* message = nullptr;
-    const bool ok = IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &block_, &message) != 0;
-    start_message_ = memory_.take(message);
-    return ok;
-  }
+  bool Start() { return host_.Start(records_); }
   // One host poll after `ms` milliseconds; the reported records.
   std::vector<TTagValue> Poll(uint32_t ms, std::string* message_out = nullptr) {
-    clock_.advance(ms);
+    host_.clock.advance(ms);
     std::vector<TTagValue> values(records_.size());
     int32_t count = -1;
     char* message = nullptr;
@@ -66,32 +51,20 @@ class Driver : public ::testing::Test {
     }
     return values;
   }
-  std::string log() {
-    std::string path = run_log_path();
-    for (char& c : path)
-      if (c == '\\') c = '/';
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
 
   const HostMemory& memory_ = HostMemory::instance();
-  platform::ManualClock clock_{100000};
-  platform::ScopedClock use_clock_{clock_};
   testing_support::ScopedCurrentDir folder_;
-  TDeviceParams block_{};
+  testing_support::HostSession host_;  // in the scratch folder
   std::vector<TTagInfo> records_;
   std::vector<TTagInfo*> pointers_;
-  std::string start_message_;
   std::vector<std::string> strings_;
 };
 
 TEST_F(Driver, StartsDropsTheBadTagAndPollsAtTenMilliseconds) {
   ASSERT_TRUE(Start());
-  EXPECT_EQ(start_message_, now_text()) << "binding the vendor's library leaves the time text pending";
+  EXPECT_EQ(host_.message, now_text()) << "binding the vendor's library leaves the time text pending";
   EXPECT_EQ(DetectScanTime(), 10);
-  const std::string text = log();
+  const std::string text = host_.log();
   EXPECT_NE(text.find("：启动驱动程序" + driver_file_info()->DeviceName() + "  ..."), std::string::npos);
   EXPECT_NE(text.find("：有效标签个数=4"), std::string::npos) << "the bad address was dropped";
   EXPECT_NE(text.find("错误报告：由于出现错误，系统在通讯时丢弃该标签！"), std::string::npos);
@@ -120,7 +93,7 @@ TEST_F(Driver, ReportedRecordsCarryTheHostsLayout) {
   EXPECT_EQ(flag, 0);
   double stamp;
   std::memcpy(&stamp, &first[0].Stamp, sizeof stamp);
-  EXPECT_NEAR(stamp, platform::to_ole_date(clock_.now()), 1e-9);
+  EXPECT_NEAR(stamp, platform::to_ole_date(host_.clock.now()), 1e-9);
   ASSERT_FALSE(strings_.empty());
   EXPECT_EQ(strings_[0], driver_file_info()->DeviceName() + "通讯始终不成功!");
 }
@@ -179,11 +152,8 @@ TEST_F(Driver, FreeDriverWritesTheStopReportOnce) {
   Poll(101);
   EXPECT_EQ(FreeDriver(), 1);
   EXPECT_EQ(FreeDriver(), 1);
-  const std::string text = log();
-  size_t exits = 0;
-  for (size_t at = text.find("退出运行！"); at != std::string::npos; at = text.find("退出运行！", at + 1))
-    ++exits;
-  EXPECT_EQ(exits, 1u);
+  const std::string text = host_.log();
+  EXPECT_EQ(CountOf(text, "退出运行！"), 1u);
   EXPECT_NE(text.find("：标签Tag1，地址=DI1:0,0.0，读扫描周期(毫秒)="), std::string::npos);
   // A stopped engine still answers the host.
   std::string message;
@@ -197,7 +167,8 @@ TEST_F(Driver, EachThreadRunsItsOwnEngine) {
   for (int t = 0; t < 3; ++t) {
     threads.emplace_back([&] {
       char* message = nullptr;
-      if (IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &block_, &message)) ++started;
+      if (IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &host_.block, &message))
+        ++started;
       memory_.release(message);
       std::vector<TTagValue> values(records_.size());
       int32_t count = 0;

@@ -5,9 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +56,14 @@ struct Reported {
   bool on = false;
   std::string text;
 };
+
+// The run log the engines write to, as it stands now.
+inline std::string run_log_text() {
+  std::string path = vorel::run_log_path();
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return file_text(path);
+}
 
 class HostSession {
  public:
@@ -135,15 +141,7 @@ class HostSession {
     return ok;
   }
 
-  std::string log() const {
-    std::string path = vorel::run_log_path();
-    for (char& c : path)
-      if (c == '\\') c = '/';
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-  }
+  std::string log() const { return run_log_text(); }
 
   static constexpr size_t kRoom = 64;  // records one poll may fill
   platform::ManualClock clock{100000};

@@ -12,7 +12,6 @@
 #include <fstream>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <utility>
@@ -28,14 +27,9 @@ namespace vorel {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::file_text;
 
 const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time text
-
-std::string ReadAll(const fs::path& path) {
-  std::ostringstream out;
-  out << std::ifstream(path, std::ios::binary).rdbuf();
-  return out.str();
-}
 
 // Splits at CR LF; a text that ends in CR LF gives no empty last line.
 std::vector<std::string> Lines(const std::string& text) {
@@ -95,7 +89,7 @@ using LogLocation = RunLogTest;
 TEST_F(LogLocation, WithoutTheHostsIniFileTheLogGoesBelowTheCurrentFolder) {
   EXPECT_EQ(run_log_path(), ".\\Debug\\Vorel_PCI.Log");
   EXPECT_TRUE(append_run_log("第一行\r\n"));
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "第一行\r\n") << "the first append makes the folder";
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "第一行\r\n") << "the first append makes the folder";
 }
 
 TEST_F(LogLocation, FollowsTheRegisteredHostsDefaultProject) {
@@ -105,7 +99,7 @@ TEST_F(LogLocation, FollowsTheRegisteredHostsDefaultProject) {
   InitLogPath();
   EXPECT_EQ(run_log_path(), WindowsRoot() + "Plants\\Line2\\Debug\\Vorel_PCI.Log");
   EXPECT_TRUE(append_run_log("x"));
-  EXPECT_EQ(ReadAll(fs::path(root_.dir()) / "Plants/Line2/Debug/Vorel_PCI.Log"), "x");
+  EXPECT_EQ(file_text(fs::path(root_.dir()) / "Plants/Line2/Debug/Vorel_PCI.Log"), "x");
 }
 
 TEST_F(LogLocation, WithoutARegisteredHostTheIniFileOneFolderUpIsRead) {
@@ -125,11 +119,11 @@ using Appending = RunLogTest;
 TEST_F(Appending, WritesBytesUnchangedAndRecreatesARemovedFolder) {
   EXPECT_TRUE(append_run_log(kTime + "：通讯正常!\r\n"));
   EXPECT_TRUE(append_run_log(std::string("a\0b", 3)));
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), kTime + "：通讯正常!\r\n" + std::string("a\0b", 3));
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), kTime + "：通讯正常!\r\n" + std::string("a\0b", 3));
 
   fs::remove_all(Debug());  // the project folder was cleaned up while the host runs
   EXPECT_TRUE(append_run_log("again"));
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "again");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "again");
 }
 
 TEST_F(Appending, ALineMeetingAnotherProcesssWriterIsLostWithoutWaiting) {
@@ -139,7 +133,7 @@ TEST_F(Appending, ALineMeetingAnotherProcesssWriterIsLostWithoutWaiting) {
   EXPECT_FALSE(append_run_log("lost\r\n"));
   close(fd);
   EXPECT_TRUE(append_run_log("after\r\n"));
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "before\r\nafter\r\n");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "before\r\nafter\r\n");
 }
 
 TEST_F(Appending, ALockNeverReleasedCostsLinesButNeverHangsTheHost) {
@@ -154,7 +148,7 @@ TEST_F(Appending, ALockNeverReleasedCostsLinesButNeverHangsTheHost) {
   EXPECT_FALSE(second);
   held.reset();
   EXPECT_TRUE(append_run_log("c"));
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "c");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "c");
 }
 
 TEST_F(Appending, EnginesOfTwoThreadsLoseNoLine) {
@@ -164,7 +158,7 @@ TEST_F(Appending, EnginesOfTwoThreadsLoseNoLine) {
   std::thread a(writer, 'A'), b(writer, 'B');
   a.join();
   b.join();
-  const auto lines = Lines(ReadAll(Debug() / "Vorel_PCI.Log"));
+  const auto lines = Lines(file_text(Debug() / "Vorel_PCI.Log"));
   EXPECT_EQ(lines.size(), 2000u);
   EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), 2000u) << "no line torn or doubled";
 }
@@ -177,13 +171,13 @@ TEST_F(Archiving, TheFirstEngineOfADayMovesTheLogAsideUnderYesterdaysDate) {
   write("Vorel_PCI.Log", "yesterday\r\n");
   rotate_run_log(clock_.now());
   // zh-CN writes yesterday as "2026/12/6"; the slashes cannot stand in a file name.
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
   EXPECT_FALSE(Has("Vorel_PCI.Log"));
 
   append_run_log("today\r\n");
   rotate_run_log(clock_.now());  // a later engine of the same day
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "today\r\n");
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "today\r\n");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n");
 }
 
 TEST_F(Archiving, ANewProjectsFirstLinesStayInTodaysLog) {
@@ -191,7 +185,7 @@ TEST_F(Archiving, ANewProjectsFirstLinesStayInTodaysLog) {
   rotate_run_log(clock_.now());  // the first engine of a project without a Debug folder
   append_run_log("start report\r\n");
   rotate_run_log(clock_.now());  // that engine is destroyed
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "start report\r\n");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "start report\r\n");
 }
 
 TEST_F(Archiving, AnOversizedLogIsMovedAsideUnderATimeStamp) {
@@ -233,7 +227,7 @@ TEST_F(Archiving, AFailingStepEndsTheRotationQuietly) {
   write("Vorel_PCI.Log", "current");
   write("Vorel_PCI2026-11-6.LOG", "old");
   rotate_run_log(clock_.now());
-  EXPECT_EQ(ReadAll(Debug() / "Vorel_PCI.Log"), "current");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "current");
   EXPECT_TRUE(Has("Vorel_PCI2026-11-6.LOG")) << "pruning comes after the failed step";
 }
 

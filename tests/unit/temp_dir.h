@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 namespace testing_support {
@@ -35,5 +36,12 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// A file's whole content; empty when there is none.
+inline std::string file_text(const std::filesystem::path& path) {
+  std::ostringstream out;
+  out << std::ifstream(path, std::ios::binary).rdbuf();
+  return out.str();
+}
 
 }  // namespace testing_support

@@ -3,14 +3,13 @@
 // with a scripted engine where the engine's size must be chosen.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dialogs/DLLTest.h"
 #include "engine/run_log.h"
 #include "engine_probe.h"
+#include "host_session.h"
 #include "interface/exports.h"
 #include "interface/module.h"
 #include "interface/seams.h"
@@ -119,17 +118,7 @@ class TestDialog : public ::testing::Test {
   }
   // Stop reports in the run log so far.
   int StopReports() const {
-    std::string path = run_log_path();
-    for (char& c : path)
-      if (c == '\\') c = '/';
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    const std::string log = all.str();
-    int n = 0;
-    for (size_t at = log.find("退出运行！"); at != std::string::npos; at = log.find("退出运行！", at + 1))
-      ++n;
-    return n;
+    return static_cast<int>(testing_support::CountOf(testing_support::run_log_text(), "退出运行！"));
   }
   TBaseDLLObject* engine() const {
     return module::current_engine() ? test_dialog_environment().engine() : nullptr;
