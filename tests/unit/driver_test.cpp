@@ -13,6 +13,7 @@
 #include "sim/pci7505/sim7505.h"
 #include "support/delphi.h"
 #include "support/getfileinfo.h"
+#include "tests/common/sim_bank.h"
 
 namespace vorel {
 namespace {
@@ -20,6 +21,7 @@ namespace {
 using testing_support::CountOf;
 using testing_support::host_record;
 using testing_support::HostMemory;
+using testing_support::SimBank;
 using testing_support::switch_value;
 
 class Driver : public ::testing::Test {
@@ -99,12 +101,11 @@ TEST_F(Driver, ReportedRecordsCarryTheHostsLayout) {
 }
 
 TEST_F(Driver, AWriteToACardThatNeverAnswersIsReportedAsFailed) {
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
   ASSERT_TRUE(Start());
   // The vendor's library faults at every output call, which the driver takes as no answer.
-  platform::LibraryHandle bank = platform::load_library("pci7505.dll");
-  ASSERT_NE(bank, nullptr);
-  const auto set_fault = reinterpret_cast<sim7505::SetFaultFn>(platform::resolve(bank, "sim7505_set_fault"));
-  set_fault(sim7505::kOutput, sim7505::kAccessViolation, 0);
+  bank.fault(sim7505::kOutput, sim7505::kAccessViolation);
   for (int i = 0; i < 7; ++i) Poll(101);  // past the start-up reports
   TTagValue on = switch_value(2, 1);
   char* message = nullptr;
@@ -117,8 +118,7 @@ TEST_F(Driver, AWriteToACardThatNeverAnswersIsReportedAsFailed) {
       if (v.TagID == 2) status = v.TagStatus;
   }
   EXPECT_EQ(status, 0x04000000u);
-  set_fault(sim7505::kOutput, sim7505::kBehave, 0);
-  platform::free_library(bank);
+  bank.fault(sim7505::kOutput, sim7505::kBehave);
 }
 
 TEST_F(Driver, WritesToUnknownOrMistypedTagsAreSkipped) {

@@ -24,6 +24,7 @@
 #include "platform/manual_clock.h"
 #include "sim/pci7505/sim7505.h"
 #include "support/getfileinfo.h"
+#include "tests/common/sim_bank.h"
 
 namespace {
 
@@ -116,37 +117,6 @@ TTagValue digital(int32_t id, bool on) {
   return v;
 }
 
-// The simulated card bank, loaded by the name the driver loads it by, so both share one bank.
-class CardBank {
- public:
-  CardBank() : library_(platform::load_library("pci7505.dll")) {
-    reset_ = reinterpret_cast<sim7505::ResetFn>(platform::resolve(library_, "sim7505_reset"));
-    loopback_ = reinterpret_cast<sim7505::SetLoopbackFn>(platform::resolve(library_, "sim7505_set_loopback"));
-    fault_ = reinterpret_cast<sim7505::SetFaultFn>(platform::resolve(library_, "sim7505_set_fault"));
-  }
-  ~CardBank() {
-    if (reset_) reset_();
-    platform::free_library(library_);
-  }
-  bool usable() const { return reset_ && loopback_ && fault_; }
-  void wire_card_one() {
-    reset_();
-    loopback_(1, 1);
-  }
-  // The library faults at every input and output call, as a card that no longer answers.
-  void fail(bool failing) {
-    const int32_t mode = failing ? sim7505::kAccessViolation : sim7505::kBehave;
-    fault_(sim7505::kInput, mode, 0);
-    fault_(sim7505::kOutput, mode, 0);
-  }
-
- private:
-  platform::LibraryHandle library_;
-  sim7505::ResetFn reset_ = nullptr;
-  sim7505::SetLoopbackFn loopback_ = nullptr;
-  sim7505::SetFaultFn fault_ = nullptr;
-};
-
 // What the host saw, kept in fixed fields: the loop must not allocate anything that outlives a
 // poll, or it would count against the driver.
 struct Observed {
@@ -180,7 +150,7 @@ class HostPollingForHours : public ::testing::Test {
     card_broken_ = "1号" + driver_file_info()->DevTypeName() + "PCI_7505通讯线路断路!";
   }
   ~HostPollingForHours() override {
-    bank_.fail(false);
+    Fail(false);
     module::destroy_current_engine();
     InitLogPath();
   }
@@ -239,6 +209,13 @@ class HostPollingForHours : public ::testing::Test {
     }
   }
 
+  // The library faults at every input and output call, as a card that no longer answers.
+  void Fail(bool failing) {
+    const sim7505::FaultMode mode = failing ? sim7505::kAccessViolation : sim7505::kBehave;
+    bank_.fault(sim7505::kInput, mode);
+    bank_.fault(sim7505::kOutput, mode);
+  }
+
   // The host's occasional calls between polls.
   void Housekeeping(int poll) {
     char* message = nullptr;
@@ -266,7 +243,7 @@ class HostPollingForHours : public ::testing::Test {
   }
 
   const HostMemory& memory_ = HostMemory::instance();
-  CardBank bank_;
+  testing_support::SimBank bank_;
   platform::ManualClock clock_{100000};
   platform::ScopedClock use_clock_{clock_};
   testing_support::ScopedCurrentDir folder_;
@@ -280,8 +257,8 @@ class HostPollingForHours : public ::testing::Test {
 };
 
 TEST_F(HostPollingForHours, AMillionPollsWithWritesAndFailuresHoldNoMoreMemoryThanTheFirstTenThousand) {
-  ASSERT_TRUE(bank_.usable()) << "the simulated card bank is not next to the test program";
-  bank_.wire_card_one();
+  ASSERT_TRUE(bank_.loaded()) << "the simulated card bank is not next to the test program";
+  bank_.loopback(1, true);
   char* message = nullptr;
   ASSERT_EQ(IniDriver(static_cast<int32_t>(pointers_.size()), pointers_.data(), &block_, &message), 1);
   memory_.release(message);
@@ -296,7 +273,7 @@ TEST_F(HostPollingForHours, AMillionPollsWithWritesAndFailuresHoldNoMoreMemoryTh
   for (int poll = 1; poll <= kPolls; ++poll) {
     const Phase phase = PhaseOf(poll);
     const bool failing = phase == Phase::Failing;
-    if (failing != was_failing) bank_.fail(failing);
+    if (failing != was_failing) Fail(failing);
     was_failing = failing;
     if (poll % kWriteEvery == kWriteEvery / 2 && poll <= kPolls - kQuietPolls)
       WalkOutputs(poll / kWriteEvery, phase);

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "card/pdb.h"
-#include "sim/pci7505/sim7505.h"
+#include "tests/common/sim_bank.h"
 #include "tests/wine/driver_library.h"
 #include "ui/win32/window_probe.h"
 
@@ -31,29 +31,20 @@ class TestDialogWindows : public NoMessageBoxTest {
   void SetUp() override {
     NoMessageBoxTest::SetUp();
     block_ = default_block(dll);
-    // The bank the driver loads from this folder; loading it here first gives both one bank.
-    bank_ = platform::load_library((dll.folder + "pci7505.dll").c_str());
-    ASSERT_NE(bank_, nullptr);
-    reset_ = reinterpret_cast<sim7505::ResetFn>(platform::resolve(bank_, "sim7505_reset"));
-    set_input_ = reinterpret_cast<sim7505::SetInputFn>(platform::resolve(bank_, "sim7505_set_input"));
-    get_output_ = reinterpret_cast<sim7505::GetOutputFn>(platform::resolve(bank_, "sim7505_get_output"));
-    ASSERT_TRUE(reset_ && set_input_ && get_output_);
-    reset_();
+    ASSERT_TRUE(bank_.loaded());
   }
   void TearDown() override {
-    if (reset_) reset_();
+    if (bank_.loaded()) bank_.reset();
     NoMessageBoxTest::TearDown();
   }
 
   TDeviceParams block_{};
-  platform::LibraryHandle bank_ = nullptr;
-  sim7505::ResetFn reset_ = nullptr;
-  sim7505::SetInputFn set_input_ = nullptr;
-  sim7505::GetOutputFn get_output_ = nullptr;
+  // The bank the driver loads from this folder; loading it here first gives both one bank.
+  testing_support::SimBank bank_{dll.folder + "pci7505.dll"};
 };
 
 TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
-  set_input_(1, 0, 0x0001);  // the first input of card 1 is on
+  bank_.input(1, 0, 0x0001);  // the first input of card 1 is on
   std::future<HostBool> result =
       std::async(std::launch::async, [this] { return dll.DLLTestDev(&block_, 1); });
 
@@ -86,7 +77,7 @@ TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
 
   probe::Type(probe::Control(form, "wValueMsg"), "TRUE");
   probe::Click(write);
-  ASSERT_TRUE(probe::wait_until([&] { return (get_output_(1, 0) & 0x8) != 0; }, kWaitMs))
+  ASSERT_TRUE(probe::wait_until([&] { return (bank_.output(1, 0) & 0x8) != 0; }, kWaitMs))
       << "output 3 of card 1 never switched on";
   ASSERT_TRUE(probe::wait_until([&] { return probe::grid_cell(grid, 0, 0) == "DO1:0,3.0"; }, kWaitMs));
   EXPECT_EQ(probe::grid_cell(grid, 1, 0), "开");
