@@ -3,7 +3,6 @@
 // the run log the session leaves. The clock is manual and the current folder a scratch folder.
 #pragma once
 
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -15,37 +14,9 @@
 #include "interface/exports.h"
 #include "interface/module.h"
 #include "platform/manual_clock.h"
+#include "tests/common/host_records.h"
 
 namespace testing_support {
-
-inline vorel::TTagInfo host_record(int32_t id, const char* address, uint8_t value_type,
-                                   uint32_t scan_period = 100) {
-  vorel::TTagInfo t;
-  std::memset(&t, 0, sizeof t);
-  t.TagID = id;
-  std::snprintf(t.TagName, sizeof t.TagName, "Tag%d", id);
-  std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", address);
-  t.ValueType = value_type;
-  t.ScanPeriod = scan_period;
-  return t;
-}
-
-inline vorel::TTagValue switch_value(int32_t id, bool on) {
-  vorel::TTagValue v{};
-  v.TagID = id;
-  v.ValueType = 1;
-  const int32_t word = on ? 1 : 0;
-  std::memcpy(v.Value, &word, sizeof word);
-  return v;
-}
-
-inline vorel::TTagValue number_value(int32_t id, double d) {
-  vorel::TTagValue v{};
-  v.TagID = id;
-  v.ValueType = 0;
-  std::memcpy(v.Value, &d, sizeof d);
-  return v;
-}
 
 // One reported record, its value decoded.
 struct Reported {

@@ -24,6 +24,7 @@
 #include "platform/manual_clock.h"
 #include "sim/pci7505/sim7505.h"
 #include "support/getfileinfo.h"
+#include "tests/common/host_records.h"
 #include "tests/common/sim_bank.h"
 
 namespace {
@@ -80,7 +81,9 @@ void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { counte
 namespace vorel {
 namespace {
 
+using testing_support::host_record;
 using testing_support::HostMemory;
+using testing_support::switch_value;
 
 constexpr int kPolls = 1'000'000;
 constexpr int kWarmUpPolls = 10'000;
@@ -97,25 +100,6 @@ constexpr int32_t kFirstInput = 1;
 constexpr int32_t kFirstOutput = 101;
 constexpr int32_t kDeviceLink = 200;
 constexpr int32_t kCardLink = 201;
-
-TTagInfo record(int32_t id, const std::string& address, uint8_t value_type) {
-  TTagInfo t;
-  std::memset(&t, 0, sizeof t);
-  t.TagID = id;
-  std::snprintf(t.TagName, sizeof t.TagName, "T%d", id);
-  std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", address.c_str());
-  t.ValueType = value_type;
-  return t;
-}
-
-TTagValue digital(int32_t id, bool on) {
-  TTagValue v{};
-  v.TagID = id;
-  v.ValueType = kValueDigital;
-  const int32_t flag = on ? 1 : 0;
-  std::memcpy(v.Value, &flag, sizeof flag);
-  return v;
-}
 
 // What the host saw, kept in fixed fields: the loop must not allocate anything that outlives a
 // poll, or it would count against the driver.
@@ -137,11 +121,12 @@ class HostPollingForHours : public ::testing::Test {
     InitLogPath();  // relative to the scratch folder now current
     FullPDB(&block_);
     for (int c = 0; c < kChannels; ++c) {
-      records_.push_back(record(kFirstInput + c, "DI1:0," + std::to_string(c) + ".0", kValueDigital));
-      records_.push_back(record(kFirstOutput + c, "DO1:0," + std::to_string(c) + ".0", kValueDigital));
+      const std::string channel = "1:0," + std::to_string(c) + ".0";
+      records_.push_back(host_record(kFirstInput + c, ("DI" + channel).c_str(), kValueDigital, 0));
+      records_.push_back(host_record(kFirstOutput + c, ("DO" + channel).c_str(), kValueDigital, 0));
     }
-    records_.push_back(record(kDeviceLink, "COMMLINK", kValueString));
-    records_.push_back(record(kCardLink, "DEVICELINK1:", kValueString));
+    records_.push_back(host_record(kDeviceLink, "COMMLINK", kValueString, 0));
+    records_.push_back(host_record(kCardLink, "DEVICELINK1:", kValueString, 0));
     for (auto& r : records_) pointers_.push_back(&r);
     values_.resize(records_.size());
     device_normal_ = driver_file_info()->DeviceName() + "通讯正常!";
@@ -193,7 +178,7 @@ class HostPollingForHours : public ::testing::Test {
   void WalkOutputs(int step, Phase phase) {
     const int on = step % kChannels;
     const int off = (on + kChannels - 1) % kChannels;
-    TTagValue writes[] = {digital(kFirstOutput + off, false), digital(kFirstOutput + on, true)};
+    TTagValue writes[] = {switch_value(kFirstOutput + off, false), switch_value(kFirstOutput + on, true)};
     bool accepted;
     if (step % 10 == 9) {
       accepted = WriteTags(2, writes, 0) == 0;  // the host's other write call

@@ -1,7 +1,6 @@
 #include "tests/walk/host_walk.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 
@@ -11,11 +10,15 @@
 #include "interface/exports.h"
 #include "interface/module.h"
 #include "interface/seams.h"
+#include "tests/common/host_records.h"
 #include "tests/common/sim_bank.h"
 
 namespace walk {
 
 using namespace vorel;
+using testing_support::host_record;
+using testing_support::number_value;
+using testing_support::switch_value;
 
 namespace {
 
@@ -56,28 +59,8 @@ constexpr size_t kRoom = 64;      // records one poll may fill
 constexpr size_t kMostTags = 48;  // AddTags stops adding beyond this
 constexpr uint32_t kFailureWords = kTagStatusWriteExpired | kTagStatusWriteFailed;
 
-TTagInfo Record(int32_t id, const Candidate& c, uint32_t scan) {
-  TTagInfo t;
-  std::memset(&t, 0, sizeof t);
-  t.TagID = id;
-  std::snprintf(t.TagName, sizeof t.TagName, "W%d", id);
-  std::snprintf(t.TagAddr, sizeof t.TagAddr, "%s", c.address);
-  t.ValueType = c.type;
-  t.ScanPeriod = scan;
-  return t;
-}
-
 TTagValue Value(int32_t id, uint8_t type, double number) {
-  TTagValue v{};
-  v.TagID = id;
-  v.ValueType = type;
-  if (type == 0) {
-    std::memcpy(v.Value, &number, sizeof number);
-  } else {
-    const int32_t word = number != 0 ? 1 : 0;
-    std::memcpy(v.Value, &word, sizeof word);
-  }
-  return v;
+  return type == 0 ? number_value(id, number) : switch_value(id, number != 0);
 }
 
 }  // namespace
@@ -151,7 +134,7 @@ struct HostWalk::Impl {
       used.insert(id);
       const Candidate& c = kCandidates[below(std::size(kCandidates))];
       const bool due_always = c.address[1] == 'O' || c.type == 2 || std::strstr(c.address, "LINK");
-      records.push_back(Record(id, c, due_always ? 0 : 10 * below(20)));
+      records.push_back(host_record(id, c.address, c.type, due_always ? 0 : 10 * below(20)));
     }
     return records;
   }
@@ -544,7 +527,7 @@ struct HostWalk::Impl {
   void WarmUp() {
     std::vector<TTagInfo> records;
     int32_t id = 0;
-    for (const Candidate& c : kCandidates) records.push_back(Record(id++, c, 0));
+    for (const Candidate& c : kCandidates) records.push_back(host_record(id++, c.address, c.type, 0));
     std::vector<TTagInfo*> pointers;
     for (auto& r : records) pointers.push_back(&r);
     {
