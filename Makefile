@@ -18,8 +18,8 @@ native: bootstrap
 	cmake --preset native >/dev/null
 	cmake --build --preset native
 
-# The Wine suites' time-outs stretch for the emulated i386 machine.
-WINE_TIME_SCALE := $(if $(filter native,$(shell scripts/i386-probe)),1,10)
+# The Wine suites' time-outs stretch for the emulated i386 machine: the answer bootstrap recorded.
+WINE_TIME_SCALE = $(if $(filter native,$(file <build/i386-mode)),1,10)
 win32: bootstrap
 	cmake --preset win32 -DVOREL_WINE_TIME_SCALE=$(WINE_TIME_SCALE) >/dev/null
 	cmake --build --preset win32
