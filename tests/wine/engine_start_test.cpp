@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "tests/common/host_records.h"
 #include "tests/wine/driver_library.h"
 
 namespace wine_test {
@@ -44,15 +45,6 @@ struct HostTags {
   TDeviceParams block;
 };
 
-TTagValue digital_value(int32_t tag_id, int32_t on) {
-  TTagValue v;
-  std::memset(&v, 0, sizeof v);
-  v.TagID = tag_id;
-  v.ValueType = 1;
-  std::memcpy(v.Value, &on, sizeof on);
-  return v;
-}
-
 // `message` must now hold the only new manager block since `live_before`, with exactly `expected`
 // in it; the block is then given back.
 void expect_host_message(const Driver& dll, char*& message, int32_t live_before, std::string_view expected) {
@@ -68,7 +60,7 @@ void expect_host_message(const Driver& dll, char*& message, int32_t live_before,
 void check_exports_without_engine(const Driver& dll) {
   const int32_t live_at_start = dll.sim_live_blocks();
   HostTags host(dll);
-  TTagValue values[2] = {digital_value(1, 1), digital_value(2, 0)};
+  TTagValue values[2] = {testing_support::switch_value(1, true), testing_support::switch_value(2, false)};
   TTagValue untouched[2];
   std::memcpy(untouched, values, sizeof values);
   int32_t ids[2] = {1, 2};

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/common/host_records.h"
 #include "tests/wine/driver_library.h"
 #include "tests/wine/host_project.h"
 
@@ -77,12 +78,7 @@ class HostThread {
       pause_ms(kPollMs);
     }
 
-    TTagValue on;
-    std::memset(&on, 0, sizeof on);
-    on.TagID = do_;
-    on.ValueType = 1;
-    const int32_t one = 1;
-    std::memcpy(on.Value, &one, sizeof one);
+    TTagValue on = testing_support::switch_value(do_, true);
     write_result_ = dll_.OnDataWrite(1, &on, &message);
     take_host_string(message);
     const uint32_t w0 = platform::system_clock().ticks();

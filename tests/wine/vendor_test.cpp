@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "sim/pci7505/sim7505.h"
+#include "tests/common/host_records.h"
 #include "tests/common/sim_bank.h"
 #include "tests/wine/driver_library.h"
 
@@ -101,12 +102,7 @@ class Device {
   }
 
   void write(int32_t id, bool on) {
-    TTagValue v;
-    std::memset(&v, 0, sizeof v);
-    v.TagID = id;
-    v.ValueType = 1;
-    const int32_t flag = on ? 1 : 0;
-    std::memcpy(v.Value, &flag, sizeof flag);
+    TTagValue v = testing_support::switch_value(id, on);
     char* message = nullptr;
     EXPECT_EQ(dll_.OnDataWrite(1, &v, &message), 1) << "the write was not queued";
     take_host_string(message);
