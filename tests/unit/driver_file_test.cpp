@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -186,11 +185,6 @@ TEST(PeImageFile, HeadersAloneAreAnImageWithoutTables) {
 
 // ---------------------------------------------------------------- the Windows build's file
 
-std::string driver_dll_path() {
-  if (const char* path = std::getenv("VOREL_DRIVER_DLL"); path && *path) return path;
-  return DRIVER_DLL_PATH;
-}
-
 std::optional<std::vector<uint8_t>> read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -214,7 +208,7 @@ std::string utf16le(std::string_view ascii) {
 class BuiltDriverFile : public ::testing::Test {
  protected:
   void SetUp() override {
-    path_ = driver_dll_path();
+    path_ = DRIVER_DLL_PATH;
     std::optional<std::vector<uint8_t>> bytes = read_file(path_);
     if (!bytes)
       GTEST_SKIP() << path_ << " does not exist: the Windows preset has not been built (make win32)";
