@@ -32,13 +32,11 @@ class HostMemory {
  private:
   HostMemory() {
     library_ = platform::load_library(BORLNDMM_PATH);
-    get_ = reinterpret_cast<void* (*)(int32_t)>(platform::resolve(library_, "SysGetMem"));
     free_ = reinterpret_cast<int32_t (*)(void*)>(platform::resolve(library_, "SysFreeMem"));
     live_ = reinterpret_cast<int32_t (*)()>(platform::resolve(library_, "sim_live_blocks"));
     vorel::reset_host_memory_manager();
   }
   platform::LibraryHandle library_ = nullptr;
-  void* (*get_)(int32_t) = nullptr;
   int32_t (*free_)(void*) = nullptr;
   int32_t (*live_)() = nullptr;
 };
