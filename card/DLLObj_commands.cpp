@@ -18,14 +18,7 @@ constexpr size_t kShortStringMax = 255;
 
 // A short string keeps at most 255 bytes; the cut never splits a double-byte character.
 std::string short_text(std::string text) {
-  if (text.size() <= kShortStringMax) return text;
-  size_t end = 0;
-  while (end < text.size()) {
-    const size_t next = end + (gbk::is_lead_byte(static_cast<unsigned char>(text[end])) ? 2 : 1);
-    if (next > kShortStringMax) break;
-    end = next;
-  }
-  text.resize(end);
+  text.resize(gbk::truncate(text, kShortStringMax).size());
   return text;
 }
 

@@ -300,15 +300,14 @@ class TBaseDLLObject {
   std::array<uint8_t, kCardCount + 1> DevLinkState{};     // [1..32]
   std::array<int32_t, kCardCount + 1> DevFailCount{};     // [1..32], -1 = never succeeded
   std::array<bool, kCardCount + 1> DevEnabled{};          // [1..32]
-  // The outcome of the last exchange the machine handled, applied once by UpdateLinkState: the
-  // link counts exchanges, not host polls (a step may run UpdateLinkState several times).
-  enum class LinkOutcome : uint8_t { None, Answered, Failed };
-  LinkOutcome PendingOutcome = LinkOutcome::None;
-  int32_t OutcomeCard = 0;
-  int32_t LastLinkCard = 0;  // card of the last outcome, shown as paused while communication is off
-  void note_link_outcome(bool answered);
-  // Steps of UpdateLinkState; each returns the card whose link tags may have to change.
-  int32_t show_pause();
+  // The card of the last exchange the machine handled, until UpdateLinkState has applied its
+  // outcome (CommLinkOK says which) once: the link counts exchanges, not host polls (a step may
+  // run UpdateLinkState several times).
+  std::optional<int32_t> PendingOutcomeCard;
+  void note_link_outcome();
+  // Steps of UpdateLinkState. A pause shows every card paused; an outcome returns the card whose
+  // link tags may have to change.
+  void show_pause();
   int32_t apply_pending_outcome();
   uint8_t card_link_state(int32_t card) const;
   void refresh_link_tags(int32_t card, bool resumed);

@@ -55,37 +55,40 @@ std::string_view without_type_name(std::string_view address, const TagTypeRow& t
 bool above(int32_t value, int32_t limit) { return limit != -1 && value > limit; }
 bool below(int32_t value, int32_t limit) { return limit != -1 && value < limit; }
 
-// The shared frame of the four field parsers: the line header and the hint and error lines.
+// The shared frame of the four field parsers: the hint and error lines, each composed only when
+// its log switch is on.
 class FieldParser {
  public:
   FieldParser(TBaseDLLObject& engine, const std::string& tag_name, const std::string& address)
-      : engine_(engine), header_(now_text() + "：标签" + tag_name), address_(address) {}
+      : engine_(engine), tag_name_(tag_name), address_(address) {}
 
   // A field the address leaves out: the default, with a hint when tracing.
   int32_t missing(int32_t fallback, std::string_view what) {
     if (engine_.parameters().TraceLog != 0) {
-      engine_.AppendLog(header_ + "提示：地址=" + address_ + std::string(what) + "，系统采用缺省值" +
+      engine_.AppendLog(header() + "提示：地址=" + address_ + std::string(what) + "，系统采用缺省值" +
                         std::to_string(fallback) + "\r\n");
     }
     return fallback;
   }
 
   // A field that is there: its number, or -1 and an error line when it is none.
-  int32_t convert(std::string_view text, std::string_view reason) {
+  int32_t convert(std::string_view text, std::string (*reason)()) {
     if (std::optional<int32_t> value = TryStrToInt(text)) return *value;
     return illegal(reason);
   }
 
-  int32_t illegal(std::string_view reason) {
+  int32_t illegal(std::string (*reason)()) {
     if (engine_.parameters().ErrorLog != 0) {
-      engine_.AppendLog(header_ + "错误：标签地址" + address_ + std::string(reason) + "\r\n");
+      engine_.AppendLog(header() + "错误：标签地址" + address_ + reason() + "\r\n");
     }
     return -1;
   }
 
  private:
+  std::string header() const { return now_text() + "：标签" + tag_name_; }
+
   TBaseDLLObject& engine_;
-  std::string header_;
+  const std::string& tag_name_;
   const std::string& address_;
 };
 
@@ -98,7 +101,7 @@ std::string illegal_bit_text() { return "中位号非法。"; }
 int32_t parser_failed(TBaseDLLObject& engine, const std::string& tag_name, const std::string& address,
                       std::string (*illegal)()) {
   try {
-    return FieldParser(engine, tag_name, address).illegal(illegal());
+    return FieldParser(engine, tag_name, address).illegal(illegal);
   } catch (...) {
     return -1;
   }
@@ -188,7 +191,7 @@ int32_t TBaseDLLObject::GetCardNo(const std::string& tag_name, const std::string
     const std::string_view rest = without_type_name(address, *type);
     const Separator colon = find_colon(rest);
     if (!colon.found()) return parser.missing(DefaultCardNo, "中缺少" + driver_file_info()->DevIDName());
-    return parser.convert(rest.substr(0, colon.pos), illegal_card_text());
+    return parser.convert(rest.substr(0, colon.pos), illegal_card_text);
   } catch (...) {
     return parser_failed(*this, tag_name, address, illegal_card_text);
   }
@@ -204,7 +207,7 @@ int32_t TBaseDLLObject::GetSlotNo(const std::string& tag_name, const std::string
     std::string_view rest = without_type_name(address, *type);
     rest = after(rest, find_colon(rest));
     const Separator comma = find_comma(rest);
-    if (comma.found()) return parser.convert(rest.substr(0, comma.pos), illegal_slot_text());
+    if (comma.found()) return parser.convert(rest.substr(0, comma.pos), illegal_slot_text);
     if (type->SlotMin == -1) return fallback;
     return parser.missing(fallback, "中缺少槽号");
   } catch (...) {
@@ -226,7 +229,7 @@ int32_t TBaseDLLObject::GetChannelNo(const std::string& tag_name, const std::str
     rest = after(rest, find_comma(rest));
     if (size_t dot = gbk::find(rest, "."); dot != kNotFound) rest = rest.substr(0, dot);
     if (rest.empty()) return parser.missing(fallback, "中缺少" + driver_file_info()->ChnName());
-    return parser.convert(rest, illegal_channel_text());
+    return parser.convert(rest, illegal_channel_text);
   } catch (...) {
     return parser_failed(*this, tag_name, address, illegal_channel_text);
   }
@@ -244,7 +247,7 @@ int32_t TBaseDLLObject::GetBitNo(const std::string& tag_name, const std::string&
     rest = after(rest, find_colon(rest));
     rest = after(rest, find_comma(rest));
     if (size_t dot = gbk::find(rest, "."); dot != kNotFound)
-      return parser.convert(rest.substr(dot + 1), illegal_bit_text());
+      return parser.convert(rest.substr(dot + 1), illegal_bit_text);
     if (type->BitMin == -1) return fallback;
     return parser.missing(fallback, "中缺少位号");
   } catch (...) {

@@ -197,10 +197,7 @@ void TBaseDLLObject::expire_queued_writes() {
 
 bool TBaseDLLObject::WriteExecute(int32_t tag_id, const TVariant& value) {
   try {
-    if (!ParamsLoaded) {
-      const TDeviceParams own = Params;
-      IniParm(&own);
-    }
+    if (!ParamsLoaded) IniParm(&Params);
     if (!Running) return false;
     // An identifier that was never registered (negative ones included) reaches no tag.
     const int32_t position = IndexArray.find(tag_id);

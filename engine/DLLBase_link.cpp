@@ -67,10 +67,7 @@ const std::vector<TDLLTag*>& TBaseDLLObject::internal_tags() {
   return InternalTagsCache;
 }
 
-void TBaseDLLObject::note_link_outcome(bool answered) {
-  PendingOutcome = answered ? LinkOutcome::Answered : LinkOutcome::Failed;
-  OutcomeCard = CurCmd ? CurCmd->CardNo : 0;
-}
+void TBaseDLLObject::note_link_outcome() { PendingOutcomeCard = CurCmd ? CurCmd->CardNo : 0; }
 
 void TBaseDLLObject::UpdateLinkState() {
   bool resumed = false;
@@ -84,8 +81,8 @@ void TBaseDLLObject::UpdateLinkState() {
   }
   int32_t card = 0;
   if (!CommEnabled) {
-    card = show_pause();
-  } else if (PendingOutcome != LinkOutcome::None) {
+    show_pause();
+  } else if (PendingOutcomeCard) {
     card = apply_pending_outcome();
   } else if (!resumed) {
     return;  // nothing handled since the last call: the tags already show the state
@@ -94,17 +91,15 @@ void TBaseDLLObject::UpdateLinkState() {
 }
 
 // Paused: the device and every card show the paused state.
-int32_t TBaseDLLObject::show_pause() {
+void TBaseDLLObject::show_pause() {
   if (!StateBeforePause) StateBeforePause = LinkShown{CommState, CommLinkOK, CommEnabled, DevLinkState};
   CommState = kLinkPaused;
   for (int32_t n = 1; n <= kCardCount; ++n) DevLinkState[n] = kLinkPaused;
-  return LastLinkCard;
 }
 
 int32_t TBaseDLLObject::apply_pending_outcome() {
-  const int32_t card = OutcomeCard;
-  PendingOutcome = LinkOutcome::None;
-  LastLinkCard = card;
+  const int32_t card = *PendingOutcomeCard;
+  PendingOutcomeCard.reset();
   const bool known = is_card_number(card);
   if (CommLinkOK) {
     CommState = kLinkOK;

@@ -254,7 +254,7 @@ void TBaseDLLObject::answered(bool writing) {
     log_line("：接收到应答信息= " + CurCmd->Received);
     log_line("：应答信息通过校验检查。");
   }
-  note_link_outcome(true);
+  note_link_outcome();
   continue_chain(writing);
 }
 
@@ -275,7 +275,7 @@ void TBaseDLLObject::timed_out(bool writing) {
     else
       log_answer_lines("：通讯读超时错，执行操作=", "：通讯读超时错，期待应答=");
   }
-  note_link_outcome(false);
+  note_link_outcome();
   if (CurCmd->RetryState == 1) {
     CurCmd->RetryState = 2;
     RunStatus = kStatusReady;

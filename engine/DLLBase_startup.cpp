@@ -297,8 +297,7 @@ int32_t TBaseDLLObject::mark_internal_tag(TDLLTag& tag, const std::string& host_
 // that fails, no tag is taken and the failure is logged and reported as a failed start is.
 bool TBaseDLLObject::restart() {
   if (ParamsLoaded) {
-    const TDeviceParams own = Params;
-    if (!IniParm(&own)) {
+    if (!IniParm(&Params)) {
       log_load_failure();
       return false;
     }

@@ -1,8 +1,6 @@
 // Conversions and mixed-kind comparisons of the tag value, following the host's variant rules.
 #include "engine/variant.h"
 
-#include <charconv>
-#include <cmath>
 #include <optional>
 
 #include "support/delphi.h"
@@ -11,43 +9,6 @@
 namespace vorel {
 
 namespace {
-
-// A decimal number text: blanks around it, an optional sign, digits with at most one decimal
-// point, an optional exponent. Hexadecimal, "INF" and "NAN" are not numbers here.
-std::optional<double> parse_number(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && text[b] == ' ') ++b;
-  while (e > b && text[e - 1] == ' ') --e;
-  text = text.substr(b, e - b);
-
-  bool negative = false;
-  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
-    negative = text[0] == '-';
-    text.remove_prefix(1);
-  }
-  size_t i = 0, digits = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
-  if (i < text.size() && text[i] == '.') {
-    ++i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
-  }
-  if (digits == 0) return std::nullopt;
-  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
-    ++i;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
-    const size_t first = i;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
-    if (i == first) return std::nullopt;
-  }
-  if (i != text.size()) return std::nullopt;
-
-  // from_chars (no leading "+", which is why the sign was taken off) reads "." whatever the C
-  // locale of the host process says.
-  double value = 0;
-  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
-  return negative ? -value : value;
-}
 
 // The Boolean spelling of a text, if it is one ("True" / "False" in any case).
 std::optional<bool> parse_boolean_word(std::string_view text) {
@@ -58,7 +19,7 @@ std::optional<bool> parse_boolean_word(std::string_view text) {
 
 std::optional<bool> parse_boolean(std::string_view text) {
   if (auto word = parse_boolean_word(text)) return word;
-  if (auto number = parse_number(text)) return *number != 0;
+  if (auto number = TryStrToFloat(text)) return *number != 0;
   return std::nullopt;
 }
 
@@ -113,7 +74,7 @@ double TVariant::as_double() const {
     case Kind::Bool:
       return i_ != 0 ? -1 : 0;
     case Kind::String:
-      if (auto v = parse_number(string_value())) return *v;
+      if (auto v = TryStrToFloat(string_value())) return *v;
       fail("Could not convert variant of type (String) into type (Double)");
     case Kind::Opaque:
       break;
@@ -177,7 +138,7 @@ bool TVariant::equals_slow(const TVariant& other) const {
       const auto b = parse_boolean(text.string_value());
       return b && *b == (value.i_ != 0);
     }
-    const auto n = parse_number(text.string_value());
+    const auto n = TryStrToFloat(text.string_value());
     return n && *n == value.as_double();
   }
   // Numbers and switches: numerically, a switch counting as 0 / -1.

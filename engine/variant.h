@@ -40,7 +40,6 @@ class TVariant {
 
   Kind kind() const { return kind_; }
   bool is_empty() const { return kind_ == Kind::Empty; }
-  bool is_number() const { return kind_ == Kind::Int || kind_ == Kind::Double; }
 
   // Conversions; ConversionError where the host's run-time raises.
   double as_double() const;
@@ -61,8 +60,6 @@ class TVariant {
   double double_value() const { return d_; }
   bool bool_value() const { return i_ != 0; }
   const std::string& string_value() const { return s_ ? *s_ : empty_text(); }
-  uint16_t opaque_type() const { return opaque_type_; }
-  const std::array<uint8_t, 8>& opaque_bytes() const { return opaque_; }
 
  private:
   bool equals_slow(const TVariant& other) const;

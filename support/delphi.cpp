@@ -139,37 +139,38 @@ int32_t StrToInt(std::string_view text) {
 }
 
 std::optional<double> TryStrToFloat(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && text[begin] == ' ') ++begin;
-  while (end > begin && text[end - 1] == ' ') --end;
-  const std::string_view number = text.substr(begin, end - begin);
-  // Check the shape first: from_chars alone would also take "inf", "nan" and hexadecimal forms.
-  size_t i = 0;
-  const auto digits = [&] {
-    const size_t from = i;
-    while (i < number.size() && number[i] >= '0' && number[i] <= '9') ++i;
-    return i - from;
-  };
+  size_t b = 0, e = text.size();
+  while (b < e && text[b] == ' ') ++b;
+  while (e > b && text[e - 1] == ' ') --e;
+  text = text.substr(b, e - b);
+
   bool negative = false;
-  if (i < number.size() && (number[i] == '+' || number[i] == '-')) negative = number[i++] == '-';
-  const size_t mantissa = i;
-  size_t count = digits();
-  if (i < number.size() && number[i] == '.') {
-    ++i;
-    count += digits();
+  if (!text.empty() && (text[0] == '+' || text[0] == '-')) {
+    negative = text[0] == '-';
+    text.remove_prefix(1);
   }
-  if (count == 0) return std::nullopt;
-  if (i < number.size() && (number[i] == 'e' || number[i] == 'E')) {
+  // Check the shape first: from_chars alone would also take "inf", "nan" and hexadecimal forms.
+  size_t i = 0, digits = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
+  if (i < text.size() && text[i] == '.') {
     ++i;
-    if (i < number.size() && (number[i] == '+' || number[i] == '-')) ++i;
-    if (digits() == 0) return std::nullopt;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i, ++digits;
   }
-  if (i != number.size()) return std::nullopt;
-  std::string plain(number.substr(mantissa));
-  if (!plain.empty() && plain[0] == '.') plain.insert(0, 1, '0');
+  if (digits == 0) return std::nullopt;
+  if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+    ++i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const size_t first = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    if (i == first) return std::nullopt;
+  }
+  if (i != text.size()) return std::nullopt;
+
+  // from_chars (no leading "+", which is why the sign was taken off) reads "." whatever the C
+  // locale of the host process says.
   double value = 0;
-  const auto [ptr, error] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
-  if (error != std::errc() || ptr != plain.data() + plain.size()) return std::nullopt;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) return std::nullopt;
   return negative ? -value : value;
 }
 
