@@ -1,7 +1,6 @@
 #include "wizard/board_page.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "support/delphi.h"
 #include "support/gbk_text.h"
@@ -90,15 +89,10 @@ void move_card(TDeviceParams& block, int from, int to) {
   std::fill(std::begin(o.DARange), std::end(o.DARange), uint8_t{0});
 }
 
-std::string hex3(int32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%03X", static_cast<uint32_t>(value));
-  return text;
-}
-
 std::string card_node_text(const TCardParams& card) {
   return "板卡号:" + std::to_string(card.CardNo) + " " + std::string(ModelName(card)) +
-         " 基址:" + hex3(card.BaseAddress) + " " + (card.InputMode == 1 ? kDifferential : kSingleEnded);
+         " 基址:" + IntToHex(card.BaseAddress, 3) + " " +
+         (card.InputMode == 1 ? kDifferential : kSingleEnded);
 }
 
 // ---------------------------------------------------------------- the page
@@ -282,7 +276,7 @@ void TStep11Frm::show_entry(int card) {
     if (models[i].code == e.ModelCode) type_index = static_cast<int>(i);
   DevTypeEd.SetItemIndex(type_index);
   IDEd.SetText(std::to_string(card));
-  BaseAddress.SetText(hex3(e.BaseAddress));
+  BaseAddress.SetText(IntToHex(e.BaseAddress, 3));
   InputMode.SetItemIndex(e.InputMode);
   fill_max_ranges(&selected_model(), e.ADMaxRange);
   ADFilterNums_Edit.SetText(std::to_string(e.ADFilterNums));

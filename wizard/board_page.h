@@ -54,8 +54,6 @@ int32_t free_base_address(const TDeviceParams& block);
 void move_card(TDeviceParams& block, int from, int to);
 // "板卡号:1 PCI_7505 基址:220 单端"
 std::string card_node_text(const TCardParams& card);
-// A number in hexadecimal, upper case, at least three digits ("220").
-std::string hex3(int32_t value);
 
 class TStep11Frm : public ui::Form {
  public:
