@@ -29,11 +29,6 @@ constexpr int kFormWidth = 472;
 constexpr uint32_t kTestScanPeriod = 500;
 constexpr size_t kAskTextMax = 255;
 
-// VARIANT type codes of the test tag's initial values.
-constexpr uint16_t kVtR8 = 5;
-constexpr uint16_t kVtBool = 11;
-constexpr uint16_t kVtHostString = 0x100;
-
 ui::StringGrid& make_grid(ui::Form& f) {
   auto& g = f.Add<ui::StringGrid>(nullptr, "StringGrid1");
   g.SetBounds(8, 8, 448, 150);  // the four columns and a scroll bar
