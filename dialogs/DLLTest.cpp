@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "support/delphi.h"
@@ -288,9 +289,14 @@ void TSampleTest::Timer1Timer() {
   CommMsg.SetText(message_);
   engine->WriteCommEvent(std::string());
 
+  // The rows below the header are composed first and each cell is then set once, so that a tick
+  // that changes nothing leaves the grid untouched instead of clearing and refilling it.
   const int rows = StringGrid1.RowCount();
-  for (int row = 1; row < rows; ++row)
-    for (int col = 0; col < StringGrid1.ColCount(); ++col) StringGrid1.SetCell(col, row, {});
+  const int cols = StringGrid1.ColCount();
+  std::vector<std::string> cells(static_cast<size_t>(rows) * static_cast<size_t>(cols));
+  const auto put = [&](int col, int row, std::string_view text) {
+    if (col < cols) cells[static_cast<size_t>(row * cols + col)] = text;
+  };
 
   // More tags or commands than rows: the rest stay unseen.
   const auto& tags = engine->tags();
@@ -298,24 +304,27 @@ void TSampleTest::Timer1Timer() {
                                       static_cast<size_t>(std::max(rows - 1, 0))});
   for (size_t i = 0; i < shown_tags; ++i) {
     const int row = static_cast<int>(i) + 1;
-    StringGrid1.SetCell(0, row, tags[i]->Address);
-    StringGrid1.SetCell(1, row, value_text(tags[i]->Value));
+    put(0, row, tags[i]->Address);
+    put(1, row, value_text(tags[i]->Value));
   }
   const auto& commands = engine->read_commands();
   const size_t shown_commands = std::min(commands.size(), static_cast<size_t>(std::max(rows - 2, 0)));
   for (size_t k = 0; k < shown_commands; ++k)
-    if (commands[k]) StringGrid1.SetCell(3, static_cast<int>(k) + 2, commands[k]->CmdText);
+    if (commands[k]) put(3, static_cast<int>(k) + 2, commands[k]->CmdText);
 
   if (const TCommand* current = engine->current_command()) {
     if (current->IsWrite) {
-      StringGrid1.SetCell(2, 1, kWriteTag);
+      put(2, 1, kWriteTag);
       wStrMsg.SetText(current->CmdText);
     } else {
-      StringGrid1.SetCell(2, 1, kReadTag);
+      put(2, 1, kReadTag);
     }
-    StringGrid1.SetCell(3, 1, current->CmdText);
+    put(3, 1, current->CmdText);
     AnswerMsg.SetText(current->Received);
   }
+  for (int row = 1; row < rows; ++row)
+    for (int col = 0; col < cols; ++col)
+      StringGrid1.SetCell(col, row, cells[static_cast<size_t>(row * cols + col)]);
   ReadOnce();
 }
 
