@@ -636,20 +636,15 @@ void TStep11Frm::AddBtnClick() {
   collect_da();
   collect_tc();
   store();
-  std::string base_text = BaseAddress.Text();
-  if (const size_t h = base_text.find('H'); h != std::string::npos) base_text.erase(h, 1);
-
+  // store() has put the editors into the entry of the number in IDEd; that card moves to a free
+  // port range and the new card takes the typed base address.
   current_ = card_number_in_edit();
   TCardParams& e = Entry(current_);
-  take_selection(e);
+  const int32_t base = e.BaseAddress;
   e.BaseAddress = free_base_address(run_.working());
-  e.InputMode = InputMode.ItemIndex();
-  e.ADMaxRange = ADMaxRange.ItemIndex();
-  write_shadow(e, current_);
 
   const int n = first_free_card(run_.working());
   if (n != -1) {
-    const int32_t base = StrToInt("$" + base_text);
     IDEd.SetText(std::to_string(n));
     run_.modified = true;
     current_ = n;
