@@ -262,9 +262,6 @@ void TStep11Frm::FormCreate() {
                                                               &ADFilterNums_Edit, &DevTypeEd})
       c->SetEnabled(false);
   }
-  if (ParamPage.ActivePage() == &ADSheet) show_ad_page();
-  if (ParamPage.ActivePage() == &DASheet) show_da_page();
-  if (ParamPage.ActivePage() == &TCSheet) show_tc_page();
   refresh_editors();
 }
 
@@ -278,15 +275,14 @@ void TStep11Frm::show_entry(int card) {
   IDEd.SetText(std::to_string(card));
   BaseAddress.SetText(IntToHex(e.BaseAddress, 3));
   InputMode.SetItemIndex(e.InputMode);
-  fill_max_ranges(&selected_model(), e.ADMaxRange);
+  fill_max_ranges(selected_model(), e.ADMaxRange);
   ADFilterNums_Edit.SetText(std::to_string(e.ADFilterNums));
 }
 
-void TStep11Frm::fill_max_ranges(const BoardModel* model, int selected) {
+void TStep11Frm::fill_max_ranges(const BoardModel& model, int selected) {
   std::vector<std::string> names;
-  if (model)
-    for (const MaxRangeEntry& m : model->description.max_ranges)
-      if (!m.name.empty()) names.emplace_back(m.name);
+  for (const MaxRangeEntry& m : model.description.max_ranges)
+    if (!m.name.empty()) names.emplace_back(m.name);
   ADMaxRange.SetItems(std::move(names));
   ADMaxRange.SetItemIndex(selected);
 }
@@ -364,7 +360,7 @@ void TStep11Frm::refresh_editors() {
   InputMode.SetItemIndex(e.InputMode);
   const bool polarity = gbk::find(d.max_ranges[0].name, "极性") != std::string_view::npos;
   Label11.SetCaption(polarity ? "AD输入极性" : "AD最大范围");
-  fill_max_ranges(&selected, e.ADMaxRange);
+  fill_max_ranges(selected, e.ADMaxRange);
   InputMode.SetEnabled(editable && selected.has_ad());
   ADMaxRange.SetEnabled(editable && selected.has_ad());
   ADFilterNums_Edit.SetEnabled(editable && model && model->has_ad() && selected.has_ad());

@@ -130,7 +130,7 @@ class TStep11Frm : public ui::Form {
   const BoardModel* model_of(int card) const;
   const BoardModel& selected_model() const;
   void show_entry(int card);
-  void fill_max_ranges(const BoardModel* model, int selected);
+  void fill_max_ranges(const BoardModel& model, int selected);
   void rebuild_tree();
   void refresh_editors();
   void set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page);
