@@ -350,10 +350,8 @@ void TStep11Frm::refresh_editors() {
   const BoardModel& selected = selected_model();
   const ModelDescription& d = selected.description;
   if (selected.has_ad()) {
-    InputMode.SetEnabled(editable);
     InputMode.SetItems({kSingleEnded, kDifferential});
   } else {
-    InputMode.SetEnabled(false);
     if (d.single_ended != kAbsent) InputMode.AddItem(kSingleEnded);
     if (d.differential != kAbsent) InputMode.AddItem(kDifferential);
   }
@@ -361,10 +359,9 @@ void TStep11Frm::refresh_editors() {
   const bool polarity = gbk::find(d.max_ranges[0].name, "极性") != std::string_view::npos;
   Label11.SetCaption(polarity ? "AD输入极性" : "AD最大范围");
   fill_max_ranges(selected, e.ADMaxRange);
-  InputMode.SetEnabled(editable && selected.has_ad());
+  InputMode.SetEnabled(editable && selected.has_ad() && d.differential != kAbsent);
   ADMaxRange.SetEnabled(editable && selected.has_ad());
   ADFilterNums_Edit.SetEnabled(editable && model && model->has_ad() && selected.has_ad());
-  InputMode.SetEnabled(InputMode.Enabled() && d.differential != kAbsent);
 }
 
 void TStep11Frm::set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page) {
