@@ -288,7 +288,7 @@ void TStep11Frm::fill_max_ranges(const BoardModel& model, int selected) {
 }
 
 void TStep11Frm::rebuild_tree() {
-  for (int i = static_cast<int>(DeviceTree.Nodes().size()) - 1; i >= 0; --i) DeviceTree.delete_node(i);
+  DeviceTree.Clear();
   for (int n = 1; n <= kCardCount; ++n) {
     const TCardParams& e = *run_.working().card(n);
     if (e.ModelCode == kModelNoCard || ModelName(e).empty()) continue;
