@@ -1,6 +1,7 @@
 #include "wizard/board_page.h"
 
 #include <algorithm>
+#include <span>
 
 #include "support/delphi.h"
 #include "support/gbk_text.h"
@@ -381,7 +382,7 @@ void TStep11Frm::set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page) {
 
 namespace {
 
-void show_range_page(std::vector<RangeRow>& rows, const std::vector<int>& index, int channels, int page,
+void show_range_page(std::vector<RangeRow>& rows, std::span<const int> index, int channels, int page,
                      int pages, ui::Button& up, ui::Button& down) {
   const int first = page * kChannelsPerPage;
   const int last = std::min(channels, first + kChannelsPerPage) - 1;
@@ -400,15 +401,15 @@ void show_range_page(std::vector<RangeRow>& rows, const std::vector<int>& index,
 void TStep11Frm::show_ad_page() {
   const BoardModel* m = model_of(current_);
   const auto& ad = shadow_[current_].ad;
-  show_range_page(ad_rows_, std::vector<int>(ad.begin(), ad.end()), m ? m->ad_max + 1 : 0, ad_page_,
-                  ad_pages_[current_], ADUpButton, ADDownButton);
+  show_range_page(ad_rows_, ad, m ? m->ad_max + 1 : 0, ad_page_, ad_pages_[current_], ADUpButton,
+                  ADDownButton);
 }
 
 void TStep11Frm::show_da_page() {
   const BoardModel* m = model_of(current_);
   const auto& da = shadow_[current_].da;
-  show_range_page(da_rows_, std::vector<int>(da.begin(), da.end()), m ? m->da_max + 1 : 0, da_page_,
-                  da_pages_[current_], DAUpButton, DADownButton);
+  show_range_page(da_rows_, da, m ? m->da_max + 1 : 0, da_page_, da_pages_[current_], DAUpButton,
+                  DADownButton);
 }
 
 void TStep11Frm::show_tc_page() {
