@@ -36,7 +36,6 @@ ui::StringGrid& make_grid(ui::Form& f) {
   g.set_size(4, kGridRows);
   g.FixedCols = 0;
   g.FixedRows = 1;
-  g.Editable = true;
   g.ColWidths = {69, 55, 57, 235};
   return g;
 }

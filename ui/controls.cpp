@@ -14,12 +14,6 @@ Control::Control(Form& form, Control* parent, Kind kind, std::string name)
 
 Control::~Control() { current_backend().control_destroyed(*this); }
 
-TabSheet* Control::Sheet() const {
-  for (Control* p = parent_; p; p = p->Parent())
-    if (p->kind() == Kind::TabSheet) return static_cast<TabSheet*>(p);
-  return nullptr;
-}
-
 void Control::Changed(Aspect a) { form_.notify_changed(*this, a); }
 
 void Control::SetBounds(int left, int top, int width, int height) {
@@ -70,11 +64,6 @@ bool Control::usable() const {
   for (const Control* c = this; c; c = c->Parent())
     if (!c->Enabled()) return false;
   return true;
-}
-
-void Control::SetFont(const ui::Font& f) {
-  font_ = f;
-  Changed(Aspect::Font);
 }
 
 // ---------------------------------------------------------------- Edit
@@ -128,12 +117,6 @@ void ListControl::AddItem(std::string_view item) {
   Changed(Aspect::Items);
 }
 
-void ListControl::clear_items() {
-  items_.clear();
-  index_ = -1;
-  Changed(Aspect::Items);
-}
-
 void ListControl::SetItemIndex(int index) {
   const int valid = index >= 0 && index < Count() ? index : -1;
   if (valid == index_) return;
@@ -142,12 +125,6 @@ void ListControl::SetItemIndex(int index) {
 }
 
 std::string ListControl::SelectedText() const { return index_ >= 0 ? items_[index_] : std::string(); }
-
-void RadioGroup::set_item_index_and_click(int index) {
-  const int before = ItemIndex();
-  SetItemIndex(index);
-  if (ItemIndex() != before) Form::fire(OnClick);
-}
 
 // ---------------------------------------------------------------- tree
 
@@ -234,11 +211,6 @@ void Memo::SetLines(std::vector<std::string> lines) {
   Changed(Aspect::Lines);
 }
 
-void Memo::add_line(std::string_view line) {
-  lines_.emplace_back(line);
-  Changed(Aspect::Lines);
-}
-
 void Memo::Clear() {
   if (lines_.empty()) return;
   lines_.clear();
@@ -305,10 +277,6 @@ void StringGrid::SetCell(int col, int row, std::string_view text) {
   if (cell == text) return;
   cell.assign(text);
   Changed(Aspect::Cells);
-}
-
-void StringGrid::user_set_cell(int col, int row, std::string_view text) {
-  if (Editable) SetCell(col, row, text);
 }
 
 // ---------------------------------------------------------------- Timer

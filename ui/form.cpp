@@ -35,12 +35,6 @@ Control* Form::find(std::string_view name) const {
   return nullptr;
 }
 
-Timer* Form::find_timer(std::string_view name) const {
-  for (const auto& t : timers_)
-    if (t->Name() == name) return t.get();
-  return nullptr;
-}
-
 void Form::SetCaption(std::string_view text) {
   caption_.assign(text);
   current_backend().form_changed(*this);

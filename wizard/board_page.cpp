@@ -295,7 +295,6 @@ void TStep11Frm::rebuild_tree() {
     if (e.ModelCode == kModelNoCard || ModelName(e).empty()) continue;
     DeviceTree.add_node({card_node_text(e), n, 0, 0});
   }
-  DeviceTree.FullExpand();
 }
 
 void TStep11Frm::refresh_editors() {

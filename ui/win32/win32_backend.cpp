@@ -356,9 +356,6 @@ void WindowsBackend::apply(Control& c, Aspect a) {
     case Aspect::Focus:
       if (w && GetFocus() != w) SetFocus(w);
       return;
-    case Aspect::Font:
-      if (w) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.GetFont(), 96)), TRUE);
-      return;
     default:
       break;
   }
