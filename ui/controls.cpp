@@ -59,11 +59,18 @@ bool Control::Showing() const {
   return true;
 }
 
-bool Control::usable() const {
-  if (!Showing()) return false;
+bool Control::enabled_through_parents() const {
   for (const Control* c = this; c; c = c->Parent())
     if (!c->Enabled()) return false;
   return true;
+}
+
+bool Control::usable() const { return Showing() && enabled_through_parents(); }
+
+bool Control::lies_within(const Control& container) const {
+  for (const Control* c = this; c; c = c->Parent())
+    if (c == &container) return true;
+  return false;
 }
 
 // ---------------------------------------------------------------- Edit

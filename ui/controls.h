@@ -108,8 +108,12 @@ class Control {
   void SetVisible(bool on);
   // Visible itself and through every parent, and on the active page of its page control.
   bool Showing() const;
+  // Enabled itself and through every parent.
+  bool enabled_through_parents() const;
   // Showing and enabled through every parent: the user can reach it.
   bool usable() const;
+  // Whether this control is `container` or lies inside it.
+  bool lies_within(const Control& container) const;
 
   const ui::Font& GetFont() const { return font_; }
 

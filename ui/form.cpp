@@ -5,16 +5,6 @@
 
 namespace ui {
 
-namespace {
-
-bool is_ancestor(const Control* ancestor, const Control* c) {
-  for (; c; c = c->Parent())
-    if (c == ancestor) return true;
-  return false;
-}
-
-}  // namespace
-
 Form::Form(std::string name) : name_(std::move(name)) {}
 
 Form::~Form() {
@@ -102,7 +92,7 @@ void Form::focus_control(Control* c) {
     fire(old->OnExit);
     // Every sheet the focus leaves hears of it too.
     for (Control* p = old->Parent(); p; p = p->Parent())
-      if (p->kind() == Kind::TabSheet && !is_ancestor(p, c)) fire(p->OnExit);
+      if (p->kind() == Kind::TabSheet && !(c && c->lies_within(*p))) fire(p->OnExit);
   }
   if (c) fire(c->OnEnter);
 }

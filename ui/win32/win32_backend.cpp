@@ -52,12 +52,6 @@ HINSTANCE this_module() {
 
 HWND Hwnd(void* peer) { return static_cast<HWND>(peer); }
 
-bool effective_enabled(const Control& c) {
-  for (const Control* p = &c; p; p = p->Parent())
-    if (!p->Enabled()) return false;
-  return true;
-}
-
 class PrinterJob;
 
 class WindowsBackend : public ui::Backend {
@@ -310,16 +304,17 @@ void WindowsBackend::apply_all(Control& c) {
 }
 
 void WindowsBackend::apply_visibility(Control& c) {
-  if (c.peer) ShowWindow(Hwnd(c.peer), c.Showing() ? SW_SHOWNA : SW_HIDE);
+  const int show = c.Showing() ? SW_SHOWNA : SW_HIDE;
+  if (c.peer) ShowWindow(Hwnd(c.peer), show);
   if (c.kind() == Kind::RadioGroup)
-    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)])
-      ShowWindow(item, c.Showing() ? SW_SHOWNA : SW_HIDE);
+    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) ShowWindow(item, show);
 }
 
 void WindowsBackend::apply_enabled(Control& c) {
-  if (c.peer) EnableWindow(Hwnd(c.peer), effective_enabled(c));
+  const bool enabled = c.enabled_through_parents();
+  if (c.peer) EnableWindow(Hwnd(c.peer), enabled);
   if (c.kind() == Kind::RadioGroup)
-    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) EnableWindow(item, effective_enabled(c));
+    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) EnableWindow(item, enabled);
 }
 
 void WindowsBackend::apply_bounds(Control& c) {
@@ -327,13 +322,6 @@ void WindowsBackend::apply_bounds(Control& c) {
   const Rect r = c.form_bounds();
   MoveWindow(Hwnd(c.peer), r.left, r.top, r.width, c.kind() == Kind::ComboBox ? r.height + 200 : r.height,
              TRUE);
-}
-
-// Whether `c` lies inside `container` (or is it).
-bool within(const Control& c, const Control& container) {
-  for (const Control* p = &c; p; p = p->Parent())
-    if (p == &container) return true;
-  return false;
 }
 
 void WindowsBackend::apply(Control& c, Aspect a) {
@@ -345,7 +333,7 @@ void WindowsBackend::apply(Control& c, Aspect a) {
     case Aspect::Bounds:
       // Containers pass these on to everything they hold.
       for (const auto& other : form.Controls()) {
-        if (!within(*other, c)) continue;
+        if (!other->lies_within(c)) continue;
         if (a == Aspect::Visible) apply_visibility(*other);
         if (a == Aspect::Enabled) apply_enabled(*other);
         if (a == Aspect::Bounds) apply_bounds(*other);
@@ -430,7 +418,7 @@ void WindowsBackend::apply(Control& c, Aspect a) {
         fill_tabs(static_cast<PageControl&>(c));
         if (a == Aspect::Selection)
           for (const auto& other : form.Controls())
-            if (within(*other, c)) apply_visibility(*other);
+            if (other->lies_within(c)) apply_visibility(*other);
         break;
       case Kind::ProgressBar: {
         auto& bar = static_cast<ProgressBar&>(c);
