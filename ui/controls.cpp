@@ -75,17 +75,13 @@ bool Control::lies_within(const Control& container) const {
 
 // ---------------------------------------------------------------- Edit
 
-void Edit::SetText(std::string_view text) {
-  const std::string_view cut = MaxLength ? vorel::gbk::truncate(text, MaxLength) : text;
-  modified_ = false;
-  if (cut == Text()) return;
-  SetCaption(cut);
-  Form::fire(OnChange);
-}
+void Edit::SetText(std::string_view text) { take_text(text, false); }
 
-void Edit::user_set_text(std::string_view text) {
+void Edit::user_set_text(std::string_view text) { take_text(text, true); }
+
+void Edit::take_text(std::string_view text, bool by_user) {
   const std::string_view cut = MaxLength ? vorel::gbk::truncate(text, MaxLength) : text;
-  modified_ = true;
+  modified_ = by_user;
   if (cut == Text()) return;
   SetCaption(cut);
   Form::fire(OnChange);

@@ -167,6 +167,7 @@ class Edit : public Control {
   void user_set_text(std::string_view text);
 
  private:
+  void take_text(std::string_view text, bool by_user);
   bool modified_ = false;
 };
 
