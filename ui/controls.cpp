@@ -89,18 +89,19 @@ void Edit::take_text(std::string_view text, bool by_user) {
 
 // ---------------------------------------------------------------- check and radio buttons
 
-void CheckBox::SetChecked(bool on) {
-  if (on == checked_) return;
+bool CheckableButton::store_checked(bool on) {
+  if (on == checked_) return false;
   checked_ = on;
   Changed(Aspect::Checked);
-  Form::fire(OnClick);
+  return true;
+}
+
+void CheckBox::SetChecked(bool on) {
+  if (store_checked(on)) Form::fire(OnClick);
 }
 
 void RadioButton::SetChecked(bool on) {
-  if (on == checked_) return;
-  checked_ = on;
-  Changed(Aspect::Checked);
-  if (!on) return;
+  if (!store_checked(on) || !on) return;
   for (const auto& c : owner_form().Controls())
     if (c.get() != this && c->kind() == Kind::RadioButton && c->Parent() == Parent())
       static_cast<RadioButton&>(*c).SetChecked(false);

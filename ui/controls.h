@@ -171,27 +171,34 @@ class Edit : public Control {
   bool modified_ = false;
 };
 
-class CheckBox : public Control {
+// A button that holds a tick: check boxes and radio buttons.
+class CheckableButton : public Control {
  public:
-  CheckBox(Form& f, Control* p, std::string name) : Control(f, p, Kind::CheckBox, std::move(name)) {}
+  using Control::Control;
   bool Checked() const { return checked_; }
-  // Fires OnClick when the tick changes, whoever sets it.
-  void SetChecked(bool on);
+
+ protected:
+  // Stores the tick and tells the backend; false when the tick was already so.
+  bool store_checked(bool on);
 
  private:
   bool checked_ = false;
 };
 
-class RadioButton : public Control {
+class CheckBox : public CheckableButton {
  public:
-  RadioButton(Form& f, Control* p, std::string name) : Control(f, p, Kind::RadioButton, std::move(name)) {}
-  bool Checked() const { return checked_; }
+  CheckBox(Form& f, Control* p, std::string name) : CheckableButton(f, p, Kind::CheckBox, std::move(name)) {}
+  // Fires OnClick when the tick changes, whoever sets it.
+  void SetChecked(bool on);
+};
+
+class RadioButton : public CheckableButton {
+ public:
+  RadioButton(Form& f, Control* p, std::string name)
+      : CheckableButton(f, p, Kind::RadioButton, std::move(name)) {}
   // Checking one clears the other radio buttons of the same parent; OnClick fires for the button
   // that became checked.
   void SetChecked(bool on);
-
- private:
-  bool checked_ = false;
 };
 
 // A list of strings with a selection, shared by combo boxes and radio groups.

@@ -358,11 +358,9 @@ void WindowsBackend::apply(Control& c, Aspect a) {
       case Kind::CheckBox:
       case Kind::RadioButton:
         if (a == Aspect::Text && window_text(w) != c.Caption()) SetWindowTextW(w, wide(c.Caption()).c_str());
-        if (a == Aspect::Checked && c.kind() == Kind::CheckBox)
-          SendMessageW(w, BM_SETCHECK, static_cast<CheckBox&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
-        if (a == Aspect::Checked && c.kind() == Kind::RadioButton)
-          SendMessageW(w, BM_SETCHECK, static_cast<RadioButton&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED,
-                       0);
+        if (a == Aspect::Checked && (c.kind() == Kind::CheckBox || c.kind() == Kind::RadioButton))
+          SendMessageW(w, BM_SETCHECK,
+                       static_cast<CheckableButton&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
         break;
       case Kind::Memo:
         if (a == Aspect::Lines) {
