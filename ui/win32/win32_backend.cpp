@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "ui/user.h"
+#include "ui/win32/wide_text.h"
 
 namespace ui::win32 {
 
@@ -27,20 +27,11 @@ constexpr int kFirstControlId = 1000;
 // Grids are refilled once per batch of cell changes, when the handler that made them has returned.
 constexpr UINT kRefreshGrids = WM_APP + 1;
 
-std::wstring wide(std::string_view gbk) {
-  const std::u16string s = platform::gbk_to_utf16(gbk);
-  return std::wstring(s.begin(), s.end());
-}
-
-std::string narrow(const wchar_t* text, size_t length) {
-  return platform::utf16_to_gbk(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
-}
-
 std::string window_text(HWND w) {
   const int length = GetWindowTextLengthW(w);
   std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
   const int got = GetWindowTextW(w, buffer.data(), length + 1);
-  return narrow(buffer.data(), static_cast<size_t>(std::max(got, 0)));
+  return narrow({buffer.data(), static_cast<size_t>(std::max(got, 0))});
 }
 
 HINSTANCE this_module() {
@@ -794,7 +785,7 @@ bool WindowsBackend::execute_save_dialog(SaveDialog& dialog) {
   ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
   ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
   if (!GetSaveFileNameW(&ofn)) return false;
-  dialog.FileName = narrow(file.c_str(), wcslen(file.c_str()));
+  dialog.FileName = narrow(file.c_str());
   return true;
 }
 
