@@ -43,6 +43,11 @@ HINSTANCE this_module() {
 
 HWND Hwnd(void* peer) { return static_cast<HWND>(peer); }
 
+// The height of a control's window: a drop-down list's is that of its open list.
+int window_height(const Control& c, const Rect& r) {
+  return c.kind() == Kind::ComboBox ? r.height + 200 : r.height;
+}
+
 class PrinterJob;
 
 class WindowsBackend : public ui::Backend {
@@ -246,11 +251,10 @@ void WindowsBackend::create_control_window(Control& c) {
   }
   Form& form = c.owner_form();
   const Rect r = c.form_bounds();
-  // A drop-down list's height is that of its open list.
-  const int height = c.kind() == Kind::ComboBox ? r.height + 200 : r.height;
   const auto id = static_cast<UINT_PTR>(kFirstControlId + controls_.size());
-  HWND w = CreateWindowExW(ex, cls, wide(c.Caption()).c_str(), style, r.left, r.top, r.width, height,
-                           Hwnd(form.peer), reinterpret_cast<HMENU>(id), this_module(), nullptr);
+  HWND w =
+      CreateWindowExW(ex, cls, wide(c.Caption()).c_str(), style, r.left, r.top, r.width, window_height(c, r),
+                      Hwnd(form.peer), reinterpret_cast<HMENU>(id), this_module(), nullptr);
   if (!w) return;
   c.peer = w;
   controls_[w] = &c;
@@ -311,8 +315,7 @@ void WindowsBackend::apply_enabled(Control& c) {
 void WindowsBackend::apply_bounds(Control& c) {
   if (!c.peer) return;
   const Rect r = c.form_bounds();
-  MoveWindow(Hwnd(c.peer), r.left, r.top, r.width, c.kind() == Kind::ComboBox ? r.height + 200 : r.height,
-             TRUE);
+  MoveWindow(Hwnd(c.peer), r.left, r.top, r.width, window_height(c, r), TRUE);
 }
 
 void WindowsBackend::apply(Control& c, Aspect a) {
