@@ -23,6 +23,18 @@ void set_model_name(TCardParams& card, std::string_view name) {
   std::memcpy(card.ModelName + 1, name.data(), length);
 }
 
+int first_free_card(const TDeviceParams& block) {
+  for (int n = 1; n <= kCardCount; ++n)
+    if (block.card(n)->ModelCode == kModelNoCard) return n;
+  return -1;
+}
+
+int first_used_card(const TDeviceParams& block) {
+  for (int n = 1; n <= kCardCount; ++n)
+    if (block.card(n)->ModelCode != kModelNoCard) return n;
+  return -1;
+}
+
 void FullPDB(TDeviceParams* block) {
   if (!block) return;
   block->DebugSwitch = 1;

@@ -91,6 +91,10 @@ void FullPDB(TDeviceParams* block);
 // Copies exactly the fields FullPDB defines; the destination's reserved bytes stay as they are.
 void CopyPDB(const TDeviceParams& source, TDeviceParams& dest);
 
+// The lowest card number 1..32 whose entry is free (used), -1 when there is none.
+int first_free_card(const TDeviceParams& block);
+int first_used_card(const TDeviceParams& block);
+
 // Length-prefixed model name of an entry (at most 40 bytes, whatever the length byte claims).
 std::string_view ModelName(const TCardParams& card);
 // Stores at most 40 bytes of the name, never half a double-byte character.

@@ -117,9 +117,8 @@ void fill_tag(TTagInfo& tag, std::string_view name, std::string_view address, ui
 // ---------------------------------------------------------------- helpers
 
 std::string default_test_address(const TDeviceParams& block) {
-  for (int n = 1; n <= kCardCount; ++n)
-    if (block.card(n)->ModelCode != kModelNoCard) return "DI" + std::to_string(n) + ":0,0.0";
-  return {};
+  const int n = first_used_card(block);
+  return n == -1 ? std::string() : "DI" + std::to_string(n) + ":0,0.0";
 }
 
 TVariant write_value_of(std::string_view text) {

@@ -45,18 +45,6 @@ void ShadowSettings::reset() {
   filter_div.fill(2);
 }
 
-int first_free_card(const TDeviceParams& block) {
-  for (int n = 1; n <= kCardCount; ++n)
-    if (block.card(n)->ModelCode == kModelNoCard) return n;
-  return -1;
-}
-
-int first_used_card(const TDeviceParams& block) {
-  for (int n = 1; n <= kCardCount; ++n)
-    if (block.card(n)->ModelCode != kModelNoCard) return n;
-  return -1;
-}
-
 int32_t free_base_address(const TDeviceParams& block) {
   for (int32_t a = kFirstCandidate; a <= kLastCandidate; a += kPortSpan) {
     bool covered = false;

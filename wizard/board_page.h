@@ -45,9 +45,6 @@ struct CounterRow {
   ui::Edit* filter_div = nullptr;
 };
 
-// The lowest card number 1..32 whose entry is free (used), -1 when there is none.
-int first_free_card(const TDeviceParams& block);
-int first_used_card(const TDeviceParams& block);
 // The first of 100H, 120H, ... 3E0H that no entry's 20H-wide port range covers; 220H when all are.
 int32_t free_base_address(const TDeviceParams& block);
 // Moves card o to number n; entry o becomes free. Counter fields stay where they are.
