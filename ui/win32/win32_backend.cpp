@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -107,7 +108,7 @@ class WindowsBackend : public ui::Backend {
   std::map<RadioGroup*, std::vector<HWND>> radio_windows_;
   std::map<Timer*, UINT_PTR> timer_ids_;
   std::map<Memo*, bool> memo_dirty_;
-  std::map<StringGrid*, HWND> grids_pending_;  // grid -> its form's window
+  std::set<StringGrid*> grids_pending_;
   std::map<std::string, HFONT> fonts_;
   std::vector<Form*> modal_;
   UINT_PTR next_timer_id_ = 1;
@@ -419,8 +420,7 @@ void WindowsBackend::apply(Control& c, Aspect a) {
         break;
       }
       case Kind::StringGrid:
-        if (a == Aspect::Cells &&
-            grids_pending_.emplace(static_cast<StringGrid*>(&c), Hwnd(form.peer)).second)
+        if (a == Aspect::Cells && grids_pending_.insert(static_cast<StringGrid*>(&c)).second)
           PostMessageW(Hwnd(form.peer), kRefreshGrids, 0, 0);
         break;
       case Kind::TabSheet:
@@ -634,11 +634,11 @@ LRESULT CALLBACK WindowsBackend::form_proc(HWND w, UINT message, WPARAM wp, LPAR
       return 0;
     case kRefreshGrids:
       for (auto it = b.grids_pending_.begin(); it != b.grids_pending_.end();) {
-        if (it->second != w) {
+        if (&(*it)->owner_form() != form) {
           ++it;
           continue;
         }
-        StringGrid* grid = it->first;
+        StringGrid* grid = *it;
         it = b.grids_pending_.erase(it);
         b.fill_grid(*grid);
       }
