@@ -68,6 +68,18 @@ void FullPDB(TDeviceParams* block) {
   block->CreateMode = 0;
 }
 
+void copy_card_settings(const TCardParams& source, TCardParams& dest) {
+  dest.ModelCode = source.ModelCode;
+  set_model_name(dest, ModelName(source));
+  dest.BaseAddress = source.BaseAddress;
+  dest.InputMode = source.InputMode;
+  dest.ADMaxRange = source.ADMaxRange;
+  dest.ADFilterNums = source.ADFilterNums;
+  dest.reserved64 = source.reserved64;
+  for (size_t i = 0; i < sizeof source.ADRange; ++i) dest.ADRange[i] = source.ADRange[i];
+  for (size_t i = 0; i < sizeof source.DARange; ++i) dest.DARange[i] = source.DARange[i];
+}
+
 void CopyPDB(const TDeviceParams& source, TDeviceParams& dest) {
   dest.DebugSwitch = source.DebugSwitch;
   dest.ErrorLog = source.ErrorLog;
@@ -76,15 +88,7 @@ void CopyPDB(const TDeviceParams& source, TDeviceParams& dest) {
     const TCardParams& s = *source.card(n);
     TCardParams& d = *dest.card(n);
     d.CardNo = s.CardNo;
-    d.ModelCode = s.ModelCode;
-    set_model_name(d, ModelName(s));
-    d.BaseAddress = s.BaseAddress;
-    d.InputMode = s.InputMode;
-    d.ADMaxRange = s.ADMaxRange;
-    d.ADFilterNums = s.ADFilterNums;
-    d.reserved64 = s.reserved64;
-    for (size_t i = 0; i < sizeof s.ADRange; ++i) d.ADRange[i] = s.ADRange[i];
-    for (size_t i = 0; i < sizeof s.DARange; ++i) d.DARange[i] = s.DARange[i];
+    copy_card_settings(s, d);
     for (size_t i = 0; i < sizeof s.TCMode; ++i) d.TCMode[i] = s.TCMode[i];
     for (size_t i = 0; i < sizeof s.TCClockDivOn; ++i) d.TCClockDivOn[i] = s.TCClockDivOn[i];
     for (int i = 0; i < kCardCounters; ++i) d.TCClockDiv[i] = s.TCClockDiv[i];

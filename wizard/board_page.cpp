@@ -62,15 +62,7 @@ void move_card(TDeviceParams& block, int from, int to) {
   TCardParams& o = *block.card(from);
   TCardParams& n = *block.card(to);
   n.CardNo = to;
-  n.ModelCode = o.ModelCode;
-  set_model_name(n, ModelName(o));
-  n.BaseAddress = o.BaseAddress;
-  n.InputMode = o.InputMode;
-  n.ADMaxRange = o.ADMaxRange;
-  n.ADFilterNums = o.ADFilterNums;
-  n.reserved64 = o.reserved64;
-  std::copy(std::begin(o.ADRange), std::end(o.ADRange), std::begin(n.ADRange));
-  std::copy(std::begin(o.DARange), std::end(o.DARange), std::begin(n.DARange));
+  copy_card_settings(o, n);
   o.ModelCode = kModelNoCard;
   set_model_name(o, "");
   o.BaseAddress = o.InputMode = o.ADMaxRange = o.ADFilterNums = o.reserved64 = 0;
