@@ -563,7 +563,7 @@ void TStep11Frm::IDEdExit() {
     return;
   }
   Hide();
-  ui::MessageBox(run_.texts().DevIDName + "重复,请重新修改!", "信息", ui::kMbOk | ui::kMbIconInformation);
+  ui::show_information(run_.texts().DevIDName + "重复,请重新修改!");
   Show();
   IDEd.SetText(std::to_string(current_));
 }

@@ -132,7 +132,7 @@ void TDebugFrm::EnDebugChkClick() {
     Label2.SetCaption(kLoadingText);
     if (!notice_shown_ && Active()) {
       notice_shown_ = true;
-      ui::MessageBox(kNotice, "信息", ui::kMbOk | ui::kMbIconInformation);
+      ui::show_information(kNotice);
     }
   } else {
     LoadBar.SetVisible(false);
