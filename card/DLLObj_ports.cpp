@@ -13,18 +13,6 @@ namespace {
 constexpr int32_t kMaxDelayCount = 1000;
 constexpr int32_t kDelayTurns = 30000;
 
-// IntToHex: upper case, at least `digits` digits, never cut.
-std::string hex(uint32_t value, int digits) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  do {
-    text.insert(text.begin(), kDigits[value & 0xF]);
-    value >>= 4;
-  } while (value != 0);
-  if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
-  return text;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- ports
@@ -61,11 +49,12 @@ void TCustomDLLObject::PortWrite(uint16_t port, uint8_t value) {
   PortIo* io = active_port_io();
   if (!io) return;
   if (!io->write(port, value)) {
-    port_access_failed("往端口 " + hex(port, 3) + "H输出失败");
+    port_access_failed("往端口 " + IntToHex(port, 3) + "H输出失败");
     return;
   }
   if (trace_log_on())
-    AppendLog(now_text() + "：往端口 " + hex(port, 3) + "H" + "输出 " + hex(value, 2) + "H" + "\r\n\r\n");
+    AppendLog(now_text() + "：往端口 " + IntToHex(port, 3) + "H" + "输出 " + IntToHex(value, 2) + "H" +
+              "\r\n\r\n");
 }
 
 uint8_t TCustomDLLObject::PortRead(uint16_t port) {
@@ -73,11 +62,12 @@ uint8_t TCustomDLLObject::PortRead(uint16_t port) {
   if (!io) return 0;
   const std::optional<uint8_t> value = io->read(port);
   if (!value) {
-    port_access_failed("从端口 " + hex(port, 3) + "H读入失败");
+    port_access_failed("从端口 " + IntToHex(port, 3) + "H读入失败");
     return 0;
   }
   if (trace_log_on())
-    AppendLog(now_text() + "：从端口 " + hex(port, 3) + "H" + "读入 " + hex(*value, 2) + "H" + "\r\n");
+    AppendLog(now_text() + "：从端口 " + IntToHex(port, 3) + "H" + "读入 " + IntToHex(*value, 2) + "H" +
+              "\r\n");
   return *value;
 }
 

@@ -23,6 +23,18 @@ void set_model_name(TCardParams& card, std::string_view name) {
   std::memcpy(card.ModelName + 1, name.data(), length);
 }
 
+int first_free_card(const TDeviceParams& block) {
+  for (int n = 1; n <= kCardCount; ++n)
+    if (block.card(n)->ModelCode == kModelNoCard) return n;
+  return -1;
+}
+
+int first_used_card(const TDeviceParams& block) {
+  for (int n = 1; n <= kCardCount; ++n)
+    if (block.card(n)->ModelCode != kModelNoCard) return n;
+  return -1;
+}
+
 void FullPDB(TDeviceParams* block) {
   if (!block) return;
   block->DebugSwitch = 1;
@@ -56,6 +68,18 @@ void FullPDB(TDeviceParams* block) {
   block->CreateMode = 0;
 }
 
+void copy_card_settings(const TCardParams& source, TCardParams& dest) {
+  dest.ModelCode = source.ModelCode;
+  set_model_name(dest, ModelName(source));
+  dest.BaseAddress = source.BaseAddress;
+  dest.InputMode = source.InputMode;
+  dest.ADMaxRange = source.ADMaxRange;
+  dest.ADFilterNums = source.ADFilterNums;
+  dest.reserved64 = source.reserved64;
+  for (size_t i = 0; i < sizeof source.ADRange; ++i) dest.ADRange[i] = source.ADRange[i];
+  for (size_t i = 0; i < sizeof source.DARange; ++i) dest.DARange[i] = source.DARange[i];
+}
+
 void CopyPDB(const TDeviceParams& source, TDeviceParams& dest) {
   dest.DebugSwitch = source.DebugSwitch;
   dest.ErrorLog = source.ErrorLog;
@@ -64,15 +88,7 @@ void CopyPDB(const TDeviceParams& source, TDeviceParams& dest) {
     const TCardParams& s = *source.card(n);
     TCardParams& d = *dest.card(n);
     d.CardNo = s.CardNo;
-    d.ModelCode = s.ModelCode;
-    set_model_name(d, ModelName(s));
-    d.BaseAddress = s.BaseAddress;
-    d.InputMode = s.InputMode;
-    d.ADMaxRange = s.ADMaxRange;
-    d.ADFilterNums = s.ADFilterNums;
-    d.reserved64 = s.reserved64;
-    for (size_t i = 0; i < sizeof s.ADRange; ++i) d.ADRange[i] = s.ADRange[i];
-    for (size_t i = 0; i < sizeof s.DARange; ++i) d.DARange[i] = s.DARange[i];
+    copy_card_settings(s, d);
     for (size_t i = 0; i < sizeof s.TCMode; ++i) d.TCMode[i] = s.TCMode[i];
     for (size_t i = 0; i < sizeof s.TCClockDivOn; ++i) d.TCClockDivOn[i] = s.TCClockDivOn[i];
     for (int i = 0; i < kCardCounters; ++i) d.TCClockDiv[i] = s.TCClockDiv[i];

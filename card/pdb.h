@@ -90,6 +90,13 @@ void FullPDB(TDeviceParams* block);
 
 // Copies exactly the fields FullPDB defines; the destination's reserved bytes stay as they are.
 void CopyPDB(const TDeviceParams& source, TDeviceParams& dest);
+// Copies one entry's model, base address, analog-input settings and AD/DA range tables; its number
+// and its counter settings stay as they are.
+void copy_card_settings(const TCardParams& source, TCardParams& dest);
+
+// The lowest card number 1..32 whose entry is free (used), -1 when there is none.
+int first_free_card(const TDeviceParams& block);
+int first_used_card(const TDeviceParams& block);
 
 // Length-prefixed model name of an entry (at most 40 bytes, whatever the length byte claims).
 std::string_view ModelName(const TCardParams& card);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "platform/platform.h"
 #include "support/delphi.h"
@@ -29,18 +30,12 @@ constexpr int kFormWidth = 472;
 constexpr uint32_t kTestScanPeriod = 500;
 constexpr size_t kAskTextMax = 255;
 
-// VARIANT type codes of the test tag's initial values.
-constexpr uint16_t kVtR8 = 5;
-constexpr uint16_t kVtBool = 11;
-constexpr uint16_t kVtHostString = 0x100;
-
 ui::StringGrid& make_grid(ui::Form& f) {
   auto& g = f.Add<ui::StringGrid>(nullptr, "StringGrid1");
   g.SetBounds(8, 8, 448, 150);  // the four columns and a scroll bar
   g.set_size(4, kGridRows);
   g.FixedCols = 0;
   g.FixedRows = 1;
-  g.Editable = true;
   g.ColWidths = {69, 55, 57, 235};
   return g;
 }
@@ -122,9 +117,8 @@ void fill_tag(TTagInfo& tag, std::string_view name, std::string_view address, ui
 // ---------------------------------------------------------------- helpers
 
 std::string default_test_address(const TDeviceParams& block) {
-  for (int n = 1; n <= kCardCount; ++n)
-    if (block.card(n)->ModelCode != kModelNoCard) return "DI" + std::to_string(n) + ":0,0.0";
-  return {};
+  const int n = first_used_card(block);
+  return n == -1 ? std::string() : "DI" + std::to_string(n) + ":0,0.0";
 }
 
 TVariant write_value_of(std::string_view text) {
@@ -293,9 +287,14 @@ void TSampleTest::Timer1Timer() {
   CommMsg.SetText(message_);
   engine->WriteCommEvent(std::string());
 
+  // The rows below the header are composed first and each cell is then set once, so that a tick
+  // that changes nothing leaves the grid untouched instead of clearing and refilling it.
   const int rows = StringGrid1.RowCount();
-  for (int row = 1; row < rows; ++row)
-    for (int col = 0; col < StringGrid1.ColCount(); ++col) StringGrid1.SetCell(col, row, {});
+  const int cols = StringGrid1.ColCount();
+  std::vector<std::string> cells(static_cast<size_t>(rows) * static_cast<size_t>(cols));
+  const auto put = [&](int col, int row, std::string_view text) {
+    if (col < cols) cells[static_cast<size_t>(row * cols + col)] = text;
+  };
 
   // More tags or commands than rows: the rest stay unseen.
   const auto& tags = engine->tags();
@@ -303,24 +302,27 @@ void TSampleTest::Timer1Timer() {
                                       static_cast<size_t>(std::max(rows - 1, 0))});
   for (size_t i = 0; i < shown_tags; ++i) {
     const int row = static_cast<int>(i) + 1;
-    StringGrid1.SetCell(0, row, tags[i]->Address);
-    StringGrid1.SetCell(1, row, value_text(tags[i]->Value));
+    put(0, row, tags[i]->Address);
+    put(1, row, value_text(tags[i]->Value));
   }
   const auto& commands = engine->read_commands();
   const size_t shown_commands = std::min(commands.size(), static_cast<size_t>(std::max(rows - 2, 0)));
   for (size_t k = 0; k < shown_commands; ++k)
-    if (commands[k]) StringGrid1.SetCell(3, static_cast<int>(k) + 2, commands[k]->CmdText);
+    if (commands[k]) put(3, static_cast<int>(k) + 2, commands[k]->CmdText);
 
   if (const TCommand* current = engine->current_command()) {
     if (current->IsWrite) {
-      StringGrid1.SetCell(2, 1, kWriteTag);
+      put(2, 1, kWriteTag);
       wStrMsg.SetText(current->CmdText);
     } else {
-      StringGrid1.SetCell(2, 1, kReadTag);
+      put(2, 1, kReadTag);
     }
-    StringGrid1.SetCell(3, 1, current->CmdText);
+    put(3, 1, current->CmdText);
     AnswerMsg.SetText(current->Received);
   }
+  for (int row = 1; row < rows; ++row)
+    for (int col = 0; col < cols; ++col)
+      StringGrid1.SetCell(col, row, cells[static_cast<size_t>(row * cols + col)]);
   ReadOnce();
 }
 

@@ -12,12 +12,6 @@ namespace {
 // Longest BSTR taken from a host variant; an initial value is a short text.
 constexpr uint32_t kMaxBstrBytes = 1u << 16;
 
-enum : uint16_t {
-  kVtEmpty = 0, kVtI2 = 2, kVtI4 = 3, kVtR4 = 4, kVtR8 = 5, kVtCy = 6, kVtDate = 7, kVtBstr = 8,
-  kVtBool = 11, kVtI1 = 16, kVtUI1 = 17, kVtUI2 = 18, kVtUI4 = 19, kVtI8 = 20, kVtUI8 = 21,
-  kVtHostString = 0x100,
-};
-
 template <class T>
 T read_value(const TVariantBytes& v) {
   T out;

@@ -14,6 +14,27 @@ enum : uint8_t {
   kValueString = 2,   // host string pointer
 };
 
+// VARIANT type codes of TVariantBytes::vt: the Windows ones a host hands in, and the host's own
+// ANSI string variant (a pointer to its zero-terminated text).
+enum : uint16_t {
+  kVtEmpty = 0,
+  kVtI2 = 2,
+  kVtI4 = 3,
+  kVtR4 = 4,
+  kVtR8 = 5,
+  kVtCy = 6,
+  kVtDate = 7,
+  kVtBstr = 8,
+  kVtBool = 11,
+  kVtI1 = 16,
+  kVtUI1 = 17,
+  kVtUI2 = 18,
+  kVtUI4 = 19,
+  kVtI8 = 20,
+  kVtUI8 = 21,
+  kVtHostString = 0x100,
+};
+
 // Event word values of TTagValue::TagStatus.
 constexpr uint32_t kStatusNone = 0;
 constexpr uint32_t kStatusWriteExpired = 0x02000000;

@@ -182,6 +182,17 @@ std::string int_to_str_padded(int64_t value, int digits) {
   return value < 0 ? "-" + number : number;
 }
 
+std::string IntToHex(uint32_t value, int digits) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string text;
+  do {
+    text.insert(text.begin(), kDigits[value & 0xF]);
+    value >>= 4;
+  } while (value != 0);
+  if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
+  return text;
+}
+
 // ---------------------------------------------------------------- calendar
 
 namespace {

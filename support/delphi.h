@@ -39,6 +39,9 @@ std::optional<double> TryStrToFloat(std::string_view text);
 // IntToStr with at least `digits` digits, zero-padded after the sign ("0002", "-001").
 std::string int_to_str_padded(int64_t value, int digits);
 
+// IntToHex: upper case, at least `digits` digits, never cut (a negative Integer shows its 32 bits).
+std::string IntToHex(uint32_t value, int digits);
+
 // The user's date and time settings, read from the system once per process.
 const platform::DateTimeFormat& locale_date_time_format();
 

@@ -14,12 +14,6 @@ Control::Control(Form& form, Control* parent, Kind kind, std::string name)
 
 Control::~Control() { current_backend().control_destroyed(*this); }
 
-TabSheet* Control::Sheet() const {
-  for (Control* p = parent_; p; p = p->Parent())
-    if (p->kind() == Kind::TabSheet) return static_cast<TabSheet*>(p);
-  return nullptr;
-}
-
 void Control::Changed(Aspect a) { form_.notify_changed(*this, a); }
 
 void Control::SetBounds(int left, int top, int width, int height) {
@@ -65,31 +59,29 @@ bool Control::Showing() const {
   return true;
 }
 
-bool Control::usable() const {
-  if (!Showing()) return false;
+bool Control::enabled_through_parents() const {
   for (const Control* c = this; c; c = c->Parent())
     if (!c->Enabled()) return false;
   return true;
 }
 
-void Control::SetFont(const ui::Font& f) {
-  font_ = f;
-  Changed(Aspect::Font);
+bool Control::usable() const { return Showing() && enabled_through_parents(); }
+
+bool Control::lies_within(const Control& container) const {
+  for (const Control* c = this; c; c = c->Parent())
+    if (c == &container) return true;
+  return false;
 }
 
 // ---------------------------------------------------------------- Edit
 
-void Edit::SetText(std::string_view text) {
-  const std::string_view cut = MaxLength ? vorel::gbk::truncate(text, MaxLength) : text;
-  modified_ = false;
-  if (cut == Text()) return;
-  SetCaption(cut);
-  Form::fire(OnChange);
-}
+void Edit::SetText(std::string_view text) { take_text(text, false); }
 
-void Edit::user_set_text(std::string_view text) {
+void Edit::user_set_text(std::string_view text) { take_text(text, true); }
+
+void Edit::take_text(std::string_view text, bool by_user) {
   const std::string_view cut = MaxLength ? vorel::gbk::truncate(text, MaxLength) : text;
-  modified_ = true;
+  modified_ = by_user;
   if (cut == Text()) return;
   SetCaption(cut);
   Form::fire(OnChange);
@@ -97,18 +89,19 @@ void Edit::user_set_text(std::string_view text) {
 
 // ---------------------------------------------------------------- check and radio buttons
 
-void CheckBox::SetChecked(bool on) {
-  if (on == checked_) return;
+bool CheckableButton::store_checked(bool on) {
+  if (on == checked_) return false;
   checked_ = on;
   Changed(Aspect::Checked);
-  Form::fire(OnClick);
+  return true;
+}
+
+void CheckBox::SetChecked(bool on) {
+  if (store_checked(on)) Form::fire(OnClick);
 }
 
 void RadioButton::SetChecked(bool on) {
-  if (on == checked_) return;
-  checked_ = on;
-  Changed(Aspect::Checked);
-  if (!on) return;
+  if (!store_checked(on) || !on) return;
   for (const auto& c : owner_form().Controls())
     if (c.get() != this && c->kind() == Kind::RadioButton && c->Parent() == Parent())
       static_cast<RadioButton&>(*c).SetChecked(false);
@@ -128,12 +121,6 @@ void ListControl::AddItem(std::string_view item) {
   Changed(Aspect::Items);
 }
 
-void ListControl::clear_items() {
-  items_.clear();
-  index_ = -1;
-  Changed(Aspect::Items);
-}
-
 void ListControl::SetItemIndex(int index) {
   const int valid = index >= 0 && index < Count() ? index : -1;
   if (valid == index_) return;
@@ -142,12 +129,6 @@ void ListControl::SetItemIndex(int index) {
 }
 
 std::string ListControl::SelectedText() const { return index_ >= 0 ? items_[index_] : std::string(); }
-
-void RadioGroup::set_item_index_and_click(int index) {
-  const int before = ItemIndex();
-  SetItemIndex(index);
-  if (ItemIndex() != before) Form::fire(OnClick);
-}
 
 // ---------------------------------------------------------------- tree
 
@@ -234,11 +215,6 @@ void Memo::SetLines(std::vector<std::string> lines) {
   Changed(Aspect::Lines);
 }
 
-void Memo::add_line(std::string_view line) {
-  lines_.emplace_back(line);
-  Changed(Aspect::Lines);
-}
-
 void Memo::Clear() {
   if (lines_.empty()) return;
   lines_.clear();
@@ -305,10 +281,6 @@ void StringGrid::SetCell(int col, int row, std::string_view text) {
   if (cell == text) return;
   cell.assign(text);
   Changed(Aspect::Cells);
-}
-
-void StringGrid::user_set_cell(int col, int row, std::string_view text) {
-  if (Editable) SetCell(col, row, text);
 }
 
 // ---------------------------------------------------------------- Timer

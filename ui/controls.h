@@ -66,7 +66,6 @@ enum class Aspect {
   Position,
   Lines,
   Cells,
-  Font,
   Focus
 };
 
@@ -91,9 +90,6 @@ class Control {
   const std::string& Name() const { return name_; }
   Form& owner_form() const { return form_; }
   Control* Parent() const { return parent_; }
-  // The tab sheet this control lies on, if any.
-  TabSheet* Sheet() const;
-
   // Bounds relative to the parent (the form's client area for top-level controls).
   const Rect& Bounds() const { return bounds_; }
   void SetBounds(int left, int top, int width, int height);
@@ -112,13 +108,15 @@ class Control {
   void SetVisible(bool on);
   // Visible itself and through every parent, and on the active page of its page control.
   bool Showing() const;
+  // Enabled itself and through every parent.
+  bool enabled_through_parents() const;
   // Showing and enabled through every parent: the user can reach it.
   bool usable() const;
+  // Whether this control is `container` or lies inside it.
+  bool lies_within(const Control& container) const;
 
   const ui::Font& GetFont() const { return font_; }
-  void SetFont(const ui::Font& f);
 
-  int Tag = 0;
   Event OnClick, OnDblClick, OnEnter, OnExit;
 
   // Backend bookkeeping: the window that shows this model, if any.
@@ -169,30 +167,38 @@ class Edit : public Control {
   void user_set_text(std::string_view text);
 
  private:
+  void take_text(std::string_view text, bool by_user);
   bool modified_ = false;
 };
 
-class CheckBox : public Control {
+// A button that holds a tick: check boxes and radio buttons.
+class CheckableButton : public Control {
  public:
-  CheckBox(Form& f, Control* p, std::string name) : Control(f, p, Kind::CheckBox, std::move(name)) {}
+  using Control::Control;
   bool Checked() const { return checked_; }
-  // Fires OnClick when the tick changes, whoever sets it.
-  void SetChecked(bool on);
+
+ protected:
+  // Stores the tick and tells the backend; false when the tick was already so.
+  bool store_checked(bool on);
 
  private:
   bool checked_ = false;
 };
 
-class RadioButton : public Control {
+class CheckBox : public CheckableButton {
  public:
-  RadioButton(Form& f, Control* p, std::string name) : Control(f, p, Kind::RadioButton, std::move(name)) {}
-  bool Checked() const { return checked_; }
+  CheckBox(Form& f, Control* p, std::string name) : CheckableButton(f, p, Kind::CheckBox, std::move(name)) {}
+  // Fires OnClick when the tick changes, whoever sets it.
+  void SetChecked(bool on);
+};
+
+class RadioButton : public CheckableButton {
+ public:
+  RadioButton(Form& f, Control* p, std::string name)
+      : CheckableButton(f, p, Kind::RadioButton, std::move(name)) {}
   // Checking one clears the other radio buttons of the same parent; OnClick fires for the button
   // that became checked.
   void SetChecked(bool on);
-
- private:
-  bool checked_ = false;
 };
 
 // A list of strings with a selection, shared by combo boxes and radio groups.
@@ -202,7 +208,6 @@ class ListControl : public Control {
   const std::vector<std::string>& Items() const { return items_; }
   void SetItems(std::vector<std::string> items);  // keeps no selection
   void AddItem(std::string_view item);
-  void clear_items();
   int ItemIndex() const { return index_; }
   // -1 (or any index outside the list) selects nothing. Never fires an event.
   void SetItemIndex(int index);
@@ -225,8 +230,6 @@ class RadioGroup : public ListControl {
  public:
   RadioGroup(Form& f, Control* p, std::string name) : ListControl(f, p, Kind::RadioGroup, std::move(name)) {}
   int Columns = 1;
-  // The toolkit fires OnClick when the program changes the index too.
-  void set_item_index_and_click(int index);
 };
 
 struct TreeNode {
@@ -248,8 +251,6 @@ class TreeView : public Control {
   int Selected() const { return selected_; }
   const TreeNode* selected_node() const;
   void SetSelected(int index);
-  // Every node is a top-level one, so a tree is always fully expanded.
-  void FullExpand() {}
   bool ReadOnly = true;
   bool RowSelect = true;
   bool HideSelection = false;
@@ -307,7 +308,6 @@ class Memo : public Control {
   Memo(Form& f, Control* p, std::string name) : Control(f, p, Kind::Memo, std::move(name)) {}
   const std::vector<std::string>& Lines() const { return lines_; }
   void SetLines(std::vector<std::string> lines);
-  void add_line(std::string_view line);
   void Clear();
   // The whole text, lines joined by CR LF with a CR LF after the last one.
   std::string joined_text() const;
@@ -331,13 +331,10 @@ class StringGrid : public Control {
   int RowCount() const { return rows_; }
   void set_size(int cols, int rows);  // keeps the cells that still fit
   int FixedCols = 0, FixedRows = 1;
-  bool Editable = false;
   std::vector<int> ColWidths;
   // Cells outside the grid read as empty and are not written.
   const std::string& Cell(int col, int row) const;
   void SetCell(int col, int row, std::string_view text);
-  // The user edited a cell.
-  void user_set_cell(int col, int row, std::string_view text);
 
  private:
   int cols_ = 5, rows_ = 5;
@@ -412,11 +409,6 @@ class Form {
   const std::vector<std::unique_ptr<Control>>& Controls() const { return controls_; }
   const std::vector<std::unique_ptr<Timer>>& Timers() const { return timers_; }
   Control* find(std::string_view name) const;
-  Timer* find_timer(std::string_view name) const;
-  template <class T>
-  T* find_as(std::string_view name) const {
-    return dynamic_cast<T*>(find(name));
-  }
 
   const std::string& Caption() const { return caption_; }
   void SetCaption(std::string_view text);
@@ -434,7 +426,6 @@ class Form {
   // Shows the form modally over the application's window and returns the modal result. The
   // owner window is disabled meanwhile. OnClose runs when the loop ends and may change the result.
   int ShowModal();
-  bool modal() const { return modal_; }
   int ModalResult() const { return modal_result_; }
   void SetModalResult(int result) { modal_result_ = result; }
   // The close box: a modal form closes with mrCancel.

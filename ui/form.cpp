@@ -5,16 +5,6 @@
 
 namespace ui {
 
-namespace {
-
-bool is_ancestor(const Control* ancestor, const Control* c) {
-  for (; c; c = c->Parent())
-    if (c == ancestor) return true;
-  return false;
-}
-
-}  // namespace
-
 Form::Form(std::string name) : name_(std::move(name)) {}
 
 Form::~Form() {
@@ -32,12 +22,6 @@ Timer& Form::add_timer(std::string name, uint32_t interval_ms, bool enabled) {
 Control* Form::find(std::string_view name) const {
   for (const auto& c : controls_)
     if (c->Name() == name) return c.get();
-  return nullptr;
-}
-
-Timer* Form::find_timer(std::string_view name) const {
-  for (const auto& t : timers_)
-    if (t->Name() == name) return t.get();
   return nullptr;
 }
 
@@ -108,7 +92,7 @@ void Form::focus_control(Control* c) {
     fire(old->OnExit);
     // Every sheet the focus leaves hears of it too.
     for (Control* p = old->Parent(); p; p = p->Parent())
-      if (p->kind() == Kind::TabSheet && !is_ancestor(p, c)) fire(p->OnExit);
+      if (p->kind() == Kind::TabSheet && !(c && c->lies_within(*p))) fire(p->OnExit);
   }
   if (c) fire(c->OnEnter);
 }

@@ -1,7 +1,7 @@
 #include "wizard/board_page.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <span>
 
 #include "support/delphi.h"
 #include "support/gbk_text.h"
@@ -45,18 +45,6 @@ void ShadowSettings::reset() {
   filter_div.fill(2);
 }
 
-int first_free_card(const TDeviceParams& block) {
-  for (int n = 1; n <= kCardCount; ++n)
-    if (block.card(n)->ModelCode == kModelNoCard) return n;
-  return -1;
-}
-
-int first_used_card(const TDeviceParams& block) {
-  for (int n = 1; n <= kCardCount; ++n)
-    if (block.card(n)->ModelCode != kModelNoCard) return n;
-  return -1;
-}
-
 int32_t free_base_address(const TDeviceParams& block) {
   for (int32_t a = kFirstCandidate; a <= kLastCandidate; a += kPortSpan) {
     bool covered = false;
@@ -74,15 +62,7 @@ void move_card(TDeviceParams& block, int from, int to) {
   TCardParams& o = *block.card(from);
   TCardParams& n = *block.card(to);
   n.CardNo = to;
-  n.ModelCode = o.ModelCode;
-  set_model_name(n, ModelName(o));
-  n.BaseAddress = o.BaseAddress;
-  n.InputMode = o.InputMode;
-  n.ADMaxRange = o.ADMaxRange;
-  n.ADFilterNums = o.ADFilterNums;
-  n.reserved64 = o.reserved64;
-  std::copy(std::begin(o.ADRange), std::end(o.ADRange), std::begin(n.ADRange));
-  std::copy(std::begin(o.DARange), std::end(o.DARange), std::begin(n.DARange));
+  copy_card_settings(o, n);
   o.ModelCode = kModelNoCard;
   set_model_name(o, "");
   o.BaseAddress = o.InputMode = o.ADMaxRange = o.ADFilterNums = o.reserved64 = 0;
@@ -90,15 +70,10 @@ void move_card(TDeviceParams& block, int from, int to) {
   std::fill(std::begin(o.DARange), std::end(o.DARange), uint8_t{0});
 }
 
-std::string hex3(int32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%03X", static_cast<uint32_t>(value));
-  return text;
-}
-
 std::string card_node_text(const TCardParams& card) {
   return "板卡号:" + std::to_string(card.CardNo) + " " + std::string(ModelName(card)) +
-         " 基址:" + hex3(card.BaseAddress) + " " + (card.InputMode == 1 ? kDifferential : kSingleEnded);
+         " 基址:" + IntToHex(card.BaseAddress, 3) + " " +
+         (card.InputMode == 1 ? kDifferential : kSingleEnded);
 }
 
 // ---------------------------------------------------------------- the page
@@ -268,9 +243,6 @@ void TStep11Frm::FormCreate() {
                                                               &ADFilterNums_Edit, &DevTypeEd})
       c->SetEnabled(false);
   }
-  if (ParamPage.ActivePage() == &ADSheet) show_ad_page();
-  if (ParamPage.ActivePage() == &DASheet) show_da_page();
-  if (ParamPage.ActivePage() == &TCSheet) show_tc_page();
   refresh_editors();
 }
 
@@ -282,29 +254,27 @@ void TStep11Frm::show_entry(int card) {
     if (models[i].code == e.ModelCode) type_index = static_cast<int>(i);
   DevTypeEd.SetItemIndex(type_index);
   IDEd.SetText(std::to_string(card));
-  BaseAddress.SetText(hex3(e.BaseAddress));
+  BaseAddress.SetText(IntToHex(e.BaseAddress, 3));
   InputMode.SetItemIndex(e.InputMode);
-  fill_max_ranges(&selected_model(), e.ADMaxRange);
+  fill_max_ranges(selected_model(), e.ADMaxRange);
   ADFilterNums_Edit.SetText(std::to_string(e.ADFilterNums));
 }
 
-void TStep11Frm::fill_max_ranges(const BoardModel* model, int selected) {
+void TStep11Frm::fill_max_ranges(const BoardModel& model, int selected) {
   std::vector<std::string> names;
-  if (model)
-    for (const MaxRangeEntry& m : model->description.max_ranges)
-      if (!m.name.empty()) names.emplace_back(m.name);
+  for (const MaxRangeEntry& m : model.description.max_ranges)
+    if (!m.name.empty()) names.emplace_back(m.name);
   ADMaxRange.SetItems(std::move(names));
   ADMaxRange.SetItemIndex(selected);
 }
 
 void TStep11Frm::rebuild_tree() {
-  for (int i = static_cast<int>(DeviceTree.Nodes().size()) - 1; i >= 0; --i) DeviceTree.delete_node(i);
+  DeviceTree.Clear();
   for (int n = 1; n <= kCardCount; ++n) {
     const TCardParams& e = *run_.working().card(n);
     if (e.ModelCode == kModelNoCard || ModelName(e).empty()) continue;
     DeviceTree.add_node({card_node_text(e), n, 0, 0});
   }
-  DeviceTree.FullExpand();
 }
 
 void TStep11Frm::refresh_editors() {
@@ -360,21 +330,18 @@ void TStep11Frm::refresh_editors() {
   const BoardModel& selected = selected_model();
   const ModelDescription& d = selected.description;
   if (selected.has_ad()) {
-    InputMode.SetEnabled(editable);
     InputMode.SetItems({kSingleEnded, kDifferential});
   } else {
-    InputMode.SetEnabled(false);
     if (d.single_ended != kAbsent) InputMode.AddItem(kSingleEnded);
     if (d.differential != kAbsent) InputMode.AddItem(kDifferential);
   }
   InputMode.SetItemIndex(e.InputMode);
   const bool polarity = gbk::find(d.max_ranges[0].name, "极性") != std::string_view::npos;
   Label11.SetCaption(polarity ? "AD输入极性" : "AD最大范围");
-  fill_max_ranges(&selected, e.ADMaxRange);
-  InputMode.SetEnabled(editable && selected.has_ad());
+  fill_max_ranges(selected, e.ADMaxRange);
+  InputMode.SetEnabled(editable && selected.has_ad() && d.differential != kAbsent);
   ADMaxRange.SetEnabled(editable && selected.has_ad());
   ADFilterNums_Edit.SetEnabled(editable && model && model->has_ad() && selected.has_ad());
-  InputMode.SetEnabled(InputMode.Enabled() && d.differential != kAbsent);
 }
 
 void TStep11Frm::set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page) {
@@ -394,7 +361,7 @@ void TStep11Frm::set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page) {
 
 namespace {
 
-void show_range_page(std::vector<RangeRow>& rows, const std::vector<int>& index, int channels, int page,
+void show_range_page(std::vector<RangeRow>& rows, std::span<const int> index, int channels, int page,
                      int pages, ui::Button& up, ui::Button& down) {
   const int first = page * kChannelsPerPage;
   const int last = std::min(channels, first + kChannelsPerPage) - 1;
@@ -413,15 +380,15 @@ void show_range_page(std::vector<RangeRow>& rows, const std::vector<int>& index,
 void TStep11Frm::show_ad_page() {
   const BoardModel* m = model_of(current_);
   const auto& ad = shadow_[current_].ad;
-  show_range_page(ad_rows_, std::vector<int>(ad.begin(), ad.end()), m ? m->ad_max + 1 : 0, ad_page_,
-                  ad_pages_[current_], ADUpButton, ADDownButton);
+  show_range_page(ad_rows_, ad, m ? m->ad_max + 1 : 0, ad_page_, ad_pages_[current_], ADUpButton,
+                  ADDownButton);
 }
 
 void TStep11Frm::show_da_page() {
   const BoardModel* m = model_of(current_);
   const auto& da = shadow_[current_].da;
-  show_range_page(da_rows_, std::vector<int>(da.begin(), da.end()), m ? m->da_max + 1 : 0, da_page_,
-                  da_pages_[current_], DAUpButton, DADownButton);
+  show_range_page(da_rows_, da, m ? m->da_max + 1 : 0, da_page_, da_pages_[current_], DAUpButton,
+                  DADownButton);
 }
 
 void TStep11Frm::show_tc_page() {
@@ -596,7 +563,7 @@ void TStep11Frm::IDEdExit() {
     return;
   }
   Hide();
-  ui::MessageBox(run_.texts().DevIDName + "重复,请重新修改!", "信息", ui::kMbOk | ui::kMbIconInformation);
+  ui::show_information(run_.texts().DevIDName + "重复,请重新修改!");
   Show();
   IDEd.SetText(std::to_string(current_));
 }
@@ -642,20 +609,15 @@ void TStep11Frm::AddBtnClick() {
   collect_da();
   collect_tc();
   store();
-  std::string base_text = BaseAddress.Text();
-  if (const size_t h = base_text.find('H'); h != std::string::npos) base_text.erase(h, 1);
-
+  // store() has put the editors into the entry of the number in IDEd; that card moves to a free
+  // port range and the new card takes the typed base address.
   current_ = card_number_in_edit();
   TCardParams& e = Entry(current_);
-  take_selection(e);
+  const int32_t base = e.BaseAddress;
   e.BaseAddress = free_base_address(run_.working());
-  e.InputMode = InputMode.ItemIndex();
-  e.ADMaxRange = ADMaxRange.ItemIndex();
-  write_shadow(e, current_);
 
   const int n = first_free_card(run_.working());
   if (n != -1) {
-    const int32_t base = StrToInt("$" + base_text);
     IDEd.SetText(std::to_string(n));
     run_.modified = true;
     current_ = n;

@@ -45,17 +45,12 @@ struct CounterRow {
   ui::Edit* filter_div = nullptr;
 };
 
-// The lowest card number 1..32 whose entry is free (used), -1 when there is none.
-int first_free_card(const TDeviceParams& block);
-int first_used_card(const TDeviceParams& block);
 // The first of 100H, 120H, ... 3E0H that no entry's 20H-wide port range covers; 220H when all are.
 int32_t free_base_address(const TDeviceParams& block);
 // Moves card o to number n; entry o becomes free. Counter fields stay where they are.
 void move_card(TDeviceParams& block, int from, int to);
 // "板卡号:1 PCI_7505 基址:220 单端"
 std::string card_node_text(const TCardParams& card);
-// A number in hexadecimal, upper case, at least three digits ("220").
-std::string hex3(int32_t value);
 
 class TStep11Frm : public ui::Form {
  public:
@@ -132,7 +127,7 @@ class TStep11Frm : public ui::Form {
   const BoardModel* model_of(int card) const;
   const BoardModel& selected_model() const;
   void show_entry(int card);
-  void fill_max_ranges(const BoardModel* model, int selected);
+  void fill_max_ranges(const BoardModel& model, int selected);
   void rebuild_tree();
   void refresh_editors();
   void set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page);

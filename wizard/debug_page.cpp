@@ -132,7 +132,7 @@ void TDebugFrm::EnDebugChkClick() {
     Label2.SetCaption(kLoadingText);
     if (!notice_shown_ && Active()) {
       notice_shown_ = true;
-      ui::MessageBox(kNotice, "信息", ui::kMbOk | ui::kMbIconInformation);
+      ui::show_information(kNotice);
     }
   } else {
     LoadBar.SetVisible(false);
@@ -163,10 +163,9 @@ void TDebugFrm::ErrorChkClick() { run_.working().ErrorLog = ErrorChk.Checked() ?
 void TDebugFrm::TraceChkClick() { run_.working().TraceLog = TraceChk.Checked() ? 1 : 0; }
 
 void TDebugFrm::Timer1Timer() {
-  const std::string& path = run_.env().log_path;
-  if (platform::file_exists(path)) {
-    if (std::optional<std::string> content = platform::read_file(path)) LogMemo.set_joined_text(*content);
-  }
+  // A missing log reads as nothing, which leaves the memo as it was.
+  if (std::optional<std::string> content = platform::read_file(run_.env().log_path))
+    LogMemo.set_joined_text(*content);
   Label2.SetCaption(kIdleText);
   Timer1.SetEnabled(false);
   LoadBar.SetVisible(false);

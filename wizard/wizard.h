@@ -55,7 +55,6 @@ class WizardRun {
   // "Next": remembers the page left; "Last": goes back to it (page 1 when nothing is left).
   void push(uint8_t page);
   uint8_t Pop();
-  int history_depth() const { return depth_; }
 
   // Copies the working copy into the host block (the Finish of a page).
   void commit();

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/delphi.h"
 #include "ui/services.h"
 #include "wizard_fixture.h"
 
@@ -287,8 +288,8 @@ TEST(BoardCardTable, FreeBaseAddressSkipsEveryEntrysPortRange) {
   auto full = HostBlock();
   for (int n = 1; n <= kCardCount; ++n) full->card(n)->BaseAddress = 0xE0 + 0x20 * n;
   EXPECT_EQ(free_base_address(*full), 0x220);
-  EXPECT_EQ(hex3(-1), "FFFFFFFF");
-  EXPECT_EQ(hex3(0x20), "020");
+  EXPECT_EQ(IntToHex(-1, 3), "FFFFFFFF");
+  EXPECT_EQ(IntToHex(0x20, 3), "020");
 }
 
 // ---------------------------------------------------------------- a model with channels

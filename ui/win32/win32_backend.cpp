@@ -12,11 +12,12 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "ui/user.h"
+#include "ui/win32/wide_text.h"
 
 namespace ui::win32 {
 
@@ -27,20 +28,11 @@ constexpr int kFirstControlId = 1000;
 // Grids are refilled once per batch of cell changes, when the handler that made them has returned.
 constexpr UINT kRefreshGrids = WM_APP + 1;
 
-std::wstring wide(std::string_view gbk) {
-  const std::u16string s = platform::gbk_to_utf16(gbk);
-  return std::wstring(s.begin(), s.end());
-}
-
-std::string narrow(const wchar_t* text, size_t length) {
-  return platform::utf16_to_gbk(std::u16string_view(reinterpret_cast<const char16_t*>(text), length));
-}
-
 std::string window_text(HWND w) {
   const int length = GetWindowTextLengthW(w);
   std::wstring buffer(static_cast<size_t>(length) + 1, L'\0');
   const int got = GetWindowTextW(w, buffer.data(), length + 1);
-  return narrow(buffer.data(), static_cast<size_t>(std::max(got, 0)));
+  return narrow({buffer.data(), static_cast<size_t>(std::max(got, 0))});
 }
 
 HINSTANCE this_module() {
@@ -52,10 +44,9 @@ HINSTANCE this_module() {
 
 HWND Hwnd(void* peer) { return static_cast<HWND>(peer); }
 
-bool effective_enabled(const Control& c) {
-  for (const Control* p = &c; p; p = p->Parent())
-    if (!p->Enabled()) return false;
-  return true;
+// The height of a control's window: a drop-down list's is that of its open list.
+int window_height(const Control& c, const Rect& r) {
+  return c.kind() == Kind::ComboBox ? r.height + 200 : r.height;
 }
 
 class PrinterJob;
@@ -117,7 +108,7 @@ class WindowsBackend : public ui::Backend {
   std::map<RadioGroup*, std::vector<HWND>> radio_windows_;
   std::map<Timer*, UINT_PTR> timer_ids_;
   std::map<Memo*, bool> memo_dirty_;
-  std::map<StringGrid*, HWND> grids_pending_;  // grid -> its form's window
+  std::set<StringGrid*> grids_pending_;
   std::map<std::string, HFONT> fonts_;
   std::vector<Form*> modal_;
   UINT_PTR next_timer_id_ = 1;
@@ -261,11 +252,10 @@ void WindowsBackend::create_control_window(Control& c) {
   }
   Form& form = c.owner_form();
   const Rect r = c.form_bounds();
-  // A drop-down list's height is that of its open list.
-  const int height = c.kind() == Kind::ComboBox ? r.height + 200 : r.height;
   const auto id = static_cast<UINT_PTR>(kFirstControlId + controls_.size());
-  HWND w = CreateWindowExW(ex, cls, wide(c.Caption()).c_str(), style, r.left, r.top, r.width, height,
-                           Hwnd(form.peer), reinterpret_cast<HMENU>(id), this_module(), nullptr);
+  HWND w =
+      CreateWindowExW(ex, cls, wide(c.Caption()).c_str(), style, r.left, r.top, r.width, window_height(c, r),
+                      Hwnd(form.peer), reinterpret_cast<HMENU>(id), this_module(), nullptr);
   if (!w) return;
   c.peer = w;
   controls_[w] = &c;
@@ -310,30 +300,23 @@ void WindowsBackend::apply_all(Control& c) {
 }
 
 void WindowsBackend::apply_visibility(Control& c) {
-  if (c.peer) ShowWindow(Hwnd(c.peer), c.Showing() ? SW_SHOWNA : SW_HIDE);
+  const int show = c.Showing() ? SW_SHOWNA : SW_HIDE;
+  if (c.peer) ShowWindow(Hwnd(c.peer), show);
   if (c.kind() == Kind::RadioGroup)
-    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)])
-      ShowWindow(item, c.Showing() ? SW_SHOWNA : SW_HIDE);
+    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) ShowWindow(item, show);
 }
 
 void WindowsBackend::apply_enabled(Control& c) {
-  if (c.peer) EnableWindow(Hwnd(c.peer), effective_enabled(c));
+  const bool enabled = c.enabled_through_parents();
+  if (c.peer) EnableWindow(Hwnd(c.peer), enabled);
   if (c.kind() == Kind::RadioGroup)
-    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) EnableWindow(item, effective_enabled(c));
+    for (HWND item : radio_windows_[static_cast<RadioGroup*>(&c)]) EnableWindow(item, enabled);
 }
 
 void WindowsBackend::apply_bounds(Control& c) {
   if (!c.peer) return;
   const Rect r = c.form_bounds();
-  MoveWindow(Hwnd(c.peer), r.left, r.top, r.width, c.kind() == Kind::ComboBox ? r.height + 200 : r.height,
-             TRUE);
-}
-
-// Whether `c` lies inside `container` (or is it).
-bool within(const Control& c, const Control& container) {
-  for (const Control* p = &c; p; p = p->Parent())
-    if (p == &container) return true;
-  return false;
+  MoveWindow(Hwnd(c.peer), r.left, r.top, r.width, window_height(c, r), TRUE);
 }
 
 void WindowsBackend::apply(Control& c, Aspect a) {
@@ -345,7 +328,7 @@ void WindowsBackend::apply(Control& c, Aspect a) {
     case Aspect::Bounds:
       // Containers pass these on to everything they hold.
       for (const auto& other : form.Controls()) {
-        if (!within(*other, c)) continue;
+        if (!other->lies_within(c)) continue;
         if (a == Aspect::Visible) apply_visibility(*other);
         if (a == Aspect::Enabled) apply_enabled(*other);
         if (a == Aspect::Bounds) apply_bounds(*other);
@@ -355,9 +338,6 @@ void WindowsBackend::apply(Control& c, Aspect a) {
       return;
     case Aspect::Focus:
       if (w && GetFocus() != w) SetFocus(w);
-      return;
-    case Aspect::Font:
-      if (w) SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.GetFont(), 96)), TRUE);
       return;
     default:
       break;
@@ -373,11 +353,9 @@ void WindowsBackend::apply(Control& c, Aspect a) {
       case Kind::CheckBox:
       case Kind::RadioButton:
         if (a == Aspect::Text && window_text(w) != c.Caption()) SetWindowTextW(w, wide(c.Caption()).c_str());
-        if (a == Aspect::Checked && c.kind() == Kind::CheckBox)
-          SendMessageW(w, BM_SETCHECK, static_cast<CheckBox&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
-        if (a == Aspect::Checked && c.kind() == Kind::RadioButton)
-          SendMessageW(w, BM_SETCHECK, static_cast<RadioButton&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED,
-                       0);
+        if (a == Aspect::Checked && (c.kind() == Kind::CheckBox || c.kind() == Kind::RadioButton))
+          SendMessageW(w, BM_SETCHECK,
+                       static_cast<CheckableButton&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
         break;
       case Kind::Memo:
         if (a == Aspect::Lines) {
@@ -433,7 +411,7 @@ void WindowsBackend::apply(Control& c, Aspect a) {
         fill_tabs(static_cast<PageControl&>(c));
         if (a == Aspect::Selection)
           for (const auto& other : form.Controls())
-            if (within(*other, c)) apply_visibility(*other);
+            if (other->lies_within(c)) apply_visibility(*other);
         break;
       case Kind::ProgressBar: {
         auto& bar = static_cast<ProgressBar&>(c);
@@ -442,8 +420,7 @@ void WindowsBackend::apply(Control& c, Aspect a) {
         break;
       }
       case Kind::StringGrid:
-        if (a == Aspect::Cells &&
-            grids_pending_.emplace(static_cast<StringGrid*>(&c), Hwnd(form.peer)).second)
+        if (a == Aspect::Cells && grids_pending_.insert(static_cast<StringGrid*>(&c)).second)
           PostMessageW(Hwnd(form.peer), kRefreshGrids, 0, 0);
         break;
       case Kind::TabSheet:
@@ -657,11 +634,11 @@ LRESULT CALLBACK WindowsBackend::form_proc(HWND w, UINT message, WPARAM wp, LPAR
       return 0;
     case kRefreshGrids:
       for (auto it = b.grids_pending_.begin(); it != b.grids_pending_.end();) {
-        if (it->second != w) {
+        if (&(*it)->owner_form() != form) {
           ++it;
           continue;
         }
-        StringGrid* grid = it->first;
+        StringGrid* grid = *it;
         it = b.grids_pending_.erase(it);
         b.fill_grid(*grid);
       }
@@ -811,7 +788,7 @@ bool WindowsBackend::execute_save_dialog(SaveDialog& dialog) {
   ofn.lpstrTitle = title.empty() ? nullptr : title.c_str();
   ofn.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_EXPLORER;
   if (!GetSaveFileNameW(&ofn)) return false;
-  dialog.FileName = narrow(file.c_str(), wcslen(file.c_str()));
+  dialog.FileName = narrow(file.c_str());
   return true;
 }
 

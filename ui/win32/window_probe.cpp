@@ -8,22 +8,12 @@
 #include <cstring>
 #include <fstream>
 
-#include "platform/platform.h"
+#include "ui/win32/wide_text.h"
 #include "ui/win32/win32_backend.h"
 
 namespace ui::win32::probe {
 
 namespace {
-
-std::wstring wide(std::string_view gbk) {
-  const std::u16string s = platform::gbk_to_utf16(gbk);
-  return std::wstring(s.begin(), s.end());
-}
-
-std::string narrow(const std::wstring& text) {
-  return platform::utf16_to_gbk(
-      std::u16string_view(reinterpret_cast<const char16_t*>(text.data()), text.size()));
-}
 
 std::wstring window_text_w(HWND w) {
   // WM_GETTEXT reaches the control's own thread, so a multi-line edit reports its whole text.
