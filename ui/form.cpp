@@ -38,7 +38,7 @@ void Form::SetBounds(int left, int top, int width, int height) {
 void Form::set_size(int width, int height) { SetBounds(bounds_.left, bounds_.top, width, height); }
 
 void Form::center_on_screen() {
-  const ScreenSize s = App().Screen();
+  const ScreenSize s = app().Screen();
   // Integer division rounds toward zero, as the pages' own arithmetic did.
   SetBounds((s.width - bounds_.width) / 2, (s.height - bounds_.height) / 2, bounds_.width, bounds_.height);
 }

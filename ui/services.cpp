@@ -17,7 +17,7 @@ Backend* g_backend = nullptr;
 Backend& current_backend() {
   if (g_backend) return *g_backend;
 #ifdef _WIN32
-  return win32::Backend();
+  return win32::backend();
 #else
   // Never destroyed: forms of a host thread may still be torn down while the process ends.
   static headless::Backend* const fallback = new headless::Backend();
@@ -27,7 +27,7 @@ Backend& current_backend() {
 
 void set_backend(Backend* backend) { g_backend = backend; }
 
-Application& App() {
+Application& app() {
   static Application* const app = new Application();
   return *app;
 }

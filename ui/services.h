@@ -49,7 +49,7 @@ class Application {
   void* handle_ = nullptr;
 };
 
-Application& App();
+Application& app();
 
 // The common save-file dialog. Filter is "description|pattern|description|pattern...".
 class SaveDialog {

@@ -32,8 +32,8 @@ class RunningFlag {
 // run ends.
 class OwnerWindow {
  public:
-  explicit OwnerWindow(void* host_window) : saved_(ui::App().Handle()) { ui::App().SetHandle(host_window); }
-  ~OwnerWindow() { ui::App().SetHandle(saved_); }
+  explicit OwnerWindow(void* host_window) : saved_(ui::app().Handle()) { ui::app().SetHandle(host_window); }
+  ~OwnerWindow() { ui::app().SetHandle(saved_); }
   OwnerWindow(const OwnerWindow&) = delete;
   OwnerWindow& operator=(const OwnerWindow&) = delete;
 

@@ -134,7 +134,7 @@ TEST(UiForms, CentreRoundsTowardZero) {
 
 TEST(UiForms, ModalFormsRunTheirScriptsInOrderAndCloseByButtonCloseBoxOrDefault) {
   headless::Session session;
-  App().SetHandle(reinterpret_cast<void*>(0x1234));
+  app().SetHandle(reinterpret_cast<void*>(0x1234));
   Form outer("Outer");
   outer.SetCaption("外");
   auto& open_inner = outer.Add<Button>(nullptr, "Open");
@@ -157,7 +157,7 @@ TEST(UiForms, ModalFormsRunTheirScriptsInOrderAndCloseByButtonCloseBoxOrDefault)
   EXPECT_EQ(session->shown_forms(), (std::vector<std::string>{"外", "内"}));
   EXPECT_EQ(session->modal_owners()[0], reinterpret_cast<void*>(0x1234));
   EXPECT_EQ(outer.ShowModal(), mrCancel) << "a form without a script closes by its close box";
-  App().SetHandle(nullptr);
+  app().SetHandle(nullptr);
 }
 
 TEST(UiForms, ScriptsMayNotTouchWhatTheUserCannotReach) {

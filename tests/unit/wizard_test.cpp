@@ -122,15 +122,15 @@ TEST_F(WizardTest, BackAndForthAsOftenAsTheUserLikesNeverFillsTheHistory) {
 }
 
 TEST_F(WizardTest, EveryRunStartsWithAClearedFlagAndTheApplicationWindowIsPutBack) {
-  ui::App().SetHandle(reinterpret_cast<void*>(0x77));
+  ui::app().SetHandle(reinterpret_cast<void*>(0x77));
   ui->expect(Next("NewOp"));
   ui->expect(kCloseBox);
   EXPECT_EQ(Run(), 1);
   ui->expect(kCancel);
   EXPECT_EQ(Run(), 2);
   for (void* owner : ui->modal_owners()) EXPECT_EQ(owner, kHostWindow);
-  EXPECT_EQ(ui::App().Handle(), reinterpret_cast<void*>(0x77));
-  ui::App().SetHandle(nullptr);
+  EXPECT_EQ(ui::app().Handle(), reinterpret_cast<void*>(0x77));
+  ui::app().SetHandle(nullptr);
 }
 
 TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereAreNone) {

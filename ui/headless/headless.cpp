@@ -73,7 +73,7 @@ void Driver::advance(uint32_t ms) { backend_.advance(ms); }
 
 void Backend::run_modal(Form& form) {
   shown_forms_.push_back(form.Caption());
-  modal_owners_.push_back(App().Handle());
+  modal_owners_.push_back(app().Handle());
   modal_stack_.push_back(&form);
   struct Pop {
     std::vector<Form*>& stack;

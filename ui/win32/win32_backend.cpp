@@ -116,7 +116,7 @@ class WindowsBackend : public ui::Backend {
   HDC printer_ = nullptr;
 };
 
-WindowsBackend& windows_backend() { return static_cast<WindowsBackend&>(Backend()); }
+WindowsBackend& windows_backend() { return static_cast<WindowsBackend&>(backend()); }
 
 WindowsBackend::WindowsBackend() {
   INITCOMMONCONTROLSEX icc{sizeof icc, ICC_TREEVIEW_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS |
@@ -163,7 +163,7 @@ void WindowsBackend::create_form_window(Form& form) {
   if (form.StayOnTop) ex |= WS_EX_TOPMOST;
   const Rect& r = form.Bounds();
   HWND w = CreateWindowExW(ex, kFormClassW, wide(form.Caption()).c_str(), style, r.left, r.top, r.width,
-                           r.height, static_cast<HWND>(App().Handle()), nullptr, this_module(), &form);
+                           r.height, static_cast<HWND>(app().Handle()), nullptr, this_module(), &form);
   if (!w) return;
   form.peer = w;
   SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(Font{}, 96)), FALSE);
@@ -666,7 +666,7 @@ void WindowsBackend::run_modal(Form& form) {
     form.SetModalResult(mrCancel);
     return;
   }
-  HWND owner = static_cast<HWND>(App().Handle());
+  HWND owner = static_cast<HWND>(app().Handle());
   const bool owner_enabled = owner && IsWindowEnabled(owner);
   if (owner_enabled) EnableWindow(owner, FALSE);
   modal_.push_back(&form);
@@ -700,7 +700,7 @@ void WindowsBackend::run_modal(Form& form) {
 HWND WindowsBackend::top_modal_window() const {
   for (auto it = modal_.rbegin(); it != modal_.rend(); ++it)
     if ((*it)->peer && IsWindowVisible(Hwnd((*it)->peer))) return Hwnd((*it)->peer);
-  return static_cast<HWND>(App().Handle());
+  return static_cast<HWND>(app().Handle());
 }
 
 void WindowsBackend::form_visibility_changed(Form& form) {
@@ -864,7 +864,7 @@ ScreenSize WindowsBackend::Screen() const {
 
 }  // namespace
 
-ui::Backend& Backend() {
+ui::Backend& backend() {
   static WindowsBackend* const backend = new WindowsBackend();
   return *backend;
 }

@@ -11,7 +11,7 @@
 namespace ui::win32 {
 
 // The process's Windows backend (created on first use, never destroyed).
-ui::Backend& Backend();
+ui::Backend& backend();
 
 inline constexpr char kFormClass[] = "VorelPCIForm";
 inline constexpr char kNameProperty[] = "VorelName";
