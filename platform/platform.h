@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -63,7 +64,7 @@ struct DateTimeFormat {
 };
 DateTimeFormat date_time_format();
 
-// ---------------------------------------------------------------- threads and events
+// ---------------------------------------------------------------- threads, locks and events
 
 // One thread-local pointer per thread. On POSIX the destructor runs when a thread that holds a
 // non-null value ends (Windows does the same through DllMain's thread detach instead).
@@ -98,6 +99,52 @@ class AutoResetEvent {
   void set();
   // True when the event was signalled within timeout_ms (and is now reset).
   bool wait(uint32_t timeout_ms);
+
+ private:
+  struct Impl;
+  Impl* impl_ = nullptr;
+};
+
+// A lock: a critical section on Windows, a std::mutex on POSIX. It meets the standard's Lockable
+// requirements, so std::lock_guard and std::unique_lock take it. The Windows build's run time has
+// no std::mutex (its thread model keeps it off newer system calls), so every lock of ours is one
+// of these. A thread must not lock it again while it holds it: a critical section would let it
+// through, a std::mutex would not.
+class Mutex {
+ public:
+  Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  ~Mutex();
+
+  void lock();
+  bool try_lock();
+  void unlock();
+
+ private:
+  // The system's lock object, constructed in place: no allocation, nothing of the OS in here.
+  alignas(8) unsigned char storage_[48];
+};
+
+// Lets another thread that is ready to run have the processor (Sleep(0) / sched_yield).
+void yield_thread();
+
+// A thread of its own running `body`. Like std::thread, which the Windows build's run time lacks,
+// but it can also be waited for with a time-out. The destructor joins a thread not yet joined or
+// detached. Throws std::runtime_error when the system cannot start a thread.
+class Thread {
+ public:
+  explicit Thread(std::function<void()> body);
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+  ~Thread();
+
+  // True once body has returned (at once for a joined or detached thread); false when timeout_ms
+  // passed first.
+  bool wait(uint32_t timeout_ms);
+  void join();
+  // Lets the thread run on by itself; it frees what it holds when body returns.
+  void detach();
 
  private:
   struct Impl;

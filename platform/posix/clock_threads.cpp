@@ -1,15 +1,20 @@
-// POSIX clock, thread slot, event and library loading.
+// POSIX clock, thread slot, locks, threads, events and library loading.
 #include <dlfcn.h>
 #include <pthread.h>
+#include <sched.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -23,7 +28,8 @@ class SystemClock : public Clock {
   uint32_t ticks() override {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    const uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
   }
   LocalDateTime now() override {
@@ -31,8 +37,13 @@ class SystemClock : public Clock {
     clock_gettime(CLOCK_REALTIME, &ts);
     tm local{};
     localtime_r(&ts.tv_sec, &local);
-    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-            local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1000000)};
+    return {local.tm_year + 1900,
+            local.tm_mon + 1,
+            local.tm_mday,
+            local.tm_hour,
+            local.tm_min,
+            local.tm_sec,
+            static_cast<int>(ts.tv_nsec / 1000000)};
   }
 };
 
@@ -80,6 +91,83 @@ void* ThreadSlot::get() const {
 
 void ThreadSlot::set(void* value) {
   if (allocated_) pthread_setspecific(static_cast<pthread_key_t>(index_), value);
+}
+
+// ---------------------------------------------------------------- Mutex
+
+namespace {
+std::mutex& std_mutex(unsigned char* storage) {
+  return *std::launder(reinterpret_cast<std::mutex*>(storage));
+}
+}  // namespace
+
+Mutex::Mutex() {
+  static_assert(sizeof(std::mutex) <= sizeof(storage_) && alignof(std::mutex) <= 8);
+  new (storage_) std::mutex;
+}
+
+Mutex::~Mutex() { std_mutex(storage_).~mutex(); }
+
+void Mutex::lock() { std_mutex(storage_).lock(); }
+
+bool Mutex::try_lock() { return std_mutex(storage_).try_lock(); }
+
+void Mutex::unlock() { std_mutex(storage_).unlock(); }
+
+void yield_thread() { sched_yield(); }
+
+// ---------------------------------------------------------------- Thread
+
+namespace {
+// What the thread and its Thread share: the thread may outlive a detached Thread.
+struct ThreadEnd {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool ended = false;
+};
+}  // namespace
+
+struct Thread::Impl {
+  std::thread thread;
+  std::shared_ptr<ThreadEnd> end;
+};
+
+Thread::Thread(std::function<void()> body) {
+  auto end = std::make_shared<ThreadEnd>();
+  try {
+    std::thread thread([body = std::move(body), end] {
+      body();
+      std::lock_guard lock(end->mutex);
+      end->ended = true;
+      end->cv.notify_all();
+    });
+    impl_ = new Impl{std::move(thread), std::move(end)};
+  } catch (const std::system_error&) {
+    throw std::runtime_error("the system could not start a thread");
+  }
+}
+
+Thread::~Thread() { join(); }
+
+bool Thread::wait(uint32_t timeout_ms) {
+  if (!impl_) return true;
+  ThreadEnd& end = *impl_->end;
+  std::unique_lock lock(end.mutex);
+  return end.cv.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return end.ended; });
+}
+
+void Thread::join() {
+  if (!impl_) return;
+  impl_->thread.join();
+  delete impl_;
+  impl_ = nullptr;
+}
+
+void Thread::detach() {
+  if (!impl_) return;
+  impl_->thread.detach();
+  delete impl_;
+  impl_ = nullptr;
 }
 
 // ---------------------------------------------------------------- AutoResetEvent

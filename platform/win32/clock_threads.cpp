@@ -1,5 +1,11 @@
-// Win32 clock, thread slot, event and library loading.
+// Win32 clock, thread slot, locks, threads, events and library loading. Nothing here is newer
+// than Windows XP.
+#include <process.h>
 #include <windows.h>
+
+#include <memory>
+#include <new>
+#include <stdexcept>
 
 #include "platform/platform.h"
 
@@ -62,6 +68,72 @@ void* ThreadSlot::get() const { return allocated_ ? TlsGetValue(index_) : nullpt
 
 void ThreadSlot::set(void* value) {
   if (allocated_) TlsSetValue(index_, value);
+}
+
+// ---------------------------------------------------------------- Mutex
+
+namespace {
+CRITICAL_SECTION& section(unsigned char* storage) {
+  return *std::launder(reinterpret_cast<CRITICAL_SECTION*>(storage));
+}
+}  // namespace
+
+Mutex::Mutex() {
+  static_assert(sizeof(CRITICAL_SECTION) <= sizeof(storage_) && alignof(CRITICAL_SECTION) <= 8);
+  InitializeCriticalSection(new (storage_) CRITICAL_SECTION);
+}
+
+Mutex::~Mutex() { DeleteCriticalSection(&section(storage_)); }
+
+void Mutex::lock() { EnterCriticalSection(&section(storage_)); }
+
+bool Mutex::try_lock() { return TryEnterCriticalSection(&section(storage_)) != FALSE; }
+
+void Mutex::unlock() { LeaveCriticalSection(&section(storage_)); }
+
+void yield_thread() { Sleep(0); }
+
+// ---------------------------------------------------------------- Thread
+// Started through the C run-time (_beginthreadex), so that its per-thread state is set up for
+// the body and freed at the end.
+
+struct Thread::Impl {
+  HANDLE handle;
+};
+
+namespace {
+unsigned __stdcall run_thread_body(void* start) {
+  const std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(start));
+  (*body)();
+  return 0;
+}
+}  // namespace
+
+Thread::Thread(std::function<void()> body) {
+  auto start = std::make_unique<std::function<void()>>(std::move(body));
+  const uintptr_t handle = _beginthreadex(nullptr, 0, &run_thread_body, start.get(), 0, nullptr);
+  if (handle == 0) throw std::runtime_error("the system could not start a thread");
+  start.release();  // the thread owns it now
+  impl_ = new Impl{reinterpret_cast<HANDLE>(handle)};
+}
+
+Thread::~Thread() { join(); }
+
+bool Thread::wait(uint32_t timeout_ms) {
+  return !impl_ || WaitForSingleObject(impl_->handle, timeout_ms) == WAIT_OBJECT_0;
+}
+
+void Thread::join() {
+  if (!impl_) return;
+  WaitForSingleObject(impl_->handle, INFINITE);
+  detach();
+}
+
+void Thread::detach() {
+  if (!impl_) return;
+  CloseHandle(impl_->handle);
+  delete impl_;
+  impl_ = nullptr;
 }
 
 // ---------------------------------------------------------------- AutoResetEvent
@@ -129,8 +201,9 @@ void process_heap_free(void* block) {
 
 std::string own_module_path() {
   HMODULE self = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                          reinterpret_cast<LPCSTR>(&own_module_path), &self))
+  if (!GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(&own_module_path), &self))
     return {};
   char path[MAX_PATH + 1] = {};
   DWORD n = GetModuleFileNameA(self, path, MAX_PATH);

@@ -4,6 +4,8 @@
 #include <signal.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -51,6 +53,53 @@ TEST(ThreadSlot, HoldsOneValuePerThreadAndDestroysItAtThreadEnd) {
   emptied.join();
   EXPECT_EQ(g_destroyed, 40);
   slot.set(nullptr);
+}
+
+TEST(Thread, RunsItsBodyAndCanBeWaitedForWithATimeOut) {
+  AutoResetEvent go(false);
+  std::atomic<bool> ran{false};
+  Thread thread([&] {
+    go.wait(10000);
+    ran = true;
+  });
+  EXPECT_FALSE(thread.wait(20)) << "the body is still waiting";
+  go.set();
+  EXPECT_TRUE(thread.wait(10000));
+  EXPECT_TRUE(ran);
+  thread.join();
+  EXPECT_TRUE(thread.wait(0)) << "a joined thread has ended";
+
+  // A detached thread runs to its end on its own.
+  auto done = std::make_shared<AutoResetEvent>(false);
+  Thread([done] { done->set(); }).detach();
+  EXPECT_TRUE(done->wait(10000));
+}
+
+TEST(Mutex, KeepsOtherThreadsOutUntilUnlocked) {
+  Mutex mutex;
+  int count = 0;
+  {
+    const auto add = [&] {
+      for (int i = 0; i < 20000; ++i) {
+        std::lock_guard lock(mutex);
+        ++count;
+      }
+    };
+    Thread a(add), b(add);
+  }
+  EXPECT_EQ(count, 40000);
+  const auto other_thread_gets_it = [&] {
+    bool got = false;
+    Thread([&] {
+      got = mutex.try_lock();
+      if (got) mutex.unlock();
+    }).join();
+    return got;
+  };
+  mutex.lock();
+  EXPECT_FALSE(other_thread_gets_it());
+  mutex.unlock();
+  EXPECT_TRUE(other_thread_gets_it());
 }
 
 TEST(IniFiles, ReadLikeGetPrivateProfileString) {
