@@ -22,7 +22,7 @@ std::array<std::atomic<int32_t>, kCardCount + 1> g_card_handles{};  // [1..32]
 // card from two host threads: the handle is closed when the last of them stops, not the first.
 // Never destroyed: the last engines stop at thread detach or unload, after static destructors.
 struct CardUsers {
-  std::mutex mutex;
+  platform::Mutex mutex;
   std::array<int32_t, kCardCount + 1> count{};  // [1..32]
 };
 
@@ -163,7 +163,7 @@ void TDLLObject::release_library() {
 void TDLLObject::keep_card_handle(int32_t card_no, int32_t handle) {
   if (!is_card_number(card_no)) return;
   CardUsers& users = card_users();
-  const std::lock_guard<std::mutex> lock(users.mutex);
+  const std::lock_guard<platform::Mutex> lock(users.mutex);
   if (handle > 0) {
     if (!opened_[card_no]) ++users.count[card_no];
     opened_[card_no] = true;
@@ -181,7 +181,7 @@ void TDLLObject::keep_card_handle(int32_t card_no, int32_t handle) {
 // whose check failed were never opened and are not closed.
 void TDLLObject::close_cards() {
   CardUsers& users = card_users();
-  const std::lock_guard<std::mutex> lock(users.mutex);
+  const std::lock_guard<platform::Mutex> lock(users.mutex);
   for (int32_t n = 1; n <= kCardCount; ++n) {
     if (!opened_[n]) continue;
     opened_[n] = false;

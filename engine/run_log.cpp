@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <mutex>
-#include <thread>
 
 #include "support/delphi.h"
 #include "support/gbk_text.h"
@@ -23,16 +22,16 @@ constexpr int kPruneFirstDay = 30;
 constexpr int kPruneLastDay = 100;
 
 struct LogState {
-  std::mutex path_mutex;
+  platform::Mutex path_mutex;
   std::string path;
   bool path_set = false;
   // Held around every open-write-close of the log and around the rename of the current log, so
   // that engines of different threads never turn each other away.
-  std::mutex file_mutex;
+  platform::Mutex file_mutex;
   std::atomic<bool> file_lock_stuck{false};
   // The archives of one log and one day are pruned once: every engine, the address editor's
   // included, rotates at creation and destruction, and each pruning looks for 71 files.
-  std::mutex prune_mutex;
+  platform::Mutex prune_mutex;
   std::string pruned_log;
   int pruned_year = 0, pruned_month = 0, pruned_day = 0;
 };
@@ -137,7 +136,7 @@ RunLogFileLock::RunLogFileLock() {
     platform::Clock& clock = platform::system_clock();
     const uint32_t start = clock.ticks();
     while (!owns_ && static_cast<uint32_t>(clock.ticks() - start) < kRunLogLockWaitMs) {
-      std::this_thread::yield();
+      platform::yield_thread();
       owns_ = s.file_mutex.try_lock();
     }
   }

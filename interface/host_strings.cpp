@@ -29,7 +29,7 @@ constexpr const char* kGetMemSymbol = "SysGetMem";
 #endif
 
 struct Manager {
-  std::mutex mutex;
+  platform::Mutex mutex;
   bool resolved = false;
   SysGetMemFn get_mem = nullptr;
 };

@@ -18,14 +18,22 @@ constexpr struct {
   FileInfoField field;
   const char* key;
 } kStringKeys[] = {
-    {kCompanyName, "CompanyName"},   {kFileDescription, "FileDescription"},
-    {kFileVersion, "FileVersion"},   {kInternalName, "InternalName"},
-    {kLegalCopyright, "LegalCopyright"}, {kLegalTrademarks, "LegalTrademarks"},
-    {kOriginalFileName, "OriginalFileName"}, {kProductName, "ProductName"},
-    {kProductVersion, "ProductVersion"}, {kSpecialBuild, "SpecialBuild"},
-    {kPrivateBuild, "PrivateBuild"}, {kComments, "Comments"},
-    {kDeviceName, "DeviceName"},     {kDevTypeName, "DevTypeName"},
-    {kDevIDName, "DevIDName"},       {kChnName, "ChnName"},
+    {kCompanyName, "CompanyName"},
+    {kFileDescription, "FileDescription"},
+    {kFileVersion, "FileVersion"},
+    {kInternalName, "InternalName"},
+    {kLegalCopyright, "LegalCopyright"},
+    {kLegalTrademarks, "LegalTrademarks"},
+    {kOriginalFileName, "OriginalFileName"},
+    {kProductName, "ProductName"},
+    {kProductVersion, "ProductVersion"},
+    {kSpecialBuild, "SpecialBuild"},
+    {kPrivateBuild, "PrivateBuild"},
+    {kComments, "Comments"},
+    {kDeviceName, "DeviceName"},
+    {kDevTypeName, "DevTypeName"},
+    {kDevIDName, "DevIDName"},
+    {kChnName, "ChnName"},
 };
 
 bool is_separator(char c) { return c == '\\' || c == '/' || c == ':'; }
@@ -57,7 +65,7 @@ std::string host_directory() {
 }
 
 struct Published {
-  std::mutex mutex;
+  platform::Mutex mutex;
   std::shared_ptr<const TfileInfo> info = std::make_shared<TfileInfo>();
   std::string failure;  // text of a failure not yet shown
   bool failure_shown = false;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <ext/concurrence.h>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -45,7 +46,9 @@ struct Bank {
   std::array<Fault, kEntryCount> faults{};
 };
 
-std::mutex g_mutex;
+// The run time's own lock: a stand-in for another vendor's library links nothing of the driver's,
+// and the Windows build's run time has no std::mutex.
+__gnu_cxx::__mutex g_mutex;
 Bank g_bank;
 bool g_configured = false;
 std::array<std::atomic<int32_t>, kEntryCount> g_calls{};

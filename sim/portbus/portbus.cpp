@@ -3,6 +3,7 @@
 // the bus, preset input lines and samples, read back outputs and the recorded accesses, and make
 // one port fault like a component that touches memory it does not own.
 #include <cstdint>
+#include <ext/concurrence.h>
 #include <mutex>
 
 #include "register_bus.h"
@@ -17,7 +18,9 @@
 
 namespace {
 
-std::mutex g_mutex;
+// The run time's own lock: a stand-in for another vendor's library links nothing of the driver's,
+// and the Windows build's run time has no std::mutex.
+__gnu_cxx::__mutex g_mutex;
 portbus::RegisterBus g_bus;
 int g_fault_port = -1;
 volatile uintptr_t g_stray_address = 16;  // unmapped on every system we run on

@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
@@ -124,8 +123,7 @@ char* new_host_string(std::string_view text);
 // detach destroys any engine the thread started, so the calling thread keeps its own state.
 template <typename Body>
 void on_host_thread(Body body) {
-  std::thread host_thread(body);
-  host_thread.join();
+  platform::Thread(std::move(body)).join();
 }
 
 // The host tag records of one device, as IniDriver and AddTags take them: an array of pointers

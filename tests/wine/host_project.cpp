@@ -5,7 +5,6 @@
 
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace wine_test {
 
@@ -180,6 +179,6 @@ std::string stamp_text(const platform::LocalDateTime& t) {
   return text;
 }
 
-void pause_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void pause_ms(uint32_t ms) { platform::sleep_ms(ms); }
 
 }  // namespace wine_test

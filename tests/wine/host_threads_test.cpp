@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/common/host_records.h"
@@ -224,13 +223,14 @@ TEST_F(HostThreads, EachThreadRunsItsOwnEngineFromStartToThreadEnd) {
 
   std::atomic<int> started{0};
   std::atomic<bool> go{false};
-  std::vector<std::thread> threads;
-  for (auto& h : hosts) threads.emplace_back([&h, &started, &go] { h->run(started, go); });
+  std::vector<std::unique_ptr<platform::Thread>> threads;
+  for (auto& h : hosts)
+    threads.push_back(std::make_unique<platform::Thread>([&h, &started, &go] { h->run(started, go); }));
   const uint32_t t0 = platform::system_clock().ticks();
   while (started < kThreads && platform::system_clock().ticks() - t0 < 10000) pause_ms(1);
   EXPECT_EQ(dll.DetectScanTime(), 1000) << "this thread never started an engine";
   go = true;
-  for (auto& t : threads) t.join();
+  for (auto& t : threads) t->join();
 
   for (const auto& h : hosts) h->check();
 

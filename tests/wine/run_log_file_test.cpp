@@ -4,7 +4,6 @@
 // a project of its own; the driver takes it up when the test's host thread attaches.
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "tests/wine/driver_library.h"
@@ -169,7 +168,7 @@ TEST_F(RunLogFile, AnOversizedLogIsMovedAsideWhenTheHostThreadEnds) {
   open(/*has_run_before=*/true);
   const std::string padding(500001, '#');
   platform::LocalDateTime before;
-  std::thread host_thread([&] {
+  platform::Thread host_thread([&] {
     start();
     EXPECT_EQ(dll.FreeDriver(), 1);
     // The stopped engine writes nothing more until it is destroyed.

@@ -2,9 +2,7 @@
 // and works the single-tag panel from here as a user would, then closes the dialog and checks the
 // result. With VOREL_SHOTS naming a folder, both modes are photographed there (make screenshots).
 #include <cstdlib>
-#include <future>
 #include <string>
-#include <thread>
 
 #include "card/pdb.h"
 #include "tests/common/sim_bank.h"
@@ -22,7 +20,7 @@ const char kCaption[] = "设备测试窗口";
 void Shot(probe::Window w, const char* name) {
   const char* folder = std::getenv("VOREL_SHOTS");
   if (!folder || !*folder) return;
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the last paint reach the screen
+  platform::sleep_ms(300);  // let the last paint reach the screen
   EXPECT_TRUE(probe::save_bitmap(w, std::string(folder) + "\\" + name + ".bmp")) << name;
 }
 
@@ -45,8 +43,8 @@ class TestDialogWindows : public NoMessageBoxTest {
 
 TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
   bank_.input(1, 0, 0x0001);  // the first input of card 1 is on
-  std::future<HostBool> result =
-      std::async(std::launch::async, [this] { return dll.DLLTestDev(&block_, 1); });
+  HostBool result = 0;
+  platform::Thread host([this, &result] { result = dll.DLLTestDev(&block_, 1); });
 
   probe::Window form = probe::wait_for_form(kCaption, kWaitMs);
   ASSERT_TRUE(form);
@@ -88,8 +86,8 @@ TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
   Shot(form, "test_dialog_debug");
 
   probe::Click(probe::Control(form, "ExitBtn"));
-  ASSERT_EQ(result.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
-  EXPECT_EQ(result.get(), 1) << "a read succeeded, so the dialog closed with OK";
+  ASSERT_TRUE(host.wait(kWaitMs)) << "the dialog did not close";
+  EXPECT_EQ(result, 1) << "a read succeeded, so the dialog closed with OK";
 }
 
 }  // namespace

@@ -6,10 +6,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <future>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include "card/pdb.h"
 #include "tests/wine/driver_library.h"
@@ -28,33 +26,29 @@ const char kDebugCaption[] = "VorelPCI系列板卡向导：设置调试选项";
 // One wizard run on its own host thread, over a host frame window of that thread.
 class WizardRun {
  public:
-  explicit WizardRun(TDeviceParams& block) {
-    result_ = std::async(std::launch::async, [&block, this] {
-      frame_ = platform::create_host_frame("Taviran", 400, 300);
-      const int32_t result = driver().DLLEdDev(frame_, &block);
-      frame_enabled_after_ = probe::Enabled(frame_);
-      platform::destroy_host_frame(frame_);
-      return result;
-    });
-  }
+  explicit WizardRun(TDeviceParams& block)
+      : host_([&block, this] {
+          frame_ = platform::create_host_frame("Taviran", 400, 300);
+          result_ = driver().DLLEdDev(frame_, &block);
+          frame_enabled_after_ = probe::Enabled(frame_);
+          platform::destroy_host_frame(frame_);
+        }) {}
   // The result, or -1 when the run did not end in time.
-  int32_t Wait() {
-    if (result_.wait_for(std::chrono::milliseconds(kWaitMs)) != std::future_status::ready) return -1;
-    return result_.get();
-  }
+  int32_t Wait() { return host_.wait(kWaitMs) ? result_ : -1; }
   void* frame() const { return frame_.load(); }
   bool FrameEnabledAfter() const { return frame_enabled_after_; }
 
  private:
-  std::future<int32_t> result_;
+  int32_t result_ = -1;
   std::atomic<void*> frame_{nullptr};
   bool frame_enabled_after_ = false;
+  platform::Thread host_;  // last: it starts when everything it writes exists, and joins first
 };
 
 void Shot(probe::Window w, const char* name) {
   const char* folder = std::getenv("VOREL_SHOTS");
   if (!folder || !*folder) return;
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // let the last paint reach the screen
+  platform::sleep_ms(300);  // let the last paint reach the screen
   EXPECT_TRUE(probe::save_bitmap(w, std::string(folder) + "\\" + name + ".bmp")) << name;
 }
 

@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
-#include <thread>
+
+#include "platform/platform.h"
 
 namespace hostsim {
 
 // Shared with the reading thread, which may outlive the ConsoleInput.
 struct ConsoleInput::Lines {
-  std::mutex mutex;
+  platform::Mutex mutex;
   std::deque<std::string> waiting;
 };
 
@@ -18,7 +19,7 @@ ConsoleInput::ConsoleInput() : lines_(std::make_shared<Lines>()) {}
 ConsoleInput::~ConsoleInput() = default;
 
 void ConsoleInput::start() {
-  std::thread reader([lines = lines_] {
+  platform::Thread reader([lines = lines_] {
     std::string line;
     for (int c = std::getchar(); c != EOF; c = std::getchar()) {
       if (c != '\n') {

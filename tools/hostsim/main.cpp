@@ -3,7 +3,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -95,7 +94,7 @@ int run_boundary(const Options& options) {
 
   // Engines belong to threads: a thread that never called IniDriver answers for itself.
   RoundAnswers on_second;
-  std::thread second([&] { on_second = run_round(driver, strings, plan); });
+  platform::Thread second([&] { on_second = run_round(driver, strings, plan); });
   second.join();
   print_round(on_second, "second thread");
   expect_no_engine(on_second, "second thread", checker);

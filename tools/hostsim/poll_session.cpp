@@ -1,7 +1,6 @@
 #include "tools/hostsim/poll_session.h"
 
 #include <map>
-#include <thread>
 
 #include "platform/platform.h"
 #include "tools/hostsim/console.h"
@@ -56,7 +55,7 @@ class Session {
       const uint32_t now = platform::system_clock().ticks();
       const auto ahead = static_cast<int32_t>(next_poll - now);
       if (ahead > 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ahead));
+        platform::sleep_ms(static_cast<uint32_t>(ahead));
       } else if (static_cast<uint32_t>(-ahead) > kCatchUpPolls * scan) {
         next_poll = now;
       }
