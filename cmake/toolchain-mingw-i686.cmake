@@ -1,9 +1,12 @@
-# 32-bit Windows with the posix thread model of Debian's MinGW-w64 packages.
+# 32-bit Windows with the win32 thread model of Debian's MinGW-w64 packages. The posix model's
+# static thread library calls GetTickCount64, which Windows XP lacks, so the loader of XP would
+# refuse the whole driver; the win32 model's run time calls nothing newer than XP has. It has no
+# std::mutex or std::thread either: platform::Mutex and platform::Thread take their place.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
