@@ -79,6 +79,49 @@ void check_imports(const pe::LoadedImage& image, std::vector<std::string>& out) 
   if (!kernel) out.push_back("imports nothing from KERNEL32.dll: no import table read");
 }
 
+// Every function from a system library exists on the oldest Windows the driver supports, or the
+// loader there refuses the whole DLL.
+void check_imported_functions(const pe::LoadedImage& image, std::vector<std::string>& out) {
+  for (const pe::Import& f : image.imported_functions) {
+    if (!is_windows_system_library(f.library)) continue;  // named above already
+    if (f.function.empty()) {
+      out.push_back("imports ordinal " + std::to_string(f.ordinal) + " of " + f.library +
+                    ": ordinals differ between Windows versions");
+      continue;
+    }
+    const std::string name = f.library + "!" + f.function;
+    const std::optional<pe::SystemVersion> since = first_windows_with(f.library, f.function);
+    if (!since)
+      out.push_back("imports " + name + ", which the table of system functions does not list");
+    else if (*since > kOldestWindows)
+      out.push_back("imports " + name + ", which " + windows_name(kOldestWindows) + " lacks: it came with " +
+                    windows_name(*since));
+  }
+}
+
+void check_headers(const pe::LoadedImage& image, std::vector<std::string>& out) {
+  const auto require = [&](pe::SystemVersion v, const char* what) {
+    if (v > kOldestWindows)
+      out.push_back(std::string("the headers' ") + what + " version asks for " + windows_name(v));
+  };
+  require(image.os_version, "system");
+  require(image.subsystem_version, "subsystem");
+}
+
+// Before Vista, a DLL loaded at run time gets no static thread-local storage and none of its TLS
+// callbacks run: nothing beyond the run time's own may be there.
+void check_thread_storage(const pe::LoadedImage& image, std::vector<std::string>& out) {
+  if (!image.thread_storage) return;
+  const pe::ThreadStorage& tls = *image.thread_storage;
+  if (tls.template_size > kRunTimeTlsTemplate || tls.zero_fill != 0)
+    out.push_back(std::to_string(tls.template_size + tls.zero_fill) +
+                  " bytes of static thread-local storage, which Windows XP gives no DLL loaded at run time");
+  if (tls.callbacks > kRunTimeTlsCallbacks)
+    out.push_back(std::to_string(tls.callbacks) + " TLS callbacks, not the run time's " +
+                  std::to_string(kRunTimeTlsCallbacks) +
+                  ": Windows XP runs none of them for a DLL loaded at run time");
+}
+
 void check_version(const pe::LoadedImage& image, std::vector<std::string>& out) {
   namespace vb = platform::version_blob;
   const std::span<const uint8_t> blob = image.version_resource;
@@ -119,8 +162,7 @@ bool is_windows_system_library(std::string_view name) {
       "kernel32.dll", "user32.dll",   "gdi32.dll",    "advapi32.dll", "version.dll", "msvcrt.dll",
       "comctl32.dll", "comdlg32.dll", "winspool.drv", "shell32.dll",  "ole32.dll",   "oleaut32.dll",
   };
-  const std::string l = lower(name);
-  return kSystem.contains(l) || l.starts_with("api-ms-win-");
+  return kSystem.contains(lower(name));
 }
 
 std::vector<std::string> problems(const pe::LoadedImage& image) {
@@ -128,7 +170,10 @@ std::vector<std::string> problems(const pe::LoadedImage& image) {
   if (image.machine != pe::kMachineI386) out.push_back("not an i386 image");
   if (!(image.characteristics & pe::kCharacteristicDll)) out.push_back("not marked as a DLL");
   check_exports(image, out);
+  check_headers(image, out);
   check_imports(image, out);
+  check_imported_functions(image, out);
+  check_thread_storage(image, out);
   check_version(image, out);
   return out;
 }

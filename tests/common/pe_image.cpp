@@ -12,12 +12,18 @@ constexpr uint32_t kPeSignature = 0x4550;  // "PE\0\0"
 constexpr uint16_t kOptionalMagicPe32 = 0x10B;
 constexpr uint32_t kLfanewOffset = 0x3C;
 constexpr uint32_t kFileHeaderSize = 20;
-constexpr uint32_t kSizeOfImageOffset = 56;  // inside the PE32 optional header
+// Inside the PE32 optional header.
+constexpr uint32_t kImageBaseOffset = 28;
+constexpr uint32_t kOsVersionOffset = 40;  // major, then minor, 16 bits each
+constexpr uint32_t kSubsystemVersionOffset = 48;
+constexpr uint32_t kSizeOfImageOffset = 56;
 constexpr uint32_t kSizeOfHeadersOffset = 60;
 constexpr uint32_t kDataDirectoriesOffset = 96;
 constexpr uint32_t kExportDirectory = 0;
 constexpr uint32_t kImportDirectory = 1;
 constexpr uint32_t kResourceDirectory = 2;
+constexpr uint32_t kTlsDirectory = 9;
+constexpr uint32_t kImportByOrdinal = 0x80000000u;
 constexpr uint32_t kVersionResourceType = 16;  // RT_VERSION
 constexpr uint32_t kResourceSubdirectory = 0x80000000u;
 // Far above any driver; a damaged header must not make us allocate gigabytes.
@@ -74,6 +80,15 @@ struct ImportDescriptor {
   uint32_t first_thunk;
 };
 
+struct TlsDirectory {  // addresses, not RVAs: the loader relocates them with the image
+  uint32_t start_of_raw_data;
+  uint32_t end_of_raw_data;
+  uint32_t address_of_index;
+  uint32_t address_of_callbacks;
+  uint32_t size_of_zero_fill;
+  uint32_t characteristics;
+};
+
 struct ResourceDirectory {
   uint32_t characteristics;
   uint32_t time_date_stamp;
@@ -100,6 +115,7 @@ static_assert(sizeof(FileHeader) == kFileHeaderSize);
 static_assert(sizeof(SectionHeader) == 40);
 static_assert(sizeof(ExportDirectory) == 40);
 static_assert(sizeof(ImportDescriptor) == 20);
+static_assert(sizeof(TlsDirectory) == 24);
 static_assert(sizeof(ResourceDirectory) == 16);
 
 // Thrown by a read that would leave the image; the reader answers nullopt.
@@ -144,6 +160,7 @@ class Image {
 struct Headers {
   FileHeader file;
   uint32_t optional_offset = 0;
+  uint32_t image_base = 0;
   uint32_t size_of_image = 0;
   uint32_t size_of_headers = 0;
   uint32_t directory_count = 0;
@@ -158,6 +175,7 @@ std::optional<Headers> read_headers(const Image& image) {
   h.file = image.read<FileHeader>(uint64_t{pe_offset} + 4);
   h.optional_offset = pe_offset + 4 + kFileHeaderSize;
   if (image.read<uint16_t>(h.optional_offset) != kOptionalMagicPe32) return std::nullopt;
+  h.image_base = image.read<uint32_t>(uint64_t{h.optional_offset} + kImageBaseOffset);
   h.size_of_image = image.read<uint32_t>(uint64_t{h.optional_offset} + kSizeOfImageOffset);
   h.size_of_headers = image.read<uint32_t>(uint64_t{h.optional_offset} + kSizeOfHeadersOffset);
   h.directory_count = image.read<uint32_t>(uint64_t{h.optional_offset} + kDataDirectoriesOffset - 4);
@@ -182,13 +200,50 @@ void read_exports(const Image& image, const DataDirectory& dir, LoadedImage& out
   }
 }
 
+SystemVersion read_version(const Image& image, const Headers& h, uint32_t offset) {
+  const uint64_t at = uint64_t{h.optional_offset} + offset;
+  return {image.read<uint16_t>(at), image.read<uint16_t>(at + 2)};
+}
+
+// The functions of one descriptor: its lookup table, which the loader leaves as it is (the
+// address table beside it is overwritten with the bound addresses). Old linkers left the lookup
+// table out; the address table then holds the names, in the file.
+void read_imported_functions(const Image& image, const ImportDescriptor& descriptor,
+                             const std::string& library, LoadedImage& out) {
+  const uint32_t table =
+      descriptor.original_first_thunk ? descriptor.original_first_thunk : descriptor.first_thunk;
+  for (uint64_t at = table;; at += 4) {
+    const auto entry = image.read<uint32_t>(at);
+    if (entry == 0) break;
+    if (entry & kImportByOrdinal)
+      out.imported_functions.push_back({library, {}, static_cast<uint16_t>(entry)});
+    else
+      out.imported_functions.push_back({library, image.text(entry + 2), 0});  // after the 16-bit hint
+  }
+}
+
 void read_imports(const Image& image, const DataDirectory& dir, LoadedImage& out) {
   if (dir.rva == 0) return;
   for (uint64_t at = dir.rva;; at += sizeof(ImportDescriptor)) {
     const auto descriptor = image.read<ImportDescriptor>(at);
     if (descriptor.name == 0) break;  // the all-zero descriptor ends the list
     out.imports.push_back(image.text(descriptor.name));
+    read_imported_functions(image, descriptor, out.imports.back(), out);
   }
+}
+
+// `base` is where the image lies: the headers' preferred address for a file, the load address for
+// an image the loader mapped (and relocated).
+void read_thread_storage(const Image& image, const DataDirectory& dir, uint32_t base, LoadedImage& out) {
+  if (dir.rva == 0) return;
+  const auto tls = image.read<TlsDirectory>(dir.rva);
+  ThreadStorage storage;
+  storage.template_size = tls.end_of_raw_data - tls.start_of_raw_data;
+  storage.zero_fill = tls.size_of_zero_fill;
+  if (tls.address_of_callbacks != 0)
+    for (uint64_t at = tls.address_of_callbacks - base; image.read<uint32_t>(at) != 0; at += 4)
+      ++storage.callbacks;
+  out.thread_storage = storage;
 }
 
 // The offset field of an entry of the resource directory at `at`: the one whose id is `id`, or
@@ -216,15 +271,19 @@ void read_version_resource(const Image& image, const DataDirectory& dir, LoadedI
   out.version_resource = image.bytes(data.rva, data.size);
 }
 
-std::optional<LoadedImage> read_image(const Image& image) {
+// `loaded_at` is the address the loader put the image at; nullopt for a file.
+std::optional<LoadedImage> read_image(const Image& image, std::optional<uint32_t> loaded_at) {
   try {
     const std::optional<Headers> h = read_headers(image);
     if (!h || h->directory_count <= kImportDirectory) return std::nullopt;
     LoadedImage out;
     out.machine = h->file.machine;
     out.characteristics = h->file.characteristics;
+    out.os_version = read_version(image, *h, kOsVersionOffset);
+    out.subsystem_version = read_version(image, *h, kSubsystemVersionOffset);
     read_exports(image, directory(image, *h, kExportDirectory), out);
     read_imports(image, directory(image, *h, kImportDirectory), out);
+    read_thread_storage(image, directory(image, *h, kTlsDirectory), loaded_at.value_or(h->image_base), out);
     read_version_resource(image, directory(image, *h, kResourceDirectory), out);
     return out;
   } catch (const OutsideImage&) {
@@ -244,7 +303,8 @@ std::optional<LoadedImage> read_loaded_image(const void* image_base) {
   } catch (const OutsideImage&) {
   }
   if (!headers) return std::nullopt;
-  return read_image(Image(base, headers->size_of_image));
+  return read_image(Image(base, headers->size_of_image),
+                    static_cast<uint32_t>(reinterpret_cast<uintptr_t>(image_base)));
 }
 
 std::optional<std::vector<uint8_t>> map_image_file(std::span<const uint8_t> file) {
@@ -275,7 +335,7 @@ std::optional<std::vector<uint8_t>> map_image_file(std::span<const uint8_t> file
 std::optional<LoadedImage> read_image_file(std::span<const uint8_t> file) {
   const std::optional<std::vector<uint8_t>> mapped = map_image_file(file);
   if (!mapped) return std::nullopt;
-  return read_image(Image(mapped->data(), mapped->size()));
+  return read_image(Image(mapped->data(), mapped->size()), std::nullopt);
 }
 
 }  // namespace pe

@@ -1,11 +1,13 @@
 // The Windows build's Vorel_PCI.dll read from disk, on any machine, Wine or not: its export table,
-// the libraries it imports and its version resource. First the checks themselves, on images made
-// here with one fault each; then the real file, which is skipped when the Windows build has not
-// made it, and the reader on damaged copies of it.
+// the libraries and functions it imports, the Windows its headers ask for, its thread-local
+// storage and its version resource. First the checks themselves, on images made here with one
+// fault each; then the real file, which is skipped when the Windows build has not made it, and
+// the reader on damaged copies of it.
 #include "tests/common/driver_file.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -43,12 +45,18 @@ pe::LoadedImage sound_image() {
   pe::LoadedImage image;
   image.machine = pe::kMachineI386;
   image.characteristics = pe::kCharacteristicDll | 0x0102;  // executable, 32-bit words
+  image.os_version = image.subsystem_version = {5, 1};
   image.module_name = "Vorel_PCI.dll";
   image.function_count = static_cast<uint32_t>(driver_file::kExportNames.size());
   uint32_t rva = 0x1000;
   for (std::string_view name : driver_file::kExportNames)
     image.exports.push_back({std::string(name), rva += 0x40});
   image.imports = {"ADVAPI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll", "VERSION.dll"};
+  image.imported_functions = {{"ADVAPI32.dll", "RegOpenKeyExA"},      {"KERNEL32.dll", "GetTickCount"},
+                              {"KERNEL32.dll", "GetModuleHandleExA"}, {"msvcrt.dll", "_aligned_malloc"},
+                              {"USER32.dll", "MessageBoxA"},          {"VERSION.dll", "VerQueryValueA"}};
+  image.thread_storage =
+      pe::ThreadStorage{driver_file::kRunTimeTlsTemplate, 0, driver_file::kRunTimeTlsCallbacks};
   image.version_resource = vb::encode(sound_version());
   return image;
 }
@@ -96,6 +104,38 @@ TEST(DriverFileChecks, EachFaultIsNamed) {
       {"the memory manager bound at load time",
        [](auto& i) { i.imports.push_back("borlndmm.dll"); },
        {"imports borlndmm.dll, which Windows does not bring"}},
+      {"a function of Windows Vista",
+       [](auto& i) {
+         i.imported_functions.push_back({"KERNEL32.dll", "GetTickCount64"});
+       },
+       {"imports KERNEL32.dll!GetTickCount64, which Windows XP (NT 5.1) lacks: it came with Windows Vista "
+        "(NT 6.0)"}},
+      {"a system function nobody looked up",
+       [](auto& i) {
+         i.imported_functions.push_back({"kernel32.dll", "GetNumaHighestNodeNumber"});
+       },
+       {"imports kernel32.dll!GetNumaHighestNodeNumber, which the table of system functions does not list"}},
+      {"a system function by ordinal",
+       [](auto& i) {
+         i.imported_functions.push_back({"COMCTL32.dll", "", 345});
+       },
+       {"imports ordinal 345 of COMCTL32.dll: ordinals differ between Windows versions"}},
+      {"headers that ask for Vista",
+       [](auto& i) {
+         i.os_version = {6, 0};
+       },
+       {"the headers' system version asks for Windows Vista (NT 6.0)"}},
+      {"a subsystem of Windows 7",
+       [](auto& i) {
+         i.subsystem_version = {6, 1};
+       },
+       {"the headers' subsystem version asks for Windows 7 (NT 6.1)"}},
+      {"a static thread variable",
+       [](auto& i) { i.thread_storage->zero_fill = 8; },
+       {"12 bytes of static thread-local storage, which Windows XP gives no DLL loaded at run time"}},
+      {"a thread library's own TLS callback",
+       [](auto& i) { i.thread_storage->callbacks = 3; },
+       {"3 TLS callbacks, not the run time's 2: Windows XP runs none of them for a DLL loaded at run time"}},
       {"no import table",
        [](auto& i) { i.imports.clear(); },
        {"imports nothing from KERNEL32.dll: no import table read"}},
@@ -133,18 +173,21 @@ TEST(DriverFileChecks, EachFaultIsNamed) {
     c.damage(image);
     EXPECT_EQ(driver_file::problems(image), c.problems) << c.fault;
   }
-  // An empty value may also be left out.
+  // An empty value may also be left out; headers of NT 4 and no TLS directory ask for nothing newer.
   pe::LoadedImage image = sound_image();
   set_string(image, u"Comments", std::nullopt);
+  image.os_version = image.subsystem_version = {4, 0};
+  image.thread_storage.reset();
   EXPECT_EQ(driver_file::problems(image), std::vector<std::string>{});
 }
 
 TEST(DriverFileChecks, OnlyWindowsOwnLibrariesAreSystemLibraries) {
-  for (const char* name : {"KERNEL32.dll", "kernel32.DLL", "msvcrt.dll", "WINSPOOL.DRV", "comdlg32.dll",
-                           "api-ms-win-core-synch-l1-2-0.dll"})
+  for (const char* name : {"KERNEL32.dll", "kernel32.DLL", "msvcrt.dll", "WINSPOOL.DRV", "comdlg32.dll"})
     EXPECT_TRUE(driver_file::is_windows_system_library(name)) << name;
+  // The API sets came with Windows 7: XP has none of them.
   for (const char* name : {"libgcc_s_dw2-1.dll", "libstdc++-6.dll", "libwinpthread-1.dll", "borlndmm.dll",
-                           "pci7505.dll", "inpout32.dll", "Vorel_PCI.dll", "kernel32.so", "winspool.dll", ""})
+                           "pci7505.dll", "inpout32.dll", "Vorel_PCI.dll", "kernel32.so", "winspool.dll", "",
+                           "api-ms-win-core-synch-l1-2-0.dll"})
     EXPECT_FALSE(driver_file::is_windows_system_library(name)) << name;
 }
 
@@ -247,6 +290,14 @@ TEST_F(BuiltDriverFile, HoldsWhatWindowsAndTheHostNeed) {
   std::string listed;
   for (const std::string& problem : driver_file::problems(*image)) listed += "\n  " + problem;
   EXPECT_TRUE(listed.empty()) << path_ << ":" << listed;
+  // The checks saw what there is: the headers the build sets, the functions the driver calls and
+  // the run time's TLS directory.
+  EXPECT_TRUE(image->os_version == driver_file::kOldestWindows &&
+              image->subsystem_version == driver_file::kOldestWindows);
+  EXPECT_TRUE(std::any_of(image->imported_functions.begin(), image->imported_functions.end(),
+                          [](const pe::Import& f) { return f.function == "GetTickCount"; }));
+  ASSERT_TRUE(image->thread_storage);
+  EXPECT_EQ(image->thread_storage->callbacks, driver_file::kRunTimeTlsCallbacks);
 }
 
 // The checks see faults in the file itself, through the reader's mapping of it.
@@ -260,6 +311,9 @@ TEST_F(BuiltDriverFile, DamageInTheFileIsSeen) {
       {"an export renamed", "GetTags\0"s, "GetTagz\0"s, "export GetTagz is none of the host's functions"},
       {"a MinGW run-time imported", "msvcrt.dll\0"s, "libgcc.dll\0"s,
        "imports libgcc.dll, which Windows does not bring"},
+      {"a function of Vista imported", "GetLocaleInfoA\0"s, "GetTickCount64\0"s,
+       "imports KERNEL32.dll!GetTickCount64, which Windows XP (NT 5.1) lacks: it came with Windows Vista (NT "
+       "6.0)"},
       {"another file version text", utf16le("4.0.0.4"), utf16le("4.0.0.5"),
        "version string FileVersion is \"4.0.0.5\", not \"4.0.0.4\""},
       {"another fixed file version", "\xBD\x04\xEF\xFE\x00\x00\x01\x00\x00\x00\x04\x00\x04\x00"s,
