@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <share.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -90,10 +91,17 @@ size_t short_number(std::string_view text, size_t at, int& value) {
 
 const HostInstallation& host_installation() { return installation(); }
 
+std::string windows_version_under_test() {
+  const char* version = std::getenv("VOREL_WINDOWS_VERSION");
+  return version ? version : "";
+}
+
 HostProject open_project(std::string_view name, bool has_run_before) {
   const HostInstallation& host = installation();
   HostProject project;
-  project.dir = host.root + "projects\\" + std::string(name) + "\\";
+  // Each run of the suite, under each Windows version, starts its projects new.
+  const std::string version = windows_version_under_test();
+  project.dir = host.root + "projects\\" + (version.empty() ? "" : version + "\\") + std::string(name) + "\\";
   project.log_path = project.dir + "Debug\\Vorel_PCI.Log";
   const std::string folder = has_run_before ? project.dir + "Debug\\" : project.dir;
   EXPECT_TRUE(platform::create_directories(folder)) << folder;

@@ -28,6 +28,10 @@ struct HostProject {
   std::string log_path;  // where the driver must put its run log
 };
 
+// The Windows version Wine gives this process when the suite runs again as another system
+// ("winxp", "win7", "win10"; tests/wine/CMakeLists.txt); empty for the suite's own run.
+std::string windows_version_under_test();
+
 // Makes a new project the host's current one: host threads started from now on log into its
 // Debug folder. A project that has run before already has that folder; a new one has not.
 HostProject open_project(std::string_view name, bool has_run_before);

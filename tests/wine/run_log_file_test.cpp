@@ -3,6 +3,7 @@
 // lines, and never a reason for the driver to hang when somebody else holds it. Each test opens
 // a project of its own; the driver takes it up when the test's host thread attaches.
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,28 @@ TEST_F(RunLogFile, StartAndStopReportsLandInTheRegisteredProjectsDebugFolder) {
   EXPECT_NE(text.find("：标签LogDO，地址=do1:0,2.1，读扫描周期(毫秒)=0，读操作失败率= 0%，写操作总次数=0，"
                       "写操作失败率= 0%\r\n"),
             std::string::npos);
+}
+
+// The system line of the start report, for each Windows version the suite runs again as (the
+// program's own process is given that version).
+TEST_F(RunLogFile, TheStartReportNamesTheWindowsItRunsOn) {
+  const std::string version = windows_version_under_test();
+  if (version.empty()) GTEST_SKIP() << "Wine's own version: the runs as Windows XP, 7 and 10 check this";
+  const std::map<std::string, std::string> kSystemText = {
+      {"winxp", "Microsoft Windows XP Service Pack 3(Build 2600)"},
+      {"win7", "Service Pack 1(Build 7601)"},
+      // Windows 8.1 and later tell a program whose manifest does not name them (the host has none)
+      // that they are Windows 8 (6.2, build 9200); so Windows 10 and 11 tell the driver.
+      {"win10", "(Build 9200)"},
+  };
+  ASSERT_TRUE(kSystemText.contains(version)) << version;
+  const platform::OsVersionRecord os = platform::os_version();
+  EXPECT_EQ(os.platform_id, 2u) << "the NT family";
+  open(/*has_run_before=*/true);
+  run_host_thread();
+  EXPECT_GE(line_index(crlf_lines(log()), "：[" + kSystemText.at(version) + "] "), 0)
+      << "as " << version << " (" << os.major << "." << os.minor << "." << os.build << "):\n"
+      << log();
 }
 
 TEST_F(RunLogFile, ANewProjectsFirstReportsStayInItsCurrentLog) {
