@@ -26,12 +26,12 @@ Pool& pool() {
 }  // namespace
 
 void* TDLLTag::operator new(size_t size) {
-  if (size != sizeof(TDLLTag)) return ::operator new (size, std::align_val_t{alignof(TDLLTag)});
+  if (size != sizeof(TDLLTag)) return ::operator new(size, std::align_val_t{alignof(TDLLTag)});
   Pool& p = pool();
   std::lock_guard lock(p.mutex);
   if (p.free.empty()) {
     auto* slab = static_cast<unsigned char*>(
-        ::operator new (kSlabRecords * sizeof(TDLLTag), std::align_val_t{alignof(TDLLTag)}));
+        ::operator new(kSlabRecords * sizeof(TDLLTag), std::align_val_t{alignof(TDLLTag)}));
     p.free.reserve(p.free.size() + kSlabRecords);
     for (size_t i = kSlabRecords; i-- > 0;) p.free.push_back(slab + i * sizeof(TDLLTag));
   }
@@ -43,7 +43,7 @@ void* TDLLTag::operator new(size_t size) {
 void TDLLTag::operator delete(void* record, size_t size) noexcept {
   if (!record) return;
   if (size != sizeof(TDLLTag)) {
-    ::operator delete (record, std::align_val_t{alignof(TDLLTag)});
+    ::operator delete(record, std::align_val_t{alignof(TDLLTag)});
     return;
   }
   Pool& p = pool();

@@ -18,22 +18,14 @@ constexpr struct {
   FileInfoField field;
   const char* key;
 } kStringKeys[] = {
-    {kCompanyName, "CompanyName"},
-    {kFileDescription, "FileDescription"},
-    {kFileVersion, "FileVersion"},
-    {kInternalName, "InternalName"},
-    {kLegalCopyright, "LegalCopyright"},
-    {kLegalTrademarks, "LegalTrademarks"},
-    {kOriginalFileName, "OriginalFileName"},
-    {kProductName, "ProductName"},
-    {kProductVersion, "ProductVersion"},
-    {kSpecialBuild, "SpecialBuild"},
-    {kPrivateBuild, "PrivateBuild"},
-    {kComments, "Comments"},
-    {kDeviceName, "DeviceName"},
-    {kDevTypeName, "DevTypeName"},
-    {kDevIDName, "DevIDName"},
-    {kChnName, "ChnName"},
+    {kCompanyName, "CompanyName"},   {kFileDescription, "FileDescription"},
+    {kFileVersion, "FileVersion"},   {kInternalName, "InternalName"},
+    {kLegalCopyright, "LegalCopyright"}, {kLegalTrademarks, "LegalTrademarks"},
+    {kOriginalFileName, "OriginalFileName"}, {kProductName, "ProductName"},
+    {kProductVersion, "ProductVersion"}, {kSpecialBuild, "SpecialBuild"},
+    {kPrivateBuild, "PrivateBuild"}, {kComments, "Comments"},
+    {kDeviceName, "DeviceName"},     {kDevTypeName, "DevTypeName"},
+    {kDevIDName, "DevIDName"},       {kChnName, "ChnName"},
 };
 
 bool is_separator(char c) { return c == '\\' || c == '/' || c == ':'; }

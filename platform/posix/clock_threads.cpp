@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
+#include <condition_variable>
 #include <map>
 #include <mutex>
 #include <new>
@@ -28,8 +28,7 @@ class SystemClock : public Clock {
   uint32_t ticks() override {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const uint64_t ms =
-        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
   }
   LocalDateTime now() override {
@@ -37,13 +36,8 @@ class SystemClock : public Clock {
     clock_gettime(CLOCK_REALTIME, &ts);
     tm local{};
     localtime_r(&ts.tv_sec, &local);
-    return {local.tm_year + 1900,
-            local.tm_mon + 1,
-            local.tm_mday,
-            local.tm_hour,
-            local.tm_min,
-            local.tm_sec,
-            static_cast<int>(ts.tv_nsec / 1000000)};
+    return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+            local.tm_min,         local.tm_sec,     static_cast<int>(ts.tv_nsec / 1000000)};
   }
 };
 
