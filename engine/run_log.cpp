@@ -176,7 +176,7 @@ bool append_run_log(std::string_view text) noexcept {
     // ordinary append costs nothing beyond the open, the write and the close.
     const std::string dir = up_to_last(path, "\\:");
     if (dir.empty() || platform::directory_exists(dir) || !platform::create_directories(dir)) return false;
-    return platform::append_to_file(path, text);
+    return platform::append_to_file(path, text).has_value();
   } catch (...) {
     return false;
   }

@@ -234,12 +234,15 @@ bool directory_exists(std::string_view path);
 // Creates the directory and every missing parent. True when the directory exists afterwards.
 bool create_directories(std::string_view path);
 // Opens the file for reading and writing with writes denied to every other opener (creating it
-// when missing), writes the bytes at its end and closes it. False when the file is held by
-// another writer or cannot be opened or written; nothing waits.
-bool append_to_file(std::string_view path, std::string_view bytes);
+// when missing), writes the bytes at its end and closes it. The file's size after the write, or
+// nullopt when the file is held by another writer or cannot be opened or written; a write that
+// stopped half-way (a full disk) is taken back, so the file never ends in part of the bytes.
+// Nothing waits.
+std::optional<uint64_t> append_to_file(std::string_view path, std::string_view bytes);
 // nullopt when the file does not exist or cannot be queried.
 std::optional<uint64_t> file_size(std::string_view path);
-// Renames or moves a file; fails when `to` exists.
+// Renames or moves a file; fails when `to` exists, and when another opener has `from` open
+// without letting it be renamed (a writer of the run log in another process).
 bool rename_file(std::string_view from, std::string_view to);
 bool delete_file(std::string_view path);
 // Creates the file empty when it does not exist; an existing file is left as it is.
@@ -247,6 +250,21 @@ bool create_empty_file(std::string_view path);
 // The whole content of a file, read while other processes may keep appending to it. nullopt when
 // it does not exist or cannot be read.
 std::optional<std::string> read_file(std::string_view path);
+// The last `max_bytes` bytes of a file (all of it when it is not larger), read like read_file, and
+// the file's size then. nullopt when it does not exist or cannot be read.
+struct FileEnd {
+  uint64_t file_size = 0;
+  std::string bytes;
+};
+std::optional<FileEnd> read_file_end(std::string_view path, uint64_t max_bytes);
+// The files of a folder (not its subfolders), in no particular order; empty when the folder
+// cannot be listed.
+struct FileEntry {
+  std::string name;  // without the folder
+  uint64_t size = 0;
+  uint64_t last_write = 0;  // a count that grows with the time of the last write
+};
+std::vector<FileEntry> list_files(std::string_view folder);
 // Creates the file (emptied when it exists) and writes the bytes. False when any step failed,
 // the final close included; the file may then hold part of the bytes.
 bool write_file(std::string_view path, std::string_view bytes);

@@ -181,11 +181,6 @@ std::string read_ini_string(std::string_view file, std::string_view section, std
   return std::string(fallback);
 }
 
-bool file_exists(std::string_view path) {
-  struct stat st{};
-  return ::stat(posix_path(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 // ---------------------------------------------------------------- version resources
 
 void register_version_resource(std::string path, std::vector<uint8_t> blob) {

@@ -23,4 +23,19 @@ int host_event_signals(uint32_t handle);
 // at a file that does not exist to play a machine where it is not installed.
 void set_library_file(std::string_view name, std::string_view file);
 
+// The faults of a disk, played for the files below `folder` (a Windows or POSIX path; the
+// deepest folder with a fault decides) by the platform's file operations:
+// - kReadOnly: nothing below it can be created, written, renamed or deleted (a folder the
+//   process may not write to);
+// - kDiskFull: an append writes the first half of its bytes, then fails (a full disk);
+// - kHeld: files below it cannot be appended to or renamed (another program holds them open
+//   without sharing).
+// kNone takes the folder's fault away.
+enum class FileFault { kNone, kReadOnly, kDiskFull, kHeld };
+void set_file_fault(std::string_view folder, FileFault fault);
+
+// How many file operations of the platform layer have run in this process: what an append of
+// the run log costs beyond its one open-write-close.
+uint64_t file_operations();
+
 }  // namespace platform::test_stores

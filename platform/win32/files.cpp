@@ -25,6 +25,11 @@ bool write_all(HANDLE h, std::string_view bytes) {
 
 }  // namespace
 
+bool file_exists(std::string_view path) {
+  const DWORD a = attributes_of(path);
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool directory_exists(std::string_view path) {
   const DWORD a = attributes_of(path);
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -49,15 +54,22 @@ bool create_directories(std::string_view path) {
   return directory_exists(path);
 }
 
-bool append_to_file(std::string_view path, std::string_view bytes) {
-  // Readers may look at the log while we write; a second writer is turned away.
+std::optional<uint64_t> append_to_file(std::string_view path, std::string_view bytes) {
+  // Readers may look at the log while we write; a second writer, and a rename, are turned away.
   HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER zero{};
-  bool ok = SetFilePointerEx(h, zero, nullptr, FILE_END) != 0 && write_all(h, bytes);
-  if (!CloseHandle(h)) ok = false;
-  return ok;
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  LARGE_INTEGER zero{}, end{};
+  std::optional<uint64_t> size;
+  if (SetFilePointerEx(h, zero, &end, FILE_END)) {
+    if (write_all(h, bytes)) {
+      size = static_cast<uint64_t>(end.QuadPart) + bytes.size();
+    } else if (SetFilePointerEx(h, end, nullptr, FILE_BEGIN)) {
+      SetEndOfFile(h);  // a full disk took part of the bytes: the file ends where it ended
+    }
+  }
+  if (!CloseHandle(h)) size.reset();
+  return size;
 }
 
 std::optional<uint64_t> file_size(std::string_view path) {
@@ -68,6 +80,8 @@ std::optional<uint64_t> file_size(std::string_view path) {
   return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
+// MoveFile fails while another opener holds `from` without FILE_SHARE_DELETE, as every writer
+// of the run log does (append_to_file).
 bool rename_file(std::string_view from, std::string_view to) {
   return MoveFileA(std::string(from).c_str(), std::string(to).c_str()) != 0;
 }
@@ -101,6 +115,57 @@ std::optional<std::string> read_file(std::string_view path) {
   CloseHandle(h);
   if (!ok) return std::nullopt;
   return content;
+}
+
+std::optional<FileEnd> read_file_end(std::string_view path, uint64_t max_bytes) {
+  // The driver appends to its log with reads shared: a reader must let it go on writing.
+  HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
+  FileEnd end;
+  LARGE_INTEGER size{};
+  bool ok = GetFileSizeEx(h, &size) != 0;
+  if (ok) {
+    end.file_size = static_cast<uint64_t>(size.QuadPart);
+    LARGE_INTEGER from{};
+    from.QuadPart = static_cast<LONGLONG>(end.file_size > max_bytes ? end.file_size - max_bytes : 0);
+    ok = SetFilePointerEx(h, from, nullptr, FILE_BEGIN) != 0;
+  }
+  char buffer[65536];
+  while (ok && end.bytes.size() < max_bytes) {
+    const uint64_t left = max_bytes - end.bytes.size();
+    DWORD got = 0;
+    ok = ReadFile(h, buffer, static_cast<DWORD>(left < sizeof buffer ? left : sizeof buffer), &got,
+                  nullptr) != 0;
+    if (!ok || got == 0) break;
+    end.bytes.append(buffer, got);
+  }
+  CloseHandle(h);
+  if (!ok) return std::nullopt;
+  return end;
+}
+
+std::vector<FileEntry> list_files(std::string_view folder) {
+  std::string pattern(folder);
+  // The folder may end in a separator; a trail byte 0x5C of a double-byte character is none.
+  bool separator_last = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    separator_last = pattern[i] == '\\' || pattern[i] == '/';
+    if (IsDBCSLeadByte(static_cast<BYTE>(pattern[i]))) ++i;
+  }
+  pattern += separator_last ? "*" : "\\*";
+  std::vector<FileEntry> files;
+  WIN32_FIND_DATAA found{};
+  HANDLE h = FindFirstFileA(pattern.c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return files;
+  do {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    files.push_back({found.cFileName, (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow,
+                     (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                         found.ftLastWriteTime.dwLowDateTime});
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+  return files;
 }
 
 bool write_file(std::string_view path, std::string_view bytes) {

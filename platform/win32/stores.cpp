@@ -91,11 +91,6 @@ std::string read_ini_string(std::string_view file, std::string_view section, std
   return std::string(buffer.data(), n);
 }
 
-bool file_exists(std::string_view path) {
-  DWORD attributes = GetFileAttributesA(std::string(path).c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // ---------------------------------------------------------------- version resources
 
 std::unique_ptr<VersionResource> open_version_resource(std::string_view path) {

@@ -28,16 +28,17 @@ struct SystemFunctions {
 constexpr SystemFunctions kTable[] = {
     {"kernel32.dll", kWindows2000,
      "CloseHandle CreateDirectoryA CreateEventA CreateFileA CreateSemaphoreW DeleteCriticalSection "
-     "DeleteFileA EnterCriticalSection FlushFileBuffers FreeLibrary GetConsoleMode "
-     "GetCurrentDirectoryA GetCurrentThreadId GetFileAttributesA GetFileAttributesExA GetLastError "
-     "GetLocalTime GetLocaleInfoA GetLogicalDrives GetModuleFileNameA GetModuleHandleA "
-     "GetModuleHandleW GetPrivateProfileStringA GetProcAddress GetProcessHeap GetStdHandle "
-     "GetSystemInfo GetTickCount GetVersionExA GlobalFree GlobalMemoryStatus HeapAlloc HeapFree "
-     "InitializeCriticalSection IsDBCSLeadByte IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA "
-     "LoadLibraryW MoveFileA MoveFileExA MulDiv MultiByteToWideChar QueryPerformanceCounter "
-     "QueryPerformanceFrequency ReadFile ReleaseSemaphore SetEvent SetFilePointerEx SetLastError "
-     "Sleep TlsAlloc TlsFree TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect "
-     "VirtualQuery WaitForSingleObject WideCharToMultiByte WriteConsoleW WriteFile"},
+     "DeleteFileA EnterCriticalSection FindClose FindFirstFileA FindNextFileA FlushFileBuffers "
+     "FreeLibrary GetConsoleMode GetCurrentDirectoryA GetCurrentThreadId GetFileAttributesA "
+     "GetFileAttributesExA GetFileSizeEx GetLastError GetLocaleInfoA GetLocalTime GetLogicalDrives "
+     "GetModuleFileNameA GetModuleHandleA GetModuleHandleW GetPrivateProfileStringA GetProcAddress "
+     "GetProcessHeap GetStdHandle GetSystemInfo GetTickCount GetVersionExA GlobalFree "
+     "GlobalMemoryStatus HeapAlloc HeapFree InitializeCriticalSection IsDBCSLeadByte "
+     "IsDBCSLeadByteEx LeaveCriticalSection LoadLibraryA LoadLibraryW MoveFileA MoveFileExA MulDiv "
+     "MultiByteToWideChar QueryPerformanceCounter QueryPerformanceFrequency ReadFile "
+     "ReleaseSemaphore SetEndOfFile SetEvent SetFilePointerEx SetLastError Sleep TlsAlloc TlsFree "
+     "TlsGetValue TlsSetValue TryEnterCriticalSection VirtualProtect VirtualQuery "
+     "WaitForSingleObject WideCharToMultiByte WriteConsoleW WriteFile"},
     {"kernel32.dll", kWindowsXp, "GetModuleHandleExA GetModuleHandleExW"},
     {"user32.dll", kWindows2000,
      "CreateWindowExW DefWindowProcW DestroyWindow DispatchMessageW EnableWindow GetActiveWindow "

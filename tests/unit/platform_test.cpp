@@ -1,7 +1,10 @@
 #include "platform/platform.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <memory>
@@ -124,6 +127,20 @@ TEST(Files, ExistenceAcceptsWindowsSeparators) {
   EXPECT_TRUE(file_exists(windows_style));
   EXPECT_FALSE(file_exists(dir.file("b.txt")));
   EXPECT_FALSE(file_exists(dir.dir())) << "a folder is not a file";
+}
+
+// As MoveFile: never over an existing file, and not while another opener writes the file.
+TEST(Files, ARenameNeverReplacesAFileNorTakesOneAWriterHolds) {
+  testing_support::TempDir dir;
+  dir.write("a.log", "a");
+  dir.write("b.log", "b");
+  EXPECT_FALSE(rename_file(dir.file("a.log"), dir.file("b.log")));
+  const int fd = ::open(dir.file("a.log").c_str(), O_RDWR);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(rename_file(dir.file("a.log"), dir.file("c.log")));
+  ::close(fd);
+  EXPECT_TRUE(rename_file(dir.file("a.log"), dir.file("c.log")));
+  EXPECT_EQ(testing_support::file_text(dir.file("c.log")), "a");
 }
 
 TEST(Text, Gbk936RoundTrip) {
