@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -17,11 +18,14 @@
 #include <utility>
 #include <vector>
 
+#include "card/pdb.h"
 #include "engine/DLLBase.h"
+#include "host_session.h"
 #include "platform/manual_clock.h"
 #include "platform/posix/test_stores.h"
 #include "support/getfileinfo.h"
 #include "temp_dir.h"
+#include "tests/common/sim_bank.h"
 
 namespace vorel {
 namespace {
@@ -30,6 +34,13 @@ namespace fs = std::filesystem;
 using testing_support::file_text;
 
 const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time text
+
+// The line that reports, once the log can be written again, the lines lost since the manual
+// clock's time.
+std::string LossLine(int lines) {
+  return kTime + "：运行日志写入失败，自" + kTime + "起共丢失" + std::to_string(lines) +
+         "行记录，现已恢复写入。\r\n";
+}
 
 // Splits at CR LF; a text that ends in CR LF gives no empty last line.
 std::vector<std::string> Lines(const std::string& text) {
@@ -133,7 +144,7 @@ TEST_F(Appending, ALineMeetingAnotherProcesssWriterIsLostWithoutWaiting) {
   EXPECT_FALSE(append_run_log("lost\r\n"));
   close(fd);
   EXPECT_TRUE(append_run_log("after\r\n"));
-  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "before\r\nafter\r\n");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "before\r\n" + LossLine(1) + "after\r\n");
 }
 
 TEST_F(Appending, ALockNeverReleasedCostsLinesButNeverHangsTheHost) {
@@ -148,7 +159,7 @@ TEST_F(Appending, ALockNeverReleasedCostsLinesButNeverHangsTheHost) {
   EXPECT_FALSE(second);
   held.reset();
   EXPECT_TRUE(append_run_log("c"));
-  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "c");
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), LossLine(2) + "c");
 }
 
 TEST_F(Appending, EnginesOfTwoThreadsLoseNoLine) {
@@ -161,6 +172,140 @@ TEST_F(Appending, EnginesOfTwoThreadsLoseNoLine) {
   const auto lines = Lines(file_text(Debug() / "Vorel_PCI.Log"));
   EXPECT_EQ(lines.size(), 2000u);
   EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), 2000u) << "no line torn or doubled";
+}
+
+// ---------------------------------------------------------------- moving the log aside during a run
+
+using DuringARun = RunLogTest;
+
+TEST_F(DuringARun, TheAppendThatTakesTheLogPastTheLimitMovesItAside) {
+  const std::string full(kRunLogArchiveSize - 4, 'x');
+  write("Vorel_PCI.Log", full);
+  const uint64_t operations = platform::test_stores::file_operations();
+  EXPECT_TRUE(append_run_log("ab\r\n"));
+  EXPECT_EQ(platform::test_stores::file_operations() - operations, 1u)
+      << "an open-write-close and nothing more";
+  EXPECT_TRUE(Has("Vorel_PCI.Log")) << "exactly the limit stays";
+
+  EXPECT_TRUE(append_run_log("c\r\n"));
+  EXPECT_FALSE(Has("Vorel_PCI.Log"));
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI2026-12-07-09-05-03.LOG"), full + "ab\r\nc\r\n");
+  EXPECT_TRUE(append_run_log("d\r\n"));
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "d\r\n") << "the next line starts a new log";
+}
+
+TEST_F(DuringARun, ALogThatCannotBeMovedAsideYetIsMovedByALaterAppend) {
+  write("Vorel_PCI.Log", std::string(kRunLogArchiveSize, 'x'));
+  fs::create_directories(Debug() / "Vorel_PCI2026-12-07-09-05-03.LOG");  // this second's name is taken
+  EXPECT_TRUE(append_run_log("a\r\n"));
+  EXPECT_TRUE(Has("Vorel_PCI.Log")) << "the line is kept, the log waits";
+  clock_.set_time({2026, 12, 7, 9, 5, 4, 0});
+  EXPECT_TRUE(append_run_log("b\r\n"));
+  EXPECT_FALSE(Has("Vorel_PCI.Log"));
+  EXPECT_EQ(fs::file_size(Debug() / "Vorel_PCI2026-12-07-09-05-04.LOG"), kRunLogArchiveSize + 6);
+}
+
+// A clock a second further at every reading, so that each move aside finds its name free.
+class SecondPerReading : public platform::Clock {
+ public:
+  uint32_t ticks() override { return 0; }
+  platform::LocalDateTime now() override {
+    const int n = readings_++;
+    return {2026, 12, 7, 9 + n / 3600, n / 60 % 60, n % 60, 0};
+  }
+
+ private:
+  std::atomic<int> readings_{0};
+};
+
+TEST_F(DuringARun, EnginesOfTwoThreadsAppendingAcrossTheLimitLoseDoubleAndTearNoLine) {
+  SecondPerReading clock;
+  const platform::ScopedClock use_clock(clock);
+  const std::string filler(100, '.');
+  const auto writer = [&](char who) {
+    for (int i = 0; i < 6000; ++i) append_run_log(who + std::to_string(i) + filler + "\r\n");
+  };
+  std::thread a(writer, 'A'), b(writer, 'B');
+  a.join();
+  b.join();
+  std::vector<std::string> lines;
+  int archives = 0;
+  for (const auto& file : fs::directory_iterator(Debug())) {
+    const std::string text = file_text(file.path());
+    EXPECT_TRUE(text.ends_with("\r\n")) << file.path();
+    EXPECT_LE(text.size(), kRunLogArchiveSize + filler.size() + 7)
+        << "moved aside by the append that took it past";
+    archives += file.path().filename() != "Vorel_PCI.Log";
+    for (const std::string& line : Lines(text)) {
+      EXPECT_TRUE(line.ends_with(filler)) << line;
+      lines.push_back(line);
+    }
+  }
+  EXPECT_GE(archives, 2);
+  EXPECT_EQ(lines.size(), 12000u);
+  EXPECT_EQ(std::set<std::string>(lines.begin(), lines.end()).size(), 12000u);
+}
+
+// ---------------------------------------------------------------- disk faults
+
+using DiskFaults = RunLogTest;
+using platform::test_stores::FileFault;
+
+TEST_F(DiskFaults, CostOnlyTheLinesTheyMeetWhichTheLogReportsOnceItCanBeWrittenAgain) {
+  const struct {
+    const char* fault;
+    FileFault kind;
+  } kCases[] = {
+      {"a folder the process may not write", FileFault::kReadOnly},
+      {"a full disk", FileFault::kDiskFull},
+      {"another program holding the log", FileFault::kHeld},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.fault);
+    fs::remove_all(Debug());
+    clock_.set_time({2026, 12, 7, 9, 5, 3, 0});
+    ASSERT_TRUE(append_run_log("a\r\n"));
+    platform::test_stores::set_file_fault(Debug().string(), c.kind);
+    const uint64_t operations = platform::test_stores::file_operations();
+    EXPECT_FALSE(append_run_log("b\r\n"));
+    EXPECT_FALSE(append_run_log("c\r\nd\r\n"));
+    EXPECT_LE(platform::test_stores::file_operations() - operations, 4u)
+        << "each lost append gives up at once";
+    EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "a\r\n") << "nothing torn";
+
+    platform::test_stores::set_file_fault(Debug().string(), FileFault::kNone);
+    clock_.set_time({2026, 12, 7, 9, 6, 0, 0});
+    EXPECT_TRUE(append_run_log("e\r\n"));
+    EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "a\r\n2026/12/7 9:06:00：运行日志写入失败，自" + kTime +
+                                                        "起共丢失3行记录，现已恢复写入。\r\ne\r\n");
+    EXPECT_TRUE(append_run_log("f\r\n"));
+    EXPECT_TRUE(file_text(Debug() / "Vorel_PCI.Log").ends_with("e\r\nf\r\n")) << "reported once";
+  }
+}
+
+TEST_F(DiskFaults, AnUnwritableLogFolderLeavesTheCardsIOAsItWas) {
+  testing_support::SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  bank.loopback(1, true);
+  testing_support::HostSession host;
+  FullPDB(&host.block);
+  host.block.DebugSwitch = host.block.ErrorLog = host.block.TraceLog = 1;
+  platform::test_stores::set_file_fault(Debug().string(), FileFault::kReadOnly);
+  ASSERT_TRUE(host.Start(
+      {testing_support::host_record(1, "DI1:0,5.0", 1), testing_support::host_record(2, "DO1:0,5.0", 1)}));
+  host.PollFor(1, 5);
+  EXPECT_TRUE(host.write(testing_support::switch_value(2, true)));
+  const std::optional<testing_support::Reported> input = host.PollFor(1, 20);
+  ASSERT_TRUE(input);
+  EXPECT_TRUE(input->on) << "the output came back on the input";
+  EXPECT_EQ(bank.output(1, 0), 0x20);
+  EXPECT_FALSE(fs::exists(Debug() / "Vorel_PCI.Log"));
+
+  platform::test_stores::set_file_fault(Debug().string(), FileFault::kNone);
+  EXPECT_EQ(FreeDriver(), 1);  // the stop report is written now, after the report of the loss
+  const std::string log = host.log();
+  EXPECT_EQ(log.find("：运行日志写入失败，自"), kTime.size()) << log;
+  EXPECT_NE(log.find("退出运行！"), std::string::npos);
 }
 
 // ---------------------------------------------------------------- archiving at engine start
@@ -194,7 +339,8 @@ TEST_F(Archiving, AnOversizedLogIsMovedAsideUnderATimeStamp) {
   rotate_run_log(clock_.now());
   EXPECT_TRUE(Has("Vorel_PCI.Log")) << "exactly the limit is not too large";
 
-  append_run_log("y");
+  // A log an older driver let grow, found when an engine starts.
+  write("Vorel_PCI.Log", std::string(kRunLogArchiveSize + 1, 'x'));
   rotate_run_log(clock_.now());
   EXPECT_FALSE(Has("Vorel_PCI.Log"));
   EXPECT_EQ(fs::file_size(Debug() / "Vorel_PCI2026-12-07-09-05-03.LOG"), kRunLogArchiveSize + 1);
@@ -202,11 +348,13 @@ TEST_F(Archiving, AnOversizedLogIsMovedAsideUnderATimeStamp) {
 
 TEST_F(Archiving, ArchivesThirtyToAHundredDaysOldAreDeleted) {
   write("Vorel_PCI2026-12-6.LOG", "");
-  // 30, 31 and 100 days old go; 29 and 101 days old, time-stamped and foreign files stay.
+  // Dated archives 30, 31 and 100 days old go, 29 and 101 days old stay; time-stamped ones go
+  // from 30 days on; foreign files stay.
   const std::vector<std::string> deleted = {"Vorel_PCI2026-11-7.LOG", "Vorel_PCI2026-11-6.LOG",
-                                            "Vorel_PCI2026-8-29.LOG"};
+                                            "Vorel_PCI2026-8-29.LOG", "Vorel_PCI2026-11-07-23-59-59.LOG",
+                                            "Vorel_PCI2026-08-01-08-00-00.LOG"};
   const std::vector<std::string> kept = {"Vorel_PCI2026-11-8.LOG", "Vorel_PCI2026-8-28.LOG",
-                                         "Vorel_PCI2026-11-06-08-00-00.LOG", "Notes2026-11-6.LOG"};
+                                         "Vorel_PCI2026-11-08-00-00-00.LOG", "Notes2026-11-6.LOG"};
   for (const auto& name : deleted) write(name, "old");
   for (const auto& name : kept) write(name, "old");
   rotate_run_log(clock_.now());
@@ -220,6 +368,28 @@ TEST_F(Archiving, ArchivesThirtyToAHundredDaysOldAreDeleted) {
   clock_.set_time({2026, 12, 8, 0, 0, 1, 0});
   rotate_run_log(clock_.now());
   EXPECT_FALSE(Has("Vorel_PCI2026-11-8.LOG")) << "thirty days old from the new day on";
+}
+
+TEST_F(Archiving, TheArchivesTogetherStayWithinTheirBudget) {
+  // Five archives of 30 MB (sparse files), oldest first; a foreign file that does not count.
+  const std::vector<std::string> names = {"Vorel_PCI2026-12-1.LOG", "Vorel_PCI2026-12-02-08-00-00.LOG",
+                                          "Vorel_PCI2026-12-3.LOG", "Vorel_PCI2026-12-04-08-00-00.LOG",
+                                          "Vorel_PCI2026-12-5.LOG"};
+  const auto written = fs::file_time_type::clock::now() - std::chrono::hours(100);
+  for (size_t i = 0; i < names.size(); ++i) {
+    write(names[i], "");
+    fs::resize_file(Debug() / names[i], 30u << 20);
+    fs::last_write_time(Debug() / names[i], written + std::chrono::hours(i));
+  }
+  write("Notes.LOG", "");
+  fs::resize_file(Debug() / "Notes.LOG", 200u << 20);
+  write("Vorel_PCI.Log", "yesterday\r\n");
+  rotate_run_log(clock_.now());  // the day's first engine: yesterday's log becomes an archive
+  EXPECT_FALSE(Has(names[0]));
+  EXPECT_FALSE(Has(names[1]));
+  for (size_t i = 2; i < names.size(); ++i) EXPECT_TRUE(Has(names[i])) << names[i];
+  EXPECT_EQ(file_text(Debug() / "Vorel_PCI2026-12-6.LOG"), "yesterday\r\n") << "the newest archive stays";
+  EXPECT_TRUE(Has("Notes.LOG"));
 }
 
 TEST_F(Archiving, AFailingStepEndsTheRotationQuietly) {
