@@ -247,11 +247,9 @@ bool rename_file(std::string_view from, std::string_view to);
 bool delete_file(std::string_view path);
 // Creates the file empty when it does not exist; an existing file is left as it is.
 bool create_empty_file(std::string_view path);
-// The whole content of a file, read while other processes may keep appending to it. nullopt when
-// it does not exist or cannot be read.
-std::optional<std::string> read_file(std::string_view path);
-// The last `max_bytes` bytes of a file (all of it when it is not larger), read like read_file, and
-// the file's size then. nullopt when it does not exist or cannot be read.
+// The last `max_bytes` bytes of a file (all of it when it is not larger), read while other
+// processes may keep appending to it, and the file's size then. nullopt when it does not exist
+// or cannot be read.
 struct FileEnd {
   uint64_t file_size = 0;
   std::string bytes;

@@ -20,6 +20,14 @@ constexpr char kNotice[] =
     "您可以编辑窗口中的内容，单击保存修改按钮保存窗口中的内容。\r\n"
     "或者单击另存为按钮，将窗口中的内容保存为文件，便于以后在系统外查看。";
 constexpr char kCannotSave[] = "无法保存文件：";
+// The first line of the memo when it holds only the end of the log, and the answer to "保存修改"
+// then: the window's text would replace the whole file.
+constexpr char kEndOnlyText1[] = "（日志文件过大，共";
+constexpr char kEndOnlyText2[] = "字节，这里只显示了最后";
+constexpr char kEndOnlyText3[] = "字节）";
+constexpr char kCannotReplace[] =
+    "窗口中只显示了日志文件的最后部分，用它替换整个文件会丢失前面的记录，因此没有保存。\r\n"
+    "请用“另存为”按钮保存窗口中的内容。";
 constexpr char kPrintTitle[] = "Vorel_PCI.Log";
 
 ui::CheckBox& make_switch(ui::Form& f, const char* name, std::string_view caption, int left) {
@@ -164,8 +172,20 @@ void TDebugFrm::TraceChkClick() { run_.working().TraceLog = TraceChk.Checked() ?
 
 void TDebugFrm::Timer1Timer() {
   // A missing log reads as nothing, which leaves the memo as it was.
-  if (std::optional<std::string> content = platform::read_file(run_.env().log_path))
-    LogMemo.set_joined_text(*content);
+  if (std::optional<platform::FileEnd> log = platform::read_file_end(run_.env().log_path, kShownLogLimit)) {
+    shows_end_only_ = log->file_size > log->bytes.size();
+    if (shows_end_only_) {
+      // From the first whole line on: a line start is a character start too.
+      const size_t first_line = log->bytes.find("\r\n");
+      const std::string_view shown =
+          std::string_view(log->bytes)
+              .substr(first_line == std::string::npos ? log->bytes.size() : first_line + 2);
+      LogMemo.set_joined_text(kEndOnlyText1 + std::to_string(log->file_size) + kEndOnlyText2 +
+                              std::to_string(shown.size()) + kEndOnlyText3 + "\r\n" + std::string(shown));
+    } else {
+      LogMemo.set_joined_text(log->bytes);
+    }
+  }
   Label2.SetCaption(kIdleText);
   Timer1.SetEnabled(false);
   LoadBar.SetVisible(false);
@@ -177,7 +197,13 @@ void TDebugFrm::Timer2Timer() {
   if (LoadBar.Position() == LoadBar.Max()) LoadBar.SetPosition((LoadBar.Max() - LoadBar.Min()) / 2);
 }
 
-void TDebugFrm::SpeedButton1Click() { replace_run_log(run_.env().log_path, LogMemo.joined_text()); }
+void TDebugFrm::SpeedButton1Click() {
+  if (shows_end_only_) {
+    ui::show_information(kCannotReplace);
+    return;
+  }
+  replace_run_log(run_.env().log_path, LogMemo.joined_text());
+}
 
 void TDebugFrm::SaveBtnClick() {
   if (!SaveDialog1.Execute()) return;

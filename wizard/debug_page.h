@@ -43,7 +43,14 @@ class TDebugFrm : public ui::Form {
   void FormCreate();
   WizardRun& run_;
   bool notice_shown_ = false;
+  bool shows_end_only_ = false;  // the memo holds only the end of a log too large to show whole
 };
+
+// The memo shows a log of up to this size whole: the size at which the driver moves a log aside,
+// plus the largest stop report. A larger one (left by an older driver, which moved its log aside
+// only when an engine started) is shown by its last part. An edit control takes about half a
+// second for this much under Wine.
+constexpr uint64_t kShownLogLimit = 640 * 1024;
 
 // Replaces the run log with `content` without ever leaving it half written: the text goes to a
 // temporary file in the log's folder first, which then takes the log's place. Throws ui::IoError

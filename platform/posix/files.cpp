@@ -173,25 +173,6 @@ bool create_empty_file(std::string_view path) {
   return ::close(fd) == 0;
 }
 
-std::optional<std::string> read_file(std::string_view path) {
-  const int fd = ::open(posix_path(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return content;
-}
-
 std::optional<FileEnd> read_file_end(std::string_view path, uint64_t max_bytes) {
   fault_for(path);
   const int fd = ::open(posix_path(path).c_str(), O_RDONLY | O_CLOEXEC);

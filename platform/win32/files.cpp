@@ -95,28 +95,6 @@ bool create_empty_file(std::string_view path) {
   return CloseHandle(h) != 0;
 }
 
-std::optional<std::string> read_file(std::string_view path) {
-  // The driver appends to its log with reads shared: a reader must let it go on writing.
-  HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return std::nullopt;
-  std::string content;
-  char buffer[65536];
-  bool ok = true;
-  for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(h, buffer, sizeof buffer, &got, nullptr)) {
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    content.append(buffer, got);
-  }
-  CloseHandle(h);
-  if (!ok) return std::nullopt;
-  return content;
-}
-
 std::optional<FileEnd> read_file_end(std::string_view path, uint64_t max_bytes) {
   // The driver appends to its log with reads shared: a reader must let it go on writing.
   HANDLE h = CreateFileA(std::string(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -174,6 +174,34 @@ TEST_F(DebugPageTest, SaveChangesLeavesALogItCannotReplaceAsItWas) {
   }
 }
 
+// A log larger than the window shows (an older driver's, which grew for days) is shown by its
+// end; the window's text then never replaces the file.
+TEST_F(DebugPageTest, ALogTooLargeToShowWholeShowsItsEndAndIsNeverCutToIt) {
+  std::string log;
+  for (int i = 0; log.size() <= kShownLogLimit + 1000; ++i)
+    log += "2026/12/7 9:05:03：第" + std::to_string(i) + "行\r\n";
+  dir.write("Vorel_PCI.Log", log);
+  const std::string end = log.substr(log.size() - kShownLogLimit);
+  const std::string shown = end.substr(end.find("\r\n") + 2);  // from the first whole line
+  OnDebug([&](Driver& d, TDebugFrm& p) {
+    d.advance(500);
+    const std::vector<std::string> lines = p.LogMemo.Lines();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "（日志文件过大，共" + std::to_string(log.size()) + "字节，这里只显示了最后" +
+                            std::to_string(shown.size()) + "字节）");
+    EXPECT_EQ(lines[1] + "\r\n", shown.substr(0, shown.find("\r\n") + 2));
+    EXPECT_EQ(p.LogMemo.joined_text(), lines[0] + "\r\n" + shown);
+    d.Click("SpeedButton1");
+    EXPECT_EQ(d.form().ModalResult(), ui::mrNone);
+    d.close_box();
+  });
+  EXPECT_EQ(file_text(env.log_path), log) << "not cut to the part shown";
+  ASSERT_EQ(ui->Messages().size(), 1u);
+  EXPECT_EQ(ui->Messages()[0].text,
+            "窗口中只显示了日志文件的最后部分，用它替换整个文件会丢失前面的记录，因此没有保存。\r\n"
+            "请用“另存为”按钮保存窗口中的内容。");
+}
+
 TEST_F(DebugPageTest, SaveAsWritesTheChosenFileAndCancelWritesNothing) {
   const std::string copy = dir.file("copy.log");
   ui->answer_save_dialog(std::nullopt);
