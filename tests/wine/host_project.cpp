@@ -138,14 +138,15 @@ size_t occurrences(std::string_view text, std::string_view what) {
   return n;
 }
 
-HeldFile::HeldFile(const std::string& path, bool deny_writers)
-    : file_(_fsopen(path.c_str(), "rb", deny_writers ? _SH_DENYWR : _SH_DENYRW)) {}
+HeldFile::HeldFile(const std::string& path, Sharing sharing)
+    : file_(_fsopen(path.c_str(), "rb",
+                    sharing == Sharing::kNone ? _SH_DENYRW : sharing == Sharing::kReaders ? _SH_DENYWR : _SH_DENYNO)) {}
 
 HeldFile::~HeldFile() {
   if (file_) std::fclose(file_);
 }
 
-bool nobody_holds(const std::string& path) { return HeldFile(path, false).held(); }
+bool nobody_holds(const std::string& path) { return HeldFile(path, Sharing::kNone).held(); }
 
 size_t time_text_length(std::string_view line, const std::vector<platform::LocalDateTime>& days) {
   int year = 0, month = 0, day = 0;

@@ -44,11 +44,12 @@ std::vector<std::string> crlf_lines(std::string_view text);
 
 size_t occurrences(std::string_view text, std::string_view what);
 
-// The file opened the way another program holds it. With deny_writers a reader keeps every writer
-// out; otherwise nobody else may open it at all.
+// The file opened the way another program holds it, sharing it with nobody, with readers only, or
+// with readers and writers (but not with a rename: the C run time never shares that).
+enum class Sharing { kNone, kReaders, kReadersAndWriters };
 class HeldFile {
  public:
-  HeldFile(const std::string& path, bool deny_writers);
+  HeldFile(const std::string& path, Sharing sharing);
   ~HeldFile();
   HeldFile(const HeldFile&) = delete;
   HeldFile& operator=(const HeldFile&) = delete;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/host_records.h"
+#include "tests/common/sim_bank.h"
 #include "tests/wine/driver_library.h"
 #include "tests/wine/host_project.h"
 
@@ -155,7 +157,7 @@ TEST_F(RunLogFile, ALineWrittenWhileSomebodyHoldsTheLogIsLostAndTheDriverCarries
     start();
     const size_t size_before = log_size();
     {
-      const HeldFile reader(project.log_path, /*deny_writers=*/true);
+      const HeldFile reader(project.log_path, Sharing::kReaders);
       ASSERT_TRUE(reader.held());
       const uint32_t t0 = platform::system_clock().ticks();
       EXPECT_EQ(dll.FreeDriver(), 1);
@@ -211,6 +213,95 @@ TEST_F(RunLogFile, AnOversizedLogIsMovedAsideWhenTheHostThreadEnds) {
   ASSERT_GE(moved.size(), padding.size());
   EXPECT_EQ(moved.compare(moved.size() - padding.size(), padding.size(), padding), 0);
   EXPECT_EQ(occurrences(moved, kExit), 1u);
+}
+
+// A run that lasts: the append that takes the log past 500000 bytes moves it aside at once, under
+// the time of that append, and the lines after it start a new log.
+TEST_F(RunLogFile, ALogThatGrowsPastItsLimitDuringARunIsMovedAsideAtOnce) {
+  open(/*has_run_before=*/true);
+  platform::LocalDateTime before, after;
+  on_host_thread([&] {
+    start();
+    // The rest of the limit, written as another process would; the stop report's first line takes
+    // the log past it.
+    ASSERT_TRUE(platform::append_to_file(project.log_path, std::string(500000 - log_size(), '#')));
+    before = platform::system_clock().now();
+    EXPECT_EQ(dll.FreeDriver(), 1);
+    after = platform::system_clock().now();
+  });
+  const std::string archive_base = project.dir + "Debug\\Vorel_PCI";
+  std::string archive = archive_base + stamp_text(before) + ".LOG";
+  if (!platform::file_exists(archive)) archive = archive_base + stamp_text(after) + ".LOG";
+  ASSERT_TRUE(platform::file_exists(archive))
+      << "no archive stamped " << stamp_text(before) << " or " << stamp_text(after);
+  const std::string moved = read_file(archive);
+  EXPECT_GT(moved.size(), 500000u);
+  EXPECT_LT(moved.size(), 501000u) << "moved by the append that took it past, not later";
+  EXPECT_EQ(occurrences(moved, kStartLine), 1u);
+  const std::string current = log();
+  EXPECT_EQ(occurrences(current, kExit), 1u) << "the rest of the stop report starts the new log";
+  EXPECT_LT(current.size(), 20000u);
+}
+
+// Another program that has the log open, even one that lets others write, keeps the driver from
+// renaming it: the log grows past its limit with every line kept, and is moved aside later.
+TEST_F(RunLogFile, WhileAnotherProgramHasTheLogOpenItIsMovedAsideLater) {
+  open(/*has_run_before=*/true);
+  on_host_thread([&] {
+    start();
+    ASSERT_TRUE(platform::append_to_file(project.log_path, std::string(500000 - log_size(), '#')));
+    const HeldFile other(project.log_path, Sharing::kReadersAndWriters);
+    ASSERT_TRUE(other.held());
+    EXPECT_EQ(dll.FreeDriver(), 1);
+    EXPECT_GT(log_size(), 500000u) << "moved aside while the other program had it open";
+    EXPECT_EQ(occurrences(log(), kExit), 1u) << "the whole stop report is in the log, which stayed";
+  });
+  // The thread's end destroyed the engine, which moved the oversized log aside.
+  EXPECT_FALSE(platform::file_exists(project.log_path));
+  bool archived = false;
+  for (const platform::FileEntry& f : platform::list_files(project.dir + "Debug\\"))
+    archived = archived || (f.size > 500000 && occurrences(read_file(project.dir + "Debug\\" + f.name), kExit) == 1);
+  EXPECT_TRUE(archived) << "no archive holds the log with its stop report";
+}
+
+// A log folder the driver may not write costs log lines and nothing else: the card's inputs go on
+// arriving. Wine, run as root, lets every folder be written; a file standing where the project's
+// Debug folder belongs plays the folder that cannot be written.
+TEST_F(RunLogFile, AnUnwritableLogFolderCostsOnlyLogLines) {
+  open(/*has_run_before=*/false);
+  ASSERT_TRUE(platform::write_file(project.dir + "Debug", "in the way"));
+  // The suite's card bank fails every call; this test's card answers, its output wired to its input.
+  testing_support::SimBank bank(dll.folder + "pci7505.dll");
+  ASSERT_TRUE(bank.loaded());
+  bank.fault(sim7505::kInput, sim7505::kBehave);
+  bank.fault(sim7505::kOutput, sim7505::kBehave);
+  bank.loopback(1, true);
+  HostTagList io;
+  const int32_t input = io.add(1, "In", "DI1:0,5.0", 1, 0);
+  const int32_t output = io.add(2, "Out", "DO1:0,5.0", 1, 0);
+  bool input_on = false;
+  on_host_thread([&] {
+    char* message = nullptr;
+    EXPECT_EQ(dll.IniDriver(io.count(), io.pointers(), &block, &message), 1);
+    take_host_string(message);
+    TTagValue on = testing_support::switch_value(output, true);
+    EXPECT_EQ(dll.OnDataWrite(1, &on, &message), 1);
+    take_host_string(message);
+    std::vector<TTagValue> values(8);
+    const uint32_t t0 = platform::system_clock().ticks();
+    while (!input_on && platform::system_clock().ticks() - t0 < 5000 * TimeScale()) {
+      int32_t count = 0;
+      dll.OnDataRead(&count, values.data(), &message);
+      take_host_string(message);
+      for (int32_t i = 0; i < count; ++i)
+        if (values[i].TagID == input && (values[i].Value[0] | values[i].Value[1]) != 0) input_on = true;
+      pause_ms(10);
+    }
+    EXPECT_EQ(dll.FreeDriver(), 1);
+  });
+  bank.reset();
+  EXPECT_TRUE(input_on) << "the output written came back on the input";
+  EXPECT_FALSE(platform::directory_exists(project.dir + "Debug"));
 }
 
 }  // namespace
