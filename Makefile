@@ -136,6 +136,14 @@ bench: bootstrap
 	cmake --build --preset bench
 	build/bench/bench/driver_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 
+# Seven simulated days of the demo device with every log switch on: what the run log takes on
+# disk, day by day (about five minutes; not part of make test).
+.PHONY: log-soak
+log-soak: bootstrap
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench --target log_soak
+	cd build/bench && bench/log_soak $(LOG_SOAK_DAYS)
+
 # The same scenarios, built by MinGW, under Wine.
 bench-wine: win32
 	$(WITH_WINDOWS) scripts/wine-run build/win32/bench/poll_timing.exe
