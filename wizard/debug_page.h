@@ -47,7 +47,7 @@ class TDebugFrm : public ui::Form {
 };
 
 // The memo shows a log of up to this size whole: the size at which the driver moves a log aside,
-// plus the largest stop report. A larger one (left by an older driver, which moved its log aside
+// plus the stop report of some 1500 tags. A larger one (left by an older driver, which moved its log aside
 // only when an engine started) is shown by its last part. An edit control takes about half a
 // second for this much under Wine.
 constexpr uint64_t kShownLogLimit = 640 * 1024;
