@@ -144,6 +144,14 @@ log-soak: bootstrap
 	cmake --build --preset bench --target log_soak
 	cd build/bench && bench/log_soak $(LOG_SOAK_DAYS)
 
+# Mutation run over the product code: faults put in one at a time, in a scratch copy of the tree
+# (build/mutate), against the native suites. MUTATE_FLAGS="--count 200 --seed 7"; scripts/mutate
+# --help says more. About half a minute a mutant; not part of make test.
+MUTATE_FLAGS ?=
+.PHONY: mutate
+mutate: bootstrap
+	scripts/mutate $(MUTATE_FLAGS)
+
 # The same scenarios, built by MinGW, under Wine.
 bench-wine: win32
 	$(WITH_WINDOWS) scripts/wine-run build/win32/bench/poll_timing.exe
