@@ -5,7 +5,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <condition_variable>
 #include <map>
@@ -49,11 +48,7 @@ uint64_t monotonic_ns() {
   return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-void sleep_ms(uint32_t ms) {
-  timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
-  while (nanosleep(&left, &left) != 0 && errno == EINTR) {
-  }
-}
+void sleep_ms(uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 Clock& system_clock() {
   static SystemClock* instance = new SystemClock;  // read until the module unloads

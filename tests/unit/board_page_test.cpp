@@ -365,6 +365,12 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     EXPECT_EQ(p.ad_page_count(), 2);
     EXPECT_EQ(p.ad_page(), 0);
     EXPECT_EQ(p.shadow(1).ad[0], 0) << "a new input mode starts the ranges afresh";
+    // The sheet is drawn again at its first page.
+    EXPECT_TRUE(d.get<ui::ComboBox>("ADRange0").Showing());
+    EXPECT_EQ(d.get<ui::ComboBox>("ADRange0").ItemIndex(), 0);
+    EXPECT_FALSE(d.get<ui::ComboBox>("ADRange9").Showing());
+    EXPECT_FALSE(p.ADUpButton.Enabled());
+    EXPECT_TRUE(p.ADDownButton.Enabled());
     EXPECT_EQ(p.DeviceTree.Nodes()[0].text, "板卡号:1 PCI_TEST 基址:220 差动");
     d.close_box();
   });

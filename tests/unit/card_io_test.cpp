@@ -552,6 +552,18 @@ TEST_F(CardIo, AFailedPortAccessIsLoggedOnceAndGivesNoValue) {
   EXPECT_EQ(e_.log, (std::vector<std::string>{kTime + "：从端口 231H读入失败\r\n"}));
 }
 
+TEST_F(CardIo, AFailedPortWriteFailsTheExchangeAndIsLoggedOnce) {
+  CommandChain on = e_.WriteCommand(e_.AddTag(kTypeDO, 3, 1), TVariant::Bool(true));
+  io_.failing_port = kBase + 0x12;
+  EXPECT_FALSE(Exchange(*on));
+  EXPECT_FALSE(Exchange(*on));
+  EXPECT_EQ(io_.bus.latch(kBase + 0x12), 0) << "nothing reached the port";
+  EXPECT_EQ(e_.log, (std::vector<std::string>{kTime + "：往端口 232H输出失败\r\n"}));
+  io_.failing_port = -1;
+  EXPECT_TRUE(Exchange(*on)) << "the port reached again";
+  EXPECT_EQ(io_.bus.latch(kBase + 0x12), 0x08);
+}
+
 class PortComponent : public CardIo {
  protected:
   PortComponent() { e_.set_port_io(nullptr); }

@@ -204,17 +204,22 @@ TEST_F(DebugPageTest, ALogTooLargeToShowWholeShowsItsEndAndIsNeverCutToIt) {
 
 TEST_F(DebugPageTest, SaveAsWritesTheChosenFileAndCancelWritesNothing) {
   const std::string copy = dir.file("copy.log");
+  const std::string nowhere = dir.file("no/such/folder/copy.log");
   ui->answer_save_dialog(std::nullopt);
+  ui->answer_save_dialog(nowhere);
   ui->answer_save_dialog(copy);
   OnDebug([&](Driver& d, TDebugFrm&) {
     d.advance(500);
     d.Click("SaveBtn");
     EXPECT_FALSE(std::filesystem::exists(copy));
+    d.Click("SaveBtn");  // a file that cannot be made is said so
+    ASSERT_EQ(ui->Messages().size(), 1u);
+    EXPECT_EQ(ui->Messages()[0].text, "无法保存文件：" + nowhere);
     d.Click("SaveBtn");
     d.close_box();
   });
   EXPECT_EQ(file_text(copy), kLog);
-  ASSERT_EQ(ui->save_dialogs().size(), 2u);
+  ASSERT_EQ(ui->save_dialogs().size(), 3u);
   EXPECT_EQ(ui->save_dialogs()[0].default_ext, "Log");
   EXPECT_EQ(ui->save_dialogs()[0].filter, "调试日志文件|log");
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host_memory.h"
+#include "interface/engine_adapter.h"
 #include "interface/exports.h"
 #include "interface/module.h"
 #include "interface/seams.h"
@@ -166,6 +167,34 @@ TEST_F(Exports, ThreadsWithoutEngineGetTheFixedAnswers) {
   expect_no_engine_answers();
   std::thread other(expect_no_engine_answers);
   other.join();
+}
+
+// The library's unload: the unloading thread's engine goes, the admission event and the slot are
+// given back; a library loaded again starts afresh.
+TEST_F(Exports, UnloadingDestroysTheEngineAndGivesBackWhatTheLoadTook) {
+  set_engine_factory(&make_scripted);
+  TTagInfo t = tag(1);
+  TTagInfo* list[] = {&t};
+  char* message = nullptr;
+  ASSERT_EQ(IniDriver(1, list, &block_, &message), 1);
+  memory_.take(message);
+  ASSERT_TRUE(module::loaded());
+
+  module::unload();
+  EXPECT_FALSE(module::loaded());
+  EXPECT_EQ(g_log.destroyed, 1);
+  EXPECT_EQ(module::admission_event(), nullptr);
+  EXPECT_EQ(module::current_engine(), nullptr);
+  module::unload();  // a second unload has nothing left to give back
+  EXPECT_EQ(g_log.destroyed, 1);
+
+  module::load();
+  EXPECT_TRUE(module::loaded());
+  ASSERT_NE(module::admission_event(), nullptr);
+  EXPECT_EQ(DetectScanTime(), 1000) << "no engine after the new load";
+  EXPECT_EQ(IniDriver(1, list, &block_, &message), 1) << "the admission event is signalled again";
+  memory_.take(message);
+  EXPECT_EQ(DetectScanTime(), 10);
 }
 
 TEST_F(Exports, IniDriverChecksItsArgumentsInOrder) {
@@ -411,6 +440,58 @@ TEST_F(WithEngine, TestDialogLeavesNoEngineBehind) {
   EXPECT_EQ(current(), nullptr);
   // The dialog's IniDriver replaced the thread's engine with its own, which DLLTestDev destroyed.
   EXPECT_EQ(g_log.destroyed, 2);
+}
+
+// ---------------------------------------------------------------- initial values of host tags
+
+template <class T>
+TVariantBytes host_variant(uint16_t vt, T value) {
+  TVariantBytes v{};
+  v.vt = vt;
+  std::memcpy(v.value, &value, sizeof value);
+  return v;
+}
+
+// Every VARIANT kind the host may put into a tag record's initial value, as the engine takes it.
+TEST(HostInitialValues, EachVariantKindBecomesTheEnginesValue) {
+  struct Bstr {  // a BSTR points at its text; its length in bytes stands in front of it
+    uint32_t bytes;
+    char16_t text[3];
+  } bstr = {4, u"开关"};
+  const char* host_text = "文本";
+  const struct {
+    const char* kind;
+    TVariantBytes in;
+    TVariant out;
+  } kCases[] = {
+      {"empty", host_variant(kVtEmpty, 0), TVariant()},
+      {"I1", host_variant(kVtI1, int8_t{-5}), TVariant::Int(-5)},
+      {"UI1", host_variant(kVtUI1, uint8_t{250}), TVariant::Int(250)},
+      {"I2", host_variant(kVtI2, int16_t{-300}), TVariant::Int(-300)},
+      {"UI2", host_variant(kVtUI2, uint16_t{65000}), TVariant::Int(65000)},
+      {"I4", host_variant(kVtI4, int32_t{-70000}), TVariant::Int(-70000)},
+      {"UI4 of an Integer's size", host_variant(kVtUI4, uint32_t{0x7FFFFFFF}), TVariant::Int(0x7FFFFFFF)},
+      {"UI4 beyond it", host_variant(kVtUI4, uint32_t{0x80000000u}), TVariant::Double(2147483648.0)},
+      {"I8", host_variant(kVtI8, int64_t{-5000000000}), TVariant::Double(-5e9)},
+      {"UI8", host_variant(kVtUI8, uint64_t{5000000000}), TVariant::Double(5e9)},
+      {"R4", host_variant(kVtR4, 1.5f), TVariant::Double(1.5)},
+      {"R8", host_variant(kVtR8, 2.25), TVariant::Double(2.25)},
+      {"date", host_variant(kVtDate, 46000.5), TVariant::Double(46000.5)},
+      {"currency: ten-thousandths", host_variant(kVtCy, int64_t{12345}), TVariant::Double(1.2345)},
+      {"boolean true", host_variant(kVtBool, int16_t{-1}), TVariant::Bool(true)},
+      {"boolean false", host_variant(kVtBool, int16_t{0}), TVariant::Bool(false)},
+      {"BSTR", host_variant(kVtBstr, static_cast<const char16_t*>(bstr.text)), TVariant::String("开关")},
+      {"null BSTR", host_variant(kVtBstr, static_cast<const char16_t*>(nullptr)), TVariant::String("")},
+      {"host string", host_variant(kVtHostString, host_text), TVariant::String("文本")},
+      {"null host string", host_variant(kVtHostString, static_cast<const char*>(nullptr)), TVariant::String("")},
+      {"any other kind, kept as it came", host_variant(13, uint64_t{0x0807060504030201}),
+       TVariant::Opaque(13, {1, 2, 3, 4, 5, 6, 7, 8})},
+  };
+  for (const auto& c : kCases) {
+    const TVariant value = from_host_variant(c.in);
+    EXPECT_EQ(value.kind(), c.out.kind()) << c.kind;
+    EXPECT_TRUE(value == c.out) << c.kind;
+  }
 }
 
 }  // namespace

@@ -56,6 +56,18 @@ TEST(ThreadSlot, HoldsOneValuePerThreadAndDestroysItAtThreadEnd) {
   emptied.join();
   EXPECT_EQ(g_destroyed, 40);
   slot.set(nullptr);
+
+  // Given back, the slot holds nothing and takes nothing until it is allocated again.
+  slot.set(&mine);
+  slot.release();
+  EXPECT_FALSE(slot.allocated());
+  EXPECT_EQ(slot.get(), nullptr);
+  slot.set(&mine);
+  EXPECT_EQ(slot.get(), nullptr);
+  std::thread([&] { slot.set(&theirs); }).join();
+  EXPECT_EQ(g_destroyed, 40) << "no destructor runs for a slot given back";
+  ASSERT_TRUE(slot.allocate(nullptr));
+  EXPECT_EQ(slot.get(), nullptr) << "a new slot starts empty";
 }
 
 TEST(Thread, RunsItsBodyAndCanBeWaitedForWithATimeOut) {
