@@ -197,7 +197,7 @@ void TDLLObject::close_cards() {
 
 void TDLLObject::Stop() {
   close_cards();
-  if (LibLoaded) release_library();
+  release_library();
   TCustomDLLObject::Stop();
 }
 

@@ -72,11 +72,11 @@ std::optional<Node> read_node(std::span<const uint8_t> b, size_t& node_length) {
   size_t length = read16(b, 0);
   size_t value_length = read16(b, 2);
   uint16_t type = read16(b, 4);
-  if (length < 6 || length > b.size()) return std::nullopt;
+  if (length > b.size()) return std::nullopt;
   Node node;
   size_t at = 6;
   for (;;) {
-    if (at + 2 > length) return std::nullopt;
+    if (at + 2 > length) return std::nullopt;  // also a length shorter than the header
     char16_t c = read16(b, at);
     at += 2;
     if (c == 0) break;

@@ -361,6 +361,15 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     EXPECT_TRUE(d.get<ui::ComboBox>("ADRange9").Showing());
     EXPECT_EQ(d.get<ui::ComboBox>("ADRange9").ItemIndex(), 2);
 
+    // Twelve counters: two pages.
+    d.show_tab("ParamPage", "TCSheet");
+    d.Click("TCDownButton");
+    EXPECT_EQ(p.tc_page(), 1);
+    d.Click("TCUpButton");
+    EXPECT_EQ(p.tc_page(), 0);
+    EXPECT_TRUE(d.get<ui::ComboBox>("TCMode0").Showing());
+    d.show_tab("ParamPage", "ADSheet");
+
     d.choose("InputMode", 1);  // differential: half as many channels
     EXPECT_EQ(p.ad_page_count(), 2);
     EXPECT_EQ(p.ad_page(), 0);
@@ -380,7 +389,11 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm&) {
     d.show_tab("ParamPage", "ADSheet");
     d.choose("ADRange0", 2);
+    d.Click("ADDownButton");
+    d.Click("ADDownButton");
+    d.choose("ADRange19", 1);  // the model's last channel
     d.show_tab("ParamPage", "DASheet");  // leaving the AD sheet collects it
+    d.choose("DARange0", 1);
     d.choose("DARange3", 1);
     d.show_tab("ParamPage", "TCSheet");
     d.choose("TCMode2", 4);
@@ -392,6 +405,8 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   const TCardParams& c = *host->card(1);
   EXPECT_EQ(c.ADRange[0], 6);
   EXPECT_EQ(c.ADRange[9], 6);
+  EXPECT_EQ(c.ADRange[19], 5);
+  EXPECT_EQ(c.DARange[0], 1);
   EXPECT_EQ(c.DARange[3], 1);
   EXPECT_EQ(c.TCMode[2], 4);
   EXPECT_EQ(c.TCFilterDivOn[2], 1);

@@ -30,9 +30,10 @@ TEST_F(Startup, LinkTagsShowTheStateAtStart) {
   EngineProbe e;
   std::vector<HostTag> tags = {host_tag(1, "COMMLINK", 2),     host_tag(2, "ENCOMMLINK", 0),
                                host_tag(3, "DEVICELINK2:", 2), host_tag(4, "DEVICELINK2", 0),
-                               host_tag(5, "DI1:0,3.5", 1),    host_tag(6, "DI1:0,3.6", 2)};
+                               host_tag(5, "DI1:0,3.5", 1),    host_tag(6, "DI1:0,3.6", 2),
+                               host_tag(7, "DI1:0,3.7", 0)};
   ASSERT_TRUE(e.IniDLLObj(&block_, tags));
-  EXPECT_EQ(e.TagCount(), 6);
+  EXPECT_EQ(e.TagCount(), 7);
   EXPECT_EQ(e.Tag(1).Value.string_value(), device_ + "通讯始终不成功!");
   EXPECT_EQ(e.Tag(2).Value.as_double(), 1);
   EXPECT_EQ(e.Tag(3).CardNo, 2);
@@ -42,6 +43,11 @@ TEST_F(Startup, LinkTagsShowTheStateAtStart) {
   EXPECT_FALSE(e.Tag(5).Value.bool_value());
   EXPECT_EQ(e.Tag(6).Value.kind(), TVariant::Kind::String);
   EXPECT_EQ(e.Tag(6).Value.string_value(), "");
+  // Without a start value a number or a text tag is given bit 1; a switch keeps its address's.
+  EXPECT_EQ(e.Tag(5).Bit, 5);
+  EXPECT_EQ(e.Tag(6).Bit, 1);
+  EXPECT_EQ(e.Tag(7).Bit, 1);
+  EXPECT_EQ(e.Tag(7).Value.kind(), TVariant::Kind::Int);
   EXPECT_TRUE(e.Tag(1).Internal);
   EXPECT_FALSE(e.Tag(1).Writable);
   EXPECT_EQ(e.RunEvent, kEventInit) << "the start event waits for the first poll";

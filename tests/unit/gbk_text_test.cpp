@@ -39,6 +39,7 @@ TEST(GbkFind, AsciiNeedlesSkipTrailBytes) {
   EXPECT_EQ(find("abc", ""), 0u);
   EXPECT_EQ(find("abc", "c", 4), std::string::npos);
   EXPECT_EQ(find("埃", "\xB0"), std::string::npos) << "half a character is no match";
+  EXPECT_EQ(find("a\xB0", "\xB0"), 1u) << "a lead byte with nothing after it stands alone";
 }
 
 TEST(GbkStartsWithNoCase, FoldsAsciiLettersOnly) {

@@ -110,6 +110,8 @@ TEST_F(Machine, LinkStateFollowsExchangesNotPolls) {
   Timeout();
   EXPECT_EQ(e_.DevLinkState[1], kLinkBroken) << "six failures in a row";
   EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯线路断路!");
+  Timeout();
+  EXPECT_EQ(e_.CommState, kLinkBroken) << "a broken line stays broken";
   Answer();
   EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯正常!");
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+
 #include "support/XSysInfo.h"
 
 namespace vorel {
@@ -103,6 +105,9 @@ TEST(SystemInformation, GathersFactsFromThePlatform) {
   EXPECT_FALSE(info.Computer().NumberOfProcessors.empty());
   EXPECT_NE(info.Memory().TotalPhysical, 0u);
   EXPECT_NE(info.Volume().AvailableDrives, 0u);
+  // One bit of the processor mask for each processor the system reports.
+  const platform::ProcessorRecord processor = platform::processor_info();
+  EXPECT_EQ(std::popcount(processor.active_processor_mask), static_cast<int>(processor.number_of_processors));
 }
 
 }  // namespace

@@ -70,8 +70,8 @@ TEST(UiControls, ListsAndTreesReportNoSelectionAsMinusOne) {
   EXPECT_EQ(combo.SelectedText(), "");
 
   auto& tree = form.Add<TreeView>(nullptr, "T");
-  tree.add_node({"1", 1});
-  tree.add_node({"2", 2});
+  EXPECT_EQ(tree.add_node({"1", 1}), 0) << "each node added answers its index";
+  EXPECT_EQ(tree.add_node({"2", 2}), 1);
   tree.SetSelected(1);
   tree.delete_node(0);
   EXPECT_EQ(tree.Selected(), 0) << "the selection follows its node";
@@ -114,8 +114,19 @@ TEST(UiMemo, SplitsAtEveryLineEndAndJoinsWithCrLf) {
   memo.set_joined_text("a\r\nb\nc\rd\r\n\r\ne");
   EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
   EXPECT_EQ(memo.joined_text(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+  memo.set_joined_text("\nfirst");
+  EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"", "first"})) << "a text may start with a line end";
   memo.set_joined_text("");
   EXPECT_TRUE(memo.Lines().empty());
+}
+
+TEST(UiForms, AHiddenFormIsNotVisible) {
+  headless::Session session;
+  Form form("F");
+  form.Show();
+  EXPECT_TRUE(form.Visible());
+  form.Hide();
+  EXPECT_FALSE(form.Visible());
 }
 
 TEST(UiForms, CentreRoundsTowardZero) {

@@ -31,7 +31,7 @@ class VendorEngine : public testing_support::Probe<TDLLObject> {
  public:
   using TBaseDLLObject::Params, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::ReadCommTotal,
       TBaseDLLObject::WriteTimeouts, TBaseDLLObject::CommState, TBaseDLLObject::Stopped;
-  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::RealComm,
+  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::LibHandle, TCustomDLLObject::RealComm,
       TCustomDLLObject::GetResult;
 
   TDLLTag& Tag(int32_t id) { return *find_tag(id); }
@@ -265,6 +265,7 @@ TEST_F(Vendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
     ASSERT_TRUE(e.IniParm(&block_));
     e.Stop();
     EXPECT_FALSE(e.LibLoaded);
+    EXPECT_EQ(e.LibHandle, nullptr) << "no handle to a library given back";
     e.Stop();  // a second stop, and Destroy's: the library is no longer the engine's to call
   }
   EXPECT_EQ(bank->closes(1), 1);

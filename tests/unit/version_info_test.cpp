@@ -46,6 +46,7 @@ TEST(VersionBlob, ReadsBackWhatWasWritten) {
   auto translation = vb::query(blob, u"\\VarFileInfo\\Translation");
   ASSERT_TRUE(translation);
   ASSERT_EQ(translation->bytes.size(), 4u);
+  EXPECT_FALSE(translation->is_text) << "the translation is two binary words";
   EXPECT_EQ(translation->bytes[0] | translation->bytes[1] << 8, 0x0804);
   EXPECT_EQ(translation->bytes[2] | translation->bytes[3] << 8, 936);
 
