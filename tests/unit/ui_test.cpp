@@ -120,6 +120,14 @@ TEST(UiMemo, SplitsAtEveryLineEndAndJoinsWithCrLf) {
   EXPECT_TRUE(memo.Lines().empty());
 }
 
+// The answers of a box are the codes Windows' MessageBox returns, which the Windows backend passes on.
+TEST(UiServices, BoxAnswersAreWindowsOwnCodes) {
+  EXPECT_EQ((std::vector<int>{kIdOk, kIdCancel, kIdYes, kIdNo}), (std::vector<int>{1, 2, 6, 7}));
+  EXPECT_EQ((std::vector<unsigned>{kMbOkCancel, kMbYesNo, kMbIconError, kMbIconQuestion, kMbIconWarning,
+                                   kMbIconInformation}),
+            (std::vector<unsigned>{0x1, 0x4, 0x10, 0x20, 0x30, 0x40}));
+}
+
 TEST(UiForms, AHiddenFormIsNotVisible) {
   headless::Session session;
   Form form("F");
