@@ -391,7 +391,7 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
     d.choose("ADRange0", 2);
     d.Click("ADDownButton");
     d.Click("ADDownButton");
-    d.choose("ADRange19", 1);  // the model's last channel
+    d.choose("ADRange19", 1);            // the model's last channel
     d.show_tab("ParamPage", "DASheet");  // leaving the AD sheet collects it
     d.choose("DARange0", 1);
     d.choose("DARange3", 1);

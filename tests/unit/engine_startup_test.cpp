@@ -73,9 +73,9 @@ TEST_F(Startup, WithoutABlockTheDeviceFailsToLoad) {
 
 TEST_F(Startup, HostIdentifiersAreCheckedAndIndexed) {
   EngineProbe e;
-  std::vector<HostTag> tags = {host_tag(1000, "DI1:0,1.1"), host_tag(-3, "DI1:0,1.2"),
-                               host_tag(2'000'000'000, "DI1:0,1.3"), host_tag(7, "DI1:0,1.4"),
-                               host_tag(7, "DI1:0,1.5"), host_tag(8, "DI1:0,1.6", 3)};
+  std::vector<HostTag> tags = {
+      host_tag(1000, "DI1:0,1.1"), host_tag(-3, "DI1:0,1.2"), host_tag(2'000'000'000, "DI1:0,1.3"),
+      host_tag(7, "DI1:0,1.4"),    host_tag(7, "DI1:0,1.5"),  host_tag(8, "DI1:0,1.6", 3)};
   ASSERT_TRUE(e.IniDLLObj(&block_, tags));
   EXPECT_EQ(e.TagCount(), 4) << "only the negative identifier and the unknown value type are refused";
   EXPECT_EQ(e.LogCount("数据类型3非法"), 1);

@@ -1,5 +1,7 @@
 // The exports as the host sees them, on threads with and without an engine. A scripted engine
 // stands in for the real one so the boundary's own rules are what is checked here.
+#include "interface/exports.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -12,7 +14,6 @@
 
 #include "host_memory.h"
 #include "interface/engine_adapter.h"
-#include "interface/exports.h"
 #include "interface/module.h"
 #include "interface/seams.h"
 
@@ -459,6 +460,9 @@ TEST(HostInitialValues, EachVariantKindBecomesTheEnginesValue) {
     char16_t text[3];
   } bstr = {4, u"开关"};
   const char* host_text = "文本";
+  std::u16string long_bstr(2 + 40000, u'x');  // two units of length prefix, then the text
+  const uint32_t long_bytes = 80000;
+  std::memcpy(long_bstr.data(), &long_bytes, sizeof long_bytes);
   const struct {
     const char* kind;
     TVariantBytes in;
@@ -482,8 +486,12 @@ TEST(HostInitialValues, EachVariantKindBecomesTheEnginesValue) {
       {"boolean false", host_variant(kVtBool, int16_t{0}), TVariant::Bool(false)},
       {"BSTR", host_variant(kVtBstr, static_cast<const char16_t*>(bstr.text)), TVariant::String("开关")},
       {"null BSTR", host_variant(kVtBstr, static_cast<const char16_t*>(nullptr)), TVariant::String("")},
+      {"BSTR longer than 64 KB, cut there",
+       host_variant(kVtBstr, static_cast<const char16_t*>(long_bstr.data() + 2)),
+       TVariant::String(std::string(32768, 'x'))},
       {"host string", host_variant(kVtHostString, host_text), TVariant::String("文本")},
-      {"null host string", host_variant(kVtHostString, static_cast<const char*>(nullptr)), TVariant::String("")},
+      {"null host string", host_variant(kVtHostString, static_cast<const char*>(nullptr)),
+       TVariant::String("")},
       {"any other kind, kept as it came", host_variant(13, uint64_t{0x0807060504030201}),
        TVariant::Opaque(13, {1, 2, 3, 4, 5, 6, 7, 8})},
   };

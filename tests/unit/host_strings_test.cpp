@@ -1,9 +1,10 @@
+#include "interface/host_strings.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "host_memory.h"
-#include "interface/host_strings.h"
 
 namespace vorel {
 namespace {

@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <setjmp.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -155,6 +157,21 @@ TEST(Files, ARenameNeverReplacesAFileNorTakesOneAWriterHolds) {
   EXPECT_EQ(testing_support::file_text(dir.file("c.log")), "a");
 }
 
+// New files get the mode every program's files get, as the process's mask leaves it.
+TEST(Files, NewFilesAreReadableAndWritableAsTheMaskAllows) {
+  testing_support::TempDir dir;
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ASSERT_TRUE(write_file(dir.file("written.log"), "x"));
+  ASSERT_TRUE(append_to_file(dir.file("appended.log"), "x"));
+  ASSERT_TRUE(create_empty_file(dir.file("empty.log")));
+  for (const char* name : {"written.log", "appended.log", "empty.log"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.file(name).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask) << name;
+  }
+}
+
 TEST(Text, Gbk936RoundTrip) {
   const std::string gbk = "通讯正常!";
   const std::u16string wide = gbk_to_utf16(gbk);
@@ -277,6 +294,38 @@ TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
   } else {
     EXPECT_EQ(after.sa_handler, before.sa_handler);
   }
+}
+
+sigjmp_buf g_own_jump;
+std::atomic<int> g_own_faults{0};
+void OwnFaultHandler(int) {
+  ++g_own_faults;
+  siglongjmp(g_own_jump, 1);
+}
+
+// While another thread is inside a guarded call, a fault of the process's own code reaches the
+// handler the process had: the guard passes on what is not its own.
+TEST(FaultGuard, AFaultOutsideTheGuardedCallsReachesTheProcesssOwnHandler) {
+  struct sigaction own {
+  }, saved{};
+  own.sa_handler = OwnFaultHandler;
+  sigemptyset(&own.sa_mask);
+  ASSERT_EQ(sigaction(SIGSEGV, &own, &saved), 0);
+  AutoResetEvent inside(false), done(false);
+  std::thread guarded([&] {
+    uint32_t code = 0;
+    auto body = [&] {
+      inside.set();
+      done.wait(10000);
+    };
+    platform::call_guarded(body, &code);
+  });
+  ASSERT_TRUE(inside.wait(10000));
+  if (sigsetjmp(g_own_jump, 1) == 0) StoreThroughNull();
+  done.set();
+  guarded.join();
+  sigaction(SIGSEGV, &saved, nullptr);
+  EXPECT_EQ(g_own_faults, 1);
 }
 
 }  // namespace

@@ -31,8 +31,8 @@ class VendorEngine : public testing_support::Probe<TDLLObject> {
  public:
   using TBaseDLLObject::Params, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::ReadCommTotal,
       TBaseDLLObject::WriteTimeouts, TBaseDLLObject::CommState, TBaseDLLObject::Stopped;
-  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::LibHandle, TCustomDLLObject::RealComm,
-      TCustomDLLObject::GetResult;
+  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::LibHandle,
+      TCustomDLLObject::RealComm, TCustomDLLObject::GetResult;
 
   TDLLTag& Tag(int32_t id) { return *find_tag(id); }
 

@@ -25,7 +25,7 @@ vb::Contents sample_contents() {
   c.strings = {{u"FileVersion", u"4.0.0.4"},
                {u"OriginalFilename", u"Vorel_PCI.dll"},
                {u"DeviceName", u"VorelPCI\u7cfb\u5217\u677f\u5361"},  // VorelPCI系列板卡
-               {u"DevTypeName", u"\u677f\u5361"},                      // 板卡
+               {u"DevTypeName", u"\u677f\u5361"},                     // 板卡
                {u"Comments", u""}};
   return c;
 }
@@ -53,7 +53,11 @@ TEST(VersionBlob, ReadsBackWhatWasWritten) {
   auto version = vb::query(blob, u"\\StringFileInfo\\080403A8\\FileVersion");
   ASSERT_TRUE(version);
   EXPECT_TRUE(version->is_text);
-  EXPECT_EQ(text_of(version), std::string("4\0.\0" "0\0.\0" "0\0.\0" "4\0", 14));
+  EXPECT_EQ(text_of(version), std::string("4\0.\0"
+                                          "0\0.\0"
+                                          "0\0.\0"
+                                          "4\0",
+                                          14));
 
   auto empty = vb::query(blob, u"\\StringFileInfo\\080403A8\\Comments");
   ASSERT_TRUE(empty);
@@ -110,12 +114,48 @@ TEST_F(DriverFileInfo, FieldsComeFromTheVersionResource) {
   EXPECT_EQ(info.Fields[13], "");
 }
 
+// Each of the sixteen keys at its position of the record, whatever the order of the resource.
+TEST_F(DriverFileInfo, EveryKeyLandsAtItsPosition) {
+  const std::pair<FileInfoField, const char16_t*> kKeys[] = {
+      {kCompanyName, u"CompanyName"},
+      {kFileDescription, u"FileDescription"},
+      {kFileVersion, u"FileVersion"},
+      {kInternalName, u"InternalName"},
+      {kLegalCopyright, u"LegalCopyright"},
+      {kLegalTrademarks, u"LegalTrademarks"},
+      {kOriginalFileName, u"OriginalFileName"},
+      {kProductName, u"ProductName"},
+      {kProductVersion, u"ProductVersion"},
+      {kSpecialBuild, u"SpecialBuild"},
+      {kPrivateBuild, u"PrivateBuild"},
+      {kComments, u"Comments"},
+      {kDeviceName, u"DeviceName"},
+      {kDevTypeName, u"DevTypeName"},
+      {kDevIDName, u"DevIDName"},
+      {kChnName, u"ChnName"},
+  };
+  vb::Contents c = sample_contents();
+  c.strings.clear();
+  for (auto it = std::rbegin(kKeys); it != std::rend(kKeys); ++it)
+    c.strings.emplace_back(it->second, u"v" + std::u16string(1, static_cast<char16_t>(u'a' + it->first)));
+  platform::register_version_resource(path_, vb::encode(c));
+  TfileInfo info;
+  ASSERT_TRUE(getfileinfo(path_, info));
+  const std::vector<int> positions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 15, 17, 18, 19};
+  for (size_t i = 0; i < std::size(kKeys); ++i) {
+    EXPECT_EQ(static_cast<int>(kKeys[i].first), positions[i]) << "the record's order";
+    EXPECT_EQ(info.Fields[static_cast<size_t>(positions[i])],
+              "v" + std::string(1, static_cast<char>('a' + positions[i])));
+  }
+}
+
 TEST_F(DriverFileInfo, HostDirectoryNeedsTheHostsIniFile) {
   TfileInfo info;
   getfileinfo(path_, info);
   EXPECT_EQ(info.host_directory(), "..\\") << "no registry value";
 
-  platform::test_stores::set_machine_registry("Software\\KESTA", "PATH", "  " + host_.dir() + "Taviran.exe  ");
+  platform::test_stores::set_machine_registry("Software\\KESTA", "PATH",
+                                              "  " + host_.dir() + "Taviran.exe  ");
   getfileinfo(path_, info);
   EXPECT_EQ(info.host_directory(), "..\\") << "no Taviran.ini in the host's folder";
 
