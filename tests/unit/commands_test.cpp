@@ -11,8 +11,8 @@
 
 #include "engine/DLLBase.h"
 #include "engine/tag_types.h"
-#include "engine_probe.h"
 #include "platform/manual_clock.h"
+#include "engine_probe.h"
 #include "temp_dir.h"
 
 namespace vorel {

@@ -11,9 +11,9 @@
 
 #include "engine/DLLBase.h"
 #include "engine/tag_types.h"
-#include "engine_probe.h"
 #include "platform/manual_clock.h"
 #include "support/getfileinfo.h"
+#include "engine_probe.h"
 #include "temp_dir.h"
 
 namespace vorel {

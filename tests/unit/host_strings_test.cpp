@@ -1,10 +1,9 @@
-#include "interface/host_strings.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "host_memory.h"
+#include "interface/host_strings.h"
 
 namespace vorel {
 namespace {

@@ -9,9 +9,9 @@
 
 #include "host_session.h"
 #include "platform/posix/test_stores.h"
+#include "tests/common/sim_bank.h"
 #include "support/delphi.h"
 #include "support/getfileinfo.h"
-#include "tests/common/sim_bank.h"
 
 namespace vorel {
 namespace {
