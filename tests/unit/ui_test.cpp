@@ -1,6 +1,7 @@
 // The toolkit layer's habits that the dialogs rely on, through the headless backend.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -118,6 +119,69 @@ TEST(UiMemo, SplitsAtEveryLineEndAndJoinsWithCrLf) {
   EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"", "first"})) << "a text may start with a line end";
   memo.set_joined_text("");
   EXPECT_TRUE(memo.Lines().empty());
+}
+
+// A window mirrors its control only when told: every change a window would have to show reaches
+// the backend once, and a setter that changes nothing tells nothing.
+TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
+  headless::Session session;
+  Form form("F");
+  auto& label = form.Add<Label>(nullptr, "L");
+  auto& box = form.Add<CheckBox>(nullptr, "K");
+  auto& combo = form.Add<ComboBox>(nullptr, "C");
+  auto& tree = form.Add<TreeView>(nullptr, "T");
+  auto& pages = form.Add<PageControl>(nullptr, "P");
+  auto& first = form.Add<TabSheet>(&pages, "S1");
+  auto& second = form.Add<TabSheet>(&pages, "S2");
+  auto& bar = form.Add<ProgressBar>(nullptr, "B");
+  auto& memo = form.Add<Memo>(nullptr, "M");
+  auto& grid = form.Add<StringGrid>(nullptr, "G");
+  tree.add_node({"1", 1});
+  const struct {
+    const char* change;
+    std::function<void()> act;
+    std::vector<std::pair<std::string, Aspect>> told;
+  } kCases[] = {
+      {"caption", [&] { label.SetCaption("x"); }, {{"L", Aspect::Text}}},
+      {"disabled", [&] { label.SetEnabled(false); }, {{"L", Aspect::Enabled}}},
+      {"hidden", [&] { label.SetVisible(false); }, {{"L", Aspect::Visible}}},
+      {"moved", [&] { label.SetBounds(1, 2, 3, 4); }, {{"L", Aspect::Bounds}}},
+      {"ticked", [&] { box.SetChecked(true); }, {{"K", Aspect::Checked}}},
+      {"ticked again", [&] { box.SetChecked(true); }, {}},
+      {"items",
+       [&] {
+         combo.SetItems({"a", "b"});
+       },
+       {{"C", Aspect::Items}}},
+      {"an item more", [&] { combo.AddItem("c"); }, {{"C", Aspect::Items}}},
+      {"chosen", [&] { combo.SetItemIndex(1); }, {{"C", Aspect::Selection}}},
+      {"a node",
+       [&] {
+         tree.add_node({"2", 2});
+       },
+       {{"T", Aspect::Items}}},
+      {"a node selected", [&] { tree.SetSelected(1); }, {{"T", Aspect::Selection}}},
+      {"a node deleted", [&] { tree.delete_node(0); }, {{"T", Aspect::Items}}},
+      {"no nodes", [&] { tree.Clear(); }, {{"T", Aspect::Items}}},
+      {"a sheet", [&] { pages.add_page(first); }, {{"P", Aspect::Items}}},
+      {"a second sheet", [&] { pages.add_page(second); }, {{"P", Aspect::Items}}},
+      {"another sheet", [&] { pages.SetActivePage(&second); }, {{"P", Aspect::Selection}}},
+      {"the same sheet", [&] { pages.SetActivePage(&second); }, {}},
+      {"a tab hidden", [&] { second.SetTabVisible(false); }, {{"S2", Aspect::Visible}}},
+      {"a range", [&] { bar.set_range(0, 10); }, {{"B", Aspect::Position}}},
+      {"a position", [&] { bar.SetPosition(4); }, {{"B", Aspect::Position}}},
+      {"the same position", [&] { bar.SetPosition(4); }, {}},
+      {"lines", [&] { memo.SetLines({"a"}); }, {{"M", Aspect::Lines}}},
+      {"no lines", [&] { memo.Clear(); }, {{"M", Aspect::Lines}}},
+      {"a grid's size", [&] { grid.set_size(2, 2); }, {{"G", Aspect::Cells}}},
+      {"a cell", [&] { grid.SetCell(1, 1, "x"); }, {{"G", Aspect::Cells}}},
+      {"the same cell", [&] { grid.SetCell(1, 1, "x"); }, {}},
+  };
+  for (const auto& c : kCases) {
+    session->forget_control_changes();
+    c.act();
+    EXPECT_EQ(session->control_changes(), c.told) << c.change;
+  }
 }
 
 // The answers of a box are the codes Windows' MessageBox returns, which the Windows backend passes on.

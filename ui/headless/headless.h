@@ -98,6 +98,9 @@ class Backend : public ui::Backend {
 
   const std::vector<ShownMessage>& Messages() const { return messages_; }
   const std::vector<std::string>& shown_forms() const { return shown_forms_; }
+  // Every change of a control a window would have to show, by the control's name, in order.
+  const std::vector<std::pair<std::string, Aspect>>& control_changes() const { return control_changes_; }
+  void forget_control_changes() { control_changes_.clear(); }
   const std::vector<ShownSaveDialog>& save_dialogs() const { return save_dialogs_; }
   const std::vector<PrintJob>& print_jobs() const { return print_jobs_; }
   int print_dialogs_shown() const { return print_dialogs_; }
@@ -114,7 +117,7 @@ class Backend : public ui::Backend {
   void form_changed(Form&) override {}
   void form_destroyed(Form& form) override;
   bool form_active(const Form& form) const override;
-  void control_changed(Control&, Aspect) override {}
+  void control_changed(Control& c, Aspect a) override { control_changes_.push_back({c.Name(), a}); }
   void control_destroyed(Control&) override {}
   void timer_changed(Timer& timer) override;
   void timer_destroyed(Timer& timer) override;
@@ -139,6 +142,7 @@ class Backend : public ui::Backend {
   int fail_print_at_ = -1;
   std::vector<ShownMessage> messages_;
   std::vector<std::string> shown_forms_;
+  std::vector<std::pair<std::string, Aspect>> control_changes_;
   std::vector<ShownSaveDialog> save_dialogs_;
   std::vector<PrintJob> print_jobs_;
   std::vector<void*> modal_owners_;
