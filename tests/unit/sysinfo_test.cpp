@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <sys/utsname.h>
+#include <unistd.h>
 
 #include <bit>
+#include <string>
 
 #include "support/XSysInfo.h"
 
@@ -105,9 +108,38 @@ TEST(SystemInformation, GathersFactsFromThePlatform) {
   EXPECT_FALSE(info.Computer().NumberOfProcessors.empty());
   EXPECT_NE(info.Memory().TotalPhysical, 0u);
   EXPECT_NE(info.Volume().AvailableDrives, 0u);
-  // One bit of the processor mask for each processor the system reports.
-  const platform::ProcessorRecord processor = platform::processor_info();
-  EXPECT_EQ(std::popcount(processor.active_processor_mask), static_cast<int>(processor.number_of_processors));
+}
+
+// The Linux build answers as a 32-bit x86 Windows process would, from the machine's own figures.
+TEST(SystemInformation, TheLinuxBuildAnswersLikeA32BitWindowsProcess) {
+  const platform::ProcessorRecord p = platform::processor_info();
+  EXPECT_EQ(p.page_size, static_cast<uint32_t>(sysconf(_SC_PAGESIZE)));
+  EXPECT_EQ(p.number_of_processors, static_cast<uint32_t>(sysconf(_SC_NPROCESSORS_ONLN)));
+  EXPECT_EQ(std::popcount(p.active_processor_mask), static_cast<int>(p.number_of_processors));
+  EXPECT_EQ(p.architecture, 0) << "Intel";
+  EXPECT_EQ(p.processor_type, 586u);
+  EXPECT_EQ(p.processor_level, 6);
+  EXPECT_EQ(p.allocation_granularity, 65536u);
+  EXPECT_EQ(p.minimum_application_address, 0x10000u);
+  EXPECT_EQ(p.maximum_application_address, 0x7FFEFFFFu);
+
+  const platform::MemoryRecord m = platform::memory_status();
+  EXPECT_GT(m.total_physical, 0u);
+  EXPECT_LE(m.available_physical, m.total_physical);
+  EXPECT_LE(m.available_page_file, m.total_page_file);
+  EXPECT_LE(m.memory_load, 100u);
+  EXPECT_EQ(m.total_virtual, 0x7FFE0000u) << "the two gigabytes of a 32-bit process";
+  EXPECT_EQ(m.available_virtual, 0x7FFE0000u);
+
+  const platform::OsVersionRecord os = platform::os_version();
+  utsname u{};
+  ASSERT_EQ(uname(&u), 0);
+  EXPECT_EQ(os.platform_id, 2u) << "the NT family";
+  EXPECT_EQ(std::to_string(os.major) + "." + std::to_string(os.minor),
+            std::string(u.release).substr(
+                0, std::string(u.release).find('.', std::string(u.release).find('.') + 1)));
+  EXPECT_FALSE(platform::windows_extensions_installed());
+  EXPECT_EQ(platform::logical_drives(), 1u << 2) << "drive C: alone";
 }
 
 }  // namespace
