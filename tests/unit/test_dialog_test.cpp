@@ -295,6 +295,14 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     Pass(d, 100);
     EXPECT_EQ(bank_.output(1, 0) & 0x8, 0);
     EXPECT_TRUE(f.succeeded());
+
+    // A number tag of the test starts at -1 until its first read.
+    d.Type("AddrEd", "di1:0,5.0");
+    d.choose("TypeGroup", 0);
+    d.Click("ReadCk");
+    ASSERT_NE(engine(), nullptr);
+    EXPECT_EQ(engine()->tags()[0]->ValueType, kValueAnalog);
+    EXPECT_EQ(engine()->tags()[0]->Value.as_double(), -1);
   });
 }
 
