@@ -453,7 +453,8 @@ TVariantBytes host_variant(uint16_t vt, T value) {
   return v;
 }
 
-// Every VARIANT kind the host may put into a tag record's initial value, as the engine takes it.
+// Every VARIANT kind the host may put into a tag record's initial value, as the engine takes it;
+// the kinds by their codes in the host's VARIANT (VT_I2 is 2, VT_BSTR 8, …), the host's own string 0x100.
 TEST(HostInitialValues, EachVariantKindBecomesTheEnginesValue) {
   struct Bstr {  // a BSTR points at its text; its length in bytes stands in front of it
     uint32_t bytes;
@@ -468,30 +469,29 @@ TEST(HostInitialValues, EachVariantKindBecomesTheEnginesValue) {
     TVariantBytes in;
     TVariant out;
   } kCases[] = {
-      {"empty", host_variant(kVtEmpty, 0), TVariant()},
-      {"I1", host_variant(kVtI1, int8_t{-5}), TVariant::Int(-5)},
-      {"UI1", host_variant(kVtUI1, uint8_t{250}), TVariant::Int(250)},
-      {"I2", host_variant(kVtI2, int16_t{-300}), TVariant::Int(-300)},
-      {"UI2", host_variant(kVtUI2, uint16_t{65000}), TVariant::Int(65000)},
-      {"I4", host_variant(kVtI4, int32_t{-70000}), TVariant::Int(-70000)},
-      {"UI4 of an Integer's size", host_variant(kVtUI4, uint32_t{0x7FFFFFFF}), TVariant::Int(0x7FFFFFFF)},
-      {"UI4 beyond it", host_variant(kVtUI4, uint32_t{0x80000000u}), TVariant::Double(2147483648.0)},
-      {"I8", host_variant(kVtI8, int64_t{-5000000000}), TVariant::Double(-5e9)},
-      {"UI8", host_variant(kVtUI8, uint64_t{5000000000}), TVariant::Double(5e9)},
-      {"R4", host_variant(kVtR4, 1.5f), TVariant::Double(1.5)},
-      {"R8", host_variant(kVtR8, 2.25), TVariant::Double(2.25)},
-      {"date", host_variant(kVtDate, 46000.5), TVariant::Double(46000.5)},
-      {"currency: ten-thousandths", host_variant(kVtCy, int64_t{12345}), TVariant::Double(1.2345)},
-      {"boolean true", host_variant(kVtBool, int16_t{-1}), TVariant::Bool(true)},
-      {"boolean false", host_variant(kVtBool, int16_t{0}), TVariant::Bool(false)},
-      {"BSTR", host_variant(kVtBstr, static_cast<const char16_t*>(bstr.text)), TVariant::String("开关")},
-      {"null BSTR", host_variant(kVtBstr, static_cast<const char16_t*>(nullptr)), TVariant::String("")},
+      {"empty", host_variant(0, 0), TVariant()},
+      {"I1", host_variant(16, int8_t{-5}), TVariant::Int(-5)},
+      {"UI1", host_variant(17, uint8_t{250}), TVariant::Int(250)},
+      {"I2", host_variant(2, int16_t{-300}), TVariant::Int(-300)},
+      {"UI2", host_variant(18, uint16_t{65000}), TVariant::Int(65000)},
+      {"I4", host_variant(3, int32_t{-70000}), TVariant::Int(-70000)},
+      {"UI4 of an Integer's size", host_variant(19, uint32_t{0x7FFFFFFF}), TVariant::Int(0x7FFFFFFF)},
+      {"UI4 beyond it", host_variant(19, uint32_t{0x80000000u}), TVariant::Double(2147483648.0)},
+      {"I8", host_variant(20, int64_t{-5000000000}), TVariant::Double(-5e9)},
+      {"UI8", host_variant(21, uint64_t{5000000000}), TVariant::Double(5e9)},
+      {"R4", host_variant(4, 1.5f), TVariant::Double(1.5)},
+      {"R8", host_variant(5, 2.25), TVariant::Double(2.25)},
+      {"date", host_variant(7, 46000.5), TVariant::Double(46000.5)},
+      {"currency: ten-thousandths", host_variant(6, int64_t{12345}), TVariant::Double(1.2345)},
+      {"boolean true", host_variant(11, int16_t{-1}), TVariant::Bool(true)},
+      {"boolean false", host_variant(11, int16_t{0}), TVariant::Bool(false)},
+      {"BSTR", host_variant(8, static_cast<const char16_t*>(bstr.text)), TVariant::String("开关")},
+      {"null BSTR", host_variant(8, static_cast<const char16_t*>(nullptr)), TVariant::String("")},
       {"BSTR longer than 64 KB, cut there",
-       host_variant(kVtBstr, static_cast<const char16_t*>(long_bstr.data() + 2)),
+       host_variant(8, static_cast<const char16_t*>(long_bstr.data() + 2)),
        TVariant::String(std::string(32768, 'x'))},
-      {"host string", host_variant(kVtHostString, host_text), TVariant::String("文本")},
-      {"null host string", host_variant(kVtHostString, static_cast<const char*>(nullptr)),
-       TVariant::String("")},
+      {"host string", host_variant(0x100, host_text), TVariant::String("文本")},
+      {"null host string", host_variant(0x100, static_cast<const char*>(nullptr)), TVariant::String("")},
       {"any other kind, kept as it came", host_variant(13, uint64_t{0x0807060504030201}),
        TVariant::Opaque(13, {1, 2, 3, 4, 5, 6, 7, 8})},
   };
