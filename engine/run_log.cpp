@@ -304,6 +304,7 @@ std::string run_log_path() {
 }
 
 bool append_run_log(std::string_view text) noexcept {
+  bool written = false;
   try {
     const std::string path = run_log_path();
     bool moved_aside = false;
@@ -316,6 +317,7 @@ bool append_run_log(std::string_view text) noexcept {
                                                ? append_making_folder(path, losses.line + std::string(text))
                                                : append_making_folder(path, text);
       if (!size) return lose(text);
+      written = true;
       if (losses.lines) losses_reported(losses.lines);
       // Past the size limit the log is moved aside at once, and the next line starts a new file.
       // A writer of another process keeps the file from being renamed: the next append tries again.
@@ -327,7 +329,7 @@ bool append_run_log(std::string_view text) noexcept {
     if (moved_aside) prune_archives(path, now);
     return true;
   } catch (...) {
-    return lose(text);
+    return written || lose(text);  // a failure after the write costs no line
   }
 }
 
