@@ -37,7 +37,6 @@ std::unique_ptr<TDLLTag> TCustomDLLObject::CreatInternalTag(const HostTag& host)
   try {
     std::unique_ptr<TDLLTag> tag = TBaseDLLObject::CreatInternalTag(host);
     if (!tag) return tag;
-    tag->PortImage = 0;
     // A tag that joins a running engine takes the image its port already has: its first write
     // must leave the port's other outputs as the earlier writes set them.
     const int32_t r = bits_per_register(tag->TypeIndex);

@@ -185,7 +185,7 @@ std::optional<FileEnd> read_file_end(std::string_view path, uint64_t max_bytes) 
     const uint64_t from = end.file_size > max_bytes ? end.file_size - max_bytes : 0;
     end.bytes.resize(static_cast<size_t>(end.file_size - from));
     size_t got = 0;
-    while (ok && got < end.bytes.size()) {
+    while (got < end.bytes.size()) {
       const ssize_t n =
           ::pread(fd, end.bytes.data() + got, end.bytes.size() - got, static_cast<off_t>(from + got));
       if (n < 0 && errno == EINTR) continue;

@@ -381,6 +381,12 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     EXPECT_FALSE(p.ADUpButton.Enabled());
     EXPECT_TRUE(p.ADDownButton.Enabled());
     EXPECT_EQ(p.DeviceTree.Nodes()[0].text, "板卡号:1 PCI_TEST 基址:220 差动");
+
+    // Another maximum range gives every channel its ranges.
+    d.choose("ADMaxRange", 2);
+    const std::vector<std::string> ranges = d.get<ui::ComboBox>("ADRange0").Items();
+    EXPECT_EQ(ranges, (std::vector<std::string>{"c0", "c1"}));
+    EXPECT_EQ(d.get<ui::ComboBox>("ADRange19").Items(), ranges);
     d.close_box();
   });
 }

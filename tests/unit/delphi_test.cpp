@@ -167,6 +167,10 @@ TEST(DateTimeText, TwelveHourLocalesShowTheMarkerAndHoursOneToTwelve) {
   chinese.twelve_hour = true;
   chinese.marker_first = true;
   EXPECT_EQ(date_time_text({2026, 12, 7, 21, 5, 3, 0}, chinese), "2026/12/7 下午 9:05:03");
+  // The markers written in a picture take their own letters, and what follows them goes on.
+  auto pictures = locale_date_time_format();
+  pictures.short_date = "h am/pm|h a/p|h ampm|";
+  EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "9 pm|9 p|9 下午|");
 }
 
 TEST(DateTimeText, ShortDatePicturesFollowTheLocale) {

@@ -198,6 +198,10 @@ TEST_F(Exports, UnloadingDestroysTheEngineAndGivesBackWhatTheLoadTook) {
   EXPECT_EQ(DetectScanTime(), 10);
 }
 
+TEST_F(Exports, IniDriverWaitsFiveSecondsForAnotherThreadsStart) {
+  EXPECT_EQ(module::admission_wait_ms(), 5000u);
+}
+
 TEST_F(Exports, IniDriverChecksItsArgumentsInOrder) {
   set_engine_factory(&make_scripted);
   TTagInfo t = tag(1);

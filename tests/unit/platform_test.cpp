@@ -187,6 +187,15 @@ TEST(Time, OleDatesCountDaysFrom18991230) {
   EXPECT_NEAR(to_ole_date({2026, 12, 7, 9, 5, 3, 0}), 46363.0 + (9 * 3600 + 5 * 60 + 3) / 86400.0, 1e-9);
 }
 
+// The system clock's milliseconds are those of the monotonic clock.
+TEST(Time, SystemTicksCountMillisecondsOfTheMonotonicClock) {
+  const uint64_t before = monotonic_ns() / 1000000;
+  const uint32_t ticks = system_clock().ticks();
+  const uint64_t after = monotonic_ns() / 1000000;
+  EXPECT_GE(ticks, static_cast<uint32_t>(before));
+  EXPECT_LE(ticks, static_cast<uint32_t>(after));
+}
+
 TEST(Time, ManualClockReplacesTheSystemClock) {
   ManualClock manual(0xFFFFFFF0u);
   {

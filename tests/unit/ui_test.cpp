@@ -192,6 +192,19 @@ TEST(UiServices, BoxAnswersAreWindowsOwnCodes) {
             (std::vector<unsigned>{0x1, 0x4, 0x10, 0x20, 0x30, 0x40}));
 }
 
+TEST(UiControls, AControlsPlaceOnTheFormAddsItsParentsPlaces) {
+  headless::Session session;
+  Form form("F");
+  auto& panel = form.Add<Panel>(nullptr, "Panel");
+  auto& group = form.Add<GroupBox>(&panel, "Group");
+  auto& button = form.Add<Button>(&group, "B");
+  panel.SetBounds(10, 20, 300, 200);
+  group.SetBounds(5, 6, 100, 100);
+  button.SetBounds(1, 2, 30, 40);
+  const Rect r = button.form_bounds();
+  EXPECT_EQ((std::vector<int>{r.left, r.top, r.width, r.height}), (std::vector<int>{16, 28, 30, 40}));
+}
+
 TEST(UiForms, AHiddenFormIsNotVisible) {
   headless::Session session;
   Form form("F");
