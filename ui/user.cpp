@@ -27,6 +27,11 @@ void Click(Control& c) {
 
 void DoubleClick(Control& c) {
   Click(c);
+  second_click(c);
+}
+
+void second_click(Control& c) {
+  c.owner_form().focus_control(&c);
   Form::fire(c.OnDblClick);
 }
 
@@ -52,6 +57,11 @@ void select_node(TreeView& tree, int index) {
   tree.owner_form().focus_control(&tree);
   tree.SetSelected(index);
   Form::fire(tree.OnClick);
+}
+
+void move_selection(TreeView& tree, int index) {
+  tree.owner_form().focus_control(&tree);
+  tree.SetSelected(index);
 }
 
 void show_tab(PageControl& pages, TabSheet& sheet) {

@@ -13,12 +13,16 @@ namespace ui::user {
 // radio button becomes checked; anything else runs OnClick.
 void Click(Control& c);
 void DoubleClick(Control& c);
+// The second click of a double click, after the first went through Click: runs OnDblClick.
+void second_click(Control& c);
 // Replaces the text of an edit or memo as typing would (Modified set, OnChange).
 void Type(Control& c, std::string_view text);
 // Chooses an item of a combo box (OnChange) or radio group (OnClick).
 void choose(ListControl& list, int index);
 // Selects a tree node and clicks it.
 void select_node(TreeView& tree, int index);
+// Moves a tree's selection with the keyboard (the arrow keys): no click.
+void move_selection(TreeView& tree, int index);
 // Clicks a tab: the page control takes the focus (the sheet left hears OnExit), then the sheet
 // becomes active.
 void show_tab(PageControl& pages, TabSheet& sheet);

@@ -48,12 +48,24 @@ void Driver::choose(std::string_view name, int index) {
   user::choose(*list, index);
 }
 
-void Driver::select_node(std::string_view tree, int index) {
-  auto* t = dynamic_cast<TreeView*>(&usable(tree));
+namespace {
+
+TreeView& node_of(Control& c, std::string_view tree, int index) {
+  auto* t = dynamic_cast<TreeView*>(&c);
   if (!t) throw ScriptError{std::string(tree) + " is not a tree"};
   if (index < 0 || index >= static_cast<int>(t->Nodes().size()))
     throw ScriptError{std::string(tree) + " has no such node"};
-  user::select_node(*t, index);
+  return *t;
+}
+
+}  // namespace
+
+void Driver::select_node(std::string_view tree, int index) {
+  user::select_node(node_of(usable(tree), tree, index), index);
+}
+
+void Driver::arrow_to_node(std::string_view tree, int index) {
+  user::move_selection(node_of(usable(tree), tree, index), index);
 }
 
 void Driver::show_tab(std::string_view pages, std::string_view sheet) {

@@ -47,6 +47,8 @@ class Driver {
   void Leave(std::string_view name);
   void choose(std::string_view name, int index);
   void select_node(std::string_view tree, int index);
+  // Moves the selection to a node with the arrow keys, without clicking it.
+  void arrow_to_node(std::string_view tree, int index);
   void show_tab(std::string_view pages, std::string_view sheet);
   // The close box.
   void close_box();

@@ -556,7 +556,7 @@ LRESULT WindowsBackend::on_command(Form& form, HWND child, int code) {
         user::Click(c);
       break;
     case BN_DOUBLECLICKED:
-      Form::fire(c.OnDblClick);
+      user::second_click(c);
       break;
     case EN_CHANGE:
       if (muted_) break;
@@ -586,7 +586,7 @@ LRESULT WindowsBackend::on_notify(Form& form, NMHDR* header) {
     if (header->code == NM_SETFOCUS) form.focus_control(&c);
     if (header->code == TVN_SELCHANGEDW && !muted_) {
       const auto* change = reinterpret_cast<NMTREEVIEWW*>(header);
-      tree.SetSelected(change->itemNew.hItem ? static_cast<int>(change->itemNew.lParam) : -1);
+      user::move_selection(tree, change->itemNew.hItem ? static_cast<int>(change->itemNew.lParam) : -1);
     }
     if (header->code == NM_CLICK) {
       // The click may come before the selection moves: the node under the mouse is the one clicked.
