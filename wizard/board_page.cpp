@@ -544,8 +544,10 @@ void TStep11Frm::DevTypeEdChange() {
 void TStep11Frm::IDEdExit() {
   if (!IDEd.Modified()) return;
   IDEd.SetModified(false);
-  int n = TryStrToInt(IDEd.Text()).value_or(1);
-  if (n < 1 || n > kCardCount) {
+  const std::optional<int> typed = TryStrToInt(IDEd.Text());
+  int n = typed.value_or(1);
+  if (!typed || n < 1 || n > kCardCount) {
+    // The edit never keeps a text that names no card.
     n = clamp_card(n);
     IDEd.SetText(std::to_string(n));
   }
@@ -634,19 +636,20 @@ void TStep11Frm::AddBtnClick() {
 void TStep11Frm::DelBtnClick() {
   TDeviceParams& block = run_.working();
   if (const ui::TreeNode* node = DeviceTree.selected_node()) {
-    TCardParams& e = Entry(clamp_card(static_cast<int>(node->data)));
+    // The node selected, which the keyboard may have moved away from the card the editors show.
+    const int deleted = clamp_card(static_cast<int>(node->data));
+    TCardParams& e = Entry(deleted);
     e.ModelCode = kModelNoCard;
     set_model_name(e, "");
     e.BaseAddress = kDefaultBaseAddress;
     e.InputMode = 0;
     e.ADMaxRange = 0;
-    shadow_[current_].reset();
+    shadow_[deleted].reset();
   }
   const int first = first_used_card(block);
   current_ = first != -1 ? first : clamp_card(block.CurCardNo);
-  const std::string filter = ADFilterNums_Edit.Text();
+  // Every editor, the filter count too, shows the card now current: Finish stores them into it.
   show_entry(current_);
-  ADFilterNums_Edit.SetText(filter);  // Delete leaves the filter count's editor alone
   refresh_editors();
   rebuild_tree();
   run_.modified = true;
@@ -658,10 +661,14 @@ void TStep11Frm::LastBtnClick() {
 }
 
 void TStep11Frm::FinishBtnClick() {
-  collect_ad();
-  collect_da();
-  collect_tc();
-  store();
+  // In view mode nothing could be edited: the editors are not stored, so the block the host gets
+  // back is the one it gave (storing the disabled, empty lists would change its range bytes).
+  if (!view_mode()) {
+    collect_ad();
+    collect_da();
+    collect_tc();
+    store();
+  }
   run_.commit();
   run_.next_page = kPageEnd;
   SetModalResult(ui::mrOk);

@@ -158,14 +158,13 @@ INSTANTIATE_TEST_SUITE_P(
                                 true,
                                 {}},
                       BoardCase{"AddWithAllCardsInUseCreatesNone",
-                                kOpView,
+                                kOpModify,
                                 [](TDeviceParams& b) {
                                   for (int n = 1; n <= kCardCount; ++n)
                                     UseCard(b, n, n == 1 ? 0x220 : 0x100 + 0x20 * (n - 2));
                                 },
-                                [](Driver&, TStep11Frm& p) {
-                                  // Add is hidden in view mode; the handler itself is what is checked here.
-                                  p.AddBtnClick();
+                                [](Driver& d, TStep11Frm& p) {
+                                  d.Click("AddBtn");
                                   EXPECT_EQ(p.DeviceTree.Nodes().size(), 32u);
                                 },
                                 [](TDeviceParams& b) {
@@ -205,6 +204,17 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](TDeviceParams& b) { NoMaxRange(b, 1); },
                                 false,
                                 {"板卡号重复,请重新修改!"}},
+                      BoardCase{"ANonNumberInTheCardNumberShowsTheNumberAgain",
+                                kOpModify,
+                                nullptr,
+                                [](Driver& d, TStep11Frm& p) {
+                                  d.Type("IDEd", "A1");
+                                  d.Leave("IDEd");
+                                  EXPECT_EQ(p.IDEd.Text(), "1");
+                                },
+                                [](TDeviceParams& b) { NoMaxRange(b, 1); },
+                                false,
+                                {}},
                       BoardCase{"RetypingTheOwnNumberIsNoRenumber",
                                 kOpModify,
                                 nullptr,
@@ -247,6 +257,42 @@ INSTANTIATE_TEST_SUITE_P(
                                 },
                                 true,
                                 {}},
+                      BoardCase{"DeleteShowsTheFilterCountOfTheCardNowCurrent",
+                                kOpModify,
+                                [](TDeviceParams& b) {
+                                  UseCard(b, 2, 0x240);
+                                  b.card(2)->ADFilterNums = 5;
+                                },
+                                [](Driver& d, TStep11Frm& p) {
+                                  d.select_node("DeviceTree", 1);
+                                  EXPECT_EQ(p.ADFilterNums_Edit.Text(), "5");
+                                  d.Click("DelBtn");
+                                  EXPECT_EQ(p.ADFilterNums_Edit.Text(), "10");
+                                },
+                                [](TDeviceParams& b) {
+                                  FreeCard(*b.card(2), 0x220);
+                                  NoMaxRange(b, 1);
+                                },
+                                true,
+                                {}},
+                      BoardCase{"DeleteResetsTheChannelsOfTheCardDeletedNotOfTheCardShown",
+                                kOpModify,
+                                [](TDeviceParams& b) {
+                                  UseCard(b, 2, 0x240);
+                                  b.card(1)->DARange[3] = b.card(2)->DARange[3] = 2;
+                                },
+                                [](Driver& d, TStep11Frm& p) {
+                                  d.arrow_to_node("DeviceTree", 1);  // the editors still show card 1
+                                  EXPECT_EQ(p.IDEd.Text(), "1");
+                                  d.Click("DelBtn");
+                                },
+                                [](TDeviceParams& b) {
+                                  FreeCard(*b.card(2), 0x220);
+                                  b.card(2)->DARange[3] = 0;
+                                  NoMaxRange(b, 1);
+                                },
+                                true,
+                                {}},
                       BoardCase{"DeletingTheLastCardThenFinishMakesItAPci7505Again",
                                 kOpModify,
                                 nullptr,
@@ -259,11 +305,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](TDeviceParams& b) { NoMaxRange(b, 1); },
                                 true,
                                 {}},
-                      BoardCase{"ViewModeStillStoresAndCommits",
+                      BoardCase{"ViewModeCommitsTheBlockAsItWas",
                                 kOpView,
                                 nullptr,
                                 nullptr,
-                                [](TDeviceParams& b) { NoMaxRange(b, 1); },
+                                nullptr,
                                 false,
                                 {}}),
     [](const ::testing::TestParamInfo<BoardCase>& tc) { return std::string(tc.param.name); });
