@@ -20,6 +20,7 @@ constexpr char kNotice[] =
     "您可以编辑窗口中的内容，单击保存修改按钮保存窗口中的内容。\r\n"
     "或者单击另存为按钮，将窗口中的内容保存为文件，便于以后在系统外查看。";
 constexpr char kCannotSave[] = "无法保存文件：";
+constexpr char kCannotRead[] = "无法读取文件：";
 // The first line of the memo when it holds only the end of the log, and the answer to "保存修改"
 // then: the window's text would replace the whole file.
 constexpr char kEndOnlyText1[] = "（日志文件过大，共";
@@ -172,7 +173,9 @@ void TDebugFrm::TraceChkClick() { run_.working().TraceLog = TraceChk.Checked() ?
 
 void TDebugFrm::Timer1Timer() {
   // A missing log reads as nothing, which leaves the memo as it was.
-  if (std::optional<platform::FileEnd> log = platform::read_file_end(run_.env().log_path, kShownLogLimit)) {
+  const std::string& path = run_.env().log_path;
+  const std::optional<platform::FileEnd> log = platform::read_file_end(path, kShownLogLimit);
+  if (log) {
     shows_end_only_ = log->file_size > log->bytes.size();
     if (shows_end_only_) {
       // From the first whole line on: a line start is a character start too.
@@ -190,6 +193,10 @@ void TDebugFrm::Timer1Timer() {
   Timer1.SetEnabled(false);
   LoadBar.SetVisible(false);
   Timer2.SetEnabled(false);
+  // One that is there but cannot be read (a folder of that name, a file another program holds
+  // without sharing) is an error the user is told of, once: the load has ended above.
+  if (!log && (platform::file_exists(path) || platform::directory_exists(path)))
+    throw ui::IoError(kCannotRead + path);
 }
 
 void TDebugFrm::Timer2Timer() {

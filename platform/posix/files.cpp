@@ -174,12 +174,13 @@ bool create_empty_file(std::string_view path) {
 }
 
 std::optional<FileEnd> read_file_end(std::string_view path, uint64_t max_bytes) {
-  fault_for(path);
+  if (fault_for(path) == FileFault::kHeld) return std::nullopt;
   const int fd = ::open(posix_path(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   FileEnd end;
   struct stat st {};
-  bool ok = ::fstat(fd, &st) == 0;
+  // Only a file: a folder opens here too, where Windows refuses it.
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   if (ok) {
     end.file_size = static_cast<uint64_t>(st.st_size);
     const uint64_t from = end.file_size > max_bytes ? end.file_size - max_bytes : 0;

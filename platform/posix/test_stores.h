@@ -28,8 +28,8 @@ void set_library_file(std::string_view name, std::string_view file);
 // - kReadOnly: nothing below it can be created, written, renamed or deleted (a folder the
 //   process may not write to);
 // - kDiskFull: an append writes the first half of its bytes, then fails (a full disk);
-// - kHeld: files below it cannot be appended to or renamed (another program holds them open
-//   without sharing).
+// - kHeld: files below it cannot be read, appended to or renamed (another program holds them
+//   open without sharing).
 // kNone takes the folder's fault away.
 enum class FileFault { kNone, kReadOnly, kDiskFull, kHeld };
 void set_file_fault(std::string_view folder, FileFault fault);

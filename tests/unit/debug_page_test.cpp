@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/test_stores.h"
 #include "ui/services.h"
 #include "wizard_fixture.h"
 
@@ -113,6 +114,36 @@ TEST_F(DebugPageTest, AMissingLogLoadsNothingAndTheStatusReturnsToIdle) {
     EXPECT_EQ(p.Label2.Caption(), kIdle);
     d.close_box();
   });
+}
+
+// A log that is there but cannot be read is reported once; the page stays usable.
+TEST_F(DebugPageTest, AnUnreadableLogIsReportedOnceAndTheLoadEnds) {
+  const std::function<void()> obstacles[] = {
+      [&] {
+        env.log_path = dir.file("folder.Log");
+        std::filesystem::create_directory(env.log_path);
+      },
+      [&] {
+        env.log_path = dir.file("Vorel_PCI.Log");
+        platform::test_stores::set_file_fault(dir.dir(), platform::test_stores::FileFault::kHeld);
+      },
+  };
+  for (const auto& set_up : obstacles) {
+    set_up();
+    const size_t boxes = ui->Messages().size();
+    OnDebug([&](Driver& d, TDebugFrm& p) {
+      d.Type("LogMemo", "kept");
+      d.advance(2000);
+      EXPECT_EQ(p.LogMemo.Lines(), (std::vector<std::string>{"kept"}));
+      EXPECT_EQ(p.Label2.Caption(), kIdle);
+      EXPECT_FALSE(p.LoadBar.Visible());
+      d.close_box();
+    });
+    ASSERT_EQ(ui->Messages().size(), boxes + 1) << env.log_path;
+    EXPECT_EQ(ui->Messages().back().text, "无法读取文件：" + env.log_path);
+    EXPECT_EQ(ui->Messages().back().flags, ui::kMbOk | ui::kMbIconError);
+  }
+  platform::test_stores::set_file_fault(dir.dir(), platform::test_stores::FileFault::kNone);
 }
 
 TEST_F(DebugPageTest, SaveChangesReplacesTheLogWithTheWindowsText) {
