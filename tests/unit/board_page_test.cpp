@@ -305,13 +305,8 @@ INSTANTIATE_TEST_SUITE_P(
                                 [](TDeviceParams& b) { NoMaxRange(b, 1); },
                                 true,
                                 {}},
-                      BoardCase{"ViewModeCommitsTheBlockAsItWas",
-                                kOpView,
-                                nullptr,
-                                nullptr,
-                                nullptr,
-                                false,
-                                {}}),
+                      BoardCase{
+                          "ViewModeCommitsTheBlockAsItWas", kOpView, nullptr, nullptr, nullptr, false, {}}),
     [](const ::testing::TestParamInfo<BoardCase>& tc) { return std::string(tc.param.name); });
 
 TEST(BoardCardTable, FreeBaseAddressSkipsEveryEntrysPortRange) {
