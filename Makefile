@@ -97,16 +97,16 @@ clean:
 # host frame window of the stand-in host; the block is written back when the wizard commits it.
 wizard: win32
 	mkdir -p build/run
-	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe \
-	  --wizard --block device.pdb
+	cd build/run && VOREL_SKIP_WHAT="the wizard (make wizard)" ../../$(WITH_WINDOWS) ../../scripts/wine-run \
+	  ../win32/tools/hostsim/hostsim.exe --wizard --block device.pdb
 
 # The device test dialog on the demo project's block, shown over the stand-in host; it prints the
 # dialog's result when it is closed. TEST_DEVICE_FLAGS=--unattended runs the read test alone.
 TEST_DEVICE_FLAGS ?=
 test-device: win32
 	mkdir -p build/run
-	cd build/run && ../../scripts/with-wine ../../scripts/wine-run ../win32/tools/hostsim/hostsim.exe \
-	  --test-device --block device.pdb $(TEST_DEVICE_FLAGS)
+	cd build/run && VOREL_SKIP_WHAT="the test dialog (make test-device)" ../../$(WITH_WINDOWS) ../../scripts/wine-run \
+	  ../win32/tools/hostsim/hostsim.exe --test-device --block device.pdb $(TEST_DEVICE_FLAGS)
 
 # The pictures of the wizard and the test dialog in docs/, taken from its real windows by the Wine suite that works them.
 screenshots: win32
