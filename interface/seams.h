@@ -1,6 +1,6 @@
-// The parts of the driver that the boundary calls into but that live in their own subsystems:
-// the engine, the configuration wizard and the test dialog. Each returns what the boundary must
-// do when that subsystem is not part of this build.
+// What the exports call beyond the module state: the engine factory (which tests may replace),
+// the configuration wizard and the test dialog given the driver's version texts and run-log path,
+// and IniDriver and TagEdAddr with the driver's own strings, for the test dialog.
 #pragma once
 
 #include <cstdint>
