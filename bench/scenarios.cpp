@@ -9,8 +9,8 @@
 #include "interface/engine_adapter.h"
 #include "interface/exports.h"
 #include "interface/seams.h"
-#include "platform/manual_clock.h"
 #include "support/delphi.h"
+#include "tests/common/manual_clock.h"
 
 namespace bench {
 

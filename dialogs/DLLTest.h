@@ -10,9 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "card/pdb.h"
 #include "engine/DLLBase.h"
-#include "interface/records.h"
+#include "records/pdb.h"
+#include "records/tag_records.h"
 #include "ui/controls.h"
 
 namespace vorel::dialogs {

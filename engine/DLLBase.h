@@ -18,9 +18,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "card/pdb.h"
 #include "engine/DLLTypes.h"
 #include "engine/variant.h"
+#include "records/pdb.h"
 
 namespace vorel {
 

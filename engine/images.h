@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "card/pdb.h"
+#include "records/pdb.h"
 
 namespace vorel {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "platform/manual_clock.h"
+#include "tests/common/manual_clock.h"
 
 namespace {
 

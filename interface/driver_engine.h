@@ -8,8 +8,8 @@
 #include <span>
 #include <string>
 
-#include "card/pdb.h"
-#include "interface/records.h"
+#include "records/pdb.h"
+#include "records/tag_records.h"
 
 namespace vorel {
 

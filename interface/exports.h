@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "card/pdb.h"
-#include "interface/records.h"
+#include "records/pdb.h"
+#include "records/tag_records.h"
 
 #if defined(_WIN32)
 #define VOREL_STDCALL __stdcall

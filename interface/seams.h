@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "card/pdb.h"
 #include "dialogs/DLLTest.h"
 #include "interface/driver_engine.h"
+#include "records/pdb.h"
 
 namespace vorel {
 

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "interface/records.h"
+#include "records/tag_records.h"
 
 namespace vorel {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "card/pdb.h"
+#include "records/pdb.h"
 #include "ui/controls.h"
 #include "wizard/catalogue.h"
 

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "interface/records.h"
+#include "records/tag_records.h"
 
 namespace testing_support {
 

@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-#include "card/pdb.h"
 #include "engine_probe.h"
-#include "platform/manual_clock.h"
+#include "records/pdb.h"
+#include "tests/common/manual_clock.h"
 
 namespace vorel {
 namespace {

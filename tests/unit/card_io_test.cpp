@@ -15,9 +15,9 @@
 #include "card/DLLObj.h"
 #include "engine/tag_types.h"
 #include "engine_probe.h"
-#include "platform/manual_clock.h"
 #include "platform/posix/test_stores.h"
 #include "sim/portbus/register_bus.h"
+#include "tests/common/manual_clock.h"
 
 namespace vorel {
 namespace {

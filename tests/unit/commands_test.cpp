@@ -11,9 +11,9 @@
 
 #include "engine/DLLBase.h"
 #include "engine/tag_types.h"
-#include "platform/manual_clock.h"
 #include "engine_probe.h"
 #include "temp_dir.h"
+#include "tests/common/manual_clock.h"
 
 namespace vorel {
 namespace {

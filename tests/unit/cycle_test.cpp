@@ -11,10 +11,10 @@
 
 #include "engine/DLLBase.h"
 #include "engine/tag_types.h"
-#include "platform/manual_clock.h"
-#include "support/getfileinfo.h"
 #include "engine_probe.h"
+#include "support/getfileinfo.h"
 #include "temp_dir.h"
+#include "tests/common/manual_clock.h"
 
 namespace vorel {
 namespace {

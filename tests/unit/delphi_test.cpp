@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/manual_clock.h"
+#include "tests/common/manual_clock.h"
 
 namespace vorel {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine_probe.h"
-#include "platform/manual_clock.h"
 #include "support/getfileinfo.h"
+#include "tests/common/manual_clock.h"
 
 namespace vorel {
 namespace {

@@ -13,8 +13,8 @@
 #include "host_memory.h"
 #include "interface/exports.h"
 #include "interface/module.h"
-#include "platform/manual_clock.h"
 #include "tests/common/host_records.h"
+#include "tests/common/manual_clock.h"
 
 namespace testing_support {
 

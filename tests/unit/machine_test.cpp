@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "engine_probe.h"
-#include "platform/manual_clock.h"
 #include "platform/posix/test_stores.h"
 #include "support/getfileinfo.h"
+#include "tests/common/manual_clock.h"
 
 namespace vorel {
 namespace {

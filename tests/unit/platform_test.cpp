@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/manual_clock.h"
 #include "temp_dir.h"
+#include "tests/common/manual_clock.h"
 
 namespace platform {
 namespace {

@@ -18,13 +18,13 @@
 #include <utility>
 #include <vector>
 
-#include "card/pdb.h"
 #include "engine/DLLBase.h"
 #include "host_session.h"
-#include "platform/manual_clock.h"
 #include "platform/posix/test_stores.h"
+#include "records/pdb.h"
 #include "support/getfileinfo.h"
 #include "temp_dir.h"
+#include "tests/common/manual_clock.h"
 #include "tests/common/sim_bank.h"
 
 namespace vorel {

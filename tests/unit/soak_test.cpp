@@ -21,10 +21,10 @@
 #include "host_memory.h"
 #include "interface/exports.h"
 #include "interface/module.h"
-#include "platform/manual_clock.h"
 #include "sim/pci7505/sim7505.h"
 #include "support/getfileinfo.h"
 #include "tests/common/host_records.h"
+#include "tests/common/manual_clock.h"
 #include "tests/common/sim_bank.h"
 
 namespace {

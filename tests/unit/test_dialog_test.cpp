@@ -13,8 +13,8 @@
 #include "interface/exports.h"
 #include "interface/module.h"
 #include "interface/seams.h"
-#include "platform/manual_clock.h"
 #include "sim/pci7505/sim7505.h"
+#include "tests/common/manual_clock.h"
 #include "tests/common/sim_bank.h"
 #include "ui/headless/headless.h"
 

@@ -11,11 +11,11 @@
 #include "card/DLLRealize.h"
 #include "engine/tag_types.h"
 #include "engine_probe.h"
-#include "platform/manual_clock.h"
 #include "platform/platform.h"
 #include "platform/posix/test_stores.h"
 #include "sim/pci7505/sim7505.h"
 #include "support/delphi.h"
+#include "tests/common/manual_clock.h"
 #include "tests/common/sim_bank.h"
 
 namespace vorel {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "card/pdb.h"
+#include "records/pdb.h"
 #include "temp_dir.h"
 #include "ui/headless/headless.h"
 #include "wizard/wizard.h"

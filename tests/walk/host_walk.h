@@ -22,8 +22,8 @@
 #include <string>
 #include <vector>
 
-#include "interface/records.h"
-#include "platform/manual_clock.h"
+#include "records/tag_records.h"
+#include "tests/common/manual_clock.h"
 
 namespace walk {
 

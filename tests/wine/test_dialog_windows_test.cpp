@@ -4,10 +4,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "card/pdb.h"
+#include "records/pdb.h"
 #include "tests/common/sim_bank.h"
 #include "tests/wine/driver_library.h"
-#include "ui/win32/window_probe.h"
+#include "tests/wine/window_probe.h"
 
 namespace wine_test {
 namespace {

@@ -10,9 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "card/pdb.h"
+#include "records/pdb.h"
 #include "tests/wine/driver_library.h"
-#include "ui/win32/window_probe.h"
+#include "tests/wine/window_probe.h"
 
 namespace wine_test {
 namespace {

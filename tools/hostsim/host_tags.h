@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "interface/records.h"
+#include "records/tag_records.h"
 
 namespace hostsim {
 

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "interface/records.h"
+#include "records/tag_records.h"
 #include "tools/hostsim/driver_api.h"
 
 namespace hostsim {

@@ -1,4 +1,4 @@
-#include "card/pdb.h"
+#include "records/pdb.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "ui/win32/window_probe.h"
+#include "tests/wine/window_probe.h"
 
 // clang-format off
 #include <windows.h>
