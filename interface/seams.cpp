@@ -3,7 +3,7 @@
 #include <atomic>
 
 #include "card/DLLRealize.h"
-#include "dialogs/DLLTest.h"
+#include "dialogs/device_window.h"
 #include "engine/run_log.h"
 #include "interface/engine_adapter.h"
 #include "interface/module.h"

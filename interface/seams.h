@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "dialogs/DLLTest.h"
+#include "dialogs/device_window.h"
 #include "interface/driver_engine.h"
 #include "records/pdb.h"
 

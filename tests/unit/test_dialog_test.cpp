@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dialogs/DLLTest.h"
+#include "dialogs/device_window.h"
 #include "engine/run_log.h"
 #include "engine_probe.h"
 #include "host_session.h"

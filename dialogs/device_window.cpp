@@ -1,4 +1,4 @@
-#include "dialogs/DLLTest.h"
+#include "dialogs/device_window.h"
 
 #include <algorithm>
 #include <cstring>
