@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "interface/module.h"
+#include "ui/win32/win32_backend.h"
 
 namespace {
 enum : unsigned long { kProcessDetach = 0, kProcessAttach = 1, kThreadAttach = 2, kThreadDetach = 3 };
@@ -11,6 +12,8 @@ extern "C" int __stdcall DllMain(void* /*instance*/, unsigned long reason, void*
   try {
     switch (reason) {
       case kProcessAttach:
+        // Only named here: the windows' machinery is made when the first form is.
+        ui::set_default_backend(&ui::win32::backend);
         vorel::module::load();
         break;
       case kThreadAttach:

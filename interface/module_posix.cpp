@@ -6,6 +6,7 @@
 #include "interface/version_values.h"
 #include "platform/platform.h"
 #include "platform/version_blob.h"
+#include "ui/windowless.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ void publish_version_resource() {
 }
 
 __attribute__((constructor)) void on_load() {
+  ui::set_default_backend(&ui::windowless_backend);
   publish_version_resource();
   vorel::module::load();
 }

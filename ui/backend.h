@@ -1,5 +1,7 @@
 // The seam between the control models and whatever shows them. One backend serves the process:
-// real windows (ui/win32) in the driver as shipped, a scripted test driver (ui/headless) in tests.
+// real windows (ui/win32) in the driver as shipped, none (ui/windowless) in the Linux build, a
+// scripted test driver in the native suites. The toolkit knows only the windowless one, its last
+// resort: the module that builds the product names its default, and a test installs its own.
 #pragma once
 
 #include <memory>
@@ -44,11 +46,13 @@ class Backend {
   virtual ScreenSize Screen() const = 0;
 };
 
-// The process's backend. Without one installed: real windows in the Windows build; elsewhere a
-// headless backend with no test driver, on which every modal form closes at once as if by its
-// close box and every box answers its default.
+// The process's backend: the one installed, else the default, else the windowless one.
 Backend& current_backend();
 // Installs a backend (nullptr: back to the default). The caller keeps it alive while installed.
 void set_backend(Backend* backend);
+// Names where the default backend comes from; the module's entry does so when it is loaded. The
+// source is asked on every use and must return the same backend each time.
+using BackendSource = Backend& (*)();
+void set_default_backend(BackendSource source);
 
 }  // namespace ui

@@ -1,31 +1,29 @@
 #include "ui/services.h"
 
+#include <atomic>
+
 #include "ui/backend.h"
-#include "ui/headless/headless.h"
-#ifdef _WIN32
-#include "ui/win32/win32_backend.h"
-#endif
+#include "ui/windowless.h"
 
 namespace ui {
 
 namespace {
 
 Backend* g_backend = nullptr;
+std::atomic<BackendSource> g_default{nullptr};
 
 }  // namespace
 
 Backend& current_backend() {
   if (g_backend) return *g_backend;
-#ifdef _WIN32
-  return win32::backend();
-#else
-  // Never destroyed: forms of a host thread may still be torn down while the process ends.
-  static headless::Backend* const fallback = new headless::Backend();
-  return *fallback;
-#endif
+  if (const BackendSource source = g_default.load()) return source();
+  // A program that names none (one that links the driver only to time it) shows nothing.
+  return windowless_backend();
 }
 
 void set_backend(Backend* backend) { g_backend = backend; }
+
+void set_default_backend(BackendSource source) { g_default.store(source); }
 
 Application& app() {
   static Application* const app = new Application();

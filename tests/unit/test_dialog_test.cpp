@@ -16,7 +16,7 @@
 #include "sim/pci7505/sim7505.h"
 #include "tests/common/manual_clock.h"
 #include "tests/common/sim_bank.h"
-#include "ui/headless/headless.h"
+#include "tests/common/headless.h"
 
 namespace vorel::dialogs {
 namespace {

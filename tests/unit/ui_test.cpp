@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ui/controls.h"
-#include "ui/headless/headless.h"
+#include "tests/common/headless.h"
 #include "ui/services.h"
 #include "ui/user.h"
 

@@ -9,7 +9,7 @@
 
 #include "records/pdb.h"
 #include "temp_dir.h"
-#include "ui/headless/headless.h"
+#include "tests/common/headless.h"
 #include "wizard/wizard.h"
 
 namespace vorel::wizard::testing {

@@ -1,8 +1,9 @@
-#include "ui/headless/headless.h"
+#include "tests/common/headless.h"
 
 #include <algorithm>
 
 #include "ui/user.h"
+#include "ui/windowless.h"
 
 namespace ui::headless {
 
@@ -146,8 +147,7 @@ int Backend::MessageBox(std::string_view text, std::string_view caption, unsigne
     answer = box_answers_.front();
     box_answers_.pop_front();
   } else {
-    const unsigned buttons = flags & 0xF;
-    answer = buttons == kMbYesNo ? kIdYes : kIdOk;
+    answer = default_answer(flags);
   }
   messages_.push_back({std::string(text), std::string(caption), flags, answer});
   return answer;
