@@ -21,7 +21,9 @@ class WindowlessBackend : public Backend {
   void control_destroyed(Control&) override {}
   void timer_changed(Timer&) override {}
   void timer_destroyed(Timer&) override {}
-  int MessageBox(std::string_view, std::string_view, unsigned flags) override { return default_answer(flags); }
+  int MessageBox(std::string_view, std::string_view, unsigned flags) override {
+    return default_answer(flags);
+  }
   bool execute_save_dialog(SaveDialog&) override { return false; }
   bool execute_print_dialog() override { return false; }
   std::unique_ptr<TextPrinter::Job> start_print_job(std::string_view title, const Font& font) override;

@@ -14,9 +14,9 @@
 #include "interface/module.h"
 #include "interface/seams.h"
 #include "sim/pci7505/sim7505.h"
+#include "tests/common/headless.h"
 #include "tests/common/manual_clock.h"
 #include "tests/common/sim_bank.h"
-#include "tests/common/headless.h"
 
 namespace vorel::dialogs {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/controls.h"
 #include "tests/common/headless.h"
+#include "ui/controls.h"
 #include "ui/services.h"
 #include "ui/user.h"
 
