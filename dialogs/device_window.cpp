@@ -37,6 +37,7 @@ ui::StringGrid& make_grid(ui::Form& f) {
   g.FixedCols = 0;
   g.FixedRows = 1;
   g.ColWidths = {69, 55, 57, 235};
+  g.Editable = true;  // a typed cell shows until the next tick writes the rows again
   return g;
 }
 

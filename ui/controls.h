@@ -332,6 +332,11 @@ class StringGrid : public Control {
   void set_size(int cols, int rows);  // keeps the cells that still fit
   int FixedCols = 0, FixedRows = 1;
   std::vector<int> ColWidths;
+  // The user may type into the cells outside the fixed rows and columns.
+  bool Editable = false;
+  bool cell_editable(int col, int row) const {
+    return Editable && col >= FixedCols && row >= FixedRows && col < cols_ && row < rows_;
+  }
   // Cells outside the grid read as empty and are not written.
   const std::string& Cell(int col, int row) const;
   void SetCell(int col, int row, std::string_view text);

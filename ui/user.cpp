@@ -43,6 +43,11 @@ void Type(Control& c, std::string_view text) {
     static_cast<Memo&>(c).user_set_text(text);
 }
 
+void edit_cell(StringGrid& grid, int col, int row, std::string_view text) {
+  grid.owner_form().focus_control(&grid);
+  if (grid.cell_editable(col, row)) grid.SetCell(col, row, text);
+}
+
 void choose(ListControl& list, int index) {
   list.owner_form().focus_control(&list);
   const int before = list.ItemIndex();

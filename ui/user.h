@@ -17,6 +17,8 @@ void DoubleClick(Control& c);
 void second_click(Control& c);
 // Replaces the text of an edit or memo as typing would (Modified set, OnChange).
 void Type(Control& c, std::string_view text);
+// Replaces the text of a grid's cell as typing into it would; a cell the user cannot edit stays.
+void edit_cell(StringGrid& grid, int col, int row, std::string_view text);
 // Chooses an item of a combo box (OnChange) or radio group (OnClick).
 void choose(ListControl& list, int index);
 // Selects a tree node and clicks it.

@@ -42,6 +42,13 @@ void Driver::Leave(std::string_view name) {
   user::leave_focus(form_);
 }
 
+void Driver::type_cell(std::string_view grid, int col, int row, std::string_view text) {
+  auto* g = dynamic_cast<StringGrid*>(&usable(grid));
+  if (!g) throw ScriptError{std::string(grid) + " is not a grid"};
+  if (!g->cell_editable(col, row)) throw ScriptError{std::string(grid) + "'s cell cannot be edited"};
+  user::edit_cell(*g, col, row, text);
+}
+
 void Driver::choose(std::string_view name, int index) {
   auto* list = dynamic_cast<ListControl*>(&usable(name));
   if (!list) throw ScriptError{std::string(name) + " is not a list"};

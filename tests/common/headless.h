@@ -46,6 +46,8 @@ class Driver {
   // Moves the focus off the named control (to nowhere), firing its OnExit.
   void Leave(std::string_view name);
   void choose(std::string_view name, int index);
+  // Types into a grid's cell; the cell must be one the user can edit.
+  void type_cell(std::string_view grid, int col, int row, std::string_view text);
   void select_node(std::string_view tree, int index);
   // Moves the selection to a node with the arrow keys, without clicking it.
   void arrow_to_node(std::string_view tree, int index);

@@ -44,7 +44,7 @@ constexpr SystemFunctions kTable[] = {
      "CreateWindowExW DefWindowProcW DestroyWindow DispatchMessageW EnableWindow GetActiveWindow "
      "GetFocus GetMessagePos GetMessageW GetSystemMetrics GetWindowLongW GetWindowTextLengthW "
      "GetWindowTextW IsDialogMessageW IsWindowEnabled IsWindowVisible KillTimer LoadCursorW "
-     "MessageBoxA MessageBoxW MoveWindow PostMessageW PostQuitMessage RegisterClassExW "
+     "MapWindowPoints MessageBoxA MessageBoxW MoveWindow PostMessageW PostQuitMessage RegisterClassExW "
      "ScreenToClient SendMessageA SendMessageW SetActiveWindow SetFocus SetForegroundWindow "
      "SetPropA SetTimer SetWindowLongW SetWindowPos SetWindowTextW ShowWindow TranslateMessage"},
     {"gdi32.dll", kWindows2000,

@@ -224,6 +224,12 @@ TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
     Pass(d, 100);
     EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");
     EXPECT_TRUE(f.succeeded());
+    // The cells take typing, the header does not; a typed text lasts until the next tick.
+    d.type_cell("StringGrid1", 1, 5, "typed");
+    EXPECT_EQ(f.StringGrid1.Cell(1, 5), "typed");
+    EXPECT_THROW(d.type_cell("StringGrid1", 0, 0, "x"), ui::headless::ScriptError);
+    Pass(d, 10);
+    EXPECT_EQ(f.StringGrid1.Cell(1, 5), "");
   });
 }
 

@@ -62,6 +62,22 @@ TEST_F(TestDialogWindows, ShowsAReadWritesAnOutputAndClosesWithItsResult) {
       << "nothing to write before a single-tag read";
   Shot(form, "test_dialog_compact");
 
+  // A cell takes typing while the ticks are paused; the next tick writes the rows again.
+  probe::Window pause = probe::Control(form, "PauseBtn");
+  probe::Click(pause);
+  ASSERT_TRUE(probe::wait_until([&] { return probe::Text(pause) == "继续"; }, kWaitMs));
+  probe::double_click_grid_cell(grid, 1, 4);
+  probe::Window cell = nullptr;
+  ASSERT_TRUE(
+      probe::wait_until([&] { return (cell = probe::Control(form, "CellEdit")) != nullptr; }, kWaitMs))
+      << "no edit opened over the cell";
+  probe::Type(cell, "typed");
+  probe::press_key(cell, 0x0D);  // Enter
+  ASSERT_TRUE(probe::wait_until([&] { return probe::grid_cell(grid, 1, 4) == "typed"; }, kWaitMs));
+  EXPECT_EQ(probe::Control(form, "CellEdit"), nullptr) << "Enter closes the cell's edit";
+  probe::Click(pause);
+  ASSERT_TRUE(probe::wait_until([&] { return probe::grid_cell(grid, 1, 4).empty(); }, kWaitMs));
+
   probe::Click(probe::Control(form, "DebugBtn"));
   probe::Window debug_btn = probe::Control(form, "DebugBtn");
   ASSERT_TRUE(probe::wait_until([&] { return probe::Text(debug_btn) == "自动检测↑"; }, kWaitMs));

@@ -189,6 +189,28 @@ std::string grid_cell(Window grid, int col, int row) {
   return narrow(buffer);
 }
 
+void double_click_grid_cell(Window grid, int col, int row) {
+  HWND w = static_cast<HWND>(grid);
+  RECT r{};
+  r.top = col;
+  r.left = col == 0 ? LVIR_LABEL : LVIR_BOUNDS;
+  if (!SendMessageW(w, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&r))) return;
+  POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+  POINT screen = p;
+  ClientToScreen(w, &screen);
+  SetCursorPos(screen.x, screen.y);
+  const LPARAM at = MAKELPARAM(p.x, p.y);
+  PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(w, WM_LBUTTONUP, 0, at);
+  PostMessageW(w, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+  PostMessageW(w, WM_LBUTTONUP, 0, at);
+}
+
+void press_key(Window w, unsigned key) {
+  PostMessageW(static_cast<HWND>(w), WM_KEYDOWN, key, 1);
+  PostMessageW(static_cast<HWND>(w), WM_KEYUP, key, 0xC0000001);
+}
+
 void click_tree_item(Window tree, int index) {
   HWND w = static_cast<HWND>(tree);
   auto item = reinterpret_cast<HTREEITEM>(SendMessageW(w, TVM_GETNEXTITEM, TVGN_ROOT, 0));

@@ -48,6 +48,10 @@ void click_tree_item(Window tree, int index);
 // the first row below it). Empty outside the grid.
 std::string grid_header(Window grid, int col);
 std::string grid_cell(Window grid, int col, int row);
+// Double-clicks a grid's cell with the mouse (row as above).
+void double_click_grid_cell(Window grid, int col, int row);
+// Presses a key (a virtual-key code) in the window.
+void press_key(Window w, unsigned key);
 
 // Saves what the screen shows of the window's client area as a 24-bit BMP. False when it could not.
 bool save_bitmap(Window w, const std::string& path);

@@ -14,6 +14,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ui/user.h"
@@ -25,6 +26,9 @@ namespace {
 
 constexpr wchar_t kFormClassW[] = L"VorelPCIForm";
 constexpr int kFirstControlId = 1000;
+// The edit a grid cell is typed into, over the cell; its window property names it.
+constexpr int kCellEditId = 999;
+constexpr char kCellEditName[] = "CellEdit";
 // Grids are refilled once per batch of cell changes, when the handler that made them has returned.
 constexpr UINT kRefreshGrids = WM_APP + 1;
 
@@ -79,6 +83,12 @@ class WindowsBackend : public ui::Backend {
     RadioGroup* group;
     int index;
   };
+  // The edit over the grid cell the user is typing into: at most one at a time.
+  struct CellEdit {
+    HWND window = nullptr;
+    StringGrid* grid = nullptr;
+    int col = 0, row = 0;
+  };
 
   void create_form_window(Form& form);
   void create_control_window(Control& c);
@@ -92,6 +102,8 @@ class WindowsBackend : public ui::Backend {
   void fill_radio_group(RadioGroup& group);
   void fill_grid(StringGrid& grid);
   void pull_memo(Memo& memo);
+  void begin_cell_edit(StringGrid& grid, HWND list);
+  void end_cell_edit(bool keep);
   void arm_timer(Timer& t);
   HWND top_modal_window() const;
   LRESULT on_command(Form& form, HWND child, int code);
@@ -109,6 +121,7 @@ class WindowsBackend : public ui::Backend {
   std::map<Timer*, UINT_PTR> timer_ids_;
   std::map<Memo*, bool> memo_dirty_;
   std::set<StringGrid*> grids_pending_;
+  CellEdit cell_edit_;
   std::map<std::string, HFONT> fonts_;
   std::vector<Form*> modal_;
   UINT_PTR next_timer_id_ = 1;
@@ -246,7 +259,9 @@ void WindowsBackend::create_control_window(Control& c) {
       break;
     case Kind::StringGrid:
       cls = WC_LISTVIEWW;
-      style |= WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
+      // Clipped, so that it never paints over the edit of a cell standing above it.
+      style |=
+          WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
       ex |= WS_EX_CLIENTEDGE;
       break;
   }
@@ -271,6 +286,8 @@ void WindowsBackend::create_control_window(Control& c) {
 void WindowsBackend::destroy_form_window(Form& form) {
   HWND w = Hwnd(form.peer);
   if (!w) return;
+  // A cell being typed into goes with its form, unstored.
+  if (cell_edit_.grid && &cell_edit_.grid->owner_form() == &form) cell_edit_ = {};
   for (const auto& t : form.Timers()) {
     if (auto it = timer_ids_.find(t.get()); it != timer_ids_.end()) KillTimer(w, it->second);
   }
@@ -535,6 +552,10 @@ void WindowsBackend::pull_memo(Memo& memo) {
 // ---------------------------------------------------------------- windows to models
 
 LRESULT WindowsBackend::on_command(Form& form, HWND child, int code) {
+  if (child == cell_edit_.window) {
+    if (code == EN_KILLFOCUS) end_cell_edit(true);
+    return 0;
+  }
   if (auto radio = radio_items_.find(child); radio != radio_items_.end()) {
     if (code == BN_CLICKED) user::choose(*radio->second.group, radio->second.index);
     return 0;
@@ -616,7 +637,48 @@ LRESULT WindowsBackend::on_notify(Form& form, NMHDR* header) {
     }
   }
   if (c.kind() == Kind::StringGrid && header->code == NM_SETFOCUS) form.focus_control(&c);
+  if (c.kind() == Kind::StringGrid && header->code == NM_DBLCLK)
+    begin_cell_edit(static_cast<StringGrid&>(c), header->hwndFrom);
   return 0;
+}
+
+// A double click on a cell the user may edit opens an edit over it, holding the cell's text;
+// Enter or leaving it stores the text through ui/user.h, Escape drops it.
+void WindowsBackend::begin_cell_edit(StringGrid& grid, HWND list) {
+  LVHITTESTINFO hit{};
+  const DWORD pos = GetMessagePos();
+  hit.pt = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+  ScreenToClient(list, &hit.pt);
+  if (ListView_SubItemHitTest(list, &hit) < 0 || hit.iItem < 0) return;
+  const int col = hit.iSubItem;
+  const int row = hit.iItem + grid.FixedRows;
+  if (!grid.cell_editable(col, row)) return;
+  end_cell_edit(true);
+  RECT cell{};
+  // The first column's whole-item rectangle is the row's; its label is the cell.
+  ListView_GetSubItemRect(list, hit.iItem, col, col == 0 ? LVIR_LABEL : LVIR_BOUNDS, &cell);
+  HWND form = Hwnd(grid.owner_form().peer);
+  MapWindowPoints(list, form, reinterpret_cast<POINT*>(&cell), 2);
+  HWND edit = CreateWindowExW(
+      0, L"EDIT", wide(grid.Cell(col, row)).c_str(), WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL,
+      cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top, form,
+      reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kCellEditId)), this_module(), nullptr);
+  if (!edit) return;
+  SetPropA(edit, kNameProperty, reinterpret_cast<HANDLE>(const_cast<char*>(kCellEditName)));
+  SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(grid.GetFont(), 96)), FALSE);
+  SendMessageW(edit, EM_SETSEL, 0, -1);
+  SetWindowPos(edit, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  cell_edit_ = {edit, &grid, col, row};
+  SetFocus(edit);
+}
+
+void WindowsBackend::end_cell_edit(bool keep) {
+  // Taken first: destroying the window takes its focus, which comes back here.
+  const CellEdit e = std::exchange(cell_edit_, {});
+  if (!e.window) return;
+  const std::string text = window_text(e.window);
+  DestroyWindow(e.window);
+  if (keep) user::edit_cell(*e.grid, e.col, e.row, text);
 }
 
 LRESULT CALLBACK WindowsBackend::form_proc(HWND w, UINT message, WPARAM wp, LPARAM lp) {
@@ -685,6 +747,11 @@ void WindowsBackend::run_modal(Form& form) {
       form.SetModalResult(mrCancel);
       break;
     }
+    if (msg.message == WM_KEYDOWN && cell_edit_.window && msg.hwnd == cell_edit_.window &&
+        (msg.wParam == VK_RETURN || msg.wParam == VK_ESCAPE)) {
+      end_cell_edit(msg.wParam == VK_RETURN);
+      continue;
+    }
     if (!IsDialogMessageW(w, &msg)) {
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
@@ -730,6 +797,10 @@ void WindowsBackend::control_changed(Control& c, Aspect a) {
 
 void WindowsBackend::control_destroyed(Control& c) {
   if (c.kind() == Kind::StringGrid) grids_pending_.erase(static_cast<StringGrid*>(&c));
+  if (cell_edit_.grid == &c) {
+    DestroyWindow(cell_edit_.window);
+    cell_edit_ = {};
+  }
   if (c.peer) controls_.erase(Hwnd(c.peer));
   c.peer = nullptr;
 }
