@@ -244,7 +244,6 @@ bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
   }
 
   set_size(kFormWidth, kCompactHeight);
-  ready_ = false;
   const TDLLTag& first = *engine->tags().front();
   AddrEd.SetText(first.Address);
   TypeGroup.SetItemIndex(first.ValueType == kValueDigital ? 1 : first.ValueType == kValueString ? 2 : 0);

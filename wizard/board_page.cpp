@@ -136,7 +136,7 @@ void TStep11Frm::build_channel_rows() {
       place<ui::Label>(*this, s, prefix + "RangeHead" + std::to_string(column), "输入范围", 76 + column * 296,
                        4, 120, 18);
     }
-    const int rows = s == &ADSheet ? kAdChannels + 1 : kDaChannels + 1;
+    const int rows = s == &ADSheet ? kAdChannels : kDaChannels;
     auto& list = s == &ADSheet ? ad_rows_ : da_rows_;
     for (int c = 0; c < rows; ++c) {
       const int left = (c % 8 < 4 ? 0 : 296) + 8;
@@ -156,7 +156,7 @@ void TStep11Frm::build_channel_rows() {
   for (int i = 0; i < 4; ++i)
     place<ui::Label>(*this, &TCSheet, std::string("TCHead") + std::to_string(i), heads[i], head_left[i], 4,
                      120, 18);
-  for (int c = 0; c < kCounters + 1; ++c) {
+  for (int c = 0; c < kCounters; ++c) {
     const std::string n = std::to_string(c);
     const int top = 24 + (c % 8) * 20;
     CounterRow row;
@@ -369,7 +369,7 @@ void show_range_page(std::vector<RangeRow>& rows, std::span<const int> index, in
     const bool on = c >= first && c <= last;
     rows[c].number->SetVisible(on);
     rows[c].range->SetVisible(on);
-    if (on && c < static_cast<int>(index.size())) rows[c].range->SetItemIndex(index[c]);
+    if (on) rows[c].range->SetItemIndex(index[c]);
   }
   up.SetEnabled(page > 0);
   down.SetEnabled(page + 1 < pages);
@@ -403,7 +403,7 @@ void TStep11Frm::show_tc_page() {
     for (ui::Control* ctl : std::initializer_list<ui::Control*>{row.number, row.mode, row.clock_on,
                                                                 row.clock_div, row.filter_on, row.filter_div})
       ctl->SetVisible(on);
-    if (!on || c >= kCounters) continue;
+    if (!on) continue;
     row.mode->SetItemIndex(s.tc_mode[c]);
     row.clock_on->SetChecked(s.clock_div_on[c]);
     row.clock_div->SetText(std::to_string(s.clock_div[c]));

@@ -371,6 +371,9 @@ class ChannelSheetTest : public BoardPageTest {
     c.ADRange[0] = 5;
     c.ADRange[9] = 6;
     c.TCClockDiv[0] = 7;
+    c.TCClockDivOn[9] = 1;  // counters on the page nobody opens
+    c.TCFilterDiv[10] = 9;
+    c.TCMode[11] = 3;
   }
   BoardCatalogue catalogue = ChannelCatalogue();
 };
@@ -390,6 +393,12 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     EXPECT_TRUE(range0.Showing());
     EXPECT_EQ(range0.Items(), (std::vector<std::string>{"b0", "b1", "b2"}));
     EXPECT_EQ(range0.ItemIndex(), 1) << "code 5 less the four ranges of max range 0";
+    // Channels 0-3 stand in the left column, 4-7 in the right, each in row c mod 4.
+    const auto at = [&](int c) { return d.get<ui::ComboBox>("ADRange" + std::to_string(c)).Bounds(); };
+    EXPECT_EQ(at(3).left, at(0).left);
+    EXPECT_GT(at(4).left, at(3).left);
+    EXPECT_EQ(at(4).top, at(0).top);
+    EXPECT_GT(at(3).top, at(2).top);
     EXPECT_FALSE(p.ADUpButton.Enabled());
     d.Click("ADDownButton");
     d.Click("ADDownButton");
@@ -459,6 +468,9 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   EXPECT_EQ(c.TCFilterDivOn[2], 1);
   EXPECT_EQ(c.TCFilterDiv[2], 300);
   EXPECT_EQ(c.TCClockDiv[0], 7);
+  EXPECT_EQ(c.TCClockDivOn[9], 1);
+  EXPECT_EQ(c.TCFilterDiv[10], 9);
+  EXPECT_EQ(c.TCMode[11], 3);
   EXPECT_EQ(c.ADMaxRange, 1);
 }
 

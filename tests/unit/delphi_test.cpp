@@ -24,6 +24,8 @@ TEST(FloatToStr, RatesAndPeriodsReadAsTheHostWritesThem) {
   EXPECT_EQ(FloatToStr(1.0 / 3), "0.333333333333333");
   EXPECT_EQ(FloatToStr(2.0 / 3), "0.666666666666667");
   EXPECT_EQ(FloatToStr(999999999999999), "999999999999999");
+  // 0.466299077489643499…: rounded from 18 digits, not from 17 (which would end in 644).
+  EXPECT_EQ(FloatToStr(0.4662990774896435), "0.466299077489643");
   EXPECT_EQ(FloatToStr(0.0001), "0.0001");
   EXPECT_EQ(FloatToStr(-0.00012), "-0.00012");
 }
@@ -171,6 +173,11 @@ TEST(DateTimeText, TwelveHourLocalesShowTheMarkerAndHoursOneToTwelve) {
   auto pictures = locale_date_time_format();
   pictures.short_date = "h am/pm|h a/p|h ampm|";
   EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "9 pm|9 p|9 下午|");
+  // A marker after quoted text still counts; one inside it does not.
+  pictures.short_date = "'at' h am/pm";
+  EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "at 9 pm");
+  pictures.short_date = "'am/pm' h";
+  EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "am/pm 21");
 }
 
 TEST(DateTimeText, ShortDatePicturesFollowTheLocale) {

@@ -288,28 +288,29 @@ TEST(FaultGuard, ThreadsFaultingAtTheSameTimeEachGetTheirOwnOutcome) {
   EXPECT_EQ(finished, 400);
 }
 
-TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
-  const struct sigaction before = CurrentAction(SIGSEGV);
-  uint32_t code = 0;
-  auto faulting = [] { StoreThroughNull(); };
-  auto throwing = [] { throw std::runtime_error("from inside"); };
-  EXPECT_FALSE(platform::call_guarded(faulting, &code));
-  EXPECT_THROW(platform::call_guarded(throwing, &code), std::runtime_error)
-      << "a C++ exception passes through the guard untouched";
-  const struct sigaction after = CurrentAction(SIGSEGV);
-  EXPECT_EQ(after.sa_flags & SA_SIGINFO, before.sa_flags & SA_SIGINFO);
-  if (before.sa_flags & SA_SIGINFO) {
-    EXPECT_EQ(after.sa_sigaction, before.sa_sigaction);
-  } else {
-    EXPECT_EQ(after.sa_handler, before.sa_handler);
-  }
-}
-
 sigjmp_buf g_own_jump;
 std::atomic<int> g_own_faults{0};
 void OwnFaultHandler(int) {
   ++g_own_faults;
   siglongjmp(g_own_jump, 1);
+}
+
+// The handler the process had (its own, not one an earlier guard left) is back after each call.
+TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
+  struct sigaction own {
+  }, saved{};
+  own.sa_handler = OwnFaultHandler;
+  sigemptyset(&own.sa_mask);
+  ASSERT_EQ(sigaction(SIGSEGV, &own, &saved), 0);
+  uint32_t code = 0;
+  auto faulting = [] { StoreThroughNull(); };
+  auto throwing = [] { throw std::runtime_error("from inside"); };
+  EXPECT_FALSE(platform::call_guarded(faulting, &code));
+  EXPECT_EQ(CurrentAction(SIGSEGV).sa_handler, &OwnFaultHandler);
+  EXPECT_THROW(platform::call_guarded(throwing, &code), std::runtime_error)
+      << "a C++ exception passes through the guard untouched";
+  EXPECT_EQ(CurrentAction(SIGSEGV).sa_handler, &OwnFaultHandler);
+  sigaction(SIGSEGV, &saved, nullptr);
 }
 
 // While another thread is inside a guarded call, a fault of the process's own code reaches the

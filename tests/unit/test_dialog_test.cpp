@@ -309,6 +309,10 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     ASSERT_NE(engine(), nullptr);
     EXPECT_EQ(engine()->tags()[0]->ValueType, kValueAnalog);
     EXPECT_EQ(engine()->tags()[0]->Value.as_double(), -1);
+
+    d.Click("DebugBtn");
+    EXPECT_FALSE(f.ReadCk.Checked()) << "leaving debug mode unticks the read";
+    EXPECT_EQ(engine()->tags()[0]->Name, "SysMsg");
   });
 }
 
