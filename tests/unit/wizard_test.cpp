@@ -143,6 +143,9 @@ TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereA
   ASSERT_EQ(ui->Messages().size(), 1u);
   EXPECT_EQ(ui->Messages()[0].text, "Vorel_PCI版本4.0.0.4\r\n\r\n支持VorelPCI-7505板卡");
   EXPECT_EQ(ui->Messages()[0].flags, ui::kMbOk | ui::kMbIconInformation);
+  using Change = std::pair<std::string, bool>;
+  EXPECT_EQ(ui->visibility_changes(), (std::vector<Change>{{"TStartFrm", false}, {"TStartFrm", true}}))
+      << "the page is hidden while the box is shown";
 
   env.texts = {};
   ui->expect(read);
