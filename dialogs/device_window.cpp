@@ -88,8 +88,7 @@ ui::RadioGroup& make_type_group(ui::Form& f, ui::Control* parent) {
 
 // One host tag record as the host would hand it in.
 void fill_tag(TTagInfo& tag, std::string_view name, std::string_view address, uint8_t value_type) {
-  std::memset(&tag, 0, sizeof tag);
-  tag.TagID = 0;
+  std::memset(&tag, 0, sizeof tag);  // identifier 0
   // The fields need no terminator: the engine reads at most their size.
   const std::string_view n = gbk::truncate(name, sizeof tag.TagName);
   const std::string_view a = gbk::truncate(address, sizeof tag.TagAddr);

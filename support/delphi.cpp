@@ -197,10 +197,8 @@ std::string IntToHex(uint32_t value, int digits) {
 
 namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date; months outside 1..12 roll into the year.
+// Days since 1970-01-01 of a proleptic Gregorian date (month 1..12, as every clock gives it).
 int64_t days_from_civil(int64_t y, int64_t m, int64_t d) {
-  y += (m - 1 >= 0 ? (m - 1) / 12 : (m - 12) / 12);
-  m = ((m - 1) % 12 + 12) % 12 + 1;
   y -= m <= 2;
   const int64_t era = (y >= 0 ? y : y - 399) / 400;
   const int64_t yoe = y - era * 400;

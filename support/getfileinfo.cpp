@@ -37,11 +37,11 @@ std::string directory_part(std::string_view path) {
   return std::string(path.substr(0, i));
 }
 
-std::string trim(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return std::string(s.substr(b, e - b));
+// Trim of a folder: only its start can hold blanks, since it ends at a separator.
+std::string trim_start(std::string_view s) {
+  size_t b = 0;
+  while (b < s.size() && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  return std::string(s.substr(b));
 }
 
 std::string file_name_part(std::string_view path) {
@@ -51,7 +51,8 @@ std::string file_name_part(std::string_view path) {
 }
 
 std::string host_directory() {
-  std::string dir = trim(directory_part(platform::read_machine_registry(kHostKey, "PATH").value_or("")));
+  std::string dir =
+      trim_start(directory_part(platform::read_machine_registry(kHostKey, "PATH").value_or("")));
   if (!platform::file_exists(dir + kHostIni)) dir = "..\\";
   return dir;
 }

@@ -298,12 +298,12 @@ void TStep11Frm::refresh_editors() {
       da_rows_[c].range->SetItemIndex(s.da[c]);
     }
   }
-  // 2. The sheets; the counter modes are taken from the entry again.
+  // 2. The sheets. The counter modes are not taken from the entry again: that would drop the modes
+  // the user chose and the sheet collected, which reach the entry only at Add or Finish.
   ad_pages_[current_] = Pages(ad_max + 1, e.InputMode == 1 ? 16 : 8);
   set_up_sheet(ADSheet, ad_max, ad_page_);
   da_pages_[current_] = Pages(da_max + 1, kChannelsPerPage);
   set_up_sheet(DASheet, da_max, da_page_);
-  for (int i = 0; i < kCounters; ++i) s.tc_mode[i] = e.TCMode[i];
   if (model) {
     const std::vector<std::string> modes = model->counter_mode_names();
     for (int c = 0; c <= std::min(tc_max, kCounters - 1); ++c) {

@@ -474,6 +474,17 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   EXPECT_EQ(c.ADMaxRange, 1);
 }
 
+TEST_F(ChannelSheetTest, ACounterModeChosenSurvivesAClickOnTheTree) {
+  OnBoard(kOpModify, [&](Driver& d, TStep11Frm&) {
+    d.show_tab("ParamPage", "TCSheet");
+    d.choose("TCMode2", 4);
+    d.show_tab("ParamPage", "TabSheet1");
+    d.select_node("DeviceTree", 0);
+    d.Click("FinishBtn");
+  });
+  EXPECT_EQ(host->card(1)->TCMode[2], 4);
+}
+
 TEST_F(ChannelSheetTest, DividerEditsFollowTheirTicksAndANonNumberStopsTheFinish) {
   const auto before = std::make_unique<TDeviceParams>(*host);
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {

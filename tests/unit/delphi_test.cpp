@@ -220,6 +220,27 @@ TEST(AddDays, CrossesMonthYearAndLeapDayBoundaries) {
   EXPECT_EQ(Ymd(add_days(Day(2026, 12, 7), 36525)), "2126-12-8") << "2100 is no leap year";
 }
 
+// Against a calendar kept by hand, one day at a time, from 1900 on.
+TEST(AddDays, AgreesWithTheCalendarOnEveryDayOfTwoCenturies) {
+  const auto days_in = [](int y, int m) {
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return m == 2 && leap ? 29 : kDays[m - 1];
+  };
+  LocalDateTime day = Day(1900, 1, 1);
+  for (int k = 0; k <= 73000; ++k) {
+    ASSERT_EQ(Ymd(add_days(Day(1900, 1, 1), k)), Ymd(day)) << k << " days after 1900-1-1";
+    ASSERT_EQ(Ymd(add_days(day, -k)), "1900-1-1") << Ymd(day);
+    if (++day.day > days_in(day.year, day.month)) {
+      day.day = 1;
+      if (++day.month > 12) {
+        day.month = 1;
+        ++day.year;
+      }
+    }
+  }
+}
+
 TEST(AddDays, KeepsTheTimeOfDayForYesterdaysArchiveName) {
   const LocalDateTime yesterday = add_days({2024, 3, 1, 9, 5, 3, 7}, -1);
   EXPECT_EQ(yesterday.hour, 9);

@@ -221,6 +221,22 @@ struct sigaction CurrentAction(int signal_number) {
   return action;
 }
 
+// The host's event as a stand-in host waits on it: auto-reset, one wait takes every signal so far.
+TEST(HostEvent, AWaitTakesTheSignalsSoFarAndResetsTheEvent) {
+  const uint32_t event = platform::create_host_event();
+  ASSERT_NE(event, 0u);
+  EXPECT_FALSE(platform::wait_host_event(event, 0));
+  platform::signal_host_event(event);
+  platform::signal_host_event(event);
+  EXPECT_TRUE(platform::wait_host_event(event, 0));
+  EXPECT_FALSE(platform::wait_host_event(event, 0));
+  platform::Thread signaller([event] { platform::signal_host_event(event); });
+  EXPECT_TRUE(platform::wait_host_event(event, 10000)) << "a signal while waiting ends the wait";
+  signaller.join();
+  platform::close_host_event(event);
+  EXPECT_FALSE(platform::wait_host_event(event, 0)) << "a closed event";
+}
+
 TEST(FaultGuard, AnOrdinaryCallRunsToTheEndAndLeavesTheCodeAlone) {
   int ran = 0;
   auto body = [&] { ran = 42; };

@@ -220,6 +220,7 @@ TEST_F(TestDialog, TimerTicksFillTheGridWithTagsCommandsAndTheCommandInFlight) {
     EXPECT_EQ(f.StringGrid1.Cell(3, 1), command);
     EXPECT_EQ(f.StringGrid1.Cell(3, 2), command) << "the read command list, from row 2";
     EXPECT_EQ(f.StringGrid1.Cell(0, 2), "") << "one tag, one row";
+    EXPECT_EQ(f.StringGrid1.Cell(0, 0), "标签地址") << "a tick leaves the header row alone";
     bank_.input(1, 0, 1);
     Pass(d, 100);
     EXPECT_EQ(f.StringGrid1.Cell(1, 1), "开");

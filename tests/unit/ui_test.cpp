@@ -182,6 +182,10 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
     c.act();
     EXPECT_EQ(session->control_changes(), c.told) << c.change;
   }
+  grid.SetCell(0, 0, "h");
+  grid.set_size(3, 3);
+  EXPECT_EQ(grid.Cell(0, 0), "h") << "a grid keeps the cells that still fit";
+  EXPECT_EQ(grid.Cell(1, 1), "x");
 }
 
 // The answers of a box are the codes Windows' MessageBox returns, which the Windows backend passes on.
