@@ -114,7 +114,10 @@ TStep11Frm::TStep11Frm(WizardRun& run)
       LastBtn(place<ui::Button>(*this, nullptr, "LastBtn", "上一步", 440, 428, 88, 26)),
       FinishBtn(place<ui::Button>(*this, nullptr, "FinishBtn", "完成", 536, 428, 88, 26)),
       Timer1(add_timer("Timer1", 200, true)),
-      run_(run) {
+      run_(run),
+      ad_(ADSheet, ADUpButton, ADDownButton),
+      da_(DASheet, DAUpButton, DADownButton),
+      tc_(TCSheet, TCUpButton, TCDownButton) {
   set_size(640, 496);
   StayOnTop = true;
   place<ui::Label>(*this, &GroupBox1, "Label5", "板卡类型", 8, 24, 72, 18);
@@ -127,18 +130,26 @@ TStep11Frm::TStep11Frm(WizardRun& run)
   FormCreate();
 }
 
+// Rows for the channels the catalogue's models have: none for the driver's own model.
 void TStep11Frm::build_channel_rows() {
-  for (ui::TabSheet* s : {&ADSheet, &DASheet}) {
-    const std::string prefix = s == &ADSheet ? "AD" : "DA";
+  int ad = 0, da = 0, tc = 0;
+  for (const BoardModel& m : run_.catalogue().models) {
+    ad = std::max(ad, std::min(m.ad_max + 1, kAdChannels));
+    da = std::max(da, std::min(m.da_max + 1, kDaChannels));
+    tc = std::max(tc, std::min(m.tc_max + 1, kCounters));
+  }
+  for (ChannelSheet* sheet : {&ad_, &da_}) {
+    const std::string prefix = sheet == &ad_ ? "AD" : "DA";
+    ui::TabSheet* s = &sheet->sheet;
     for (int column = 0; column < 2; ++column) {
       place<ui::Label>(*this, s, prefix + "NoHead" + std::to_string(column), "通道号", 8 + column * 296, 4,
                        60, 18);
       place<ui::Label>(*this, s, prefix + "RangeHead" + std::to_string(column), "输入范围", 76 + column * 296,
                        4, 120, 18);
     }
-    const int rows = s == &ADSheet ? kAdChannels : kDaChannels;
-    auto& list = s == &ADSheet ? ad_rows_ : da_rows_;
-    for (int c = 0; c < rows; ++c) {
+    auto& list = sheet == &ad_ ? ad_rows_ : da_rows_;
+    for (int c = 0; c < (sheet == &ad_ ? ad : da); ++c) {
+      // Channels 0-3 of a page in the left column, 4-7 in the right, each in row c mod 4.
       const int left = (c % 8 < 4 ? 0 : 296) + 8;
       const int top = 26 + (c % 4) * 40;
       RangeRow row;
@@ -146,9 +157,8 @@ void TStep11Frm::build_channel_rows() {
                                      top, 60, 24);
       row.range =
           &place<ui::ComboBox>(*this, s, prefix + "Range" + std::to_string(c), {}, left + 68, top, 200, 22);
-      row.number->SetVisible(false);
-      row.range->SetVisible(false);
       list.push_back(row);
+      sheet->rows.push_back({row.number, row.range});
     }
   }
   const char* heads[] = {"编号", "工作方式", "内部时钟分频", "滤波器分频"};
@@ -156,7 +166,7 @@ void TStep11Frm::build_channel_rows() {
   for (int i = 0; i < 4; ++i)
     place<ui::Label>(*this, &TCSheet, std::string("TCHead") + std::to_string(i), heads[i], head_left[i], 4,
                      120, 18);
-  for (int c = 0; c < kCounters; ++c) {
+  for (int c = 0; c < tc; ++c) {
     const std::string n = std::to_string(c);
     const int top = 24 + (c % 8) * 20;
     CounterRow row;
@@ -166,11 +176,23 @@ void TStep11Frm::build_channel_rows() {
     row.clock_div = &place<ui::Edit>(*this, &TCSheet, "TCClockEd" + n, "1", 222, top, 80, 19);
     row.filter_on = &place<ui::CheckBox>(*this, &TCSheet, "TCFilterChk" + n, {}, 380, top, 18, 19);
     row.filter_div = &place<ui::Edit>(*this, &TCSheet, "TCFilterEd" + n, "2", 402, top, 80, 19);
-    for (ui::Control* ctl : std::initializer_list<ui::Control*>{row.number, row.mode, row.clock_on,
-                                                                row.clock_div, row.filter_on, row.filter_div})
-      ctl->SetVisible(false);
     tc_rows_.push_back(row);
+    tc_.rows.push_back({row.number, row.mode, row.clock_on, row.clock_div, row.filter_on, row.filter_div});
   }
+  for (ChannelSheet* sheet : {&ad_, &da_, &tc_})
+    for (const auto& row : sheet->rows)
+      for (ui::Control* control : row) control->SetVisible(false);
+  ad_.show_row = [this](int c) { ad_rows_[c].range->SetItemIndex(shadow_[current_].ad[c]); };
+  da_.show_row = [this](int c) { da_rows_[c].range->SetItemIndex(shadow_[current_].da[c]); };
+  tc_.show_row = [this](int c) {
+    const ShadowSettings& s = shadow_[current_];
+    const CounterRow& row = tc_rows_[c];
+    row.mode->SetItemIndex(s.tc_mode[c]);
+    row.clock_on->SetChecked(s.clock_div_on[c]);
+    row.clock_div->SetText(std::to_string(s.clock_div[c]));
+    row.filter_on->SetChecked(s.filter_div_on[c]);
+    row.filter_div->SetText(std::to_string(s.filter_div[c]));
+  };
 }
 
 void TStep11Frm::wire_handlers() {
@@ -300,10 +322,8 @@ void TStep11Frm::refresh_editors() {
   }
   // 2. The sheets. The counter modes are not taken from the entry again: that would drop the modes
   // the user chose and the sheet collected, which reach the entry only at Add or Finish.
-  ad_pages_[current_] = Pages(ad_max + 1, e.InputMode == 1 ? 16 : 8);
-  set_up_sheet(ADSheet, ad_max, ad_page_);
-  da_pages_[current_] = Pages(da_max + 1, kChannelsPerPage);
-  set_up_sheet(DASheet, da_max, da_page_);
+  set_up_sheet(ad_, ad_max, ad_pages(e, ad_max));
+  set_up_sheet(da_, da_max, Pages(da_max + 1, kChannelsPerPage));
   if (model) {
     const std::vector<std::string> modes = model->counter_mode_names();
     for (int c = 0; c <= std::min(tc_max, kCounters - 1); ++c) {
@@ -316,8 +336,7 @@ void TStep11Frm::refresh_editors() {
       row.filter_div->SetText(std::to_string(s.filter_div[c]));
     }
   }
-  tc_pages_[current_] = Pages(tc_max + 1, kChannelsPerPage);
-  set_up_sheet(TCSheet, tc_max, tc_page_);
+  set_up_sheet(tc_, tc_max, Pages(tc_max + 1, kChannelsPerPage));
 
   // 3..8. The editors of the group box.
   const bool editable = !view_mode();
@@ -344,112 +363,64 @@ void TStep11Frm::refresh_editors() {
   ADFilterNums_Edit.SetEnabled(editable && model && model->has_ad() && selected.has_ad());
 }
 
-void TStep11Frm::set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page) {
-  if (max_channel < 0) {
-    sheet.SetTabVisible(false);
-    if (ParamPage.ActivePage() == &sheet) ParamPage.SetActivePage(&TabSheet1);
-    return;
-  }
-  sheet.SetTabVisible(true);
-  page = 0;
-  if (&sheet == &ADSheet) show_ad_page();
-  if (&sheet == &DASheet) show_da_page();
-  if (&sheet == &TCSheet) show_tc_page();
+// The differential input mode counts sixteen channels to a page, which still shows eight.
+int TStep11Frm::ad_pages(const TCardParams& entry, int ad_max) const {
+  return Pages(ad_max + 1, entry.InputMode == 1 ? 16 : kChannelsPerPage);
+}
+
+void TStep11Frm::set_up_sheet(ChannelSheet& sheet, int max_channel, int pages) {
+  sheet.set_up(max_channel + 1, pages, ParamPage, TabSheet1);
 }
 
 // ---------------------------------------------------------------- channel sheets
 
-namespace {
+void ChannelSheet::set_up(int channels, int pages, ui::PageControl& control, ui::TabSheet& diagram) {
+  channels_ = std::min(channels, static_cast<int>(rows.size()));
+  pages_ = pages;
+  if (channels <= 0) {
+    sheet.SetTabVisible(false);
+    if (control.ActivePage() == &sheet) control.SetActivePage(&diagram);
+    return;
+  }
+  sheet.SetTabVisible(true);
+  page_ = 0;
+  show();
+}
 
-void show_range_page(std::vector<RangeRow>& rows, std::span<const int> index, int channels, int page,
-                     int pages, ui::Button& up, ui::Button& down) {
-  const int first = page * kChannelsPerPage;
-  const int last = std::min(channels, first + kChannelsPerPage) - 1;
+void ChannelSheet::show() {
+  const int first = page_ * kChannelsPerPage;
+  const int last = std::min(channels_, first + kChannelsPerPage) - 1;
   for (int c = 0; c < static_cast<int>(rows.size()); ++c) {
     const bool on = c >= first && c <= last;
-    rows[c].number->SetVisible(on);
-    rows[c].range->SetVisible(on);
-    if (on) rows[c].range->SetItemIndex(index[c]);
+    for (ui::Control* control : rows[c]) control->SetVisible(on);
+    if (on && show_row) show_row(c);
   }
-  up.SetEnabled(page > 0);
-  down.SetEnabled(page + 1 < pages);
+  up_.SetEnabled(page_ > 0);
+  down_.SetEnabled(page_ + 1 < pages_);
 }
 
-}  // namespace
-
-void TStep11Frm::show_ad_page() {
-  const BoardModel* m = model_of(current_);
-  const auto& ad = shadow_[current_].ad;
-  show_range_page(ad_rows_, ad, m ? m->ad_max + 1 : 0, ad_page_, ad_pages_[current_], ADUpButton,
-                  ADDownButton);
+void ChannelSheet::up() {
+  if (page_ > 0) --page_;
+  show();
 }
 
-void TStep11Frm::show_da_page() {
-  const BoardModel* m = model_of(current_);
-  const auto& da = shadow_[current_].da;
-  show_range_page(da_rows_, da, m ? m->da_max + 1 : 0, da_page_, da_pages_[current_], DAUpButton,
-                  DADownButton);
+void ChannelSheet::down() {
+  if (page_ + 1 < pages_) ++page_;
+  show();
 }
 
-void TStep11Frm::show_tc_page() {
-  const BoardModel* m = model_of(current_);
-  const int counters = m ? m->tc_max + 1 : 0;
-  const ShadowSettings& s = shadow_[current_];
-  const int first = tc_page_ * kChannelsPerPage;
-  const int last = std::min(counters, first + kChannelsPerPage) - 1;
-  for (int c = 0; c < static_cast<int>(tc_rows_.size()); ++c) {
-    const CounterRow& row = tc_rows_[c];
-    const bool on = c >= first && c <= last;
-    for (ui::Control* ctl : std::initializer_list<ui::Control*>{row.number, row.mode, row.clock_on,
-                                                                row.clock_div, row.filter_on, row.filter_div})
-      ctl->SetVisible(on);
-    if (!on) continue;
-    row.mode->SetItemIndex(s.tc_mode[c]);
-    row.clock_on->SetChecked(s.clock_div_on[c]);
-    row.clock_div->SetText(std::to_string(s.clock_div[c]));
-    row.filter_on->SetChecked(s.filter_div_on[c]);
-    row.filter_div->SetText(std::to_string(s.filter_div[c]));
-  }
-  TCUpButton.SetEnabled(tc_page_ > 0);
-  TCDownButton.SetEnabled(tc_page_ + 1 < tc_pages_[current_]);
-}
-
-void TStep11Frm::ADSheetShow() { show_ad_page(); }
-void TStep11Frm::DASheetShow() { show_da_page(); }
-void TStep11Frm::TCSheetShow() { show_tc_page(); }
+void TStep11Frm::ADSheetShow() { ad_.show(); }
+void TStep11Frm::DASheetShow() { da_.show(); }
+void TStep11Frm::TCSheetShow() { tc_.show(); }
 void TStep11Frm::ADSheetExit() { collect_ad(); }
 void TStep11Frm::DASheetExit() { collect_da(); }
 void TStep11Frm::TCSheetExit() { collect_tc(); }
-
-void TStep11Frm::ADUpButtonClick() {
-  if (ad_page_ > 0) --ad_page_;
-  show_ad_page();
-}
-
-void TStep11Frm::ADDownButtonClick() {
-  if (ad_page_ + 1 < ad_pages_[current_]) ++ad_page_;
-  show_ad_page();
-}
-
-void TStep11Frm::DAUpButtonClick() {
-  if (da_page_ > 0) --da_page_;
-  show_da_page();
-}
-
-void TStep11Frm::DADownButtonClick() {
-  if (da_page_ + 1 < da_pages_[current_]) ++da_page_;
-  show_da_page();
-}
-
-void TStep11Frm::TCUpButtonClick() {
-  if (tc_page_ > 0) --tc_page_;
-  show_tc_page();
-}
-
-void TStep11Frm::TCDownButtonClick() {
-  if (tc_page_ + 1 < tc_pages_[current_]) ++tc_page_;
-  show_tc_page();
-}
+void TStep11Frm::ADUpButtonClick() { ad_.up(); }
+void TStep11Frm::ADDownButtonClick() { ad_.down(); }
+void TStep11Frm::DAUpButtonClick() { da_.up(); }
+void TStep11Frm::DADownButtonClick() { da_.down(); }
+void TStep11Frm::TCUpButtonClick() { tc_.up(); }
+void TStep11Frm::TCDownButtonClick() { tc_.down(); }
 
 void TStep11Frm::Timer1Timer() {
   for (const CounterRow& row : tc_rows_) {
@@ -571,14 +542,12 @@ void TStep11Frm::IDEdExit() {
 }
 
 void TStep11Frm::InputModeChange() {
-  ad_page_ = 0;
   shadow_[current_].ad.fill(0);
   TCardParams& e = Entry(current_);
   e.InputMode = InputMode.ItemIndex();
   const BoardModel* m = model_of(current_);
   const int ad_max = m ? m->ad_max : -1;
-  ad_pages_[current_] = Pages(ad_max + 1, e.InputMode == 1 ? 16 : 8);
-  set_up_sheet(ADSheet, ad_max, ad_page_);
+  set_up_sheet(ad_, ad_max, ad_pages(e, ad_max));
   rebuild_tree();
 }
 
@@ -587,11 +556,9 @@ void TStep11Frm::ADMaxRangeChange() {
   e.ADMaxRange = ADMaxRange.ItemIndex();
   const BoardModel* m = model_of(current_);
   const std::vector<std::string> names = m ? m->ad_range_names(e.ADMaxRange) : std::vector<std::string>{};
-  for (int c = 0; c < kAdChannels; ++c) {
-    ad_rows_[c].range->SetItems(names);
-    shadow_[current_].ad[c] = 0;
-  }
-  show_ad_page();
+  for (const RangeRow& row : ad_rows_) row.range->SetItems(names);
+  shadow_[current_].ad.fill(0);
+  ad_.show();
 }
 
 void TStep11Frm::ADFilterNums_EditExit() {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,31 @@ struct CounterRow {
   ui::Edit* filter_div = nullptr;
 };
 
+// A channel sheet (AD, DA or timer/counter): a row of controls for each channel a model of the
+// catalogue can have, shown a page of eight at a time, and the sheet's paging buttons. What a row
+// shows is the page's business (show_row); the sheet pages.
+class ChannelSheet {
+ public:
+  ChannelSheet(ui::TabSheet& tab, ui::Button& up, ui::Button& down) : sheet(tab), up_(up), down_(down) {}
+  ui::TabSheet& sheet;
+  std::vector<std::vector<ui::Control*>> rows;  // by channel
+  std::function<void(int channel)> show_row;    // the current card's settings into a shown row
+
+  int page() const { return page_; }
+  int page_count() const { return pages_; }
+  // The current card's model has `channels` channels in `pages` pages. None: the tab is hidden
+  // (the card diagram becomes the active sheet if this one was); otherwise its first page shows.
+  void set_up(int channels, int pages, ui::PageControl& control, ui::TabSheet& diagram);
+  void show();
+  void up();
+  void down();
+
+ private:
+  ui::Button& up_;
+  ui::Button& down_;
+  int channels_ = 0, pages_ = 0, page_ = 0;
+};
+
 // The first of 100H, 120H, ... 3E0H that no entry's 20H-wide port range covers; 220H when all are.
 int32_t free_base_address(const TDeviceParams& block);
 // Moves card o to number n; entry o becomes free. Counter fields stay where they are.
@@ -82,9 +108,9 @@ class TStep11Frm : public ui::Form {
 
   int current_card() const { return current_; }
   const ShadowSettings& shadow(int card) const { return shadow_[card]; }
-  int ad_page() const { return ad_page_; }
-  int ad_page_count() const { return ad_pages_[current_]; }
-  int tc_page() const { return tc_page_; }
+  int ad_page() const { return ad_.page(); }
+  int ad_page_count() const { return ad_.page_count(); }
+  int tc_page() const { return tc_.page(); }
 
   ui::Label& Label1;
   ui::Label& Label4;
@@ -130,10 +156,8 @@ class TStep11Frm : public ui::Form {
   void fill_max_ranges(const BoardModel& model, int selected);
   void rebuild_tree();
   void refresh_editors();
-  void set_up_sheet(ui::TabSheet& sheet, int max_channel, int& page);
-  void show_ad_page();
-  void show_da_page();
-  void show_tc_page();
+  void set_up_sheet(ChannelSheet& sheet, int max_channel, int pages);
+  int ad_pages(const TCardParams& entry, int ad_max) const;
   void collect_ad();
   void collect_da();
   void collect_tc();
@@ -146,8 +170,7 @@ class TStep11Frm : public ui::Form {
   WizardRun& run_;
   int current_ = 1;
   std::array<ShadowSettings, kCardCount + 1> shadow_{};  // by card number; [0] unused
-  std::array<int, kCardCount + 1> ad_pages_{}, da_pages_{}, tc_pages_{};
-  int ad_page_ = 0, da_page_ = 0, tc_page_ = 0;
+  ChannelSheet ad_, da_, tc_;
   std::vector<RangeRow> ad_rows_, da_rows_;
   std::vector<CounterRow> tc_rows_;
 };
