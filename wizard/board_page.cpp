@@ -35,14 +35,14 @@ T& place(ui::Form& f, ui::Control* parent, const std::string& name, std::string_
 
 // ---------------------------------------------------------------- the card table
 
-void ShadowSettings::reset() {
-  ad.fill(0);
-  da.fill(0);
-  tc_mode.fill(0);
-  clock_div_on.fill(false);
-  clock_div.fill(1);
-  filter_div_on.fill(false);
-  filter_div.fill(2);
+void reset_channels(TCardParams& card) {
+  std::fill(std::begin(card.ADRange), std::end(card.ADRange), uint8_t{0});
+  std::fill(std::begin(card.DARange), std::end(card.DARange), uint8_t{0});
+  std::fill(std::begin(card.TCMode), std::end(card.TCMode), uint8_t{0});
+  std::fill(std::begin(card.TCClockDivOn), std::end(card.TCClockDivOn), uint8_t{0});
+  std::fill(std::begin(card.TCClockDiv), std::end(card.TCClockDiv), uint16_t{1});
+  std::fill(std::begin(card.TCFilterDivOn), std::end(card.TCFilterDivOn), uint8_t{0});
+  std::fill(std::begin(card.TCFilterDiv), std::end(card.TCFilterDiv), uint16_t{2});
 }
 
 int32_t free_base_address(const TDeviceParams& block) {
@@ -182,16 +182,19 @@ void TStep11Frm::build_channel_rows() {
   for (ChannelSheet* sheet : {&ad_, &da_, &tc_})
     for (const auto& row : sheet->rows)
       for (ui::Control* control : row) control->SetVisible(false);
-  ad_.show_row = [this](int c) { ad_rows_[c].range->SetItemIndex(shadow_[current_].ad[c]); };
-  da_.show_row = [this](int c) { da_rows_[c].range->SetItemIndex(shadow_[current_].da[c]); };
+  // A row shows the current card's entry: an AD range as its index within the card's max range.
+  ad_.show_row = [this](int c) {
+    ad_rows_[c].range->SetItemIndex(Entry(current_).ADRange[c] - range_offset(current_));
+  };
+  da_.show_row = [this](int c) { da_rows_[c].range->SetItemIndex(Entry(current_).DARange[c]); };
   tc_.show_row = [this](int c) {
-    const ShadowSettings& s = shadow_[current_];
+    const TCardParams& e = Entry(current_);
     const CounterRow& row = tc_rows_[c];
-    row.mode->SetItemIndex(s.tc_mode[c]);
-    row.clock_on->SetChecked(s.clock_div_on[c]);
-    row.clock_div->SetText(std::to_string(s.clock_div[c]));
-    row.filter_on->SetChecked(s.filter_div_on[c]);
-    row.filter_div->SetText(std::to_string(s.filter_div[c]));
+    row.mode->SetItemIndex(e.TCMode[c]);
+    row.clock_on->SetChecked(e.TCClockDivOn[c] == 1);
+    row.clock_div->SetText(std::to_string(e.TCClockDiv[c]));
+    row.filter_on->SetChecked(e.TCFilterDivOn[c] == 1);
+    row.filter_div->SetText(std::to_string(e.TCFilterDiv[c]));
   };
 }
 
@@ -240,21 +243,6 @@ void TStep11Frm::FormCreate() {
   current_ = clamp_card(run_.working().CurCardNo);
   show_entry(current_);
   rebuild_tree();
-  for (int n = 1; n <= kCardCount; ++n) {
-    const TCardParams& e = *run_.working().card(n);
-    const BoardModel* m = model_of(n);
-    const int offset = m ? m->range_offset(e.ADMaxRange) : 0;
-    ShadowSettings& s = shadow_[n];
-    for (int i = 0; i < kAdChannels; ++i) s.ad[i] = e.ADRange[i] - offset;
-    for (int i = 0; i < kDaChannels; ++i) s.da[i] = e.DARange[i];
-    for (int i = 0; i < kCounters; ++i) {
-      s.tc_mode[i] = e.TCMode[i];
-      s.clock_div_on[i] = e.TCClockDivOn[i] == 1;
-      s.clock_div[i] = e.TCClockDiv[i];
-      s.filter_div_on[i] = e.TCFilterDivOn[i] == 1;
-      s.filter_div[i] = e.TCFilterDiv[i];
-    }
-  }
   static constexpr const char* kCaptions[] = {"板卡向导:板卡安装", "板卡向导:修改板卡配置",
                                               "板卡向导:察看板卡配置"};
   SetCaption(run_.texts().DeviceName + kCaptions[std::min<int>(run_.operation_mode, kOpView)]);
@@ -305,37 +293,18 @@ void TStep11Frm::refresh_editors() {
   const int ad_max = model ? model->ad_max : -1;
   const int da_max = model ? model->da_max : -1;
   const int tc_max = model ? model->tc_max : -1;
-  ShadowSettings& s = shadow_[current_];
 
-  // 1. The channel lists of the current card.
+  // 1-2. The lists of the current card's rows, then the sheets at their first pages.
   if (model) {
     const std::vector<std::string> ad_names = model->ad_range_names(e.ADMaxRange);
-    for (int c = 0; c <= std::min(ad_max, kAdChannels - 1); ++c) {
-      ad_rows_[c].range->SetItems(ad_names);
-      ad_rows_[c].range->SetItemIndex(s.ad[c]);
-    }
     const std::vector<std::string> da_names = model->da_range_names();
-    for (int c = 0; c <= std::min(da_max, kDaChannels - 1); ++c) {
-      da_rows_[c].range->SetItems(da_names);
-      da_rows_[c].range->SetItemIndex(s.da[c]);
-    }
+    const std::vector<std::string> modes = model->counter_mode_names();
+    for (int c = 0; c < std::min(ad_max + 1, kAdChannels); ++c) ad_rows_[c].range->SetItems(ad_names);
+    for (int c = 0; c < std::min(da_max + 1, kDaChannels); ++c) da_rows_[c].range->SetItems(da_names);
+    for (int c = 0; c < std::min(tc_max + 1, kCounters); ++c) tc_rows_[c].mode->SetItems(modes);
   }
-  // 2. The sheets. The counter modes are not taken from the entry again: that would drop the modes
-  // the user chose and the sheet collected, which reach the entry only at Add or Finish.
   set_up_sheet(ad_, ad_max, ad_pages(e, ad_max));
   set_up_sheet(da_, da_max, Pages(da_max + 1, kChannelsPerPage));
-  if (model) {
-    const std::vector<std::string> modes = model->counter_mode_names();
-    for (int c = 0; c <= std::min(tc_max, kCounters - 1); ++c) {
-      const CounterRow& row = tc_rows_[c];
-      row.mode->SetItems(modes);
-      row.mode->SetItemIndex(s.tc_mode[c]);
-      row.clock_on->SetChecked(s.clock_div_on[c]);
-      row.clock_div->SetText(std::to_string(s.clock_div[c]));
-      row.filter_on->SetChecked(s.filter_div_on[c]);
-      row.filter_div->SetText(std::to_string(s.filter_div[c]));
-    }
-  }
   set_up_sheet(tc_, tc_max, Pages(tc_max + 1, kChannelsPerPage));
 
   // 3..8. The editors of the group box.
@@ -383,6 +352,8 @@ void ChannelSheet::set_up(int channels, int pages, ui::PageControl& control, ui:
     return;
   }
   sheet.SetTabVisible(true);
+  // Every row takes the card's settings, on its page or not: leaving the sheet collects them all.
+  for (int c = 0; c < channels_; ++c) show_row(c);
   page_ = 0;
   show();
 }
@@ -393,7 +364,7 @@ void ChannelSheet::show() {
   for (int c = 0; c < static_cast<int>(rows.size()); ++c) {
     const bool on = c >= first && c <= last;
     for (ui::Control* control : rows[c]) control->SetVisible(on);
-    if (on && show_row) show_row(c);
+    if (on) show_row(c);
   }
   up_.SetEnabled(page_ > 0);
   down_.SetEnabled(page_ + 1 < pages_);
@@ -430,31 +401,51 @@ void TStep11Frm::Timer1Timer() {
   }
 }
 
-// A list without a selection is stored as the first entry.
+// The sheets' rows into the current card's entry; a list without a selection is its first item.
 void TStep11Frm::collect_ad() {
-  const BoardModel* m = model_of(current_);
-  const int channels = m ? std::min(m->ad_max + 1, kAdChannels) : 0;
-  for (int c = 0; c < channels; ++c) shadow_[current_].ad[c] = std::max(ad_rows_[c].range->ItemIndex(), 0);
+  TCardParams& e = Entry(current_);
+  const int offset = range_offset(current_);
+  for (int c = 0; c < channels_of(ad_); ++c)
+    e.ADRange[c] = static_cast<uint8_t>(std::max(ad_rows_[c].range->ItemIndex(), 0) + offset);
 }
 
 void TStep11Frm::collect_da() {
-  const BoardModel* m = model_of(current_);
-  const int channels = m ? std::min(m->da_max + 1, kDaChannels) : 0;
-  for (int c = 0; c < channels; ++c) shadow_[current_].da[c] = std::max(da_rows_[c].range->ItemIndex(), 0);
+  TCardParams& e = Entry(current_);
+  for (int c = 0; c < channels_of(da_); ++c)
+    e.DARange[c] = static_cast<uint8_t>(std::max(da_rows_[c].range->ItemIndex(), 0));
 }
 
+// A divider that is not a whole number stops here with an error box; what came before stays.
 void TStep11Frm::collect_tc() {
-  const BoardModel* m = model_of(current_);
-  const int counters = m ? std::min(m->tc_max + 1, kCounters) : 0;
-  ShadowSettings& s = shadow_[current_];
-  for (int c = 0; c < counters; ++c) {
+  TCardParams& e = Entry(current_);
+  for (int c = 0; c < channels_of(tc_); ++c) {
     const CounterRow& row = tc_rows_[c];
-    s.tc_mode[c] = std::max(row.mode->ItemIndex(), 0);
-    s.clock_div_on[c] = row.clock_on->Checked();
-    s.filter_div_on[c] = row.filter_on->Checked();
-    s.clock_div[c] = StrToInt(row.clock_div->Text());
-    s.filter_div[c] = StrToInt(row.filter_div->Text());
+    e.TCMode[c] = static_cast<uint8_t>(std::max(row.mode->ItemIndex(), 0));
+    e.TCClockDivOn[c] = row.clock_on->Checked() ? 1 : 0;
+    e.TCFilterDivOn[c] = row.filter_on->Checked() ? 1 : 0;
+    e.TCClockDiv[c] = static_cast<uint16_t>(StrToInt(row.clock_div->Text()));
+    e.TCFilterDiv[c] = static_cast<uint16_t>(StrToInt(row.filter_div->Text()));
   }
+}
+
+int TStep11Frm::range_offset(int card) const {
+  const BoardModel* m = model_of(card);
+  return m ? m->range_offset(run_.working().card(card)->ADMaxRange) : 0;
+}
+
+// The entry's AD ranges keep their places within the max range when it changes.
+void TStep11Frm::set_max_range(int card, int max_range) {
+  const int from = range_offset(card);
+  TCardParams& e = Entry(card);
+  e.ADMaxRange = max_range;
+  const int to = range_offset(card);
+  for (uint8_t& code : e.ADRange) code = static_cast<uint8_t>(code - from + to);
+}
+
+// Every AD channel of the card at the first range of its max range.
+void TStep11Frm::first_ranges(int card) {
+  const int offset = range_offset(card);
+  for (uint8_t& code : Entry(card).ADRange) code = static_cast<uint8_t>(offset);
 }
 
 // ---------------------------------------------------------------- editors
@@ -470,21 +461,6 @@ void TStep11Frm::take_selection(TCardParams& entry) {
   set_model_name(entry, m.name);
 }
 
-void TStep11Frm::write_shadow(TCardParams& entry, int card) {
-  const ShadowSettings& s = shadow_[card];
-  const BoardModel* m = run_.catalogue().by_code(entry.ModelCode);
-  const int offset = m ? m->range_offset(entry.ADMaxRange) : 0;
-  for (int i = 0; i < kAdChannels; ++i) entry.ADRange[i] = static_cast<uint8_t>(s.ad[i] + offset);
-  for (int i = 0; i < kDaChannels; ++i) entry.DARange[i] = static_cast<uint8_t>(s.da[i]);
-  for (int i = 0; i < kCounters; ++i) {
-    entry.TCMode[i] = static_cast<uint8_t>(s.tc_mode[i]);
-    entry.TCClockDivOn[i] = s.clock_div_on[i] ? 1 : 0;
-    entry.TCClockDiv[i] = static_cast<uint16_t>(s.clock_div[i]);
-    entry.TCFilterDivOn[i] = s.filter_div_on[i] ? 1 : 0;
-    entry.TCFilterDiv[i] = static_cast<uint16_t>(s.filter_div[i]);
-  }
-}
-
 void TStep11Frm::store() {
   const int n = card_number_in_edit();
   TCardParams& e = Entry(n);
@@ -493,9 +469,8 @@ void TStep11Frm::store() {
   if (const size_t h = base.find('H'); h != std::string::npos) base.erase(h, 1);
   e.BaseAddress = StrToInt("$" + base);
   e.InputMode = InputMode.ItemIndex();
-  e.ADMaxRange = ADMaxRange.ItemIndex();
+  set_max_range(n, ADMaxRange.ItemIndex());
   e.ADFilterNums = StrToInt(ADFilterNums_Edit.Text());
-  for (int card = 1; card <= kCardCount; ++card) write_shadow(Entry(card), card);
 }
 
 void TStep11Frm::DeviceTreeClick() {
@@ -524,12 +499,7 @@ void TStep11Frm::IDEdExit() {
   }
   if (n == current_) return;  // the card keeps its own number
   if (Entry(n).ModelCode == kModelNoCard) {
-    move_card(run_.working(), current_, n);
-    // The channel settings travel with the card's range fields.
-    shadow_[n].ad = shadow_[current_].ad;
-    shadow_[n].da = shadow_[current_].da;
-    shadow_[current_].ad.fill(0);
-    shadow_[current_].da.fill(0);
+    move_card(run_.working(), current_, n);  // the range settings travel with the card
     run_.working().CurCardNo = n;
     rebuild_tree();
     current_ = n;
@@ -542,7 +512,7 @@ void TStep11Frm::IDEdExit() {
 }
 
 void TStep11Frm::InputModeChange() {
-  shadow_[current_].ad.fill(0);
+  first_ranges(current_);
   TCardParams& e = Entry(current_);
   e.InputMode = InputMode.ItemIndex();
   const BoardModel* m = model_of(current_);
@@ -554,10 +524,10 @@ void TStep11Frm::InputModeChange() {
 void TStep11Frm::ADMaxRangeChange() {
   TCardParams& e = Entry(current_);
   e.ADMaxRange = ADMaxRange.ItemIndex();
+  first_ranges(current_);
   const BoardModel* m = model_of(current_);
   const std::vector<std::string> names = m ? m->ad_range_names(e.ADMaxRange) : std::vector<std::string>{};
   for (const RangeRow& row : ad_rows_) row.range->SetItems(names);
-  shadow_[current_].ad.fill(0);
   ad_.show();
 }
 
@@ -594,8 +564,7 @@ void TStep11Frm::AddBtnClick() {
     take_selection(added);
     added.BaseAddress = base;
     added.InputMode = InputMode.ItemIndex();
-    added.ADMaxRange = ADMaxRange.ItemIndex();
-    write_shadow(added, n);
+    set_max_range(n, ADMaxRange.ItemIndex());
   }
   rebuild_tree();
 }
@@ -611,7 +580,7 @@ void TStep11Frm::DelBtnClick() {
     e.BaseAddress = kDefaultBaseAddress;
     e.InputMode = 0;
     e.ADMaxRange = 0;
-    shadow_[deleted].reset();
+    reset_channels(e);
   }
   const int first = first_used_card(block);
   current_ = first != -1 ? first : clamp_card(block.CurCardNo);

@@ -20,18 +20,6 @@ constexpr int kDaChannels = 16;
 constexpr int kCounters = 24;
 constexpr int kChannelsPerPage = 8;
 
-// The channel settings of one card as the sheets edit them, until the store routine writes them.
-struct ShadowSettings {
-  std::array<int, kAdChannels> ad{};  // list index within the card's maximum range
-  std::array<int, kDaChannels> da{};
-  std::array<int, kCounters> tc_mode{};
-  std::array<bool, kCounters> clock_div_on{};
-  std::array<int, kCounters> clock_div{};
-  std::array<bool, kCounters> filter_div_on{};
-  std::array<int, kCounters> filter_div{};
-  void reset();
-};
-
 // The rows a channel sheet shows, one per channel.
 struct RangeRow {
   ui::Panel* number = nullptr;
@@ -58,6 +46,7 @@ class ChannelSheet {
 
   int page() const { return page_; }
   int page_count() const { return pages_; }
+  int channels() const { return channels_; }  // of the current card's model
   // The current card's model has `channels` channels in `pages` pages. None: the tab is hidden
   // (the card diagram becomes the active sheet if this one was); otherwise its first page shows.
   void set_up(int channels, int pages, ui::PageControl& control, ui::TabSheet& diagram);
@@ -73,6 +62,8 @@ class ChannelSheet {
 
 // The first of 100H, 120H, ... 3E0H that no entry's 20H-wide port range covers; 220H when all are.
 int32_t free_base_address(const TDeviceParams& block);
+// A deleted card's channels: the first ranges, counter mode 0, no dividers on, dividers 1 and 2.
+void reset_channels(TCardParams& card);
 // Moves card o to number n; entry o becomes free. Counter fields stay where they are.
 void move_card(TDeviceParams& block, int from, int to);
 // "板卡号:1 PCI_7505 基址:220 单端"
@@ -107,7 +98,6 @@ class TStep11Frm : public ui::Form {
   void Timer1Timer();
 
   int current_card() const { return current_; }
-  const ShadowSettings& shadow(int card) const { return shadow_[card]; }
   int ad_page() const { return ad_.page(); }
   int ad_page_count() const { return ad_.page_count(); }
   int tc_page() const { return tc_.page(); }
@@ -162,14 +152,16 @@ class TStep11Frm : public ui::Form {
   void collect_da();
   void collect_tc();
   void store();
-  void write_shadow(TCardParams& entry, int card);
+  int range_offset(int card) const;
+  void set_max_range(int card, int max_range);
+  void first_ranges(int card);
+  int channels_of(const ChannelSheet& sheet) const { return sheet.channels(); }
   void take_selection(TCardParams& entry);
   int card_number_in_edit() const;
   bool view_mode() const { return run_.operation_mode == kOpView; }
 
   WizardRun& run_;
   int current_ = 1;
-  std::array<ShadowSettings, kCardCount + 1> shadow_{};  // by card number; [0] unused
   ChannelSheet ad_, da_, tc_;
   std::vector<RangeRow> ad_rows_, da_rows_;
   std::vector<CounterRow> tc_rows_;

@@ -425,7 +425,7 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     d.choose("InputMode", 1);  // differential: half as many channels
     EXPECT_EQ(p.ad_page_count(), 2);
     EXPECT_EQ(p.ad_page(), 0);
-    EXPECT_EQ(p.shadow(1).ad[0], 0) << "a new input mode starts the ranges afresh";
+    EXPECT_EQ(run->working().card(1)->ADRange[0], 4) << "a new input mode starts the ranges afresh at b0";
     // The sheet is drawn again at its first page.
     EXPECT_TRUE(d.get<ui::ComboBox>("ADRange0").Showing());
     EXPECT_EQ(d.get<ui::ComboBox>("ADRange0").ItemIndex(), 0);
@@ -489,7 +489,7 @@ TEST_F(ChannelSheetTest, ACounterModeChosenSurvivesAClickOnTheTree) {
 
 TEST_F(ChannelSheetTest, DividerEditsFollowTheirTicksAndANonNumberStopsTheFinish) {
   const auto before = std::make_unique<TDeviceParams>(*host);
-  OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
+  OnBoard(kOpModify, [&](Driver& d, TStep11Frm&) {
     d.show_tab("ParamPage", "TCSheet");
     auto& edit = d.get<ui::Edit>("TCClockEd1");
     d.advance(200);
@@ -503,7 +503,7 @@ TEST_F(ChannelSheetTest, DividerEditsFollowTheirTicksAndANonNumberStopsTheFinish
     d.Type("TCClockEd1", "1.5");
     d.Click("FinishBtn");  // the sheet's exit and Finish both fail to convert
     EXPECT_EQ(d.form().ModalResult(), ui::mrNone);
-    EXPECT_TRUE(p.shadow(1).clock_div_on[0]) << "what was collected before the failure stays";
+    EXPECT_EQ(run->working().card(1)->TCClockDivOn[0], 1) << "what was collected before the failure stays";
     d.close_box();
   });
   ASSERT_EQ(ui->Messages().size(), 2u);
