@@ -30,62 +30,6 @@ constexpr int kFormWidth = 472;
 constexpr uint32_t kTestScanPeriod = 500;
 constexpr size_t kAskTextMax = 255;
 
-ui::StringGrid& make_grid(ui::Form& f) {
-  auto& g = f.Add<ui::StringGrid>(nullptr, "StringGrid1");
-  g.SetBounds(8, 8, 448, 150);  // the four columns and a scroll bar
-  g.set_size(4, kGridRows);
-  g.FixedCols = 0;
-  g.FixedRows = 1;
-  g.ColWidths = {69, 55, 57, 235};
-  g.Editable = true;  // a typed cell shows until the next tick writes the rows again
-  return g;
-}
-
-ui::Button& make_button(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption,
-                        int left, int top, int width) {
-  auto& b = f.Add<ui::Button>(parent, name, caption);
-  b.SetBounds(left, top, width, 25);
-  return b;
-}
-
-ui::Panel& make_panel(ui::Form& f) {
-  auto& p = f.Add<ui::Panel>(nullptr, "DebugPn");
-  // Below what a compact window's client area shows; the debug height reveals it.
-  p.SetBounds(8, 234, 448, 198);
-  return p;
-}
-
-ui::Label& make_label(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption, int left,
-                      int top) {
-  auto& l = f.Add<ui::Label>(parent, name, caption);
-  l.SetBounds(left, top + 4, 56, 16);
-  return l;
-}
-
-ui::Edit& make_edit(ui::Form& f, ui::Control* parent, const char* name, int left, int top, int width,
-                    bool read_only) {
-  auto& e = f.Add<ui::Edit>(parent, name);
-  e.SetBounds(left, top, width, 21);
-  e.ReadOnly = read_only;
-  return e;
-}
-
-ui::CheckBox& make_check(ui::Form& f, ui::Control* parent, const char* name, std::string_view caption,
-                         int top) {
-  auto& c = f.Add<ui::CheckBox>(parent, name, caption);
-  c.SetBounds(344, top, 96, 20);
-  return c;
-}
-
-ui::RadioGroup& make_type_group(ui::Form& f, ui::Control* parent) {
-  auto& g = f.Add<ui::RadioGroup>(parent, "TypeGroup", "标签类型");
-  g.SetBounds(8, 54, 432, 40);
-  g.Columns = 3;
-  g.SetItems({"模拟量", "开关量", "字符串"});
-  g.SetItemIndex(0);
-  return g;
-}
-
 // One host tag record as the host would hand it in.
 void fill_tag(TTagInfo& tag, std::string_view name, std::string_view address, uint8_t value_type) {
   std::memset(&tag, 0, sizeof tag);  // identifier 0
@@ -152,32 +96,43 @@ std::string ask_text(std::string_view typed) {
 
 TSampleTest::TSampleTest(TestEnvironment env)
     : ui::Form("TSampleTest"),
-      StringGrid1(make_grid(*this)),
-      ExitBtn(make_button(*this, nullptr, "ExitBtn", "退出", 8, 166, 80)),
-      DebugBtn(make_button(*this, nullptr, "DebugBtn", kDebugCaption, 96, 166, 96)),
-      PauseBtn(make_button(*this, nullptr, "PauseBtn", kPauseCaption, 200, 166, 80)),
-      DebugPn(make_panel(*this)),
-      Label1(make_label(*this, &DebugPn, "Label1", "标签地址", 8, 6)),
-      AddrEd(make_edit(*this, &DebugPn, "AddrEd", 64, 6, 120, false)),
-      Label2(make_label(*this, &DebugPn, "Label2", "写入值", 196, 6)),
-      wValueMsg(make_edit(*this, &DebugPn, "wValueMsg", 248, 6, 88, false)),
-      Label3(make_label(*this, &DebugPn, "Label3", "写命令串", 8, 30)),
-      wStrMsg(make_edit(*this, &DebugPn, "wStrMsg", 64, 30, 272, true)),
-      ReadCk(make_check(*this, &DebugPn, "ReadCk", "读操作", 6)),
-      WriteCk(make_check(*this, &DebugPn, "WriteCk", "写操作", 30)),
-      TypeGroup(make_type_group(*this, &DebugPn)),
-      Label4(make_label(*this, &DebugPn, "Label4", "通讯事件", 8, 100)),
-      CommMsg(make_edit(*this, &DebugPn, "CommMsg", 64, 100, 376, true)),
-      Label5(make_label(*this, &DebugPn, "Label5", "系统状态", 8, 124)),
-      SysMsg(make_edit(*this, &DebugPn, "SysMsg", 64, 124, 376, true)),
-      Label6(make_label(*this, &DebugPn, "Label6", "命令串", 8, 148)),
-      AskMsg(make_edit(*this, &DebugPn, "AskMsg", 64, 148, 272, false)),
-      Label7(make_label(*this, &DebugPn, "Label7", "应答串", 8, 172)),
-      AnswerMsg(make_edit(*this, &DebugPn, "AnswerMsg", 64, 172, 376, true)),
-      AskBtn(make_button(*this, &DebugPn, "AskBtn", "发送命令", 344, 146, 96)),
+      // Wide enough for the four columns and a scroll bar.
+      StringGrid1(Place<ui::StringGrid>(nullptr, "StringGrid1", {}, {8, 8, 448, 150})),
+      ExitBtn(Place<ui::Button>(nullptr, "ExitBtn", "退出", {8, 166, 80, 25})),
+      DebugBtn(Place<ui::Button>(nullptr, "DebugBtn", kDebugCaption, {96, 166, 96, 25})),
+      PauseBtn(Place<ui::Button>(nullptr, "PauseBtn", kPauseCaption, {200, 166, 80, 25})),
+      // Below what a compact window's client area shows; the debug height reveals it.
+      DebugPn(Place<ui::Panel>(nullptr, "DebugPn", {}, {8, 234, 448, 198})),
+      Label1(Place<ui::Label>(&DebugPn, "Label1", "标签地址", {8, 10, 56, 16})),
+      AddrEd(Place<ui::Edit>(&DebugPn, "AddrEd", {}, {64, 6, 120, 21})),
+      Label2(Place<ui::Label>(&DebugPn, "Label2", "写入值", {196, 10, 56, 16})),
+      wValueMsg(Place<ui::Edit>(&DebugPn, "wValueMsg", {}, {248, 6, 88, 21})),
+      Label3(Place<ui::Label>(&DebugPn, "Label3", "写命令串", {8, 34, 56, 16})),
+      wStrMsg(Place<ui::Edit>(&DebugPn, "wStrMsg", {}, {64, 30, 272, 21})),
+      ReadCk(Place<ui::CheckBox>(&DebugPn, "ReadCk", "读操作", {344, 6, 96, 20})),
+      WriteCk(Place<ui::CheckBox>(&DebugPn, "WriteCk", "写操作", {344, 30, 96, 20})),
+      TypeGroup(Place<ui::RadioGroup>(&DebugPn, "TypeGroup", "标签类型", {8, 54, 432, 40})),
+      Label4(Place<ui::Label>(&DebugPn, "Label4", "通讯事件", {8, 104, 56, 16})),
+      CommMsg(Place<ui::Edit>(&DebugPn, "CommMsg", {}, {64, 100, 376, 21})),
+      Label5(Place<ui::Label>(&DebugPn, "Label5", "系统状态", {8, 128, 56, 16})),
+      SysMsg(Place<ui::Edit>(&DebugPn, "SysMsg", {}, {64, 124, 376, 21})),
+      Label6(Place<ui::Label>(&DebugPn, "Label6", "命令串", {8, 152, 56, 16})),
+      AskMsg(Place<ui::Edit>(&DebugPn, "AskMsg", {}, {64, 148, 272, 21})),
+      Label7(Place<ui::Label>(&DebugPn, "Label7", "应答串", {8, 176, 56, 16})),
+      AnswerMsg(Place<ui::Edit>(&DebugPn, "AnswerMsg", {}, {64, 172, 376, 21})),
+      AskBtn(Place<ui::Button>(&DebugPn, "AskBtn", "发送命令", {344, 146, 96, 25})),
       Timer1(add_timer("Timer1", 1000, false)),
       env_(std::move(env)) {
   SetCaption(kCaption);
+  StringGrid1.set_size(4, kGridRows);
+  StringGrid1.FixedCols = 0;
+  StringGrid1.FixedRows = 1;
+  StringGrid1.ColWidths = {69, 55, 57, 235};
+  StringGrid1.Editable = true;  // a typed cell shows until the next tick writes the rows again
+  for (ui::Edit* shown_only : {&wStrMsg, &CommMsg, &SysMsg, &AnswerMsg}) shown_only->ReadOnly = true;
+  TypeGroup.Columns = 3;
+  TypeGroup.SetItems({"模拟量", "开关量", "字符串"});
+  TypeGroup.SetItemIndex(0);
   set_size(kFormWidth, kCompactHeight);
   // Writing needs a tag read first; a successful ReadCk enables it.
   WriteCk.SetEnabled(false);

@@ -46,17 +46,6 @@ class TSampleTest : public ui::Form {
   // One step of the engine; true (and the test counts as passed) when the card answered.
   bool ReadOnce();
 
-  void Timer1Timer();
-  void DebugBtnClick();
-  void AskBtnClick();
-  void ReadCkClick();
-  void WriteCkClick();
-  void PauseBtnClick();
-  void wValueMsgChange();
-  void AddrEdChange();
-  void ExitBtnClick();
-  void FormClose(int& modal_result);
-
   bool ready() const { return ready_; }
   bool debug_mode() const { return debug_; }
   bool succeeded() const { return success_; }
@@ -89,6 +78,17 @@ class TSampleTest : public ui::Form {
   ui::Timer& Timer1;
 
  private:
+  // The form's event handlers, wired in the constructor.
+  void Timer1Timer();
+  void DebugBtnClick();
+  void AskBtnClick();
+  void ReadCkClick();
+  void WriteCkClick();
+  void PauseBtnClick();
+  void wValueMsgChange();
+  void AddrEdChange();
+  void ExitBtnClick();
+  void FormClose(int& modal_result);
   void FormCreate();
   TBaseDLLObject* Engine() const { return env_.engine ? env_.engine() : nullptr; }
   // IniDriver with the test tag list; every start puts a new engine into the slot.

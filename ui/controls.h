@@ -408,6 +408,13 @@ class Form {
     controls_.push_back(std::move(owned));
     return c;
   }
+  // The same, put at `bounds` within its parent: how every form of the driver makes its controls.
+  template <class T>
+  T& Place(Control* parent, std::string name, std::string_view caption, Rect bounds) {
+    T& c = Add<T>(parent, std::move(name), caption);
+    c.SetBounds(bounds.left, bounds.top, bounds.width, bounds.height);
+    return c;
+  }
   Timer& add_timer(std::string name, uint32_t interval_ms, bool enabled);
 
   // Controls in creation order; a parent always comes before its children.

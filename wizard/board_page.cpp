@@ -23,14 +23,6 @@ int Pages(int channels, int per_page) { return channels <= 0 ? 0 : (channels + p
 
 int clamp_card(int n) { return std::clamp(n, 1, kCardCount); }
 
-template <class T>
-T& place(ui::Form& f, ui::Control* parent, const std::string& name, std::string_view caption, int left,
-         int top, int width, int height) {
-  T& c = f.Add<T>(parent, name, caption);
-  c.SetBounds(left, top, width, height);
-  return c;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- the card table
@@ -80,39 +72,38 @@ std::string card_node_text(const TCardParams& card) {
 
 TStep11Frm::TStep11Frm(WizardRun& run)
     : ui::Form("TStep11Frm"),
-      Label1(place<ui::Label>(*this, nullptr, "Label1", {}, 16, 12, 600, 18)),
-      Label4(place<ui::Label>(*this, nullptr, "Label4",
-                              "请在板卡配置图中选中板卡，然后可以修改或察看板卡配置。", 16, 36, 600, 18)),
-      GroupBox1(place<ui::GroupBox>(*this, nullptr, "GroupBox1", "当前板卡配置", 16, 60, 608, 100)),
-      DevTypeEd(place<ui::ComboBox>(*this, &GroupBox1, "DevTypeEd", {}, 80, 20, 110, 22)),
-      IDEd(place<ui::Edit>(*this, &GroupBox1, "IDEd", {}, 270, 20, 50, 22)),
-      BaseAddress(place<ui::Edit>(*this, &GroupBox1, "BaseAddress", {}, 450, 20, 60, 22)),
-      Label7(place<ui::Label>(*this, &GroupBox1, "Label7", "基址：(16进制)", 340, 24, 108, 18)),
-      H_Label(place<ui::Label>(*this, &GroupBox1, "H_Label", "H", 514, 24, 16, 18)),
-      InputMode(place<ui::ComboBox>(*this, &GroupBox1, "InputMode", {}, 80, 60, 110, 22)),
-      Label8(place<ui::Label>(*this, &GroupBox1, "Label8", "AD输入方式", 8, 64, 72, 18)),
-      ADMaxRange(place<ui::ComboBox>(*this, &GroupBox1, "ADMaxRange", {}, 270, 60, 110, 22)),
-      Label11(place<ui::Label>(*this, &GroupBox1, "Label11", "AD最大范围", 196, 64, 72, 18)),
-      ADFilterNums_Edit(place<ui::Edit>(*this, &GroupBox1, "ADFilterNums_Edit", "10", 470, 60, 60, 22)),
-      ADFilterNums_Label(
-          place<ui::Label>(*this, &GroupBox1, "ADFilterNums_Label", "AD滤波次数", 396, 64, 72, 18)),
-      ParamPage(place<ui::PageControl>(*this, nullptr, "ParamPage", {}, 16, 168, 608, 250)),
-      TabSheet1(place<ui::TabSheet>(*this, &ParamPage, "TabSheet1", "板卡配置图", 4, 24, 600, 222)),
-      ADSheet(place<ui::TabSheet>(*this, &ParamPage, "ADSheet", "模拟量输入", 4, 24, 600, 222)),
-      DASheet(place<ui::TabSheet>(*this, &ParamPage, "DASheet", "模拟量输出", 4, 24, 600, 222)),
-      TCSheet(place<ui::TabSheet>(*this, &ParamPage, "TCSheet", "定时/计数器", 4, 24, 600, 222)),
-      IOSheet(place<ui::TabSheet>(*this, &ParamPage, "IOSheet", "可编程I/O", 4, 24, 600, 222)),
-      DeviceTree(place<ui::TreeView>(*this, &TabSheet1, "DeviceTree", {}, 4, 4, 590, 212)),
-      ADUpButton(place<ui::Button>(*this, &ADSheet, "ADUpButton", "上一页", 420, 190, 80, 24)),
-      ADDownButton(place<ui::Button>(*this, &ADSheet, "ADDownButton", "下一页", 508, 190, 80, 24)),
-      DAUpButton(place<ui::Button>(*this, &DASheet, "DAUpButton", "上一页", 420, 190, 80, 24)),
-      DADownButton(place<ui::Button>(*this, &DASheet, "DADownButton", "下一页", 508, 190, 80, 24)),
-      TCUpButton(place<ui::Button>(*this, &TCSheet, "TCUpButton", "上一页", 420, 190, 80, 24)),
-      TCDownButton(place<ui::Button>(*this, &TCSheet, "TCDownButton", "下一页", 508, 190, 80, 24)),
-      AddBtn(place<ui::Button>(*this, nullptr, "AddBtn", "添加板卡", 16, 428, 88, 26)),
-      DelBtn(place<ui::Button>(*this, nullptr, "DelBtn", "删除板卡", 112, 428, 88, 26)),
-      LastBtn(place<ui::Button>(*this, nullptr, "LastBtn", "上一步", 440, 428, 88, 26)),
-      FinishBtn(place<ui::Button>(*this, nullptr, "FinishBtn", "完成", 536, 428, 88, 26)),
+      Label1(Place<ui::Label>(nullptr, "Label1", {}, {16, 12, 600, 18})),
+      Label4(Place<ui::Label>(nullptr, "Label4", "请在板卡配置图中选中板卡，然后可以修改或察看板卡配置。",
+                              {16, 36, 600, 18})),
+      GroupBox1(Place<ui::GroupBox>(nullptr, "GroupBox1", "当前板卡配置", {16, 60, 608, 100})),
+      DevTypeEd(Place<ui::ComboBox>(&GroupBox1, "DevTypeEd", {}, {80, 20, 110, 22})),
+      IDEd(Place<ui::Edit>(&GroupBox1, "IDEd", {}, {270, 20, 50, 22})),
+      BaseAddress(Place<ui::Edit>(&GroupBox1, "BaseAddress", {}, {450, 20, 60, 22})),
+      Label7(Place<ui::Label>(&GroupBox1, "Label7", "基址：(16进制)", {340, 24, 108, 18})),
+      H_Label(Place<ui::Label>(&GroupBox1, "H_Label", "H", {514, 24, 16, 18})),
+      InputMode(Place<ui::ComboBox>(&GroupBox1, "InputMode", {}, {80, 60, 110, 22})),
+      Label8(Place<ui::Label>(&GroupBox1, "Label8", "AD输入方式", {8, 64, 72, 18})),
+      ADMaxRange(Place<ui::ComboBox>(&GroupBox1, "ADMaxRange", {}, {270, 60, 110, 22})),
+      Label11(Place<ui::Label>(&GroupBox1, "Label11", "AD最大范围", {196, 64, 72, 18})),
+      ADFilterNums_Edit(Place<ui::Edit>(&GroupBox1, "ADFilterNums_Edit", "10", {470, 60, 60, 22})),
+      ADFilterNums_Label(Place<ui::Label>(&GroupBox1, "ADFilterNums_Label", "AD滤波次数", {396, 64, 72, 18})),
+      ParamPage(Place<ui::PageControl>(nullptr, "ParamPage", {}, {16, 168, 608, 250})),
+      TabSheet1(Place<ui::TabSheet>(&ParamPage, "TabSheet1", "板卡配置图", {4, 24, 600, 222})),
+      ADSheet(Place<ui::TabSheet>(&ParamPage, "ADSheet", "模拟量输入", {4, 24, 600, 222})),
+      DASheet(Place<ui::TabSheet>(&ParamPage, "DASheet", "模拟量输出", {4, 24, 600, 222})),
+      TCSheet(Place<ui::TabSheet>(&ParamPage, "TCSheet", "定时/计数器", {4, 24, 600, 222})),
+      IOSheet(Place<ui::TabSheet>(&ParamPage, "IOSheet", "可编程I/O", {4, 24, 600, 222})),
+      DeviceTree(Place<ui::TreeView>(&TabSheet1, "DeviceTree", {}, {4, 4, 590, 212})),
+      ADUpButton(Place<ui::Button>(&ADSheet, "ADUpButton", "上一页", {420, 190, 80, 24})),
+      ADDownButton(Place<ui::Button>(&ADSheet, "ADDownButton", "下一页", {508, 190, 80, 24})),
+      DAUpButton(Place<ui::Button>(&DASheet, "DAUpButton", "上一页", {420, 190, 80, 24})),
+      DADownButton(Place<ui::Button>(&DASheet, "DADownButton", "下一页", {508, 190, 80, 24})),
+      TCUpButton(Place<ui::Button>(&TCSheet, "TCUpButton", "上一页", {420, 190, 80, 24})),
+      TCDownButton(Place<ui::Button>(&TCSheet, "TCDownButton", "下一页", {508, 190, 80, 24})),
+      AddBtn(Place<ui::Button>(nullptr, "AddBtn", "添加板卡", {16, 428, 88, 26})),
+      DelBtn(Place<ui::Button>(nullptr, "DelBtn", "删除板卡", {112, 428, 88, 26})),
+      LastBtn(Place<ui::Button>(nullptr, "LastBtn", "上一步", {440, 428, 88, 26})),
+      FinishBtn(Place<ui::Button>(nullptr, "FinishBtn", "完成", {536, 428, 88, 26})),
       Timer1(add_timer("Timer1", 200, true)),
       run_(run),
       ad_(ADSheet, ADUpButton, ADDownButton),
@@ -120,8 +111,8 @@ TStep11Frm::TStep11Frm(WizardRun& run)
       tc_(TCSheet, TCUpButton, TCDownButton) {
   set_size(640, 496);
   StayOnTop = true;
-  place<ui::Label>(*this, &GroupBox1, "Label5", "板卡类型", 8, 24, 72, 18);
-  place<ui::Label>(*this, &GroupBox1, "Label6", "板卡号", 200, 24, 68, 18);
+  Place<ui::Label>(&GroupBox1, "Label5", "板卡类型", {8, 24, 72, 18});
+  Place<ui::Label>(&GroupBox1, "Label6", "板卡号", {200, 24, 68, 18});
   for (ui::TabSheet* s : {&TabSheet1, &ADSheet, &DASheet, &TCSheet, &IOSheet}) ParamPage.add_page(*s);
   InputMode.SetItems({kSingleEnded, kDoubleEnded});
   BaseAddress.SetEnabled(false);
@@ -142,10 +133,10 @@ void TStep11Frm::build_channel_rows() {
     const std::string prefix = sheet == &ad_ ? "AD" : "DA";
     ui::TabSheet* s = &sheet->sheet;
     for (int column = 0; column < 2; ++column) {
-      place<ui::Label>(*this, s, prefix + "NoHead" + std::to_string(column), "通道号", 8 + column * 296, 4,
-                       60, 18);
-      place<ui::Label>(*this, s, prefix + "RangeHead" + std::to_string(column), "输入范围", 76 + column * 296,
-                       4, 120, 18);
+      Place<ui::Label>(s, prefix + "NoHead" + std::to_string(column), "通道号",
+                       {8 + column * 296, 4, 60, 18});
+      Place<ui::Label>(s, prefix + "RangeHead" + std::to_string(column), "输入范围",
+                       {76 + column * 296, 4, 120, 18});
     }
     auto& list = sheet == &ad_ ? ad_rows_ : da_rows_;
     for (int c = 0; c < (sheet == &ad_ ? ad : da); ++c) {
@@ -153,10 +144,10 @@ void TStep11Frm::build_channel_rows() {
       const int left = (c % 8 < 4 ? 0 : 296) + 8;
       const int top = 26 + (c % 4) * 40;
       RangeRow row;
-      row.number = &place<ui::Panel>(*this, s, prefix + "Chn" + std::to_string(c), std::to_string(c), left,
-                                     top, 60, 24);
+      row.number =
+          &Place<ui::Panel>(s, prefix + "Chn" + std::to_string(c), std::to_string(c), {left, top, 60, 24});
       row.range =
-          &place<ui::ComboBox>(*this, s, prefix + "Range" + std::to_string(c), {}, left + 68, top, 200, 22);
+          &Place<ui::ComboBox>(s, prefix + "Range" + std::to_string(c), {}, {left + 68, top, 200, 22});
       list.push_back(row);
       sheet->rows.push_back({row.number, row.range});
     }
@@ -164,18 +155,18 @@ void TStep11Frm::build_channel_rows() {
   const char* heads[] = {"编号", "工作方式", "内部时钟分频", "滤波器分频"};
   const int head_left[] = {8, 60, 200, 380};
   for (int i = 0; i < 4; ++i)
-    place<ui::Label>(*this, &TCSheet, std::string("TCHead") + std::to_string(i), heads[i], head_left[i], 4,
-                     120, 18);
+    Place<ui::Label>(&TCSheet, std::string("TCHead") + std::to_string(i), heads[i],
+                     {head_left[i], 4, 120, 18});
   for (int c = 0; c < tc; ++c) {
     const std::string n = std::to_string(c);
     const int top = 24 + (c % 8) * 20;
     CounterRow row;
-    row.number = &place<ui::Panel>(*this, &TCSheet, "TCNo" + n, n, 8, top, 44, 19);
-    row.mode = &place<ui::ComboBox>(*this, &TCSheet, "TCMode" + n, {}, 60, top, 130, 19);
-    row.clock_on = &place<ui::CheckBox>(*this, &TCSheet, "TCClockChk" + n, {}, 200, top, 18, 19);
-    row.clock_div = &place<ui::Edit>(*this, &TCSheet, "TCClockEd" + n, "1", 222, top, 80, 19);
-    row.filter_on = &place<ui::CheckBox>(*this, &TCSheet, "TCFilterChk" + n, {}, 380, top, 18, 19);
-    row.filter_div = &place<ui::Edit>(*this, &TCSheet, "TCFilterEd" + n, "2", 402, top, 80, 19);
+    row.number = &Place<ui::Panel>(&TCSheet, "TCNo" + n, n, {8, top, 44, 19});
+    row.mode = &Place<ui::ComboBox>(&TCSheet, "TCMode" + n, {}, {60, top, 130, 19});
+    row.clock_on = &Place<ui::CheckBox>(&TCSheet, "TCClockChk" + n, {}, {200, top, 18, 19});
+    row.clock_div = &Place<ui::Edit>(&TCSheet, "TCClockEd" + n, "1", {222, top, 80, 19});
+    row.filter_on = &Place<ui::CheckBox>(&TCSheet, "TCFilterChk" + n, {}, {380, top, 18, 19});
+    row.filter_div = &Place<ui::Edit>(&TCSheet, "TCFilterEd" + n, "2", {402, top, 80, 19});
     tc_rows_.push_back(row);
     tc_.rows.push_back({row.number, row.mode, row.clock_on, row.clock_div, row.filter_on, row.filter_div});
   }

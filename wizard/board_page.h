@@ -73,30 +73,6 @@ class TStep11Frm : public ui::Form {
  public:
   explicit TStep11Frm(WizardRun& run);
 
-  void DeviceTreeClick();
-  void DevTypeEdChange();
-  void IDEdExit();
-  void InputModeChange();
-  void ADMaxRangeChange();
-  void ADFilterNums_EditExit();
-  void AddBtnClick();
-  void DelBtnClick();
-  void LastBtnClick();
-  void FinishBtnClick();
-  void ADSheetShow();
-  void DASheetShow();
-  void TCSheetShow();
-  void ADSheetExit();
-  void DASheetExit();
-  void TCSheetExit();
-  void ADUpButtonClick();
-  void ADDownButtonClick();
-  void DAUpButtonClick();
-  void DADownButtonClick();
-  void TCUpButtonClick();
-  void TCDownButtonClick();
-  void Timer1Timer();
-
   int current_card() const { return current_; }
   int ad_page() const { return ad_.page(); }
   int ad_page_count() const { return ad_.page_count(); }
@@ -136,6 +112,30 @@ class TStep11Frm : public ui::Form {
   ui::Timer& Timer1;
 
  private:
+  // The form's event handlers, wired in the constructor.
+  void DeviceTreeClick();
+  void DevTypeEdChange();
+  void IDEdExit();
+  void InputModeChange();
+  void ADMaxRangeChange();
+  void ADFilterNums_EditExit();
+  void AddBtnClick();
+  void DelBtnClick();
+  void LastBtnClick();
+  void FinishBtnClick();
+  void ADSheetShow();
+  void DASheetShow();
+  void TCSheetShow();
+  void ADSheetExit();
+  void DASheetExit();
+  void TCSheetExit();
+  void ADUpButtonClick();
+  void ADDownButtonClick();
+  void DAUpButtonClick();
+  void DADownButtonClick();
+  void TCUpButtonClick();
+  void TCDownButtonClick();
+  void Timer1Timer();
   void FormCreate();
   void build_channel_rows();
   void wire_handlers();

@@ -31,38 +31,6 @@ constexpr char kCannotReplace[] =
     "请用“另存为”按钮保存窗口中的内容。";
 constexpr char kPrintTitle[] = "Vorel_PCI.Log";
 
-ui::CheckBox& make_switch(ui::Form& f, const char* name, std::string_view caption, int left) {
-  auto& c = f.Add<ui::CheckBox>(nullptr, name, caption);
-  c.SetBounds(left, 76, 120, 20);
-  return c;
-}
-
-ui::Button& push(ui::Form& f, const char* name, std::string_view caption, int left) {
-  auto& b = f.Add<ui::Button>(nullptr, name, caption);
-  b.SetBounds(left, 420, 88, 26);
-  return b;
-}
-
-ui::Memo& make_memo(ui::Form& f) {
-  auto& m = f.Add<ui::Memo>(nullptr, "LogMemo");
-  m.SetBounds(16, 104, 568, 304);
-  m.VerticalScrollBar = true;
-  return m;
-}
-
-ui::ProgressBar& make_bar(ui::Form& f) {
-  auto& bar = f.Add<ui::ProgressBar>(nullptr, "LoadBar");
-  bar.SetBounds(400, 48, 184, 16);
-  bar.set_range(0, 10);
-  return bar;
-}
-
-ui::Label& make_label(ui::Form& f, const char* name, int top) {
-  auto& l = f.Add<ui::Label>(nullptr, name);
-  l.SetBounds(16, top, 380, 18);
-  return l;
-}
-
 }  // namespace
 
 void replace_run_log(const std::string& log_path, std::string_view content) {
@@ -85,21 +53,23 @@ void replace_run_log(const std::string& log_path, std::string_view content) {
 
 TDebugFrm::TDebugFrm(WizardRun& run)
     : ui::Form("TDebugFrm"),
-      Label1(make_label(*this, "Label1", 12)),
-      Label2(make_label(*this, "Label2", 48)),
-      LoadBar(make_bar(*this)),
-      EnDebugChk(make_switch(*this, "EnDebugChk", "调试开关", 16)),
-      ErrorChk(make_switch(*this, "ErrorChk", "输出错误信息", 160)),
-      TraceChk(make_switch(*this, "TraceChk", "输出跟踪信息", 304)),
-      LogMemo(make_memo(*this)),
-      SpeedButton1(push(*this, "SpeedButton1", "保存修改", 16)),
-      SaveBtn(push(*this, "SaveBtn", "另存为", 112)),
-      PrnBtn(push(*this, "PrnBtn", "打印", 208)),
-      FinishBtn(push(*this, "FinishBtn", "完成", 496)),
+      Label1(Place<ui::Label>(nullptr, "Label1", {}, {16, 12, 380, 18})),
+      Label2(Place<ui::Label>(nullptr, "Label2", {}, {16, 48, 380, 18})),
+      LoadBar(Place<ui::ProgressBar>(nullptr, "LoadBar", {}, {400, 48, 184, 16})),
+      EnDebugChk(Place<ui::CheckBox>(nullptr, "EnDebugChk", "调试开关", {16, 76, 120, 20})),
+      ErrorChk(Place<ui::CheckBox>(nullptr, "ErrorChk", "输出错误信息", {160, 76, 120, 20})),
+      TraceChk(Place<ui::CheckBox>(nullptr, "TraceChk", "输出跟踪信息", {304, 76, 120, 20})),
+      LogMemo(Place<ui::Memo>(nullptr, "LogMemo", {}, {16, 104, 568, 304})),
+      SpeedButton1(Place<ui::Button>(nullptr, "SpeedButton1", "保存修改", {16, 420, 88, 26})),
+      SaveBtn(Place<ui::Button>(nullptr, "SaveBtn", "另存为", {112, 420, 88, 26})),
+      PrnBtn(Place<ui::Button>(nullptr, "PrnBtn", "打印", {208, 420, 88, 26})),
+      FinishBtn(Place<ui::Button>(nullptr, "FinishBtn", "完成", {496, 420, 88, 26})),
       Timer1(add_timer("Timer1", 500, false)),
       Timer2(add_timer("Timer2", 100, false)),
       run_(run) {
   set_size(600, 488);
+  LogMemo.VerticalScrollBar = true;
+  LoadBar.set_range(0, 10);
   SaveDialog1.DefaultExt = "Log";
   SaveDialog1.Filter = "调试日志文件|log";
   EnDebugChk.OnClick = [this] { EnDebugChkClick(); };

@@ -12,17 +12,6 @@ class TDebugFrm : public ui::Form {
  public:
   explicit TDebugFrm(WizardRun& run);
 
-  void EnDebugChkClick();
-  void ErrorChkClick();
-  void TraceChkClick();
-  void Timer1Timer();
-  void Timer2Timer();
-  void SpeedButton1Click();
-  void SaveBtnClick();
-  void PrnBtnClick();
-  void FinishBtnClick();
-  void ControlShow();
-
   ui::Label& Label1;
   ui::Label& Label2;
   ui::ProgressBar& LoadBar;
@@ -40,6 +29,17 @@ class TDebugFrm : public ui::Form {
   ui::PrintDialog PrintDialog1;
 
  private:
+  // The form's event handlers, wired in the constructor.
+  void EnDebugChkClick();
+  void ErrorChkClick();
+  void TraceChkClick();
+  void Timer1Timer();
+  void Timer2Timer();
+  void SpeedButton1Click();
+  void SaveBtnClick();
+  void PrnBtnClick();
+  void FinishBtnClick();
+  void ControlShow();
   void FormCreate();
   WizardRun& run_;
   bool notice_shown_ = false;

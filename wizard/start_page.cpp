@@ -11,44 +11,28 @@ namespace {
 
 constexpr char kCaption[] = "向导：选择执行的操作方式";
 
-ui::Label& Text(ui::Form& f, const char* name, std::string_view caption, int left, int top, int width) {
-  auto& l = f.Add<ui::Label>(nullptr, name, caption);
-  l.SetBounds(left, top, width, 18);
-  return l;
-}
-
-ui::RadioButton& Option(ui::Form& f, const char* name, std::string_view caption, int top) {
-  auto& r = f.Add<ui::RadioButton>(nullptr, name, caption);
-  r.SetBounds(40, top, 120, 20);
-  return r;
-}
-
-ui::Button& push(ui::Form& f, const char* name, std::string_view caption, int left) {
-  auto& b = f.Add<ui::Button>(nullptr, name, caption);
-  b.SetBounds(left, 292, 88, 26);
-  return b;
-}
-
 }  // namespace
 
 TStartFrm::TStartFrm(WizardRun& run)
     : ui::Form("TStartFrm"),
-      Label1(Text(*this, "Label1", {}, 16, 12, 440)),
-      Label2(Text(*this, "Label2", "请选择下面的操作选项，然后用鼠标单击下一步或完成按钮：", 16, 44, 440)),
-      NewOp(Option(*this, "NewOp", "新建设备", 80)),
-      ModifyOp(Option(*this, "ModifyOp", "修改设备", 156)),
-      BrowseOp(Option(*this, "BrowseOp", "察看设备", 212)),
-      DebugBtn(push(*this, "DebugBtn", "调试设置", 16)),
-      VersionBtn(push(*this, "VersionBtn", "版本信息", 112)),
-      NextBtn(push(*this, "NextBtn", "下一步", 272)),
-      CancelBtn(push(*this, "CancelBtn", "取消", 368)),
+      Label1(Place<ui::Label>(nullptr, "Label1", {}, {16, 12, 440, 18})),
+      Label2(Place<ui::Label>(nullptr, "Label2", "请选择下面的操作选项，然后用鼠标单击下一步或完成按钮：",
+                              {16, 44, 440, 18})),
+      NewOp(Place<ui::RadioButton>(nullptr, "NewOp", "新建设备", {40, 80, 120, 20})),
+      ModifyOp(Place<ui::RadioButton>(nullptr, "ModifyOp", "修改设备", {40, 156, 120, 20})),
+      BrowseOp(Place<ui::RadioButton>(nullptr, "BrowseOp", "察看设备", {40, 212, 120, 20})),
+      DebugBtn(Place<ui::Button>(nullptr, "DebugBtn", "调试设置", {16, 292, 88, 26})),
+      VersionBtn(Place<ui::Button>(nullptr, "VersionBtn", "版本信息", {112, 292, 88, 26})),
+      NextBtn(Place<ui::Button>(nullptr, "NextBtn", "下一步", {272, 292, 88, 26})),
+      CancelBtn(Place<ui::Button>(nullptr, "CancelBtn", "取消", {368, 292, 88, 26})),
       run_(run) {
   set_size(480, 360);
   StayOnTop = true;
-  Text(*this, "NewOpText1", "提供简单到复杂的应用创建向导，可以创建一个设备网络，并", 64, 104, 400);
-  Text(*this, "NewOpText2", "集中管理。", 64, 124, 400);
-  Text(*this, "ModifyOpText", "修改原有的设备配置", 64, 180, 400);
-  Text(*this, "BrowseOpText", "浏览已设定好的设备配置", 64, 236, 400);
+  Place<ui::Label>(nullptr, "NewOpText1", "提供简单到复杂的应用创建向导，可以创建一个设备网络，并",
+                   {64, 104, 400, 18});
+  Place<ui::Label>(nullptr, "NewOpText2", "集中管理。", {64, 124, 400, 18});
+  Place<ui::Label>(nullptr, "ModifyOpText", "修改原有的设备配置", {64, 180, 400, 18});
+  Place<ui::Label>(nullptr, "BrowseOpText", "浏览已设定好的设备配置", {64, 236, 400, 18});
 
   NextBtn.Default = true;
   NextBtn.OnClick = [this] { NextBtnClick(); };

@@ -11,11 +11,6 @@ class TStartFrm : public ui::Form {
  public:
   explicit TStartFrm(WizardRun& run);
 
-  void NextBtnClick();
-  void CancelBtnClick();
-  void VersionBtnClick();
-  void DebugBtnClick();
-
   ui::Label& Label1;
   ui::Label& Label2;
   ui::RadioButton& NewOp;
@@ -27,6 +22,11 @@ class TStartFrm : public ui::Form {
   ui::Button& CancelBtn;
 
  private:
+  // The form's event handlers, wired in the constructor.
+  void NextBtnClick();
+  void CancelBtnClick();
+  void VersionBtnClick();
+  void DebugBtnClick();
   void FormCreate();
   WizardRun& run_;
 };
