@@ -49,10 +49,6 @@ HINSTANCE this_module() {
 HWND Hwnd(void* peer) { return static_cast<HWND>(peer); }
 
 // The height of a control's window: a drop-down list's is that of its open list.
-int window_height(const Control& c, const Rect& r) {
-  return c.kind() == Kind::ComboBox ? r.height + 200 : r.height;
-}
-
 class PrinterJob;
 
 class WindowsBackend : public ui::Backend {
@@ -83,6 +79,10 @@ class WindowsBackend : public ui::Backend {
     RadioGroup* group;
     int index;
   };
+  struct KindRow;
+  static const KindRow kKinds[];
+  static const KindRow& row_of(Kind kind);
+  static int window_height(const Control& c, const Rect& r);
   // The edit over the grid cell the user is typing into: at most one at a time.
   struct CellEdit {
     HWND window = nullptr;
@@ -108,6 +108,26 @@ class WindowsBackend : public ui::Backend {
   HWND top_modal_window() const;
   LRESULT on_command(Form& form, HWND child, int code);
   LRESULT on_notify(Form& form, NMHDR* header);
+  // What kKinds names for each kind of control.
+  void limit_edit(Control& c, HWND w);
+  void limit_memo(Control& c, HWND w);
+  void grid_lines(Control& c, HWND w);
+  void apply_caption(Control& c, Aspect a, HWND w);
+  void apply_memo(Control& c, Aspect a, HWND w);
+  void apply_combo(Control& c, Aspect a, HWND w);
+  void apply_radio_group(Control& c, Aspect a, HWND w);
+  void apply_tree(Control& c, Aspect a, HWND w);
+  void apply_pages(Control& c, Aspect a, HWND w);
+  void apply_bar(Control& c, Aspect a, HWND w);
+  void apply_grid(Control& c, Aspect a, HWND w);
+  void apply_sheet(Control& c, Aspect a, HWND w);
+  void command_button(Form& form, Control& c, HWND w, int code);
+  void command_edit(Form& form, Control& c, HWND w, int code);
+  void command_memo(Form& form, Control& c, HWND w, int code);
+  void command_combo(Form& form, Control& c, HWND w, int code);
+  void notify_tree(Form& form, Control& c, NMHDR* header);
+  void notify_pages(Form& form, Control& c, NMHDR* header);
+  void notify_grid(Form& form, Control& c, NMHDR* header);
   template <class F>
   void quietly(F&& f) {
     ++muted_;
@@ -128,6 +148,98 @@ class WindowsBackend : public ui::Backend {
   int muted_ = 0;
   HDC printer_ = nullptr;
 };
+
+// ---------------------------------------------------------------- the kinds of control
+
+// What the backend does for one kind of control: the window that shows it, what a new window
+// needs, how a change of the model reaches the window, and what the window's notifications
+// (WM_COMMAND codes, WM_NOTIFY headers) do to the model. A new kind of control is a row here and
+// the functions it names.
+struct WindowsBackend::KindRow {
+  Kind kind;
+  const wchar_t* window_class;                   // nullptr: no window of its own
+  DWORD (*styles)(const Control& c, DWORD& ex);  // beyond WS_CHILD | WS_CLIPSIBLINGS
+  bool container;                                // drawn below the controls standing on it
+  int drop_down;                                 // height of an open list, beyond the control's
+  void (WindowsBackend::*created)(Control& c, HWND w);
+  void (WindowsBackend::*apply)(Control& c, Aspect a, HWND w);
+  void (WindowsBackend::*command)(Form& form, Control& c, HWND w, int code);
+  void (WindowsBackend::*notify)(Form& form, Control& c, NMHDR* header);
+};
+
+const WindowsBackend::KindRow WindowsBackend::kKinds[] = {
+    {Kind::Label, L"STATIC", [](const Control&, DWORD&) -> DWORD { return SS_LEFT | SS_NOPREFIX; }, false, 0,
+     nullptr, &WindowsBackend::apply_caption, nullptr, nullptr},
+    {Kind::Panel, L"STATIC",
+     [](const Control& c, DWORD& ex) -> DWORD {
+       if (static_cast<const Panel&>(c).Bevel) ex |= WS_EX_STATICEDGE;
+       return SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX;
+     },
+     true, 0, nullptr, &WindowsBackend::apply_caption, nullptr, nullptr},
+    {Kind::Button, L"BUTTON",
+     [](const Control& c, DWORD&) -> DWORD {
+       return WS_TABSTOP | BS_NOTIFY | (static_cast<const Button&>(c).Default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+     },
+     false, 0, nullptr, &WindowsBackend::apply_caption, &WindowsBackend::command_button, nullptr},
+    {Kind::CheckBox, L"BUTTON", [](const Control&, DWORD&) -> DWORD { return WS_TABSTOP | BS_NOTIFY | BS_CHECKBOX; },
+     false, 0, nullptr, &WindowsBackend::apply_caption, &WindowsBackend::command_button, nullptr},
+    {Kind::RadioButton, L"BUTTON",
+     [](const Control&, DWORD&) -> DWORD { return WS_TABSTOP | BS_NOTIFY | BS_RADIOBUTTON; }, false, 0, nullptr,
+     &WindowsBackend::apply_caption, &WindowsBackend::command_button, nullptr},
+    {Kind::GroupBox, L"BUTTON", [](const Control&, DWORD&) -> DWORD { return BS_GROUPBOX; }, true, 0, nullptr,
+     &WindowsBackend::apply_caption, nullptr, nullptr},
+    // Its items are windows of their own (fill_radio_group), whose clicks on_command takes.
+    {Kind::RadioGroup, L"BUTTON", [](const Control&, DWORD&) -> DWORD { return BS_GROUPBOX; }, true, 0, nullptr,
+     &WindowsBackend::apply_radio_group, nullptr, nullptr},
+    {Kind::Edit, L"EDIT",
+     [](const Control& c, DWORD& ex) -> DWORD {
+       ex |= WS_EX_CLIENTEDGE;
+       return WS_TABSTOP | ES_AUTOHSCROLL | (static_cast<const Edit&>(c).ReadOnly ? ES_READONLY : 0);
+     },
+     false, 0, &WindowsBackend::limit_edit, &WindowsBackend::apply_caption, &WindowsBackend::command_edit, nullptr},
+    {Kind::Memo, L"EDIT",
+     [](const Control& c, DWORD& ex) -> DWORD {
+       const auto& m = static_cast<const Memo&>(c);
+       ex |= WS_EX_CLIENTEDGE;
+       return WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | ES_NOHIDESEL |
+              (m.WordWrap ? 0 : ES_AUTOHSCROLL | WS_HSCROLL) | (m.VerticalScrollBar ? WS_VSCROLL : 0) |
+              (m.ReadOnly ? ES_READONLY : 0);
+     },
+     false, 0, &WindowsBackend::limit_memo, &WindowsBackend::apply_memo, &WindowsBackend::command_memo, nullptr},
+    {Kind::ComboBox, L"COMBOBOX",
+     [](const Control&, DWORD&) -> DWORD { return WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST; }, false, 200,
+     nullptr, &WindowsBackend::apply_combo, &WindowsBackend::command_combo, nullptr},
+    {Kind::TreeView, WC_TREEVIEWW,
+     [](const Control& c, DWORD& ex) -> DWORD {
+       const auto& t = static_cast<const TreeView&>(c);
+       ex |= WS_EX_CLIENTEDGE;
+       return WS_TABSTOP | (t.HideSelection ? 0 : TVS_SHOWSELALWAYS) | (t.RowSelect ? TVS_FULLROWSELECT : 0) |
+              (t.ReadOnly ? 0 : TVS_EDITLABELS);
+     },
+     false, 0, nullptr, &WindowsBackend::apply_tree, nullptr, &WindowsBackend::notify_tree},
+    {Kind::PageControl, WC_TABCONTROLW, [](const Control&, DWORD&) -> DWORD { return WS_TABSTOP; }, true, 0,
+     nullptr, &WindowsBackend::apply_pages, nullptr, &WindowsBackend::notify_pages},
+    // A sheet is the area of its page control; its controls stand on the form.
+    {Kind::TabSheet, nullptr, nullptr, false, 0, nullptr, &WindowsBackend::apply_sheet, nullptr, nullptr},
+    {Kind::ProgressBar, PROGRESS_CLASSW, [](const Control&, DWORD&) -> DWORD { return 0; }, false, 0, nullptr,
+     &WindowsBackend::apply_bar, nullptr, nullptr},
+    {Kind::StringGrid, WC_LISTVIEWW,
+     [](const Control&, DWORD& ex) -> DWORD {
+       ex |= WS_EX_CLIENTEDGE;
+       return WS_TABSTOP | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
+     },
+     false, 0, &WindowsBackend::grid_lines, &WindowsBackend::apply_grid, nullptr, &WindowsBackend::notify_grid},
+};
+
+const WindowsBackend::KindRow& WindowsBackend::row_of(Kind kind) {
+  for (const KindRow& row : kKinds)
+    if (row.kind == kind) return row;
+  return kKinds[0];  // every kind has its row; a label is the harmless answer
+}
+
+int WindowsBackend::window_height(const Control& c, const Rect& r) {
+  return r.height + row_of(c.kind()).drop_down;
+}
 
 WindowsBackend& windows_backend() { return static_cast<WindowsBackend&>(backend()); }
 
@@ -186,101 +298,41 @@ void WindowsBackend::create_form_window(Form& form) {
   // last made to the first, an outer container (made before what it holds) ends up lowest.
   for (auto it = form.Controls().rbegin(); it != form.Controls().rend(); ++it) {
     const Control& c = **it;
-    if (c.peer && (c.kind() == Kind::GroupBox || c.kind() == Kind::PageControl ||
-                   c.kind() == Kind::RadioGroup || c.kind() == Kind::Panel))
+    if (c.peer && row_of(c.kind()).container)
       SetWindowPos(Hwnd(c.peer), HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
   for (const auto& t : form.Timers()) arm_timer(*t);
 }
 
 void WindowsBackend::create_control_window(Control& c) {
-  const wchar_t* cls = L"STATIC";
-  DWORD style = WS_CHILD | WS_CLIPSIBLINGS;
+  const KindRow& row = row_of(c.kind());
+  if (!row.window_class) return;  // a sheet is the area of its page control; its controls stand on the form
   DWORD ex = 0;
-  switch (c.kind()) {
-    case Kind::Label:
-      style |= SS_LEFT | SS_NOPREFIX;
-      break;
-    case Kind::Panel:
-      style |= SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX;
-      if (static_cast<Panel&>(c).Bevel) ex |= WS_EX_STATICEDGE;
-      break;
-    case Kind::Button:
-      cls = L"BUTTON";
-      style |= WS_TABSTOP | BS_NOTIFY | (static_cast<Button&>(c).Default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-      break;
-    case Kind::CheckBox:
-      cls = L"BUTTON";
-      style |= WS_TABSTOP | BS_NOTIFY | BS_CHECKBOX;
-      break;
-    case Kind::RadioButton:
-      cls = L"BUTTON";
-      style |= WS_TABSTOP | BS_NOTIFY | BS_RADIOBUTTON;
-      break;
-    case Kind::GroupBox:
-    case Kind::RadioGroup:
-      cls = L"BUTTON";
-      style |= BS_GROUPBOX;
-      break;
-    case Kind::Edit:
-      cls = L"EDIT";
-      style |= WS_TABSTOP | ES_AUTOHSCROLL | (static_cast<Edit&>(c).ReadOnly ? ES_READONLY : 0);
-      ex |= WS_EX_CLIENTEDGE;
-      break;
-    case Kind::Memo: {
-      auto& m = static_cast<Memo&>(c);
-      cls = L"EDIT";
-      style |= WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | ES_NOHIDESEL |
-               (m.WordWrap ? 0 : ES_AUTOHSCROLL | WS_HSCROLL) | (m.VerticalScrollBar ? WS_VSCROLL : 0) |
-               (m.ReadOnly ? ES_READONLY : 0);
-      ex |= WS_EX_CLIENTEDGE;
-      break;
-    }
-    case Kind::ComboBox:
-      cls = L"COMBOBOX";
-      style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
-      break;
-    case Kind::TreeView: {
-      auto& t = static_cast<TreeView&>(c);
-      cls = WC_TREEVIEWW;
-      style |= WS_TABSTOP | (t.HideSelection ? 0 : TVS_SHOWSELALWAYS) |
-               (t.RowSelect ? TVS_FULLROWSELECT : 0) | (t.ReadOnly ? 0 : TVS_EDITLABELS);
-      ex |= WS_EX_CLIENTEDGE;
-      break;
-    }
-    case Kind::PageControl:
-      cls = WC_TABCONTROLW;
-      style |= WS_TABSTOP;
-      break;
-    case Kind::TabSheet:
-      return;  // a sheet is the area of its page control; its controls stand on the form
-    case Kind::ProgressBar:
-      cls = PROGRESS_CLASSW;
-      break;
-    case Kind::StringGrid:
-      cls = WC_LISTVIEWW;
-      // Clipped, so that it never paints over the edit of a cell standing above it.
-      style |=
-          WS_TABSTOP | WS_CLIPSIBLINGS | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS | LVS_NOSORTHEADER;
-      ex |= WS_EX_CLIENTEDGE;
-      break;
-  }
+  const DWORD style = WS_CHILD | WS_CLIPSIBLINGS | row.styles(c, ex);
   Form& form = c.owner_form();
   const Rect r = c.form_bounds();
   const auto id = static_cast<UINT_PTR>(kFirstControlId + controls_.size());
-  HWND w =
-      CreateWindowExW(ex, cls, wide(c.Caption()).c_str(), style, r.left, r.top, r.width, window_height(c, r),
-                      Hwnd(form.peer), reinterpret_cast<HMENU>(id), this_module(), nullptr);
+  HWND w = CreateWindowExW(ex, row.window_class, wide(c.Caption()).c_str(), style, r.left, r.top, r.width,
+                           window_height(c, r), Hwnd(form.peer), reinterpret_cast<HMENU>(id), this_module(),
+                           nullptr);
   if (!w) return;
   c.peer = w;
   controls_[w] = &c;
   SetPropA(w, kNameProperty, reinterpret_cast<HANDLE>(const_cast<char*>(c.Name().c_str())));
   SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_for(c.GetFont(), 96)), FALSE);
-  if (c.kind() == Kind::Memo) SendMessageW(w, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);  // a day's log is megabytes
-  if (c.kind() == Kind::Edit && static_cast<Edit&>(c).MaxLength)
-    SendMessageW(w, EM_SETLIMITTEXT, static_cast<Edit&>(c).MaxLength, 0);
-  if (c.kind() == Kind::StringGrid)
-    ListView_SetExtendedListViewStyle(w, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+  if (row.created) (this->*row.created)(c, w);
+}
+
+void WindowsBackend::limit_edit(Control& c, HWND w) {
+  if (const int limit = static_cast<Edit&>(c).MaxLength) SendMessageW(w, EM_SETLIMITTEXT, limit, 0);
+}
+
+void WindowsBackend::limit_memo(Control&, HWND w) {
+  SendMessageW(w, EM_SETLIMITTEXT, 0x7FFFFFFE, 0);  // a day's log is megabytes
+}
+
+void WindowsBackend::grid_lines(Control&, HWND w) {
+  ListView_SetExtendedListViewStyle(w, LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
 }
 
 void WindowsBackend::destroy_form_window(Form& form) {
@@ -359,92 +411,87 @@ void WindowsBackend::apply(Control& c, Aspect a) {
     default:
       break;
   }
-  if (!w && c.kind() != Kind::TabSheet) return;
-  quietly([&] {
-    switch (c.kind()) {
-      case Kind::Label:
-      case Kind::Button:
-      case Kind::Panel:
-      case Kind::GroupBox:
-      case Kind::Edit:
-      case Kind::CheckBox:
-      case Kind::RadioButton:
-        if (a == Aspect::Text && window_text(w) != c.Caption()) SetWindowTextW(w, wide(c.Caption()).c_str());
-        if (a == Aspect::Checked && (c.kind() == Kind::CheckBox || c.kind() == Kind::RadioButton))
-          SendMessageW(w, BM_SETCHECK,
-                       static_cast<CheckableButton&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
-        break;
-      case Kind::Memo:
-        if (a == Aspect::Lines) {
-          SetWindowTextW(w, wide(static_cast<Memo&>(c).joined_text()).c_str());
-          memo_dirty_[static_cast<Memo*>(&c)] = false;
-        }
-        break;
-      case Kind::ComboBox: {
-        auto& combo = static_cast<ComboBox&>(c);
-        if (a == Aspect::Items) {
-          SendMessageW(w, CB_RESETCONTENT, 0, 0);
-          for (const std::string& item : combo.Items())
-            SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
-        }
-        if (a == Aspect::Items || a == Aspect::Selection) SendMessageW(w, CB_SETCURSEL, combo.ItemIndex(), 0);
-        break;
-      }
-      case Kind::RadioGroup: {
-        auto& group = static_cast<RadioGroup&>(c);
-        if (a == Aspect::Text) SetWindowTextW(w, wide(c.Caption()).c_str());
-        if (a == Aspect::Items) fill_radio_group(group);
-        if (a == Aspect::Items || a == Aspect::Selection) {
-          const auto& items = radio_windows_[&group];
-          for (size_t i = 0; i < items.size(); ++i)
-            SendMessageW(items[i], BM_SETCHECK,
-                         static_cast<int>(i) == group.ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
-        }
-        break;
-      }
-      case Kind::TreeView: {
-        auto& tree = static_cast<TreeView&>(c);
-        if (a == Aspect::Items) {
-          TreeView_DeleteAllItems(w);
-          for (size_t i = 0; i < tree.Nodes().size(); ++i) {
-            std::wstring text = wide(tree.Nodes()[i].text);
-            TVINSERTSTRUCTW ins{};
-            ins.hParent = TVI_ROOT;
-            ins.hInsertAfter = TVI_LAST;
-            ins.item.mask = TVIF_TEXT | TVIF_PARAM;
-            ins.item.pszText = text.data();
-            ins.item.lParam = static_cast<LPARAM>(i);
-            SendMessageW(w, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins));
-          }
-        }
-        if (a == Aspect::Items || a == Aspect::Selection) {
-          HTREEITEM item = TreeView_GetRoot(w);
-          for (int i = 0; item && i < tree.Selected(); ++i) item = TreeView_GetNextSibling(w, item);
-          TreeView_SelectItem(w, tree.Selected() >= 0 ? item : nullptr);
-        }
-        break;
-      }
-      case Kind::PageControl:
-        fill_tabs(static_cast<PageControl&>(c));
-        if (a == Aspect::Selection)
-          for (const auto& other : form.Controls())
-            if (other->lies_within(c)) apply_visibility(*other);
-        break;
-      case Kind::ProgressBar: {
-        auto& bar = static_cast<ProgressBar&>(c);
-        SendMessageW(w, PBM_SETRANGE32, bar.Min(), bar.Max());
-        SendMessageW(w, PBM_SETPOS, bar.Position(), 0);
-        break;
-      }
-      case Kind::StringGrid:
-        if (a == Aspect::Cells && grids_pending_.insert(static_cast<StringGrid*>(&c)).second)
-          PostMessageW(Hwnd(form.peer), kRefreshGrids, 0, 0);
-        break;
-      case Kind::TabSheet:
-        if (a == Aspect::Text && c.Parent()) fill_tabs(static_cast<PageControl&>(*c.Parent()));
-        break;
+  const KindRow& row = row_of(c.kind());
+  if (!w && row.window_class) return;
+  quietly([&] { (this->*row.apply)(c, a, w); });
+}
+
+void WindowsBackend::apply_caption(Control& c, Aspect a, HWND w) {
+  if (a == Aspect::Text && window_text(w) != c.Caption()) SetWindowTextW(w, wide(c.Caption()).c_str());
+  if (a == Aspect::Checked && (c.kind() == Kind::CheckBox || c.kind() == Kind::RadioButton))
+    SendMessageW(w, BM_SETCHECK, static_cast<CheckableButton&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void WindowsBackend::apply_memo(Control& c, Aspect a, HWND w) {
+  if (a != Aspect::Lines) return;
+  SetWindowTextW(w, wide(static_cast<Memo&>(c).joined_text()).c_str());
+  memo_dirty_[static_cast<Memo*>(&c)] = false;
+}
+
+void WindowsBackend::apply_combo(Control& c, Aspect a, HWND w) {
+  auto& combo = static_cast<ComboBox&>(c);
+  if (a == Aspect::Items) {
+    SendMessageW(w, CB_RESETCONTENT, 0, 0);
+    for (const std::string& item : combo.Items())
+      SendMessageW(w, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(wide(item).c_str()));
+  }
+  if (a == Aspect::Items || a == Aspect::Selection) SendMessageW(w, CB_SETCURSEL, combo.ItemIndex(), 0);
+}
+
+void WindowsBackend::apply_radio_group(Control& c, Aspect a, HWND w) {
+  auto& group = static_cast<RadioGroup&>(c);
+  if (a == Aspect::Text) SetWindowTextW(w, wide(c.Caption()).c_str());
+  if (a == Aspect::Items) fill_radio_group(group);
+  if (a == Aspect::Items || a == Aspect::Selection) {
+    const auto& items = radio_windows_[&group];
+    for (size_t i = 0; i < items.size(); ++i)
+      SendMessageW(items[i], BM_SETCHECK,
+                   static_cast<int>(i) == group.ItemIndex() ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
+}
+
+void WindowsBackend::apply_tree(Control& c, Aspect a, HWND w) {
+  auto& tree = static_cast<TreeView&>(c);
+  if (a == Aspect::Items) {
+    TreeView_DeleteAllItems(w);
+    for (size_t i = 0; i < tree.Nodes().size(); ++i) {
+      std::wstring text = wide(tree.Nodes()[i].text);
+      TVINSERTSTRUCTW ins{};
+      ins.hParent = TVI_ROOT;
+      ins.hInsertAfter = TVI_LAST;
+      ins.item.mask = TVIF_TEXT | TVIF_PARAM;
+      ins.item.pszText = text.data();
+      ins.item.lParam = static_cast<LPARAM>(i);
+      SendMessageW(w, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins));
     }
-  });
+  }
+  if (a == Aspect::Items || a == Aspect::Selection) {
+    HTREEITEM item = TreeView_GetRoot(w);
+    for (int i = 0; item && i < tree.Selected(); ++i) item = TreeView_GetNextSibling(w, item);
+    TreeView_SelectItem(w, tree.Selected() >= 0 ? item : nullptr);
+  }
+}
+
+void WindowsBackend::apply_pages(Control& c, Aspect a, HWND) {
+  fill_tabs(static_cast<PageControl&>(c));
+  if (a == Aspect::Selection)
+    for (const auto& other : c.owner_form().Controls())
+      if (other->lies_within(c)) apply_visibility(*other);
+}
+
+void WindowsBackend::apply_bar(Control& c, Aspect, HWND w) {
+  auto& bar = static_cast<ProgressBar&>(c);
+  SendMessageW(w, PBM_SETRANGE32, bar.Min(), bar.Max());
+  SendMessageW(w, PBM_SETPOS, bar.Position(), 0);
+}
+
+void WindowsBackend::apply_grid(Control& c, Aspect a, HWND) {
+  if (a == Aspect::Cells && grids_pending_.insert(static_cast<StringGrid*>(&c)).second)
+    PostMessageW(Hwnd(c.owner_form().peer), kRefreshGrids, 0, 0);
+}
+
+void WindowsBackend::apply_sheet(Control& c, Aspect a, HWND) {
+  if (a == Aspect::Text && c.Parent()) fill_tabs(static_cast<PageControl&>(*c.Parent()));
 }
 
 void WindowsBackend::fill_tabs(PageControl& pages) {
@@ -563,83 +610,80 @@ LRESULT WindowsBackend::on_command(Form& form, HWND child, int code) {
   auto it = controls_.find(child);
   if (it == controls_.end()) return 0;
   Control& c = *it->second;
-  switch (code) {
-    case BN_SETFOCUS:
-    case EN_SETFOCUS:
-    case CBN_SETFOCUS:
-      form.focus_control(&c);
-      break;
-    case EN_KILLFOCUS:
-      if (c.kind() == Kind::Memo) pull_memo(static_cast<Memo&>(c));
-      break;
-    case BN_CLICKED:
-      if (c.kind() == Kind::Button || c.kind() == Kind::CheckBox || c.kind() == Kind::RadioButton)
-        user::Click(c);
-      break;
-    case BN_DOUBLECLICKED:
-      user::second_click(c);
-      break;
-    case EN_CHANGE:
-      if (muted_) break;
-      if (c.kind() == Kind::Edit) {
-        auto& edit = static_cast<Edit&>(c);
-        edit.user_set_text(window_text(child));
-      } else if (c.kind() == Kind::Memo) {
-        memo_dirty_[static_cast<Memo*>(&c)] = true;
-      }
-      break;
-    case CBN_SELCHANGE:
-      if (!muted_)
-        user::choose(static_cast<ComboBox&>(c), static_cast<int>(SendMessageW(child, CB_GETCURSEL, 0, 0)));
-      break;
-    default:
-      break;
-  }
+  if (const KindRow& row = row_of(c.kind()); row.command) (this->*row.command)(form, c, child, code);
   return 0;
+}
+
+void WindowsBackend::command_button(Form& form, Control& c, HWND, int code) {
+  if (code == BN_SETFOCUS) form.focus_control(&c);
+  if (code == BN_CLICKED) user::Click(c);
+  if (code == BN_DOUBLECLICKED) user::second_click(c);
+}
+
+void WindowsBackend::command_edit(Form& form, Control& c, HWND w, int code) {
+  if (code == EN_SETFOCUS) form.focus_control(&c);
+  if (code == EN_CHANGE && !muted_) static_cast<Edit&>(c).user_set_text(window_text(w));
+}
+
+// A memo's text is taken when the focus leaves it, not at every keystroke: a day's log is long.
+void WindowsBackend::command_memo(Form& form, Control& c, HWND, int code) {
+  if (code == EN_SETFOCUS) form.focus_control(&c);
+  if (code == EN_KILLFOCUS) pull_memo(static_cast<Memo&>(c));
+  if (code == EN_CHANGE && !muted_) memo_dirty_[static_cast<Memo*>(&c)] = true;
+}
+
+void WindowsBackend::command_combo(Form& form, Control& c, HWND w, int code) {
+  if (code == CBN_SETFOCUS) form.focus_control(&c);
+  if (code == CBN_SELCHANGE && !muted_)
+    user::choose(static_cast<ComboBox&>(c), static_cast<int>(SendMessageW(w, CB_GETCURSEL, 0, 0)));
 }
 
 LRESULT WindowsBackend::on_notify(Form& form, NMHDR* header) {
   auto it = controls_.find(header->hwndFrom);
   if (it == controls_.end()) return 0;
   Control& c = *it->second;
-  if (c.kind() == Kind::TreeView) {
-    auto& tree = static_cast<TreeView&>(c);
-    if (header->code == NM_SETFOCUS) form.focus_control(&c);
-    if (header->code == TVN_SELCHANGEDW && !muted_) {
-      const auto* change = reinterpret_cast<NMTREEVIEWW*>(header);
-      user::move_selection(tree, change->itemNew.hItem ? static_cast<int>(change->itemNew.lParam) : -1);
-    }
-    if (header->code == NM_CLICK) {
-      // The click may come before the selection moves: the node under the mouse is the one clicked.
-      TVHITTESTINFO hit{};
-      const DWORD pos = GetMessagePos();
-      hit.pt = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
-      ScreenToClient(header->hwndFrom, &hit.pt);
-      if (HTREEITEM item = TreeView_HitTest(header->hwndFrom, &hit); item && (hit.flags & TVHT_ONITEM)) {
-        TVITEMW data{};
-        data.mask = TVIF_PARAM;
-        data.hItem = item;
-        SendMessageW(header->hwndFrom, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
-        quietly([&] { TreeView_SelectItem(header->hwndFrom, item); });
-        user::select_node(tree, static_cast<int>(data.lParam));
-      } else {
-        Form::fire(tree.OnClick);
-      }
-    }
-  }
-  if (c.kind() == Kind::PageControl) {
-    auto& pages = static_cast<PageControl&>(c);
-    if (header->code == NM_SETFOCUS) form.focus_control(&c);
-    if (header->code == TCN_SELCHANGE && !muted_) {
-      const int index = TabCtrl_GetCurSel(header->hwndFrom);
-      const std::vector<TabSheet*> tabs = pages.visible_tabs();
-      if (index >= 0 && index < static_cast<int>(tabs.size())) user::show_tab(pages, *tabs[index]);
-    }
-  }
-  if (c.kind() == Kind::StringGrid && header->code == NM_SETFOCUS) form.focus_control(&c);
-  if (c.kind() == Kind::StringGrid && header->code == NM_DBLCLK)
-    begin_cell_edit(static_cast<StringGrid&>(c), header->hwndFrom);
+  if (const KindRow& row = row_of(c.kind()); row.notify) (this->*row.notify)(form, c, header);
   return 0;
+}
+
+void WindowsBackend::notify_tree(Form& form, Control& c, NMHDR* header) {
+  auto& tree = static_cast<TreeView&>(c);
+  if (header->code == NM_SETFOCUS) form.focus_control(&c);
+  if (header->code == TVN_SELCHANGEDW && !muted_) {
+    const auto* change = reinterpret_cast<NMTREEVIEWW*>(header);
+    user::move_selection(tree, change->itemNew.hItem ? static_cast<int>(change->itemNew.lParam) : -1);
+  }
+  if (header->code != NM_CLICK) return;
+  // The click may come before the selection moves: the node under the mouse is the one clicked.
+  TVHITTESTINFO hit{};
+  const DWORD pos = GetMessagePos();
+  hit.pt = {static_cast<short>(LOWORD(pos)), static_cast<short>(HIWORD(pos))};
+  ScreenToClient(header->hwndFrom, &hit.pt);
+  if (HTREEITEM item = TreeView_HitTest(header->hwndFrom, &hit); item && (hit.flags & TVHT_ONITEM)) {
+    TVITEMW data{};
+    data.mask = TVIF_PARAM;
+    data.hItem = item;
+    SendMessageW(header->hwndFrom, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&data));
+    quietly([&] { TreeView_SelectItem(header->hwndFrom, item); });
+    user::select_node(tree, static_cast<int>(data.lParam));
+  } else {
+    Form::fire(tree.OnClick);
+  }
+}
+
+void WindowsBackend::notify_pages(Form& form, Control& c, NMHDR* header) {
+  auto& pages = static_cast<PageControl&>(c);
+  if (header->code == NM_SETFOCUS) form.focus_control(&c);
+  if (header->code == TCN_SELCHANGE && !muted_) {
+    const int index = TabCtrl_GetCurSel(header->hwndFrom);
+    const std::vector<TabSheet*> tabs = pages.visible_tabs();
+    if (index >= 0 && index < static_cast<int>(tabs.size())) user::show_tab(pages, *tabs[index]);
+  }
+}
+
+void WindowsBackend::notify_grid(Form& form, Control& c, NMHDR* header) {
+  if (header->code == NM_SETFOCUS) form.focus_control(&c);
+  if (header->code == NM_DBLCLK) begin_cell_edit(static_cast<StringGrid&>(c), header->hwndFrom);
 }
 
 // A double click on a cell the user may edit opens an edit over it, holding the cell's text;
