@@ -37,6 +37,8 @@ class DemoCheck : public SessionObserver {
   struct LinkTexts {
     std::string name;  // UTF-8
     std::optional<std::string> first, last;
+    bool other = false;     // a text that is neither "never linked" nor "normal"
+    bool relinked = false;  // "never linked" again after "normal"
   };
 
   bool started_ = false;
