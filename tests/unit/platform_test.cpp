@@ -311,13 +311,27 @@ void OwnFaultHandler(int) {
   siglongjmp(g_own_jump, 1);
 }
 
+// The process's own SIGSEGV handler for the life of a test; the one before is put back after.
+class OwnFaultHandlerInstalled {
+ public:
+  OwnFaultHandlerInstalled() {
+    struct sigaction own {};
+    own.sa_handler = OwnFaultHandler;
+    sigemptyset(&own.sa_mask);
+    installed_ = sigaction(SIGSEGV, &own, &saved_) == 0;
+  }
+  ~OwnFaultHandlerInstalled() { sigaction(SIGSEGV, &saved_, nullptr); }
+  bool installed() const { return installed_; }
+
+ private:
+  struct sigaction saved_ {};
+  bool installed_ = false;
+};
+
 // The handler the process had (its own, not one an earlier guard left) is back after each call.
 TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
-  struct sigaction own {
-  }, saved{};
-  own.sa_handler = OwnFaultHandler;
-  sigemptyset(&own.sa_mask);
-  ASSERT_EQ(sigaction(SIGSEGV, &own, &saved), 0);
+  const OwnFaultHandlerInstalled own;
+  ASSERT_TRUE(own.installed());
   uint32_t code = 0;
   auto faulting = [] { StoreThroughNull(); };
   auto throwing = [] { throw std::runtime_error("from inside"); };
@@ -326,17 +340,13 @@ TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
   EXPECT_THROW(platform::call_guarded(throwing, &code), std::runtime_error)
       << "a C++ exception passes through the guard untouched";
   EXPECT_EQ(CurrentAction(SIGSEGV).sa_handler, &OwnFaultHandler);
-  sigaction(SIGSEGV, &saved, nullptr);
 }
 
 // While another thread is inside a guarded call, a fault of the process's own code reaches the
 // handler the process had: the guard passes on what is not its own.
 TEST(FaultGuard, AFaultOutsideTheGuardedCallsReachesTheProcesssOwnHandler) {
-  struct sigaction own {
-  }, saved{};
-  own.sa_handler = OwnFaultHandler;
-  sigemptyset(&own.sa_mask);
-  ASSERT_EQ(sigaction(SIGSEGV, &own, &saved), 0);
+  const OwnFaultHandlerInstalled own;
+  ASSERT_TRUE(own.installed());
   AutoResetEvent inside(false), done(false);
   std::thread guarded([&] {
     uint32_t code = 0;
@@ -350,7 +360,6 @@ TEST(FaultGuard, AFaultOutsideTheGuardedCallsReachesTheProcesssOwnHandler) {
   if (sigsetjmp(g_own_jump, 1) == 0) StoreThroughNull();
   done.set();
   guarded.join();
-  sigaction(SIGSEGV, &saved, nullptr);
   EXPECT_EQ(g_own_faults, 1);
 }
 

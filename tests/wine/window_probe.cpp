@@ -189,12 +189,11 @@ std::string grid_cell(Window grid, int col, int row) {
   return narrow(buffer);
 }
 
-void double_click_grid_cell(Window grid, int col, int row) {
-  HWND w = static_cast<HWND>(grid);
-  RECT r{};
-  r.top = col;
-  r.left = col == 0 ? LVIR_LABEL : LVIR_BOUNDS;
-  if (!SendMessageW(w, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&r))) return;
+namespace {
+
+// Clicks the middle of a rectangle of the window's client area with the mouse (twice: a double
+// click). The control reads where the mouse is as well as where the click says it is.
+void click_middle(HWND w, const RECT& r, bool twice) {
   POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
   POINT screen = p;
   ClientToScreen(w, &screen);
@@ -202,8 +201,19 @@ void double_click_grid_cell(Window grid, int col, int row) {
   const LPARAM at = MAKELPARAM(p.x, p.y);
   PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, at);
   PostMessageW(w, WM_LBUTTONUP, 0, at);
+  if (!twice) return;
   PostMessageW(w, WM_LBUTTONDBLCLK, MK_LBUTTON, at);
   PostMessageW(w, WM_LBUTTONUP, 0, at);
+}
+
+}  // namespace
+
+void double_click_grid_cell(Window grid, int col, int row) {
+  HWND w = static_cast<HWND>(grid);
+  RECT r{};
+  r.top = col;
+  r.left = col == 0 ? LVIR_LABEL : LVIR_BOUNDS;
+  if (SendMessageW(w, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&r))) click_middle(w, r, true);
 }
 
 void press_key(Window w, unsigned key) {
@@ -220,15 +230,7 @@ void click_tree_item(Window tree, int index) {
   if (!item) return;
   RECT r{};
   std::memcpy(&r, &item, sizeof item);  // TVM_GETITEMRECT takes the item in the rectangle
-  if (!SendMessageW(w, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r))) return;
-  POINT p{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-  POINT screen = p;
-  ClientToScreen(w, &screen);
-  // The tree reads where the mouse is as well as where the click says it is.
-  SetCursorPos(screen.x, screen.y);
-  const LPARAM at = MAKELPARAM(p.x, p.y);
-  PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  PostMessageW(w, WM_LBUTTONUP, 0, at);
+  if (SendMessageW(w, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(&r))) click_middle(w, r, false);
 }
 
 bool save_bitmap(Window window, const std::string& path) {
