@@ -173,20 +173,6 @@ void TStep11Frm::build_channel_rows() {
   for (ChannelSheet* sheet : {&ad_, &da_, &tc_})
     for (const auto& row : sheet->rows)
       for (ui::Control* control : row) control->SetVisible(false);
-  // A row shows the current card's entry: an AD range as its index within the card's max range.
-  ad_.show_row = [this](int c) {
-    ad_rows_[c].range->SetItemIndex(Entry(current_).ADRange[c] - range_offset(current_));
-  };
-  da_.show_row = [this](int c) { da_rows_[c].range->SetItemIndex(Entry(current_).DARange[c]); };
-  tc_.show_row = [this](int c) {
-    const TCardParams& e = Entry(current_);
-    const CounterRow& row = tc_rows_[c];
-    row.mode->SetItemIndex(e.TCMode[c]);
-    row.clock_on->SetChecked(e.TCClockDivOn[c] == 1);
-    row.clock_div->SetText(std::to_string(e.TCClockDiv[c]));
-    row.filter_on->SetChecked(e.TCFilterDivOn[c] == 1);
-    row.filter_div->SetText(std::to_string(e.TCFilterDiv[c]));
-  };
 }
 
 void TStep11Frm::wire_handlers() {
@@ -213,6 +199,20 @@ void TStep11Frm::wire_handlers() {
   TCUpButton.OnClick = [this] { TCUpButtonClick(); };
   TCDownButton.OnClick = [this] { TCDownButtonClick(); };
   Timer1.OnTimer = [this] { Timer1Timer(); };
+  // A row shows the current card's entry: an AD range as its index within the card's max range.
+  ad_.show_row = [this](int c) {
+    ad_rows_[c].range->SetItemIndex(Entry(current_).ADRange[c] - range_offset(current_));
+  };
+  da_.show_row = [this](int c) { da_rows_[c].range->SetItemIndex(Entry(current_).DARange[c]); };
+  tc_.show_row = [this](int c) {
+    const TCardParams& e = Entry(current_);
+    const CounterRow& row = tc_rows_[c];
+    row.mode->SetItemIndex(e.TCMode[c]);
+    row.clock_on->SetChecked(e.TCClockDivOn[c] == 1);
+    row.clock_div->SetText(std::to_string(e.TCClockDiv[c]));
+    row.filter_on->SetChecked(e.TCFilterDivOn[c] == 1);
+    row.filter_div->SetText(std::to_string(e.TCFilterDiv[c]));
+  };
 }
 
 const BoardModel* TStep11Frm::model_of(int card) const {
