@@ -12,9 +12,9 @@ namespace {
 using testing_support::EngineProbe;
 using testing_support::host_tag;
 
-class Startup : public ::testing::Test {
+class EngineStartup : public ::testing::Test {
  protected:
-  Startup() {
+  EngineStartup() {
     FullPDB(&block_);
     block_.card(2)->ModelCode = 0;
     set_model_name(*block_.card(2), "PCI_7505");
@@ -26,7 +26,7 @@ class Startup : public ::testing::Test {
   const std::string device_ = driver_file_info()->DeviceName();
 };
 
-TEST_F(Startup, LinkTagsShowTheStateAtStart) {
+TEST_F(EngineStartup, LinkTagsShowTheStateAtStart) {
   EngineProbe e;
   std::vector<HostTag> tags = {host_tag(1, "COMMLINK", 2),     host_tag(2, "ENCOMMLINK", 0),
                                host_tag(3, "DEVICELINK2:", 2), host_tag(4, "DEVICELINK2", 0),
@@ -53,7 +53,7 @@ TEST_F(Startup, LinkTagsShowTheStateAtStart) {
   EXPECT_EQ(e.RunEvent, kEventInit) << "the start event waits for the first poll";
 }
 
-TEST_F(Startup, NoValidTagFailsTheStartWithTheHostsMessage) {
+TEST_F(EngineStartup, NoValidTagFailsTheStartWithTheHostsMessage) {
   EngineProbe e;
   std::vector<HostTag> tags = {host_tag(1, "XY1:0,1.1"), host_tag(2, "DI9:0,1.1")};
   EXPECT_FALSE(e.IniDLLObj(&block_, tags));
@@ -65,13 +65,13 @@ TEST_F(Startup, NoValidTagFailsTheStartWithTheHostsMessage) {
   EXPECT_TRUE(e.Stopped);
 }
 
-TEST_F(Startup, WithoutABlockTheDeviceFailsToLoad) {
+TEST_F(EngineStartup, WithoutABlockTheDeviceFailsToLoad) {
   EngineProbe e;
   EXPECT_FALSE(e.IniDLLObj(nullptr, {host_tag(1, "DI1:0,1.1")}));
   EXPECT_EQ(e.LogCount("：设备加载失败！"), 1);
 }
 
-TEST_F(Startup, HostIdentifiersAreCheckedAndIndexed) {
+TEST_F(EngineStartup, HostIdentifiersAreCheckedAndIndexed) {
   EngineProbe e;
   std::vector<HostTag> tags = {
       host_tag(1000, "DI1:0,1.1"), host_tag(-3, "DI1:0,1.2"), host_tag(2'000'000'000, "DI1:0,1.3"),
@@ -89,7 +89,7 @@ TEST_F(Startup, HostIdentifiersAreCheckedAndIndexed) {
   EXPECT_EQ(e.find_tag(-3), nullptr);
 }
 
-TEST_F(Startup, AddedTagsJoinARunningEngine) {
+TEST_F(EngineStartup, AddedTagsJoinARunningEngine) {
   EngineProbe e;
   ASSERT_TRUE(e.IniDLLObj(&block_, {host_tag(1, "DI1:0,1.1"), host_tag(2, "DI1:0,1.2")}));
   int32_t results[4] = {9, 9, 9, 9};
@@ -107,7 +107,7 @@ TEST_F(Startup, AddedTagsJoinARunningEngine) {
   EXPECT_TRUE(e.EnLog()) << "an ENLOG tag keeps detailed logging on after the refresh";
 }
 
-TEST_F(Startup, StopWritesOneReportAndDestructionNoSecond) {
+TEST_F(EngineStartup, StopWritesOneReportAndDestructionNoSecond) {
   int reports = 0;
   {
     EngineProbe e;
@@ -120,7 +120,7 @@ TEST_F(Startup, StopWritesOneReportAndDestructionNoSecond) {
   EXPECT_EQ(reports, 1);
 }
 
-TEST_F(Startup, AStoppedEngineRestartsWithAddedTags) {
+TEST_F(EngineStartup, AStoppedEngineRestartsWithAddedTags) {
   EngineProbe e;
   ASSERT_TRUE(e.IniDLLObj(&block_, {host_tag(1, "DI1:0,1.1")}));
   e.Stop();

@@ -13,9 +13,9 @@ namespace {
 using testing_support::EngineProbe;
 using testing_support::host_tag;
 
-class Machine : public ::testing::Test {
+class EngineMachine : public ::testing::Test {
  protected:
-  Machine() {
+  EngineMachine() {
     FullPDB(&block_);
     block_.ErrorLog = 1;
     std::vector<HostTag> tags = {host_tag(1, "DI1:0,0.0"), host_tag(2, "COMMLINK", 2),
@@ -25,14 +25,11 @@ class Machine : public ::testing::Test {
     e_.ReadExecute();  // initialise, take the first read command and send it
   }
   // One poll after `ms` milliseconds.
-  void Poll(uint32_t ms) {
-    clock_.advance(ms);
-    e_.ReadExecute();
-  }
+  void Poll(uint32_t ms) { e_.Poll(clock_, ms); }
   void Answer() {
-    e_.answering = true;
+    e_.AnswerAll();
     Poll(10);
-    e_.answering = false;
+    e_.AnswerNone();
   }
   void Timeout() { Poll(kAnswerTimeoutMs + 1); }
   std::string CommLinkText() { return e_.Tag(2).Value.string_value(); }
@@ -46,7 +43,7 @@ class Machine : public ::testing::Test {
   const std::string device_ = driver_file_info()->DeviceName();
 };
 
-TEST_F(Machine, FirstPollInitialisesAndSendsARead) {
+TEST_F(EngineMachine, FirstPollInitialisesAndSendsARead) {
   EXPECT_EQ(e_.RunStatus, kStatusWaitRead);
   ASSERT_NE(e_.CurCmd, nullptr);
   EXPECT_EQ(e_.CurCmd->CardNo, 1);
@@ -55,7 +52,7 @@ TEST_F(Machine, FirstPollInitialisesAndSendsARead) {
   EXPECT_EQ(e_.ReadTimeouts, 0);
 }
 
-TEST_F(Machine, AnAnswerIsAcknowledgedOnTheNextPoll) {
+TEST_F(EngineMachine, AnAnswerIsAcknowledgedOnTheNextPoll) {
   Answer();
   EXPECT_EQ(e_.Tag(1).ReadCount, 1u);
   EXPECT_EQ(e_.ReadCommTotal, 1);
@@ -65,7 +62,7 @@ TEST_F(Machine, AnAnswerIsAcknowledgedOnTheNextPoll) {
   EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯正常!");
 }
 
-TEST_F(Machine, AMissingAnswerTimesOutAndTheReadIsGivenUp) {
+TEST_F(EngineMachine, AMissingAnswerTimesOutAndTheReadIsGivenUp) {
   Timeout();
   EXPECT_EQ(e_.sErrEvent(), "通讯超时错，期待设备应答");
   EXPECT_EQ(e_.ReadTimeouts, 1);
@@ -77,7 +74,7 @@ TEST_F(Machine, AMissingAnswerTimesOutAndTheReadIsGivenUp) {
   EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯始终不成功!") << "never answered yet";
 }
 
-TEST_F(Machine, ACommandThatKeepsFailingIsPolledLessOften) {
+TEST_F(EngineMachine, ACommandThatKeepsFailingIsPolledLessOften) {
   Timeout();
   ASSERT_EQ(e_.CmdList.size(), 1u);
   const TCommand& read = *e_.CmdList[0];
@@ -88,7 +85,7 @@ TEST_F(Machine, ACommandThatKeepsFailingIsPolledLessOften) {
   EXPECT_FLOAT_EQ(read.SuccessRate, 0.505f) << "one answer halves the distance back";
 }
 
-TEST_F(Machine, LinkStateFollowsExchangesNotPolls) {
+TEST_F(EngineMachine, LinkStateFollowsExchangesNotPolls) {
   Answer();
   EXPECT_EQ(e_.CommState, kLinkOK);
   EXPECT_EQ(e_.DevLinkState[1], kLinkOK);
@@ -116,7 +113,7 @@ TEST_F(Machine, LinkStateFollowsExchangesNotPolls) {
   EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯正常!");
 }
 
-TEST_F(Machine, RepeatedTimeoutsRaiseTheSeriousFault) {
+TEST_F(EngineMachine, RepeatedTimeoutsRaiseTheSeriousFault) {
   e_.set_host_event(0x4711);
   for (int i = 0; i < 10; ++i) Timeout();
   EXPECT_EQ(e_.sErrEvent(), "通讯超时错，期待设备应答");
@@ -129,7 +126,7 @@ TEST_F(Machine, RepeatedTimeoutsRaiseTheSeriousFault) {
   EXPECT_TRUE(e_.EnLog()) << "the hundredth time-out switches detailed logging on";
 }
 
-TEST_F(Machine, AWriteIsSentTwiceThenReportedAsFailed) {
+TEST_F(EngineMachine, AWriteIsSentTwiceThenReportedAsFailed) {
   ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));
   for (int i = 0; i < 20 && e_.WriteFailTotal == 0; ++i) Timeout();
   EXPECT_EQ(e_.WriteTimeouts, 2) << "one retry";
@@ -140,16 +137,16 @@ TEST_F(Machine, AWriteIsSentTwiceThenReportedAsFailed) {
   EXPECT_EQ(e_.ActiveWrite, nullptr) << "the failed write chain is freed";
 }
 
-TEST_F(Machine, AnAnsweredWriteSetsTheTagValue) {
+TEST_F(EngineMachine, AnAnsweredWriteSetsTheTagValue) {
   ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));
-  e_.answering = true;
+  e_.AnswerAll();
   for (int i = 0; i < 10 && e_.Tag(4).WriteCount == 0; ++i) Poll(10);
   EXPECT_EQ(e_.Tag(4).WriteCount, 1u);
   EXPECT_TRUE(e_.Tag(4).Value.bool_value());
   EXPECT_EQ(e_.Tag(4).TagStatus, 0u);
 }
 
-TEST_F(Machine, TheAnswerToAnEarlierWriteDoesNotHideALaterWritesExpiry) {
+TEST_F(EngineMachine, TheAnswerToAnEarlierWriteDoesNotHideALaterWritesExpiry) {
   ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));
   for (int i = 0; i < 10 && e_.RunStatus != kStatusWaitWrite; ++i) Answer();
   ASSERT_EQ(e_.RunStatus, kStatusWaitWrite) << "the first write is sent and waits for its answer";
@@ -157,13 +154,13 @@ TEST_F(Machine, TheAnswerToAnEarlierWriteDoesNotHideALaterWritesExpiry) {
   clock_.advance(kWriteExpiryMs + 1);
   ASSERT_TRUE(e_.WriteExecute(4, TVariant::Bool(true)));  // the second write expires here
   ASSERT_EQ(e_.Tag(4).TagStatus, kTagStatusWriteExpired);
-  e_.answering = true;
+  e_.AnswerAll();
   e_.ReadExecute();  // the first write is answered
   EXPECT_EQ(e_.Tag(4).WriteCount, 1u);
   EXPECT_EQ(e_.Tag(4).TagStatus, kTagStatusWriteExpired) << "the host still hears of the expired write";
 }
 
-TEST_F(Machine, SwitchingCommunicationOffPausesEverything) {
+TEST_F(EngineMachine, SwitchingCommunicationOffPausesEverything) {
   Answer();
   ASSERT_TRUE(e_.WriteExecute(5, TVariant::Bool(false)));
   EXPECT_FALSE(e_.CommEnabled);
@@ -179,21 +176,21 @@ TEST_F(Machine, SwitchingCommunicationOffPausesEverything) {
   EXPECT_EQ(CommLinkText(), device_ + "通讯正常!");
 }
 
-TEST_F(Machine, AStoppedEngineDoesNothing) {
+TEST_F(EngineMachine, AStoppedEngineDoesNothing) {
   e_.Stop();
   const int32_t reads = e_.ReadCommTotal;
   Timeout();
   EXPECT_EQ(e_.ReadCommTotal, reads);
   EXPECT_TRUE(e_.ReadExecute());
   // ReadTags' step neither: the read in flight when it stopped stays as it was.
-  e_.answering = true;
+  e_.AnswerAll();
   EXPECT_FALSE(e_.ReadExecuteEx());
   EXPECT_EQ(e_.RunStatus, kStatusWaitRead);
   EXPECT_EQ(e_.RunEvent, kEventNone);
 }
 
 // Every answer, time-out and give-up without a command to act on: nothing to wait for.
-TEST_F(Machine, AnAnswerHandlerWithoutACommandLeavesTheMachineReady) {
+TEST_F(EngineMachine, AnAnswerHandlerWithoutACommandLeavesTheMachineReady) {
   const struct {
     RunStatusCode status;
     RunEventCode event;
