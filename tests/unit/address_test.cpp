@@ -28,9 +28,9 @@ TDeviceParams DefaultBlock() {
   return block;
 }
 
-class AddressTest : public ::testing::Test {
+class EngineAddress : public ::testing::Test {
  protected:
-  AddressTest() {
+  EngineAddress() {
     engine_.Params = DefaultBlock();
     engine_.DefaultCardNo = 1;
     engine_.Params.TraceLog = engine_.Params.ErrorLog = 1;
@@ -47,11 +47,7 @@ class AddressTest : public ::testing::Test {
 
   // A tag as registration creates it from the host's record, then checked.
   std::unique_ptr<TDLLTag> CreateAndCheck(const std::string& address) {
-    HostTag host;
-    host.Name = "T1";
-    host.Address = address;
-    host.ValueType = 1;  // digital, so the parsed bit stays
-    auto tag = engine_.CreatInternalTag(host);
+    auto tag = engine_.CreatInternalTag(testing_support::host_tag(1, address));  // a switch: the bit stays
     EXPECT_NE(tag, nullptr);
     engine_.log.clear();
     engine_.CheckAddrValid(tag);
@@ -71,7 +67,7 @@ std::string Error(const std::string& address, const std::string& tail) {
   return kTime + "：标签T1错误：标签地址" + address + tail + "\r\n";
 }
 
-TEST_F(AddressTest, FieldsDefaultsAndTheLinesTheyLog) {
+TEST_F(EngineAddress, FieldsDefaultsAndTheLinesTheyLog) {
   struct Case {
     std::string address, fields;  // fields as card:slot,channel.bit
     Lines log;                    // in parser order: card, slot, channel, bit
@@ -115,7 +111,7 @@ TEST_F(AddressTest, FieldsDefaultsAndTheLinesTheyLog) {
   EXPECT_TRUE(engine_.log.empty()) << "hints and errors belong to the TraceLog and ErrorLog switches";
 }
 
-TEST_F(AddressTest, UnusableAddressesDropTheTagWithTheCardsReason) {
+TEST_F(EngineAddress, UnusableAddressesDropTheTagWithTheCardsReason) {
   const std::string no_card = "号板卡不存在。请在设备向导中添加该板卡！\r\n";
   const std::pair<std::string, std::string> cases[] = {
       {"XY1:0,1.1", "指定不存在的标签类型。"},
@@ -163,7 +159,7 @@ TEST_F(AddressTest, UnusableAddressesDropTheTagWithTheCardsReason) {
   EXPECT_NE(engine_.DevMsg().find("所指定的0040号板卡不存在。"), std::string::npos);
 }
 
-TEST_F(AddressTest, TheAddressEditorShowsTheNormalForm) {
+TEST_F(EngineAddress, TheAddressEditorShowsTheNormalForm) {
   TDeviceParams block = DefaultBlock();
   const std::tuple<std::string, std::string, bool> cases[] = {
       {"di1:0,3.5", "DI1:0,3.5", true},      {"DI7", "DI1:0,7.0", true},
@@ -192,7 +188,7 @@ TEST_F(AddressTest, TheAddressEditorShowsTheNormalForm) {
                    header + "槽号，系统采用缺省值0\r\n"}));
 }
 
-TEST_F(AddressTest, TheEditorsOwnEngineHasNoDefaultCard) {
+TEST_F(EngineAddress, TheEditorsOwnEngineHasNoDefaultCard) {
   EngineProbe editor{false};  // the editor's temporary engine loads no parameters
   const TDeviceParams block = DefaultBlock();
   std::string address = "DI3.5";

@@ -20,15 +20,10 @@ namespace {
 
 const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time text
 
-class CommandEngine : public testing_support::Probe<TBaseDLLObject> {
+// Like the card layer: a read serves a whole port of port_width channels, and with split_writes a
+// write runs as two exchanges.
+class CommandEngine : public testing_support::EngineProbe {
  public:
-  using TBaseDLLObject::ActiveWrite, TBaseDLLObject::CmdList, TBaseDLLObject::CurCmd, TBaseDLLObject::CurHead,
-      TBaseDLLObject::free_current_chain, TBaseDLLObject::IndexArray, TBaseDLLObject::Params,
-      TBaseDLLObject::ParamsLoaded, TBaseDLLObject::PendingWrites, TBaseDLLObject::Running,
-      TBaseDLLObject::StaleWrites, TBaseDLLObject::TagList, TBaseDLLObject::WriteQuota;
-
-  // Like the card layer: a read serves a whole port of port_width channels, and with split_writes
-  // a write runs as two exchanges.
   int32_t port_width = 1;
   bool split_writes = false;
   CommandChain CreatCommand(TDLLTag& tag, std::vector<CommandChain>& list, bool is_write) override {
@@ -46,36 +41,28 @@ class CommandEngine : public testing_support::Probe<TBaseDLLObject> {
   }
 };
 
-class Commands : public ::testing::Test {
+class EngineCommands : public ::testing::Test {
  protected:
-  Commands() {
+  EngineCommands() {
     TDeviceParams block{};
     FullPDB(&block);
-    engine_.Params = block;
-    engine_.Params.ErrorLog = 1;
-    engine_.ParamsLoaded = engine_.Running = true;
-    engine_.log.clear();
+    block.ErrorLog = 1;
+    engine_.Ready(block);
   }
 
   // A tag of card `card`, channel `channel`; DI and DO tags are switches, the others numbers.
   TDLLTag& Tag(const std::string& name, TagTypeIndex type, int32_t card, int32_t channel,
                uint32_t period = 1000) {
-    auto tag = std::make_unique<TDLLTag>();
-    tag->TagID = static_cast<int32_t>(engine_.TagList.size()) + 100;
-    tag->Position = static_cast<int32_t>(engine_.TagList.size());
-    tag->Name = name;
-    tag->Address = std::string(kTagTypes[type].Name) + std::to_string(card) + ":" + std::to_string(channel);
-    tag->TypeStr = kTagTypes[type].Name;
-    tag->TypeIndex = type;
-    tag->CardNo = card;
-    tag->Channel = tag->Bit = channel;
-    tag->ScanPeriod = period;
-    tag->ValueType = type == kTypeDI || type == kTypeDO ? 1 : 0;
-    tag->Value = tag->ValueType == 1 ? TVariant::Bool(false) : TVariant::Int(0);
-    tag->Writable = kTagTypes[type].CanWrite;
-    engine_.IndexArray.set(tag->TagID, tag->Position);
-    engine_.TagList.push_back(std::move(tag));
-    return *engine_.TagList.back();
+    const std::string_view kind = kTagTypes[type].Name;
+    return engine_.AddTag(
+        {.type = kind,
+         .card = card,
+         .channel = channel,
+         .bit = channel,
+         .value_type = uint8_t{type == kTypeDI || type == kTypeDO},
+         .period = period,
+         .name = name,
+         .address = std::string(kind) + std::to_string(card) + ":" + std::to_string(channel)});
   }
   bool write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
   bool Logged(const std::string& text) const {
@@ -88,7 +75,7 @@ class Commands : public ::testing::Test {
   CommandEngine engine_;
 };
 
-TEST_F(Commands, InputsOfOnePortArePolledTogetherAtTheFasterTagsPace) {
+TEST_F(EngineCommands, InputsOfOnePortArePolledTogetherAtTheFasterTagsPace) {
   engine_.port_width = 8;
   Tag("In3", kTypeDI, 1, 3, 500);
   Tag("In5", kTypeDI, 1, 5, 200);
@@ -108,7 +95,7 @@ TEST_F(Commands, InputsOfOnePortArePolledTogetherAtTheFasterTagsPace) {
   EXPECT_EQ(engine_.CmdList[2]->TagIds, TIndexArray{3});
 }
 
-TEST_F(Commands, WritesBecomeOneShotCommandsCarryingTheOutputImage) {
+TEST_F(EngineCommands, WritesBecomeOneShotCommandsCarryingTheOutputImage) {
   const TDLLTag& in = Tag("In1", kTypeDI, 1, 1);
   TDLLTag& out = Tag("Out3", kTypeDO, 1, 3);
   const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
@@ -132,7 +119,7 @@ TEST_F(Commands, WritesBecomeOneShotCommandsCarryingTheOutputImage) {
   EXPECT_EQ(level.RawImage, 62.5f);
 }
 
-TEST_F(Commands, ARepeatedWriteIsLoggedAndNotQueuedAgain) {
+TEST_F(EngineCommands, ARepeatedWriteIsLoggedAndNotQueuedAgain) {
   const TDLLTag& out = Tag("Out1", kTypeDO, 1, 1);
   const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
   EXPECT_TRUE(write(out, TVariant::Bool(true)));
@@ -149,7 +136,7 @@ TEST_F(Commands, ARepeatedWriteIsLoggedAndNotQueuedAgain) {
   EXPECT_EQ(engine_.PendingWrites.size(), 4u);
 }
 
-TEST_F(Commands, QueuedWritesGetAQuotaOfTurnsPerReadChain) {
+TEST_F(EngineCommands, QueuedWritesGetAQuotaOfTurnsPerReadChain) {
   for (int card = 1; card <= 3; ++card) Tag("In" + std::to_string(card), kTypeDI, card, 0);
   const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
   engine_.Refresh();
@@ -168,7 +155,7 @@ TEST_F(Commands, QueuedWritesGetAQuotaOfTurnsPerReadChain) {
   EXPECT_EQ(engine_.WriteQuota, 1);  // writing resumes right after this read
 }
 
-TEST_F(Commands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
+TEST_F(EngineCommands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
   engine_.split_writes = true;
   const TDLLTag& out = Tag("Out1", kTypeDO, 1, 1);
   ASSERT_TRUE(write(out, TVariant::Bool(true)));
@@ -190,7 +177,7 @@ TEST_F(Commands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
   EXPECT_TRUE(engine_.PendingWrites.empty() && engine_.CurCmd == nullptr);
 }
 
-TEST_F(Commands, TheRotationStartsBehindPositionZeroAndHonoursReloads) {
+TEST_F(EngineCommands, TheRotationStartsBehindPositionZeroAndHonoursReloads) {
   Tag("Fast", kTypeDI, 1, 0, 100);
   engine_.Refresh();
   engine_.GetReadCommand();
@@ -207,7 +194,7 @@ TEST_F(Commands, TheRotationStartsBehindPositionZeroAndHonoursReloads) {
   EXPECT_EQ(order, "SFFFSFFFSFFF");
 }
 
-TEST_F(Commands, ABackedOffDeviceDoesNotHoldUpThePoll) {
+TEST_F(EngineCommands, ABackedOffDeviceDoesNotHoldUpThePoll) {
   Tag("A", kTypeDI, 1, 0);
   Tag("B", kTypeDI, 2, 0);
   engine_.Refresh();

@@ -21,53 +21,23 @@ namespace {
 
 const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time text
 
-class CycleEngine : public testing_support::Probe<TBaseDLLObject> {
- public:
-  using TBaseDLLObject::ActiveWrite, TBaseDLLObject::AverageScan, TBaseDLLObject::CmdList,
-      TBaseDLLObject::CommEnabled, TBaseDLLObject::CurCmd, TBaseDLLObject::CycleMark,
-      TBaseDLLObject::FastestScan, TBaseDLLObject::IndexArray, TBaseDLLObject::LastCycleMs,
-      TBaseDLLObject::Params, TBaseDLLObject::ParamsLoaded, TBaseDLLObject::PendingWrites,
-      TBaseDLLObject::ReadCommTotal, TBaseDLLObject::RunStatus, TBaseDLLObject::Running,
-      TBaseDLLObject::SlowestScan, TBaseDLLObject::StartTick, TBaseDLLObject::TagCount_,
-      TBaseDLLObject::TagList, TBaseDLLObject::WriteFailTotal;
-
-  bool answered = false;  // whether the device has answered the command in flight
-  bool GetResult() override { return answered; }
-};
-
-class Cycle : public ::testing::Test {
+class EngineCycle : public ::testing::Test {
  protected:
-  Cycle() {
+  EngineCycle() {
     TDeviceParams block{};
     FullPDB(&block);
-    engine_.Params = block;
-    engine_.Params.ErrorLog = 1;
-    engine_.ParamsLoaded = engine_.Running = true;
-    engine_.RunStatus = kStatusReady;
-    engine_.log.clear();
+    block.ErrorLog = 1;
+    engine_.Ready(block);
   }
 
   // type: a row of the tag type table, or an internal keyword. value_type 0 number, 1 switch, 2 text.
+  // Each tag is on a card of its own: one read command each.
   TDLLTag& Tag(const std::string& name, std::string_view type, uint8_t value_type, uint32_t period = 1000) {
-    auto tag = std::make_unique<TDLLTag>();
-    tag->TagID = static_cast<int32_t>(engine_.TagList.size()) + 1;
-    tag->Position = static_cast<int32_t>(engine_.TagList.size());
-    tag->Name = name;
-    tag->Address = std::string(type) + "1:" + tag->Name;
-    tag->TypeStr = type;
-    for (int32_t i = 0; i < static_cast<int32_t>(kTagTypes.size()); ++i)
-      if (kTagTypes[i].Name == type) tag->TypeIndex = i;
-    tag->Internal = tag->TypeIndex == -1;
-    tag->CardNo = static_cast<int32_t>(engine_.TagList.size()) + 1;  // one read command each
-    tag->ScanPeriod = period;
-    tag->ValueType = value_type;
-    tag->Value = value_type == 0   ? TVariant::Int(0)
-                 : value_type == 1 ? TVariant::Bool(false)
-                                   : TVariant::String("");
-    engine_.IndexArray.set(tag->TagID, tag->Position);
-    engine_.TagList.push_back(std::move(tag));
-    engine_.TagCount_ = static_cast<int32_t>(engine_.TagList.size());
-    return *engine_.TagList.back();
+    return engine_.AddTag({.type = type,
+                           .card = static_cast<int32_t>(engine_.TagList.size()) + 1,
+                           .value_type = value_type,
+                           .period = period,
+                           .name = name});
   }
   bool write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
   bool Logged(const std::string& text) const {
@@ -82,10 +52,10 @@ class Cycle : public ::testing::Test {
   testing_support::ScopedCurrentDir working_dir_;
   platform::ManualClock clock_{1000};
   platform::ScopedClock scoped_clock_{clock_};
-  CycleEngine engine_;
+  testing_support::EngineProbe engine_;
 };
 
-TEST_F(Cycle, TheReadPaceFollowsTheFastestTagsAndTheHostPollsEveryTenMs) {
+TEST_F(EngineCycle, TheReadPaceFollowsTheFastestTagsAndTheHostPollsEveryTenMs) {
   Tag("Out", "DO", 1);
   engine_.Refresh();  // nothing to read
   EXPECT_TRUE(Logged("：读扫描周期（毫秒）=1000"));
@@ -104,7 +74,7 @@ TEST_F(Cycle, TheReadPaceFollowsTheFastestTagsAndTheHostPollsEveryTenMs) {
   EXPECT_EQ(engine_.ScanTime(), 10);
 }
 
-TEST_F(Cycle, BelowTenMsTheSlowerCommandsAreStretchedToKeepTheirShare) {
+TEST_F(EngineCycle, BelowTenMsTheSlowerCommandsAreStretchedToKeepTheirShare) {
   Tag("A", "DI", 1, 10);
   Tag("B", "DI", 1, 10);
   engine_.Refresh();
@@ -117,7 +87,7 @@ TEST_F(Cycle, BelowTenMsTheSlowerCommandsAreStretchedToKeepTheirShare) {
   EXPECT_EQ(Reloads(), (std::vector<int32_t>{1, 1, 1, 12}));
 }
 
-TEST_F(Cycle, ARefreshStartsTheCountsAfreshAndKeepsTheDeviceReading) {
+TEST_F(EngineCycle, ARefreshStartsTheCountsAfreshAndKeepsTheDeviceReading) {
   Tag("A", "DI", 1);
   const TDLLTag& level = Tag("Level", "DA", 0);
   engine_.Refresh();
@@ -139,7 +109,7 @@ TEST_F(Cycle, ARefreshStartsTheCountsAfreshAndKeepsTheDeviceReading) {
   EXPECT_EQ(engine_.CurCmd, engine_.CmdList[0].get());
 }
 
-TEST_F(Cycle, EachPassOverTheReadCommandsIsTimed) {
+TEST_F(EngineCycle, EachPassOverTheReadCommandsIsTimed) {
   engine_.Params.TraceLog = 1;
   Tag("A", "DI", 1, 100);  // the pass ends here
   Tag("B", "DI", 1, 100);
@@ -159,7 +129,7 @@ TEST_F(Cycle, EachPassOverTheReadCommandsIsTimed) {
   EXPECT_DOUBLE_EQ(engine_.AverageScan, (2 * 30 + 20) / 3.0);  // running mean after the first passes
 }
 
-TEST_F(Cycle, AWriteOfTheWrongKindIsRefusedWithItsReason) {
+TEST_F(EngineCycle, AWriteOfTheWrongKindIsRefusedWithItsReason) {
   const TDLLTag& level = Tag("Level", "DA", 0);
   const TDLLTag& valve = Tag("Valve", "DO", 1);
   const TDLLTag& text = Tag("Text", "DO", 2);
@@ -187,7 +157,7 @@ TEST_F(Cycle, AWriteOfTheWrongKindIsRefusedWithItsReason) {
   EXPECT_EQ(engine_.log.size(), 1u);  // only the refusal while the error log was on
 }
 
-TEST_F(Cycle, TheQueueHoldsThreeHundredWritesAndDropsThoseWaitingOverFiveSeconds) {
+TEST_F(EngineCycle, TheQueueHoldsThreeHundredWritesAndDropsThoseWaitingOverFiveSeconds) {
   const TDLLTag& level = Tag("Level", "DA", 0);
   for (int v = 1; v <= 300; ++v) ASSERT_TRUE(write(level, TVariant::Int(v)));
   EXPECT_FALSE(write(level, TVariant::Int(301)));
@@ -203,7 +173,7 @@ TEST_F(Cycle, TheQueueHoldsThreeHundredWritesAndDropsThoseWaitingOverFiveSeconds
   EXPECT_EQ(engine_.PendingWrites.size(), 1u);
 }
 
-TEST_F(Cycle, TheLineSwitchStopsAllDeviceTraffic) {
+TEST_F(EngineCycle, TheLineSwitchStopsAllDeviceTraffic) {
   const TDLLTag& on = Tag("LineOn", "ENCOMMLINK", 0);
   const TDLLTag& link = Tag("Link", "COMMLINK", 2);
   const TDLLTag& valve = Tag("Valve", "DO", 1);
@@ -222,12 +192,12 @@ TEST_F(Cycle, TheLineSwitchStopsAllDeviceTraffic) {
   EXPECT_EQ(engine_.RunStatus, kStatusWaitRead);
 }
 
-TEST_F(Cycle, AQueuedWriteGoesOutAfterOneReadAndIsFreedWhenAnswered) {
+TEST_F(EngineCycle, AQueuedWriteGoesOutAfterOneReadAndIsFreedWhenAnswered) {
   const TDLLTag& valve = Tag("Valve", "DO", 1);
   Tag("In", "DI", 1);
   engine_.Refresh();
   ASSERT_TRUE(write(valve, TVariant::Bool(true)));
-  engine_.answered = true;  // every command is answered by the next poll
+  engine_.AnswerAll();  // every command is answered by the next poll
   std::string in_flight;
   for (int poll = 0; poll < 3; ++poll) {
     engine_.ReadExecute();
