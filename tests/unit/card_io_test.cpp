@@ -86,15 +86,9 @@ class BusIo : public PortIo {
   }
 };
 
+// The card layer with the vendor library found or not, and every card present unless listed.
 class CardProbe : public testing_support::Probe<TCustomDLLObject> {
  public:
-  using TCustomDLLObject::CmdList, TCustomDLLObject::EnLog_, TCustomDLLObject::LibLoaded,
-      TCustomDLLObject::Params, TCustomDLLObject::PortLibHandle, TCustomDLLObject::PortRead,
-      TCustomDLLObject::PortWrite, TCustomDLLObject::ReadCommTotal, TCustomDLLObject::TagList,
-      TCustomDLLObject::WriteLogBudget, TCustomDLLObject::IndexArray, TCustomDLLObject::Running,
-      TCustomDLLObject::ParamsLoaded, TCustomDLLObject::PendingWrites;
-
-  // The vendor library: found or not; cards present unless listed.
   bool library_found = true;
   std::set<int32_t> absent, faulting;
   std::vector<int32_t> checked;
@@ -104,38 +98,6 @@ class CardProbe : public testing_support::Probe<TCustomDLLObject> {
     checked.push_back(card_no);
     if (faulting.count(card_no)) throw std::runtime_error("card check faulted");
     return !absent.count(card_no);
-  }
-
-  TDLLTag& AddTag(int32_t type, int32_t channel, uint8_t value_type, int32_t card = 1) {
-    auto tag = std::make_unique<TDLLTag>();
-    const auto position = static_cast<int32_t>(TagList.size());
-    tag->TagID = position + 1;
-    tag->Position = position;
-    tag->Name = "T" + std::to_string(tag->TagID);
-    tag->TypeIndex = type;
-    tag->TypeStr = std::string(kTagTypes[static_cast<size_t>(type)].Name);
-    tag->Address = tag->TypeStr + std::to_string(card) + ":0," + std::to_string(channel) + ".0";
-    tag->CardNo = card;
-    tag->Channel = channel;
-    tag->ValueType = value_type;
-    tag->Value = value_type == 0   ? TVariant::Int(0)
-                 : value_type == 1 ? TVariant::Bool(false)
-                                   : TVariant::String("");
-    TagList.push_back(std::move(tag));
-    return *TagList.back();
-  }
-
-  // A read command for `tag`, joined by the tags of the same register as the engine's refresh does.
-  CommandChain ReadCommand(TDLLTag& tag, const std::vector<TDLLTag*>& others = {}) {
-    std::vector<CommandChain> list;
-    list.push_back(CreatCommand(tag, list, false));
-    for (TDLLTag* other : others) EXPECT_EQ(CreatCommand(*other, list, false), nullptr);
-    return std::move(list.front());
-  }
-  // The write command WriteExecute would build for a new value.
-  CommandChain WriteCommand(TDLLTag& tag, const TVariant& value) {
-    tag.Value = value;
-    return CreatCommand(tag, CmdList, true);
   }
 };
 
@@ -151,6 +113,22 @@ class CardIo : public ::testing::Test {
     CopyPDB(block_, e_.Params);
   }
   TCardParams& Card1() { return *e_.Params.card(1); }
+  TDLLTag& AddTag(TagTypeIndex type, int32_t channel, uint8_t value_type, int32_t card = 1) {
+    return e_.AddTag(
+        {.type = kTagTypes[type].Name, .card = card, .channel = channel, .value_type = value_type});
+  }
+  // A read command for `tag`, joined by the tags of the same register as the engine's refresh does.
+  CommandChain ReadCommand(TDLLTag& tag, const std::vector<TDLLTag*>& others = {}) {
+    std::vector<CommandChain> list;
+    list.push_back(e_.CreatCommand(tag, list, false));
+    for (TDLLTag* other : others) EXPECT_EQ(e_.CreatCommand(*other, list, false), nullptr);
+    return std::move(list.front());
+  }
+  // The write command WriteExecute would build for a new value.
+  CommandChain WriteCommand(TDLLTag& tag, const TVariant& value) {
+    tag.Value = value;
+    return e_.CreatCommand(tag, e_.CmdList, true);
+  }
   bool Exchange(TCommand& c) {
     e_.RealComm(&c);
     return e_.GetResult();
@@ -173,7 +151,7 @@ class CardIo : public ::testing::Test {
 
 // ---------------------------------------------------------------- the model table
 
-TEST(ModelTable, EveryRowKeepsItsInvariants) {
+TEST(CardModelTable, EveryRowKeepsItsInvariants) {
   for (const ModelRow& row : kModelTable) {
     SCOPED_TRACE(std::string(row.name));
     const auto offset_ok = [](int32_t offset) {
@@ -204,7 +182,7 @@ TEST(ModelTable, EveryRowKeepsItsInvariants) {
   }
 }
 
-TEST(ModelTable, ThePci7505HasNoPortRegisters) {
+TEST(CardModelTable, ThePci7505HasNoPortRegisters) {
   const ModelRow& row = *model_row_of(kModelPci7505);
   EXPECT_EQ(row.name, "PCI_7505");
   EXPECT_TRUE(std::all_of(row.di_ports.begin(), row.di_ports.end(), [](int16_t o) { return o == kAbsent; }));
@@ -242,15 +220,15 @@ TEST_F(CardIo, NoPortPathTouchesARegisterOfThePci7505) {
 
 TEST_F(CardIo, PortAccessesAreTracedWithHexadecimalPortAndValue) {
   e_.Params.TraceLog = 1;
-  e_.PortWrite(0x220, 0x5A);
+  e_.port_write(0x220, 0x5A);
   io_.bus.set_latch(0x223, 0x07);
-  EXPECT_EQ(e_.PortRead(0x223), 0x07);
-  e_.PortWrite(0x1000, 0x0F);
+  EXPECT_EQ(e_.port_read(0x223), 0x07);
+  e_.port_write(0x1000, 0x0F);
   EXPECT_EQ(e_.log, (std::vector<std::string>{kTime + "：往端口 220H输出 5AH\r\n\r\n",
                                               kTime + "：从端口 223H读入 07H\r\n",
                                               kTime + "：往端口 1000H输出 0FH\r\n\r\n"}));
   e_.Params.TraceLog = 0;
-  e_.PortWrite(0x220, 0x5A);
+  e_.port_write(0x220, 0x5A);
   EXPECT_EQ(e_.log.size(), 3u);
 }
 
@@ -258,11 +236,11 @@ TEST_F(CardIo, PortAccessesAreTracedWithHexadecimalPortAndValue) {
 
 TEST_F(CardIo, DigitalInputChannel10ReadsRegister1IntoTheTagsOfChannels8To15) {
   std::vector<TDLLTag*> lines;
-  for (int32_t ch = 8; ch <= 15; ++ch) lines.push_back(&e_.AddTag(kTypeDI, ch, 1));
-  TDLLTag& whole = e_.AddTag(kTypeDI, 10, 0);
-  e_.AddTag(kTypeDI, 3, 1);                                    // another register: not in this command
+  for (int32_t ch = 8; ch <= 15; ++ch) lines.push_back(&AddTag(kTypeDI, ch, 1));
+  TDLLTag& whole = AddTag(kTypeDI, 10, 0);
+  AddTag(kTypeDI, 3, 1);                                       // another register: not in this command
   std::rotate(lines.begin(), lines.begin() + 2, lines.end());  // built for channel 10
-  CommandChain c = e_.ReadCommand(*lines.front(), {lines.begin() + 1, lines.end()});
+  CommandChain c = ReadCommand(*lines.front(), {lines.begin() + 1, lines.end()});
   c->TagIds.push_back(whole.Position);
   EXPECT_EQ(c->ChanLow, 8);
   EXPECT_EQ(c->ChanHigh, 15);
@@ -277,10 +255,10 @@ TEST_F(CardIo, DigitalInputChannel10ReadsRegister1IntoTheTagsOfChannels8To15) {
 }
 
 TEST_F(CardIo, ATextTagEndsTheDistributionOfAnInput) {
-  TDLLTag& first = e_.AddTag(kTypeDI, 0, 1);
-  TDLLTag& text = e_.AddTag(kTypeDI, 1, 2);
-  TDLLTag& after = e_.AddTag(kTypeDI, 2, 1);
-  CommandChain c = e_.ReadCommand(first, {&text, &after});
+  TDLLTag& first = AddTag(kTypeDI, 0, 1);
+  TDLLTag& text = AddTag(kTypeDI, 1, 2);
+  TDLLTag& after = AddTag(kTypeDI, 2, 1);
+  CommandChain c = ReadCommand(first, {&text, &after});
   io_.bus.set_latch(kBase + 0x10, 0xFF);
   ASSERT_TRUE(Exchange(*c));
   EXPECT_TRUE(first.Value.bool_value());
@@ -289,30 +267,29 @@ TEST_F(CardIo, ATextTagEndsTheDistributionOfAnInput) {
 }
 
 TEST_F(CardIo, OutputBitsOfOnePortCombineIntoOnePortValue) {
-  TDLLTag& bit3 = e_.AddTag(kTypeDO, 3, 1);
-  TDLLTag& bit4 = e_.AddTag(kTypeDO, 4, 1);
-  TDLLTag& other_port = e_.AddTag(kTypeDO, 12, 1);
+  TDLLTag& bit3 = AddTag(kTypeDO, 3, 1);
+  TDLLTag& bit4 = AddTag(kTypeDO, 4, 1);
+  TDLLTag& other_port = AddTag(kTypeDO, 12, 1);
   bit3.PortImage = 0x00F0;
-  CommandChain on = e_.WriteCommand(bit3, TVariant::Bool(true));
+  CommandChain on = WriteCommand(bit3, TVariant::Bool(true));
   ASSERT_NE(on, nullptr);
   EXPECT_EQ(on->PortValue, 0x00F8);
   EXPECT_EQ(on->ChanLow, 0);
   EXPECT_EQ(on->ChanHigh, 7);
   EXPECT_EQ(bit4.PortImage, 0x00F8) << "the other bits of the port share the image";
   EXPECT_EQ(other_port.PortImage, 0);
-  CommandChain off = e_.WriteCommand(bit4, TVariant::Bool(false));
+  CommandChain off = WriteCommand(bit4, TVariant::Bool(false));
   EXPECT_EQ(off->PortValue, 0x00E8);
   ASSERT_TRUE(Exchange(*off));
   EXPECT_EQ(Accesses(), (std::vector<portbus::Access>{W(kBase + 0x12, 0xE8)}));
-  CommandChain high = e_.WriteCommand(other_port, TVariant::String("1"));
+  CommandChain high = WriteCommand(other_port, TVariant::String("1"));
   Exchange(*high);
   EXPECT_EQ(io_.bus.latch(kBase + 0x13), 0x10) << "channel 12 is bit 4 of register 1";
 }
 
 TEST_F(CardIo, AWriteRefusedByAFullQueueLeavesThePortImageAlone) {
-  TDLLTag& bit0 = e_.AddTag(kTypeDO, 0, 1);
-  TDLLTag& bit1 = e_.AddTag(kTypeDO, 1, 1);
-  for (const auto& tag : e_.TagList) e_.IndexArray.set(tag->TagID, tag->Position);
+  TDLLTag& bit0 = AddTag(kTypeDO, 0, 1);
+  TDLLTag& bit1 = AddTag(kTypeDO, 1, 1);
   e_.Running = e_.ParamsLoaded = true;
   for (int i = 0; i < 300; ++i) ASSERT_TRUE(e_.WriteExecute(bit0.TagID, TVariant::Bool(i % 2 == 0)));
   ASSERT_EQ(e_.PendingWrites.size(), 300u);
@@ -329,26 +306,26 @@ TEST_F(CardIo, CommandsCarryTheirTextsAndTheRangeOfTheirChannel) {
   Card1().ADRange[5] = 1;
   Card1().DARange[1] = 1;
   Card1().TCMode[2] = 4;
-  CommandChain read = e_.ReadCommand(e_.AddTag(kTypeAD, 5, 0));
+  CommandChain read = ReadCommand(AddTag(kTypeAD, 5, 0));
   EXPECT_EQ(read->CmdText, "向设备发送读标签 T1 命令");
   EXPECT_EQ(read->AnswerText, "设备返回读标签 T1 命令的响应");
   EXPECT_EQ(read->RangeIndex, 1);
-  CommandChain write = e_.WriteCommand(e_.AddTag(kTypeDA, 1, 0), TVariant::Double(2.5));
+  CommandChain write = WriteCommand(AddTag(kTypeDA, 1, 0), TVariant::Double(2.5));
   EXPECT_EQ(write->CmdText, "向设备发送写标签 T2 命令");
   EXPECT_EQ(write->AnswerText, "设备返回写标签 T2 命令的响应");
   EXPECT_EQ(write->RangeIndex, 1);
   EXPECT_FLOAT_EQ(write->RawValue, 2.5f) << "an analog output keeps its fraction for the scaling";
-  EXPECT_EQ(e_.WriteCommand(e_.AddTag(kTypeIniCount, 2, 0), TVariant::Int(7))->RangeIndex, 4);
-  EXPECT_EQ(e_.ReadCommand(e_.AddTag(kTypeDI, 2, 1))->RangeIndex, 0);
+  EXPECT_EQ(WriteCommand(AddTag(kTypeIniCount, 2, 0), TVariant::Int(7))->RangeIndex, 4);
+  EXPECT_EQ(ReadCommand(AddTag(kTypeDI, 2, 1))->RangeIndex, 0);
 }
 
 TEST_F(CardIo, WriteCommandsAreTracedWhileTheBudgetLasts) {
   e_.Params.TraceLog = 1;
   e_.WriteLogBudget = 2;
   set_model_name(*e_.Params.card(1), "PCI_7505");
-  e_.WriteCommand(e_.AddTag(kTypeDO, 3, 1), TVariant::Bool(true));
-  e_.WriteCommand(e_.AddTag(kTypeDA, 0, 0), TVariant::Double(2.5));
-  e_.WriteCommand(e_.AddTag(kTypeDO, 4, 1), TVariant::Bool(true));
+  WriteCommand(AddTag(kTypeDO, 3, 1), TVariant::Bool(true));
+  WriteCommand(AddTag(kTypeDA, 0, 0), TVariant::Double(2.5));
+  WriteCommand(AddTag(kTypeDO, 4, 1), TVariant::Bool(true));
   EXPECT_EQ(e_.log,
             (std::vector<std::string>{
                 kTime + "：生成标签T1的写命令,写入值=true(该标签地址=DO1:0,3.0，属于PCI_7505设备)。\r\n",
@@ -358,7 +335,7 @@ TEST_F(CardIo, WriteCommandsAreTracedWhileTheBudgetLasts) {
 
 // ---------------------------------------------------------------- analog input
 
-TEST(Filtering, TheTrimmedMeanDropsTheExtremes) {
+TEST(CardFiltering, TheTrimmedMeanDropsTheExtremes) {
   std::vector<int32_t> tens = {70, 10, 100, 40, 20, 90, 60, 30, 80, 50};
   EXPECT_EQ(TrimmedMean(tens.data(), 10), 50) << "mean of 40, 50, 60";
   std::vector<int32_t> four = {4, 1, 3, 2};
@@ -368,7 +345,7 @@ TEST(Filtering, TheTrimmedMeanDropsTheExtremes) {
   EXPECT_EQ(TrimmedMean(nullptr, 0), 0);
 }
 
-TEST(Scaling, RangeNamesGiveTheEngineeringSpan) {
+TEST(CardScaling, RangeNamesGiveTheEngineeringSpan) {
   const RangeSpan bipolar = parse_range("+/-10V");
   EXPECT_FLOAT_EQ(*ScaleAD(bipolar, 12, 0), -10.0f);
   EXPECT_FLOAT_EQ(*ScaleAD(bipolar, 12, 4095), 10.0f);
@@ -387,13 +364,13 @@ TEST(Scaling, RangeNamesGiveTheEngineeringSpan) {
   EXPECT_EQ(broken.hi, 0);
 }
 
-class AnalogInput : public CardIo {
+class CardAnalogInput : public CardIo {
  protected:
-  TDLLTag& tag_ = e_.AddTag(kTypeAD, 5, 0);
-  CommandChain read() { return e_.ReadCommand(tag_); }
+  TDLLTag& tag_ = AddTag(kTypeAD, 5, 0);
+  CommandChain read() { return ReadCommand(tag_); }
 };
 
-TEST_F(AnalogInput, AReadSelectsChannelAndGainAndAveragesItsSamples) {
+TEST_F(CardAnalogInput, AReadSelectsChannelAndGainAndAveragesItsSamples) {
   Card1().ADRange[5] = 1;  // 0-5V, gain code 1
   for (int32_t k : {7, 1, 10, 4, 2, 9, 6, 3, 8, 5}) io_.bus.push_sample(static_cast<uint16_t>(k * 400 << 4));
   io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
@@ -408,7 +385,7 @@ TEST_F(AnalogInput, AReadSelectsChannelAndGainAndAveragesItsSamples) {
       << "mean of 1600, 2000, 2400";
 }
 
-TEST_F(AnalogInput, AConverterThatNeverFinishesGivesNoValue) {
+TEST_F(CardAnalogInput, AConverterThatNeverFinishesGivesNoValue) {
   Card1().ADFilterNums = 3;
   io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
   io_.bus.fail_conversions(100);
@@ -419,7 +396,7 @@ TEST_F(AnalogInput, AConverterThatNeverFinishesGivesNoValue) {
   EXPECT_EQ(tag_.Value.as_double(), 1.25);
 }
 
-TEST_F(AnalogInput, AFilterCountOfZeroTakesOneSample) {
+TEST_F(CardAnalogInput, AFilterCountOfZeroTakesOneSample) {
   Card1().ADFilterNums = 0;
   io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
   io_.bus.push_sample(4095 << 4);
@@ -429,7 +406,7 @@ TEST_F(AnalogInput, AFilterCountOfZeroTakesOneSample) {
   EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), 10.0f);
 }
 
-TEST_F(AnalogInput, AnUnreadableRangeNameFailsTheReadAndIsLogged) {
+TEST_F(CardAnalogInput, AnUnreadableRangeNameFailsTheReadAndIsLogged) {
   e_.Params.ErrorLog = 1;
   Card1().ADRange[5] = 2;  // "-5V"
   Card1().ADFilterNums = 1;
@@ -442,7 +419,7 @@ TEST_F(AnalogInput, AnUnreadableRangeNameFailsTheReadAndIsLogged) {
   EXPECT_EQ(e_.LogCount("：量程名称\"-5V\"中没有数值"), 1);
 }
 
-TEST_F(AnalogInput, ARangeIndexBeyondTheListUsesTheFirstRange) {
+TEST_F(CardAnalogInput, ARangeIndexBeyondTheListUsesTheFirstRange) {
   Card1().ADRange[5] = 200;
   Card1().ADFilterNums = 1;
   io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
@@ -457,7 +434,7 @@ TEST_F(AnalogInput, ARangeIndexBeyondTheListUsesTheFirstRange) {
 
 TEST_F(CardIo, AnAnalogWriteIsLatchedByTheUpdateRegisterOfItsChannel) {
   io_.bus.attach_dac({kBase + 0x04, kBase + 0x05, kBase + 0x20, 2});
-  CommandChain c = e_.WriteCommand(e_.AddTag(kTypeDA, 1, 0), TVariant::Double(5.0));  // 0-10V
+  CommandChain c = WriteCommand(AddTag(kTypeDA, 1, 0), TVariant::Double(5.0));  // 0-10V
   ASSERT_TRUE(Exchange(*c));
   EXPECT_EQ(Accesses(),
             (std::vector<portbus::Access>{W(kBase + 0x04, 0x00), W(kBase + 0x05, 0x80), R(kBase + 0x21, 0)}));
@@ -471,14 +448,14 @@ TEST_F(CardIo, WithoutAnUpdateRegisterEachChannelHasItsOwnRegisterPair) {
     return table;
   }();
   UseTable(kPairs.data(), kPairs.size());
-  CommandChain c = e_.WriteCommand(e_.AddTag(kTypeDA, 1, 0), TVariant::Double(10.0));
+  CommandChain c = WriteCommand(AddTag(kTypeDA, 1, 0), TVariant::Double(10.0));
   ASSERT_TRUE(Exchange(*c));
   EXPECT_EQ(Accesses(), (std::vector<portbus::Access>{W(kBase + 0x06, 0xF0), W(kBase + 0x07, 0xFF)}));
 }
 
 TEST_F(CardIo, AnAnalogWriteWithoutASpanWritesNothing) {
   Card1().DARange[0] = 2;  // "mA"
-  CommandChain c = e_.WriteCommand(e_.AddTag(kTypeDA, 0, 0), TVariant::Double(4.0));
+  CommandChain c = WriteCommand(AddTag(kTypeDA, 0, 0), TVariant::Double(4.0));
   EXPECT_FALSE(Exchange(*c));
   EXPECT_TRUE(Accesses().empty());
 }
@@ -510,15 +487,15 @@ TEST_F(CardIo, StartUpLoadsTheDividersOfTheCountersInUse) {
 TEST_F(CardIo, ACounterReadsHowFarItCountedDownFromItsInitialValue) {
   const int group = io_.bus.attach_counters(kBase + 0x1B, {kBase + 0x18, kBase + 0x19, kBase + 0x1A});
   Card1().TCMode[1] = 2;
-  CommandChain load = e_.WriteCommand(e_.AddTag(kTypeIniCount, 1, 0), TVariant::Int(5000));
+  CommandChain load = WriteCommand(AddTag(kTypeIniCount, 1, 0), TVariant::Int(5000));
   ASSERT_TRUE(Exchange(*load));
   EXPECT_EQ(Accesses().front(), W(kBase + 0x1B, 0x74)) << "counter 1, low then high byte, mode 2";
   EXPECT_EQ(io_.bus.loaded_count(group, 1), 5000);
   EXPECT_EQ(io_.bus.mode(group, 1), 2);
   EXPECT_EQ(IniCountTable(1, 1), 5000);
 
-  TDLLTag& counted = e_.AddTag(kTypeCount, 1, 0);
-  CommandChain read = e_.ReadCommand(counted);
+  TDLLTag& counted = AddTag(kTypeCount, 1, 0);
+  CommandChain read = ReadCommand(counted);
   io_.bus.set_count(group, 1, 1200);
   io_.bus.clear_log();
   ASSERT_TRUE(Exchange(*read));
@@ -531,10 +508,10 @@ TEST_F(CardIo, ACounterReadsHowFarItCountedDownFromItsInitialValue) {
 }
 
 TEST_F(CardIo, CountersBeyondTheModelHaveNoRegisters) {
-  CommandChain load = e_.WriteCommand(e_.AddTag(kTypeIniCount, 12, 0), TVariant::Int(99));
+  CommandChain load = WriteCommand(AddTag(kTypeIniCount, 12, 0), TVariant::Int(99));
   Exchange(*load);
   EXPECT_EQ(IniCountTable(1, 12), 0) << "the table keeps channels 0..11 only";
-  CommandChain read = e_.ReadCommand(e_.AddTag(kTypeCount, 12, 0));
+  CommandChain read = ReadCommand(AddTag(kTypeCount, 12, 0));
   EXPECT_FALSE(Exchange(*read));
   EXPECT_TRUE(Accesses().empty());
 }
@@ -542,9 +519,9 @@ TEST_F(CardIo, CountersBeyondTheModelHaveNoRegisters) {
 // ---------------------------------------------------------------- failing port access
 
 TEST_F(CardIo, AFailedPortAccessIsLoggedOnceAndGivesNoValue) {
-  TDLLTag& tag = e_.AddTag(kTypeDI, 9, 1);
+  TDLLTag& tag = AddTag(kTypeDI, 9, 1);
   tag.Value = TVariant::Bool(true);
-  CommandChain c = e_.ReadCommand(tag);
+  CommandChain c = ReadCommand(tag);
   io_.failing_port = kBase + 0x11;
   EXPECT_FALSE(Exchange(*c));
   EXPECT_FALSE(Exchange(*c));
@@ -553,7 +530,7 @@ TEST_F(CardIo, AFailedPortAccessIsLoggedOnceAndGivesNoValue) {
 }
 
 TEST_F(CardIo, AFailedPortWriteFailsTheExchangeAndIsLoggedOnce) {
-  CommandChain on = e_.WriteCommand(e_.AddTag(kTypeDO, 3, 1), TVariant::Bool(true));
+  CommandChain on = WriteCommand(AddTag(kTypeDO, 3, 1), TVariant::Bool(true));
   io_.failing_port = kBase + 0x12;
   EXPECT_FALSE(Exchange(*on));
   EXPECT_FALSE(Exchange(*on));
@@ -564,22 +541,22 @@ TEST_F(CardIo, AFailedPortWriteFailsTheExchangeAndIsLoggedOnce) {
   EXPECT_EQ(io_.bus.latch(kBase + 0x12), 0x08);
 }
 
-class PortComponent : public CardIo {
+class CardPortComponent : public CardIo {
  protected:
-  PortComponent() { e_.set_port_io(nullptr); }
-  ~PortComponent() override { platform::test_stores::set_library_file(platform::kPortComponentName, ""); }
+  CardPortComponent() { e_.set_port_io(nullptr); }
+  ~CardPortComponent() override { platform::test_stores::set_library_file(platform::kPortComponentName, ""); }
 };
 
-TEST_F(PortComponent, WithoutTheComponentNoPortIsAccessedAndItIsLoggedOnce) {
+TEST_F(CardPortComponent, WithoutTheComponentNoPortIsAccessedAndItIsLoggedOnce) {
   platform::test_stores::set_library_file(platform::kPortComponentName, "/nonexistent/inpout32.dll");
-  CommandChain c = e_.ReadCommand(e_.AddTag(kTypeDI, 0, 1));
+  CommandChain c = ReadCommand(AddTag(kTypeDI, 0, 1));
   EXPECT_FALSE(Exchange(*c));
   EXPECT_FALSE(Exchange(*c));
   EXPECT_EQ(e_.LogCount("：端口访问组件inpout32.dll没有找到，无法读写板卡端口"), 1);
   EXPECT_EQ(e_.log.size(), 1u);
 }
 
-TEST_F(PortComponent, TheComponentIsBoundByNameAndReleasedAtStop) {
+TEST_F(CardPortComponent, TheComponentIsBoundByNameAndReleasedAtStop) {
   platform::test_stores::set_library_file(platform::kPortComponentName, PORTBUS_PATH);
   platform::LibraryHandle bus = platform::load_library(PORTBUS_PATH);
   ASSERT_NE(bus, nullptr);
@@ -588,11 +565,11 @@ TEST_F(PortComponent, TheComponentIsBoundByNameAndReleasedAtStop) {
   auto fault_port = reinterpret_cast<void (*)(int)>(platform::resolve(bus, "portbus_fault_port"));
   reset();
   set_latch(kBase + 0x10, 0x02);
-  TDLLTag& tag = e_.AddTag(kTypeDI, 1, 1);
-  CommandChain c = e_.ReadCommand(tag);
+  TDLLTag& tag = AddTag(kTypeDI, 1, 1);
+  CommandChain c = ReadCommand(tag);
   ASSERT_TRUE(Exchange(*c));
   EXPECT_TRUE(tag.Value.bool_value());
-  EXPECT_NE(e_.PortLibHandle, nullptr);
+  EXPECT_NE(e_.port_library_handle(), nullptr);
 
   fault_port(kBase + 0x10);  // the component faults: the exchange fails, the host lives on
   EXPECT_FALSE(Exchange(*c));
@@ -600,15 +577,15 @@ TEST_F(PortComponent, TheComponentIsBoundByNameAndReleasedAtStop) {
   reset();
 
   e_.Stop();
-  EXPECT_EQ(e_.PortLibHandle, nullptr);
+  EXPECT_EQ(e_.port_library_handle(), nullptr);
   platform::free_library(bus);
 }
 
 // ---------------------------------------------------------------- start-up
 
-class StartUp : public CardIo {
+class CardStartup : public CardIo {
  protected:
-  StartUp() {
+  CardStartup() {
     block_.DebugSwitch = 0;
     for (int32_t n : {1, 2}) {
       block_.card(n)->ModelCode = kModelPci7505;
@@ -617,7 +594,7 @@ class StartUp : public CardIo {
   }
 };
 
-TEST_F(StartUp, AnAbsentCardIsReportedAndAPresentOneCarriesTheStart) {
+TEST_F(CardStartup, AnAbsentCardIsReportedAndAPresentOneCarriesTheStart) {
   e_.absent = {1};
   ASSERT_TRUE(e_.IniParm(&block_));
   EXPECT_EQ(e_.checked, (std::vector<int32_t>{1, 2}));
@@ -632,13 +609,13 @@ TEST_F(StartUp, AnAbsentCardIsReportedAndAPresentOneCarriesTheStart) {
   EXPECT_EQ(e_.log[0], kTime + "：'正确加载1号板卡：PCI_7505\r\n");
 }
 
-TEST_F(StartUp, AStartWithEveryCardAbsentFails) {
+TEST_F(CardStartup, AStartWithEveryCardAbsentFails) {
   e_.absent = {1, 2};
   EXPECT_FALSE(e_.IniParm(&block_));
   EXPECT_EQ(e_.LogCount("本机不存在"), 2);
 }
 
-TEST_F(StartUp, ACardOfAModelTheDriverDoesNotKnowIsNotUsed) {
+TEST_F(CardStartup, ACardOfAModelTheDriverDoesNotKnowIsNotUsed) {
   block_.card(1)->ModelCode = 7;
   ASSERT_TRUE(e_.IniParm(&block_));
   EXPECT_EQ(e_.checked, (std::vector<int32_t>{2}));
@@ -646,7 +623,7 @@ TEST_F(StartUp, ACardOfAModelTheDriverDoesNotKnowIsNotUsed) {
   EXPECT_EQ(e_.LogCount(": 本机不存在1号板卡：PCI_7505"), 1);
 }
 
-TEST_F(StartUp, AFaultingCheckAfterAPresentCardFailsTheStart) {
+TEST_F(CardStartup, AFaultingCheckAfterAPresentCardFailsTheStart) {
   block_.ErrorLog = 1;
   e_.faulting = {2};
   EXPECT_FALSE(e_.IniParm(&block_));
@@ -655,11 +632,11 @@ TEST_F(StartUp, AFaultingCheckAfterAPresentCardFailsTheStart) {
   EXPECT_TRUE(e_.IniParm(&block_)) << "a present card after the fault carries the start";
 }
 
-TEST_F(StartUp, WithoutTheVendorLibraryNoCardIsChecked) {
+TEST_F(CardStartup, WithoutTheVendorLibraryNoCardIsChecked) {
   e_.library_found = false;
   EXPECT_FALSE(e_.IniParm(&block_));
   EXPECT_TRUE(e_.checked.empty());
-  EXPECT_FALSE(e_.LibLoaded);
+  EXPECT_FALSE(e_.library_loaded());
 
   platform::test_stores::set_library_file("pci7505.dll", "/nonexistent/pci7505.dll");
   EXPECT_FALSE(e_.VendorLoadLibs());
@@ -669,20 +646,20 @@ TEST_F(StartUp, WithoutTheVendorLibraryNoCardIsChecked) {
 
 // ---------------------------------------------------------------- in the operation machine
 
-class RunningCard : public CardIo {
+class CardRunning : public CardIo {
  protected:
-  RunningCard() {
+  CardRunning() {
     block_.TraceLog = 1;
     block_.ErrorLog = 1;
     std::vector<HostTag> tags;
     for (int32_t ch = 0; ch < 8; ++ch)
-      tags.push_back(testing_support::host_tag(ch + 1, "DI1:0," + std::to_string(ch) + ".0"));
+      tags.push_back(testing_support::host_tag(ch + 1, testing_support::tag_address("DI", 1, ch)));
     EXPECT_TRUE(e_.IniDLLObj(&block_, tags));
     EXPECT_EQ(e_.CmdList.size(), 1u) << "one register, one read command";
   }
 };
 
-TEST_F(RunningCard, AnsweredReadsUpdateTheTagsWithoutProtocolLines) {
+TEST_F(CardRunning, AnsweredReadsUpdateTheTagsWithoutProtocolLines) {
   io_.bus.set_latch(kBase + 0x10, 0x81);
   e_.ReadExecute();  // initialise and send the first read
   clock_.advance(10);
@@ -696,7 +673,7 @@ TEST_F(RunningCard, AnsweredReadsUpdateTheTagsWithoutProtocolLines) {
   EXPECT_EQ(e_.LogCount("：应答信息通过校验检查。"), 0);
 }
 
-TEST_F(RunningCard, AnUnreachablePortTimesOutWithoutProtocolDetails) {
+TEST_F(CardRunning, AnUnreachablePortTimesOutWithoutProtocolDetails) {
   io_.failing_port = kBase + 0x10;
   e_.ReadExecute();
   clock_.advance(kAnswerTimeoutMs + 1);
