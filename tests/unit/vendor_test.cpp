@@ -27,29 +27,15 @@ using testing_support::host_tag;
 
 using testing_support::SimBank;
 
-class VendorEngine : public testing_support::Probe<TDLLObject> {
- public:
-  using TBaseDLLObject::Params, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::ReadCommTotal,
-      TBaseDLLObject::WriteTimeouts, TBaseDLLObject::CommState, TBaseDLLObject::Stopped;
-  using TCustomDLLObject::IniParm, TCustomDLLObject::LibLoaded, TCustomDLLObject::LibHandle,
-      TCustomDLLObject::RealComm, TCustomDLLObject::GetResult;
+using VendorEngine = testing_support::Probe<TDLLObject>;
 
-  TDLLTag& Tag(int32_t id) { return *find_tag(id); }
-
-  // One host poll `ms` after the last.
-  void Poll(platform::ManualClock& clock, uint32_t ms = 10) {
-    clock.advance(ms);
-    ReadExecute();
-  }
-};
-
-class Vendor : public ::testing::Test {
+class CardVendor : public ::testing::Test {
  protected:
-  Vendor() {
+  CardVendor() {
     unsetenv("PCI7505_SIM");  // the bank starts with its defaults, whatever the shell says
     FullPDB(&block_);
   }
-  ~Vendor() override { platform::test_stores::set_library_file("pci7505.dll", ""); }
+  ~CardVendor() override { platform::test_stores::set_library_file("pci7505.dll", ""); }
 
   // Cards 1 and 3 configured.
   void ConfigureCards1And3() {
@@ -64,31 +50,31 @@ class Vendor : public ::testing::Test {
   const std::string now_ = now_text();
 };
 
-TEST_F(Vendor, WithoutTheLibraryTheStartFailsNamingTheFile) {
+TEST_F(CardVendor, WithoutTheLibraryTheStartFailsNamingTheFile) {
   platform::test_stores::set_library_file("pci7505.dll", folder_.dir().dir() + "no/such/libpci7505.so");
   VendorEngine e;
   EXPECT_FALSE(e.IniParm(&block_));
-  EXPECT_FALSE(e.LibLoaded);
+  EXPECT_FALSE(e.library_loaded());
   EXPECT_EQ(e.sErrEvent(), now_ + "：厂商提供的硬件驱动库pci7505.dll没有找到，请重新安装驱动程序");
   e.Stop();  // nothing bound, nothing to close: no call through a null entry
   EXPECT_TRUE(e.Stopped);
 }
 
-TEST_F(Vendor, ALibraryWithoutTheOutputEntryPointIsRefusedByName) {
+TEST_F(CardVendor, ALibraryWithoutTheOutputEntryPointIsRefusedByName) {
   platform::test_stores::set_library_file("pci7505.dll", PCI7505_NODO_PATH);
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
   {
     VendorEngine e;
     EXPECT_FALSE(e.IniParm(&block_));
-    EXPECT_FALSE(e.LibLoaded);
+    EXPECT_FALSE(e.library_loaded());
     EXPECT_EQ(e.sErrEvent(), now_ + "VorelPCI板卡驱动库(PCI-7505.dll)内部错误,pci7505do");
   }
   EXPECT_EQ(bank.calls(sim7505::kCheck), 0) << "no card is checked through a half-bound library";
   EXPECT_EQ(bank.calls(sim7505::kClose), 0) << "and none closed at stop";
 }
 
-TEST_F(Vendor, ALibraryThatCannotBeBoundIsNotKeptLoaded) {
+TEST_F(CardVendor, ALibraryThatCannotBeBoundIsNotKeptLoaded) {
   platform::test_stores::set_library_file("pci7505.dll", PCI7505_NODO_PATH);
   {
     VendorEngine e;
@@ -99,14 +85,14 @@ TEST_F(Vendor, ALibraryThatCannotBeBoundIsNotKeptLoaded) {
   }
 }
 
-TEST_F(Vendor, OnlyTheCardThatAnswersTheCheckIsLoaded) {
+TEST_F(CardVendor, OnlyTheCardThatAnswersTheCheckIsLoaded) {
   ConfigureCards1And3();
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
   bank.present(1, false);
   VendorEngine e;
   ASSERT_TRUE(e.IniParm(&block_)) << "one present card is enough";
-  EXPECT_TRUE(e.LibLoaded);
+  EXPECT_TRUE(e.library_loaded());
   EXPECT_EQ(CardHandles(1), 0);
   EXPECT_EQ(CardHandles(3), sim7505::kHandleBase + 3);
   EXPECT_EQ(e.LogCount(": 本机不存在1号板卡：PCI_7505"), 1);
@@ -115,7 +101,7 @@ TEST_F(Vendor, OnlyTheCardThatAnswersTheCheckIsLoaded) {
   EXPECT_EQ(bank.bad_calls(), 0) << "the check takes 0, 0, 0 and the card number, in that order";
 }
 
-TEST_F(Vendor, ANegativeCheckAnswerMeansNoCard) {
+TEST_F(CardVendor, ANegativeCheckAnswerMeansNoCard) {
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
   bank.fault(sim7505::kCheck, sim7505::kGarbage);
@@ -125,7 +111,7 @@ TEST_F(Vendor, ANegativeCheckAnswerMeansNoCard) {
   EXPECT_EQ(e.LogCount("本机不存在1号板卡"), 1);
 }
 
-TEST_F(Vendor, DigitalInputReadsThePortOfItsChannelAndKeepsSixteenBits) {
+TEST_F(CardVendor, DigitalInputReadsThePortOfItsChannelAndKeepsSixteenBits) {
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
   VendorEngine e;
@@ -145,7 +131,7 @@ TEST_F(Vendor, DigitalInputReadsThePortOfItsChannelAndKeepsSixteenBits) {
   EXPECT_EQ(bank.bad_calls(), 0) << "the card's handle, 0 and the port index, in that order";
 }
 
-class VendorRunning : public Vendor {
+class CardVendorRunning : public CardVendor {
  protected:
   // An engine running a DI and a DO tag on channel 5 of card 1, polled until both tags were read.
   void Start(VendorEngine& e) {
@@ -160,7 +146,7 @@ class VendorRunning : public Vendor {
   SimBank bank_;
 };
 
-TEST_F(VendorRunning, AnInputWiredToAnOutputFollowsWhatTheHostWrites) {
+TEST_F(CardVendorRunning, AnInputWiredToAnOutputFollowsWhatTheHostWrites) {
   ASSERT_TRUE(bank_.loaded());
   bank_.loopback(1, true);
   VendorEngine e;
@@ -176,7 +162,7 @@ TEST_F(VendorRunning, AnInputWiredToAnOutputFollowsWhatTheHostWrites) {
   EXPECT_EQ(e.WriteTimeouts, 0);
 }
 
-TEST_F(VendorRunning, AFaultingLibraryIsAMissingAnswerAndPollingGoesOn) {
+TEST_F(CardVendorRunning, AFaultingLibraryIsAMissingAnswerAndPollingGoesOn) {
   ASSERT_TRUE(bank_.loaded());
   bank_.input(1, 0, 0x20);
   VendorEngine e;
@@ -198,7 +184,7 @@ TEST_F(VendorRunning, AFaultingLibraryIsAMissingAnswerAndPollingGoesOn) {
   EXPECT_FALSE(e.Tag(1).Value.bool_value()) << "the card is read again once the library behaves";
 }
 
-TEST_F(VendorRunning, AWriteThroughAFaultingLibraryIsReportedFailed) {
+TEST_F(CardVendorRunning, AWriteThroughAFaultingLibraryIsReportedFailed) {
   ASSERT_TRUE(bank_.loaded());
   bank_.fault(sim7505::kOutput, sim7505::kAccessViolation);
   VendorEngine e;
@@ -209,7 +195,7 @@ TEST_F(VendorRunning, AWriteThroughAFaultingLibraryIsReportedFailed) {
   EXPECT_EQ(e.LogCount("pci7505do时出现异常(C0000005)"), 1);
 }
 
-TEST_F(Vendor, ACheckThatFaultsLeavesTheCardAbsent) {
+TEST_F(CardVendor, ACheckThatFaultsLeavesTheCardAbsent) {
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
   bank.fault(sim7505::kCheck, sim7505::kAccessViolation);
@@ -222,7 +208,7 @@ TEST_F(Vendor, ACheckThatFaultsLeavesTheCardAbsent) {
   EXPECT_EQ(e.LogCount("pci7505check时出现异常(C0000005)"), 1);
 }
 
-TEST_F(Vendor, StopClosesOnlyTheCardsThatAnsweredTheCheck) {
+TEST_F(CardVendor, StopClosesOnlyTheCardsThatAnsweredTheCheck) {
   ConfigureCards1And3();
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
@@ -237,7 +223,7 @@ TEST_F(Vendor, StopClosesOnlyTheCardsThatAnsweredTheCheck) {
   EXPECT_EQ(bank.bad_calls(), 0) << "no close with an absent card's check answer as its handle";
 }
 
-TEST_F(Vendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
+TEST_F(CardVendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
   ConfigureCards1And3();
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
@@ -256,7 +242,7 @@ TEST_F(Vendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
   EXPECT_EQ(bank.bad_calls(), 0);
 }
 
-TEST_F(Vendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
+TEST_F(CardVendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
   ConfigureCards1And3();
   std::optional<SimBank> bank(std::in_place);
   ASSERT_TRUE(bank->loaded());
@@ -264,8 +250,8 @@ TEST_F(Vendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
     VendorEngine e;
     ASSERT_TRUE(e.IniParm(&block_));
     e.Stop();
-    EXPECT_FALSE(e.LibLoaded);
-    EXPECT_EQ(e.LibHandle, nullptr) << "no handle to a library given back";
+    EXPECT_FALSE(e.library_loaded());
+    EXPECT_EQ(e.library_handle(), nullptr) << "no handle to a library given back";
     e.Stop();  // a second stop, and Destroy's: the library is no longer the engine's to call
   }
   EXPECT_EQ(bank->closes(1), 1);
