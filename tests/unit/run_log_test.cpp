@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "engine/DLLBase.h"
+#include "engine_probe.h"
 #include "host_session.h"
 #include "platform/posix/test_stores.h"
 #include "records/pdb.h"
@@ -403,45 +404,34 @@ TEST_F(Archiving, AFailingStepEndsTheRotationQuietly) {
 
 // ---------------------------------------------------------------- reports
 
-// The engine with its report writers opened up and its appends captured.
-struct LogProbe : TBaseDLLObject {
-  LogProbe() : TBaseDLLObject(true) {}
-  using TBaseDLLObject::ReadCommTotal, TBaseDLLObject::ReadTimeouts, TBaseDLLObject::WriteCommTotal,
-      TBaseDLLObject::WriteTimeouts, TBaseDLLObject::ReadFailTotal, TBaseDLLObject::WriteFailTotal,
-      TBaseDLLObject::FastestScan, TBaseDLLObject::SlowestScan, TBaseDLLObject::AverageScan,
-      TBaseDLLObject::StartTick, TBaseDLLObject::StopTick, TBaseDLLObject::StartReportOK,
-      TBaseDLLObject::TagList, TBaseDLLObject::write_start_report, TBaseDLLObject::write_tag_statistics,
-      TBaseDLLObject::write_run_time_line, TBaseDLLObject::write_stop_totals, TBaseDLLObject::ScanFigures;
+class EngineReports : public RunLogTest {
+ protected:
+  EngineReports() { engine_.log.clear(); }  // whatever construction wrote
 
-  void AppendLog(std::string_view text) override { written.append(text); }
   void AddTag(const std::string& name, uint32_t reads, uint32_t read_fails, bool writable = false,
               uint32_t writes = 0, uint32_t write_fails = 0) {
-    auto tag = std::make_unique<TDLLTag>();
-    tag->Name = name;
-    tag->Address = "DI1:0,3.5";
-    tag->ReadCount = reads;
-    tag->ReadFails = read_fails;
-    tag->Writable = writable;
-    tag->WriteCount = writes;
-    tag->WriteFails = write_fails;
-    TagList.push_back(std::move(tag));
+    TDLLTag& tag = engine_.AddTag({.channel = 3, .bit = 5, .name = name});
+    tag.ReadCount = reads;
+    tag.ReadFails = read_fails;
+    tag.Writable = writable;
+    tag.WriteCount = writes;
+    tag.WriteFails = write_fails;
   }
-  std::vector<std::string> Taken() { return Lines(std::exchange(written, {})); }
+  // The lines written since the last call.
+  std::vector<std::string> Taken() {
+    std::string text;
+    for (const std::string& piece : std::exchange(engine_.log, {})) text += piece;
+    return Lines(text);
+  }
 
-  std::string written;
+  testing_support::EngineProbe engine_;
 };
 
-class Reports : public RunLogTest {
- protected:
-  Reports() { engine_.written.clear(); }  // whatever construction wrote
-  LogProbe engine_;
-};
-
-TEST_F(Reports, StartReportNamesTheProcessorAndEndsWithTheDriverVersion) {
+TEST_F(EngineReports, StartReportNamesTheProcessorAndEndsWithTheDriverVersion) {
   platform::test_stores::set_machine_registry("hardware\\description\\system\\centralprocessor\\0",
                                               "ProcessorNameString", "Intel(R) Atom(TM) E3845");
   engine_.write_start_report();
-  const auto lines = engine_.Taken();
+  const auto lines = Taken();
   ASSERT_EQ(lines.size(), 10u) << "processor, system, five memory lines, three version lines";
   EXPECT_EQ(lines[0], kTime + "：[Intel(R) Atom(TM) E3845]");
   EXPECT_EQ(lines[2].rfind(kTime + "：已使用内存 = ", 0), 0u);
@@ -449,40 +439,39 @@ TEST_F(Reports, StartReportNamesTheProcessorAndEndsWithTheDriverVersion) {
   EXPECT_EQ(lines[9], kTime + "：驱动程序版本" + driver_file_info()->FileVersion() + "  ...");
 }
 
-TEST_F(Reports, PerTagLinesGiveScanPeriodAndRoundedFailureRates) {
+TEST_F(EngineReports, PerTagLinesGiveScanPeriodAndRoundedFailureRates) {
   engine_.StartTick = 0xFFFFFF00u;  // the tick count wrapped during the run
   engine_.StopTick = engine_.StartTick + 2000;
-  engine_.AddTag("Tank1", 8, 3, true, 12, 1);
-  engine_.AddTag("Tank2", 8, 5);
-  engine_.AddTag("Spare", 0, 0, true);
+  AddTag("Tank1", 8, 3, true, 12, 1);
+  AddTag("Tank2", 8, 5);
+  AddTag("Spare", 0, 0, true);
   engine_.write_tag_statistics();
   // 3 of 8 is 37.5 and 5 of 8 is 62.5: halves go to the even neighbour.
-  EXPECT_EQ(engine_.Taken(),
-            (std::vector<std::string>{
-                kTime + "：标签Tank1，地址=DI1:0,3.5，读扫描周期(毫秒)=250，读操作失败率= "
-                        "38%，写操作总次数=12，写操作失败率= 8%",
-                kTime + "：标签Tank2，地址=DI1:0,3.5，读扫描周期(毫秒)=250，读操作失败率= 62%",
-                kTime + "：标签Spare，地址=DI1:0,3.5，读扫描周期(毫秒)=0，读操作失败率= "
-                        "0%，写操作总次数=0，写操作失败率= 0%"}));
+  EXPECT_EQ(Taken(), (std::vector<std::string>{
+                         kTime + "：标签Tank1，地址=DI1:0,3.5，读扫描周期(毫秒)=250，读操作失败率= "
+                                 "38%，写操作总次数=12，写操作失败率= 8%",
+                         kTime + "：标签Tank2，地址=DI1:0,3.5，读扫描周期(毫秒)=250，读操作失败率= 62%",
+                         kTime + "：标签Spare，地址=DI1:0,3.5，读扫描周期(毫秒)=0，读操作失败率= "
+                                 "0%，写操作总次数=0，写操作失败率= 0%"}));
 
   // 12582914 / 3 becomes 4194304.5 in single precision, then rounds to even; 50000000 × 100
   // wraps to 705032704 in 32 bits, 7.05 of 100000000.
   engine_.TagList.clear();
   engine_.StartTick = 0;
   engine_.StopTick = 12582914;
-  engine_.AddTag("Slow", 3, 0);
-  engine_.AddTag("Busy", 100000000, 50000000);
+  AddTag("Slow", 3, 0);
+  AddTag("Busy", 100000000, 50000000);
   engine_.write_tag_statistics();
-  const auto lines = engine_.Taken();
+  const auto lines = Taken();
   EXPECT_EQ(lines.at(0), kTime + "：标签Slow，地址=DI1:0,3.5，读扫描周期(毫秒)=4194304，读操作失败率= 0%");
   EXPECT_EQ(lines.at(1), kTime + "：标签Busy，地址=DI1:0,3.5，读扫描周期(毫秒)=0，读操作失败率= 7%");
 }
 
-TEST_F(Reports, RunTimeAndTotalsUseTheGeneralNumberFormat) {
+TEST_F(EngineReports, RunTimeAndTotalsUseTheGeneralNumberFormat) {
   engine_.StartTick = 0xFFFFFF00u;
   engine_.StopTick = 0x100u;
   engine_.write_run_time_line();
-  const auto run = engine_.Taken();
+  const auto run = Taken();
   ASSERT_EQ(run.size(), 7u) << "five memory lines, an empty line, the run time";
   EXPECT_EQ(run[6], kTime + "：本次运行总时间（毫秒）=512");
 
@@ -512,15 +501,15 @@ TEST_F(Reports, RunTimeAndTotalsUseTheGeneralNumberFormat) {
                                                  "驱动程序版本" + driver_file_info()->FileVersion() +
                                                  "退出运行！",
                                              std::string(60, '-')};
-  EXPECT_EQ(engine_.Taken(), expected);
+  EXPECT_EQ(Taken(), expected);
 
   engine_.WriteCommTotal = 3;
   engine_.WriteTimeouts = 1;
   engine_.write_stop_totals();
-  EXPECT_EQ(engine_.Taken().at(7), kTime + "：通讯写超时率= 33.3333333333333%");
+  EXPECT_EQ(Taken().at(7), kTime + "：通讯写超时率= 33.3333333333333%");
 }
 
-TEST_F(Reports, DetailedLoggingNeedsACompleteStartReport) {
+TEST_F(EngineReports, DetailedLoggingNeedsACompleteStartReport) {
   engine_.StartReportOK = false;
   engine_.WriteEnLog(true);
   EXPECT_FALSE(engine_.EnLog());
