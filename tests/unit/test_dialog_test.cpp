@@ -404,12 +404,9 @@ TEST_F(TestDialog, SendCommandReplacesTheTextOfTheCommandInFlight) {
 // ---------------------------------------------------------------- with scripted engines
 
 // An engine whose tag and command lists the test fills itself.
-class ScriptedCard : public testing_support::EngineProbe {
- public:
-  using TBaseDLLObject::TagCount_;
-};
+using ScriptedCard = testing_support::EngineProbe;
 
-class ScriptedDialog : public TestDialog {
+class TestDialogScripted : public TestDialog {
  protected:
   TestEnvironment Environment() {
     TestEnvironment env;
@@ -429,21 +426,17 @@ class ScriptedDialog : public TestDialog {
   std::vector<std::unique_ptr<ScriptedCard>> engines_;
 };
 
-TEST_F(ScriptedDialog, AGridOfAHundredRowsShowsTheFirstTagsAndCommandsOfALargerEngine) {
+TEST_F(TestDialogScripted, AGridOfAHundredRowsShowsTheFirstTagsAndCommandsOfALargerEngine) {
   TSampleTest form(Environment());
   ui->expect([&](Driver& d) {
     ScriptedCard& e = *engines_.back();
     const size_t many = 150;
     for (size_t i = 1; i < many; ++i) {
-      auto tag = std::make_unique<TDLLTag>();
-      tag->Address = "DI1:0,0." + std::to_string(i % 16);
-      tag->Value = TVariant::Int(static_cast<int32_t>(i));
-      e.TagList.push_back(std::move(tag));
+      e.AddTag({.bit = static_cast<int32_t>(i % 16)}).Value = TVariant::Int(static_cast<int32_t>(i));
       auto command = std::make_unique<TCommand>();
       command->CmdText = "C" + std::to_string(i);
       e.CmdList.push_back(std::move(command));
     }
-    e.TagCount_ = static_cast<int32_t>(e.TagList.size());
     Pass(d, 10);
     EXPECT_EQ(form.StringGrid1.RowCount(), 100);
     EXPECT_EQ(form.StringGrid1.Cell(1, 99), "98");
