@@ -65,9 +65,7 @@ class EngineCommands : public ::testing::Test {
          .address = std::string(kind) + std::to_string(card) + ":" + std::to_string(channel)});
   }
   bool write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
-  bool Logged(const std::string& text) const {
-    return std::find(engine_.log.begin(), engine_.log.end(), kTime + text + "\r\n") != engine_.log.end();
-  }
+  bool Logged(const std::string& text) const { return engine_.HasLine(kTime + text + "\r\n"); }
 
   testing_support::ScopedCurrentDir working_dir_;
   platform::ManualClock clock_{5000};

@@ -40,9 +40,7 @@ class EngineCycle : public ::testing::Test {
                            .name = name});
   }
   bool write(const TDLLTag& tag, const TVariant& v) { return engine_.WriteExecute(tag.TagID, v); }
-  bool Logged(const std::string& text) const {
-    return std::find(engine_.log.begin(), engine_.log.end(), kTime + text + "\r\n") != engine_.log.end();
-  }
+  bool Logged(const std::string& text) const { return engine_.HasLine(kTime + text + "\r\n"); }
   std::vector<int32_t> Reloads() const {
     std::vector<int32_t> r;
     for (const auto& c : engine_.CmdList) r.push_back(c->Reload);

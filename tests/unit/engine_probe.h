@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -90,6 +91,8 @@ class Probe : public Engine {
     for (const auto& line : log) n += line.find(text) != std::string::npos;
     return n;
   }
+  // Whether a line reads exactly `line`.
+  bool HasLine(std::string_view line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
 
   // ---- set-up
   // Running on `block` without a start: parameters loaded, nothing in flight, the log empty.
