@@ -476,6 +476,18 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   EXPECT_EQ(c.ADMaxRange, 1);
 }
 
+TEST_F(ChannelSheetTest, AfterAddTheSheetsEditTheNewCard) {
+  OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
+    d.Click("AddBtn");
+    EXPECT_EQ(p.current_card(), 2);
+    d.show_tab("ParamPage", "DASheet");
+    d.choose("DARange1", 1);
+    d.Click("FinishBtn");
+  });
+  EXPECT_EQ(host->card(2)->DARange[1], 1);
+  EXPECT_EQ(host->card(1)->DARange[1], 0);
+}
+
 TEST_F(ChannelSheetTest, ACounterModeChosenSurvivesAClickOnTheTree) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm&) {
     d.show_tab("ParamPage", "TCSheet");

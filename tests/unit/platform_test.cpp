@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -194,6 +195,20 @@ TEST(Time, SystemTicksCountMillisecondsOfTheMonotonicClock) {
   const uint64_t after = monotonic_ns() / 1000000;
   EXPECT_GE(ticks, static_cast<uint32_t>(before));
   EXPECT_LE(ticks, static_cast<uint32_t>(after));
+}
+
+// The system clock's local time is the C library's (a second may turn between the two readings).
+TEST(Time, SystemTimeIsTheLocalCalendarTime) {
+  const std::time_t before = std::time(nullptr);
+  const LocalDateTime now = system_clock().now();
+  std::tm local{};
+  localtime_r(&before, &local);
+  EXPECT_EQ(now.year, local.tm_year + 1900);
+  EXPECT_EQ(now.month, local.tm_mon + 1);
+  EXPECT_EQ(now.day, local.tm_mday);
+  EXPECT_EQ(now.hour, local.tm_hour);
+  EXPECT_GE(now.millisecond, 0);
+  EXPECT_LT(now.millisecond, 1000);
 }
 
 TEST(Time, ManualClockReplacesTheSystemClock) {

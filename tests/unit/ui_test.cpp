@@ -182,10 +182,19 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
     c.act();
     EXPECT_EQ(session->control_changes(), c.told) << c.change;
   }
+  bar.SetPosition(9);
+  bar.set_range(0, 5);
+  EXPECT_EQ(bar.Position(), 5) << "a narrower range takes the position with it";
   grid.SetCell(0, 0, "h");
   grid.set_size(3, 3);
   EXPECT_EQ(grid.Cell(0, 0), "h") << "a grid keeps the cells that still fit";
   EXPECT_EQ(grid.Cell(1, 1), "x");
+  EXPECT_FALSE(grid.cell_editable(2, 2)) << "a grid takes no typing unless it is editable";
+  grid.Editable = true;
+  EXPECT_TRUE(grid.cell_editable(2, 2));
+  EXPECT_FALSE(grid.cell_editable(3, 2)) << "beyond the columns";
+  EXPECT_FALSE(grid.cell_editable(2, 3)) << "beyond the rows";
+  EXPECT_FALSE(grid.cell_editable(1, 0)) << "the header row";
 }
 
 // The answers of a box are the codes Windows' MessageBox returns, which the Windows backend passes on.
