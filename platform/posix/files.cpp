@@ -16,7 +16,7 @@
 #include <system_error>
 
 #include "platform/platform.h"
-#include "platform/posix/test_stores.h"
+#include "test_stores.h"
 
 namespace platform {
 

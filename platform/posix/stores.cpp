@@ -11,8 +11,8 @@
 #include <mutex>
 
 #include "platform/platform.h"
-#include "platform/posix/test_stores.h"
 #include "platform/version_blob.h"
+#include "test_stores.h"
 
 namespace platform {
 
