@@ -45,6 +45,16 @@ void guarded(Body&& body) {
   }
 }
 
+// The calls where the host first needs the driver's texts (its editor and test calls, IniDriver)
+// show, once in the process, that the version record could not be read; then run guarded.
+template <typename Result, typename Body>
+Result reporting(Result fallback, Body&& body) {
+  return guarded<Result>(fallback, [&]() -> Result {
+    report_driver_file_info_failure();
+    return body();
+  });
+}
+
 // Re-signals the admission event however IniDriver leaves, so that one failed start cannot make
 // every later IniDriver in the process wait and fail.
 class AdmissionTicket {
@@ -115,8 +125,7 @@ VOREL_EXPORT int32_t VOREL_STDCALL GetPDBLen() { return kParamBlockSize; }
 VOREL_EXPORT void VOREL_STDCALL FullPDB(TDeviceParams* block) { vorel::FullPDB(block); }
 
 VOREL_EXPORT int32_t VOREL_STDCALL DLLEdDev(void* window, TDeviceParams* block) {
-  return guarded<int32_t>(2, [&]() -> int32_t {
-    report_driver_file_info_failure();
+  return reporting<int32_t>(2, [&]() -> int32_t {
     if (!block) return 2;
     return run_configuration_wizard(window, *block);
   });
@@ -124,8 +133,7 @@ VOREL_EXPORT int32_t VOREL_STDCALL DLLEdDev(void* window, TDeviceParams* block) 
 
 VOREL_EXPORT HostBool VOREL_STDCALL DLLTestDev(TDeviceParams* block, uint8_t interactive) {
   if (!block) return 0;
-  const bool result = guarded(false, [&]() -> bool {
-    report_driver_file_info_failure();
+  const bool result = reporting(false, [&]() -> bool {
     TDeviceParams copy{};
     CopyPDB(*block, copy);
     return run_test_dialog(copy, interactive != 0);
@@ -137,8 +145,7 @@ VOREL_EXPORT HostBool VOREL_STDCALL DLLTestDev(TDeviceParams* block, uint8_t int
 
 VOREL_EXPORT HostBool VOREL_STDCALL TagEdAddr(TDeviceParams* block, char** address, uint8_t skip_check,
                                               char** message) {
-  return guarded<HostBool>(0, [&]() -> HostBool {
-    report_driver_file_info_failure();
+  return reporting<HostBool>(0, [&]() -> HostBool {
     std::string text = address ? from_host_string(*address) : std::string();
     std::string reply;
     const bool result = vorel::check_tag_address(block, text, skip_check != 0, reply);
@@ -159,9 +166,8 @@ VOREL_EXPORT int32_t VOREL_STDCALL GetTags(uint16_t* count, TTagTypeInfo* items)
 
 VOREL_EXPORT HostBool VOREL_STDCALL IniDriver(int32_t count, TTagInfo** tags, TDeviceParams* block,
                                               char** message) {
-  return guarded<HostBool>(0, [&]() -> HostBool {
+  return reporting<HostBool>(0, [&]() -> HostBool {
     if (message) *message = nullptr;
-    report_driver_file_info_failure();
     std::string reply;
     const bool ok = vorel::start_thread_engine(count, tags, block, reply);
     put_host_string(message, reply);

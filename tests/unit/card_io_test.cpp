@@ -552,6 +552,7 @@ TEST_F(CardPortComponent, WithoutTheComponentNoPortIsAccessedAndItIsLoggedOnce) 
   CommandChain c = ReadCommand(AddTag(kTypeDI, 0, 1));
   EXPECT_FALSE(Exchange(*c));
   EXPECT_FALSE(Exchange(*c));
+  EXPECT_EQ(e_.port_read(0x223), 0) << "a port without the component reads as 0";
   EXPECT_EQ(e_.LogCount("：端口访问组件inpout32.dll没有找到，无法读写板卡端口"), 1);
   EXPECT_EQ(e_.log.size(), 1u);
 }

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "interface/exports.h"
 #include "platform/platform.h"
 #include "platform/posix/test_stores.h"
 #include "platform/version_blob.h"
@@ -58,6 +60,13 @@ TEST(VersionBlob, ReadsBackWhatWasWritten) {
                                           "0\0.\0"
                                           "4\0",
                                           14));
+
+  // As Windows writes it, a string's value length counts its terminator: 7 characters and one.
+  const std::u16string key = u"FileVersion";
+  const auto at = std::search(blob.begin(), blob.end(), reinterpret_cast<const uint8_t*>(key.data()),
+                              reinterpret_cast<const uint8_t*>(key.data() + key.size()));
+  ASSERT_NE(at, blob.end());
+  EXPECT_EQ(at[-4] | at[-3] << 8, 8) << "the FileVersion node's value length";
 
   auto empty = vb::query(blob, u"\\StringFileInfo\\080403A8\\Comments");
   ASSERT_TRUE(empty);
@@ -184,7 +193,9 @@ TEST_F(DriverFileInfo, MissingResourceIsReportedOnceAndOutsideTheRefresh) {
   refresh_driver_file_info("/nowhere/Vorel_PCI.dll");  // a second thread attaches
   EXPECT_TRUE(shown.empty()) << "attaching must never show anything";
   EXPECT_EQ(vorel::driver_file_info()->DeviceName(), "");
-  report_driver_file_info_failure();
+  // The first call that needs the driver's texts shows it, and no later one.
+  EXPECT_EQ(DLLEdDev(nullptr, nullptr), 2);
+  EXPECT_EQ(TagEdAddr(nullptr, nullptr, 1, nullptr), 0);
   report_driver_file_info_failure();
   ASSERT_EQ(shown.size(), 1u);
   EXPECT_EQ(shown[0], "读取Vorel_PCI.dll文件的版本信息失败。");

@@ -130,15 +130,18 @@ TEST_F(WizardTest, EveryRunStartsWithAClearedFlagAndTheApplicationWindowIsPutBac
 
 TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereAreNone) {
   std::string caption, welcome;
+  int cancelled = 0;
   const Script read = [&](Driver& d) {
     caption = d.form().Caption();
     welcome = PageOf<TStartFrm>(d).Label1.Caption();
     d.Click("VersionBtn");
     d.Click("CancelBtn");
+    cancelled = d.form().ModalResult();
   };
   ui->expect(read);
   Run();
   EXPECT_EQ(caption, "VorelPCI系列板卡向导：选择执行的操作方式");
+  EXPECT_EQ(cancelled, ui::mrCancel);
   EXPECT_EQ(welcome, "欢迎使用VorelPCI系列板卡配置向导");
   ASSERT_EQ(ui->Messages().size(), 1u);
   EXPECT_EQ(ui->Messages()[0].text, "Vorel_PCI版本4.0.0.4\r\n\r\n支持VorelPCI-7505板卡");
