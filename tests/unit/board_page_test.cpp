@@ -476,6 +476,33 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   EXPECT_EQ(c.ADMaxRange, 1);
 }
 
+// Paging stays within the sheet's pages whatever calls it, and shows eight rows at a time.
+TEST(ChannelSheetPaging, StaysWithinItsPages) {
+  ui::headless::Session session;
+  ui::Form form("F");
+  auto& pages = form.Add<ui::PageControl>(nullptr, "P");
+  auto& diagram = form.Add<ui::TabSheet>(&pages, "Diagram");
+  auto& tab = form.Add<ui::TabSheet>(&pages, "Sheet");
+  pages.add_page(diagram);
+  pages.add_page(tab);
+  ChannelSheet sheet(tab, form.Add<ui::Button>(nullptr, "Up"), form.Add<ui::Button>(nullptr, "Down"));
+  for (int c = 0; c < 20; ++c) sheet.rows.push_back({&form.Add<ui::Label>(&tab, "R" + std::to_string(c))});
+  std::vector<int> shown;
+  sheet.show_row = [&](int c) { shown.push_back(c); };
+  sheet.set_up(20, 3, pages, diagram);
+  EXPECT_EQ(shown.size(), 20u + 8u) << "every row takes its settings, then the first page shows";
+  for (int i = 0; i < 4; ++i) sheet.down();
+  EXPECT_EQ(sheet.page(), 2);
+  EXPECT_TRUE(form.find("R19")->Visible());
+  EXPECT_FALSE(form.find("R15")->Visible());
+  for (int i = 0; i < 4; ++i) sheet.up();
+  EXPECT_EQ(sheet.page(), 0);
+  pages.SetActivePage(&tab);
+  sheet.set_up(0, 0, pages, diagram);
+  EXPECT_FALSE(tab.TabVisible());
+  EXPECT_EQ(pages.ActivePage(), &diagram) << "a sheet without channels hands the view to the diagram";
+}
+
 TEST_F(ChannelSheetTest, AfterAddTheSheetsEditTheNewCard) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
     d.Click("AddBtn");
