@@ -67,63 +67,9 @@ TStep11Frm::TStep11Frm(WizardRun& run)
   for (ui::TabSheet* s : {&TabSheet1, &ADSheet, &DASheet, &TCSheet, &IOSheet}) ParamPage.add_page(*s);
   InputMode.SetItems({kSingleEnded, kDoubleEnded});
   BaseAddress.SetEnabled(false);
-  build_channel_rows();
+  rows_ = make_channel_rows(*this, run_.catalogue(), ad_, da_, tc_);
   wire_handlers();
   FormCreate();
-}
-
-// Rows for the channels the catalogue's models have: none for the driver's own model.
-void TStep11Frm::build_channel_rows() {
-  int ad = 0, da = 0, tc = 0;
-  for (const BoardModel& m : run_.catalogue().models) {
-    ad = std::max(ad, std::min(m.ad_max + 1, kAdChannels));
-    da = std::max(da, std::min(m.da_max + 1, kDaChannels));
-    tc = std::max(tc, std::min(m.tc_max + 1, kCounters));
-  }
-  for (ChannelSheet* sheet : {&ad_, &da_}) {
-    const std::string prefix = sheet == &ad_ ? "AD" : "DA";
-    ui::TabSheet* s = &sheet->sheet;
-    for (int column = 0; column < 2; ++column) {
-      Place<ui::Label>(s, prefix + "NoHead" + std::to_string(column), "通道号",
-                       {8 + column * 296, 4, 60, 18});
-      Place<ui::Label>(s, prefix + "RangeHead" + std::to_string(column), "输入范围",
-                       {76 + column * 296, 4, 120, 18});
-    }
-    auto& list = sheet == &ad_ ? ad_rows_ : da_rows_;
-    for (int c = 0; c < (sheet == &ad_ ? ad : da); ++c) {
-      // Channels 0-3 of a page in the left column, 4-7 in the right, each in row c mod 4.
-      const int left = (c % 8 < 4 ? 0 : 296) + 8;
-      const int top = 26 + (c % 4) * 40;
-      RangeRow row;
-      row.number =
-          &Place<ui::Panel>(s, prefix + "Chn" + std::to_string(c), std::to_string(c), {left, top, 60, 24});
-      row.range =
-          &Place<ui::ComboBox>(s, prefix + "Range" + std::to_string(c), {}, {left + 68, top, 200, 22});
-      list.push_back(row);
-      sheet->rows.push_back({row.number, row.range});
-    }
-  }
-  const char* heads[] = {"编号", "工作方式", "内部时钟分频", "滤波器分频"};
-  const int head_left[] = {8, 60, 200, 380};
-  for (int i = 0; i < 4; ++i)
-    Place<ui::Label>(&TCSheet, std::string("TCHead") + std::to_string(i), heads[i],
-                     {head_left[i], 4, 120, 18});
-  for (int c = 0; c < tc; ++c) {
-    const std::string n = std::to_string(c);
-    const int top = 24 + (c % 8) * 20;
-    CounterRow row;
-    row.number = &Place<ui::Panel>(&TCSheet, "TCNo" + n, n, {8, top, 44, 19});
-    row.mode = &Place<ui::ComboBox>(&TCSheet, "TCMode" + n, {}, {60, top, 130, 19});
-    row.clock_on = &Place<ui::CheckBox>(&TCSheet, "TCClockChk" + n, {}, {200, top, 18, 19});
-    row.clock_div = &Place<ui::Edit>(&TCSheet, "TCClockEd" + n, "1", {222, top, 80, 19});
-    row.filter_on = &Place<ui::CheckBox>(&TCSheet, "TCFilterChk" + n, {}, {380, top, 18, 19});
-    row.filter_div = &Place<ui::Edit>(&TCSheet, "TCFilterEd" + n, "2", {402, top, 80, 19});
-    tc_rows_.push_back(row);
-    tc_.rows.push_back({row.number, row.mode, row.clock_on, row.clock_div, row.filter_on, row.filter_div});
-  }
-  for (ChannelSheet* sheet : {&ad_, &da_, &tc_})
-    for (const auto& row : sheet->rows)
-      for (ui::Control* control : row) control->SetVisible(false);
 }
 
 void TStep11Frm::wire_handlers() {
@@ -152,12 +98,12 @@ void TStep11Frm::wire_handlers() {
   Timer1.OnTimer = [this] { Timer1Timer(); };
   // A row shows the current card's entry: an AD range as its index within the card's max range.
   ad_.show_row = [this](int c) {
-    ad_rows_[c].range->SetItemIndex(Entry(current_).ADRange[c] - range_offset(current_));
+    rows_.ad[c].range->SetItemIndex(Entry(current_).ADRange[c] - range_offset(current_));
   };
-  da_.show_row = [this](int c) { da_rows_[c].range->SetItemIndex(Entry(current_).DARange[c]); };
+  da_.show_row = [this](int c) { rows_.da[c].range->SetItemIndex(Entry(current_).DARange[c]); };
   tc_.show_row = [this](int c) {
     const TCardParams& e = Entry(current_);
-    const CounterRow& row = tc_rows_[c];
+    const CounterRow& row = rows_.tc[c];
     row.mode->SetItemIndex(e.TCMode[c]);
     row.clock_on->SetChecked(e.TCClockDivOn[c] == 1);
     row.clock_div->SetText(std::to_string(e.TCClockDiv[c]));
@@ -241,9 +187,9 @@ void TStep11Frm::refresh_editors() {
     const std::vector<std::string> ad_names = model->ad_range_names(e.ADMaxRange);
     const std::vector<std::string> da_names = model->da_range_names();
     const std::vector<std::string> modes = model->counter_mode_names();
-    for (int c = 0; c < std::min(ad_max + 1, kAdChannels); ++c) ad_rows_[c].range->SetItems(ad_names);
-    for (int c = 0; c < std::min(da_max + 1, kDaChannels); ++c) da_rows_[c].range->SetItems(da_names);
-    for (int c = 0; c < std::min(tc_max + 1, kCounters); ++c) tc_rows_[c].mode->SetItems(modes);
+    for (int c = 0; c < std::min(ad_max + 1, kAdChannels); ++c) rows_.ad[c].range->SetItems(ad_names);
+    for (int c = 0; c < std::min(da_max + 1, kDaChannels); ++c) rows_.da[c].range->SetItems(da_names);
+    for (int c = 0; c < std::min(tc_max + 1, kCounters); ++c) rows_.tc[c].mode->SetItems(modes);
   }
   set_up_sheet(ad_, ad_max, ad_pages(e, ad_max));
   set_up_sheet(da_, da_max, Pages(da_max + 1, kChannelsPerPage));
@@ -299,7 +245,7 @@ void TStep11Frm::TCUpButtonClick() { tc_.up(); }
 void TStep11Frm::TCDownButtonClick() { tc_.down(); }
 
 void TStep11Frm::Timer1Timer() {
-  for (const CounterRow& row : tc_rows_) {
+  for (const CounterRow& row : rows_.tc) {
     if (!row.clock_div->Showing()) continue;
     row.clock_div->SetEnabled(row.clock_on->Checked());
     row.filter_div->SetEnabled(row.filter_on->Checked());
@@ -311,20 +257,20 @@ void TStep11Frm::collect_ad() {
   TCardParams& e = Entry(current_);
   const int offset = range_offset(current_);
   for (int c = 0; c < channels_of(ad_); ++c)
-    e.ADRange[c] = static_cast<uint8_t>(std::max(ad_rows_[c].range->ItemIndex(), 0) + offset);
+    e.ADRange[c] = static_cast<uint8_t>(std::max(rows_.ad[c].range->ItemIndex(), 0) + offset);
 }
 
 void TStep11Frm::collect_da() {
   TCardParams& e = Entry(current_);
   for (int c = 0; c < channels_of(da_); ++c)
-    e.DARange[c] = static_cast<uint8_t>(std::max(da_rows_[c].range->ItemIndex(), 0));
+    e.DARange[c] = static_cast<uint8_t>(std::max(rows_.da[c].range->ItemIndex(), 0));
 }
 
 // A divider that is not a whole number stops here with an error box; what came before stays.
 void TStep11Frm::collect_tc() {
   TCardParams& e = Entry(current_);
   for (int c = 0; c < channels_of(tc_); ++c) {
-    const CounterRow& row = tc_rows_[c];
+    const CounterRow& row = rows_.tc[c];
     e.TCMode[c] = static_cast<uint8_t>(std::max(row.mode->ItemIndex(), 0));
     e.TCClockDivOn[c] = row.clock_on->Checked() ? 1 : 0;
     e.TCFilterDivOn[c] = row.filter_on->Checked() ? 1 : 0;
@@ -432,7 +378,7 @@ void TStep11Frm::ADMaxRangeChange() {
   first_ranges(current_);
   const BoardModel* m = model_of(current_);
   const std::vector<std::string> names = m ? m->ad_range_names(e.ADMaxRange) : std::vector<std::string>{};
-  for (const RangeRow& row : ad_rows_) row.range->SetItems(names);
+  for (const RangeRow& row : rows_.ad) row.range->SetItems(names);
   ad_.show();
 }
 

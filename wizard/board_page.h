@@ -84,7 +84,6 @@ class TStep11Frm : public ui::Form {
   void TCDownButtonClick();
   void Timer1Timer();
   void FormCreate();
-  void build_channel_rows();
   void wire_handlers();
   TCardParams& Entry(int card) { return *run_.working().card(card); }
   const BoardModel* model_of(int card) const;
@@ -110,8 +109,7 @@ class TStep11Frm : public ui::Form {
   WizardRun& run_;
   int current_ = 1;
   ChannelSheet ad_, da_, tc_;
-  std::vector<RangeRow> ad_rows_, da_rows_;
-  std::vector<CounterRow> tc_rows_;
+  ChannelRows rows_;
 };
 
 }  // namespace vorel::wizard

@@ -9,6 +9,7 @@
 
 #include "records/pdb.h"
 #include "ui/controls.h"
+#include "wizard/catalogue.h"
 
 namespace vorel::wizard {
 
@@ -68,5 +69,14 @@ void reset_channels(TCardParams& card);
 void move_card(TDeviceParams& block, int from, int to);
 // "板卡号:1 PCI_7505 基址:220 单端"
 std::string card_node_text(const TCardParams& card);
+
+struct ChannelRows {
+  std::vector<RangeRow> ad, da;
+  std::vector<CounterRow> tc;
+};
+// The rows of the three sheets, hidden, for the channels the catalogue's models have (none for
+// the driver's own model); each sheet is handed the controls of its rows.
+ChannelRows make_channel_rows(ui::Form& form, const BoardCatalogue& catalogue, ChannelSheet& ad,
+                              ChannelSheet& da, ChannelSheet& tc);
 
 }  // namespace vorel::wizard
