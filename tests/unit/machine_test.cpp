@@ -60,6 +60,8 @@ TEST_F(EngineMachine, AnAnswerIsAcknowledgedOnTheNextPoll) {
   EXPECT_EQ(e_.RunStatus, kStatusWaitRead) << "the next read went out in the same poll";
   EXPECT_EQ(CommLinkText(), device_ + "通讯正常!");
   EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯正常!");
+  const TCommand& read = *e_.CmdList[0];
+  EXPECT_EQ(read.Countdown, read.Reload - 1) << "reloaded at the answer, one step taken since";
 }
 
 TEST_F(EngineMachine, AMissingAnswerTimesOutAndTheReadIsGivenUp) {

@@ -156,6 +156,7 @@ TEST(Files, ARenameNeverReplacesAFileNorTakesOneAWriterHolds) {
   ::close(fd);
   EXPECT_TRUE(rename_file(dir.file("a.log"), dir.file("c.log")));
   EXPECT_EQ(testing_support::file_text(dir.file("c.log")), "a");
+  EXPECT_FALSE(rename_file(dir.file("a.log"), dir.file("d.log"))) << "a file that is gone";
 }
 
 // New files get the mode every program's files get, as the process's mask leaves it.
