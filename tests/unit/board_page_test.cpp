@@ -497,6 +497,8 @@ TEST(ChannelSheetPaging, StaysWithinItsPages) {
   EXPECT_FALSE(form.find("R15")->Visible());
   for (int i = 0; i < 4; ++i) sheet.up();
   EXPECT_EQ(sheet.page(), 0);
+  sheet.set_up(1, 1, pages, diagram);
+  EXPECT_TRUE(tab.TabVisible()) << "one channel is a sheet";
   pages.SetActivePage(&tab);
   sheet.set_up(0, 0, pages, diagram);
   EXPECT_FALSE(tab.TabVisible());
