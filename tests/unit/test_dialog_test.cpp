@@ -372,6 +372,16 @@ TEST_F(TestDialog, EditingTheAddressUnticksBothOperationsAndLeavingDebugModeRest
   });
 }
 
+// The read's restart shows what the engine said of it: here, that it has no tag it can serve.
+TEST_F(TestDialog, AReadOfATagTheEngineRefusesShowsTheEnginesMessage) {
+  Show([&](Driver& d, TSampleTest& f) {
+    d.Click("DebugBtn");
+    d.Type("AddrEd", "XX9:0,0.0");
+    d.Click("ReadCk");
+    EXPECT_EQ(f.SysMsg.Text(), "驱动程序加载失败：无合法标签！\r\n");
+  });
+}
+
 TEST_F(TestDialog, PauseStopsAndContinuesTheTimer) {
   Show([&](Driver& d, TSampleTest& f) {
     d.Click("PauseBtn");
