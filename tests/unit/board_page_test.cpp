@@ -356,7 +356,7 @@ BoardCatalogue ChannelCatalogue(bool polarity = false) {
   BoardModel m;
   m.name = "PCI_TEST";
   m.code = 0;
-  m.ad_max = 19;
+  m.ad_max = 16;  // 17 channels: a third page holds one
   m.da_max = 3;
   m.tc_max = 11;
   m.description = TestDescription(polarity);
@@ -390,7 +390,7 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     EXPECT_EQ(p.InputMode.Items(), (std::vector<std::string>{"单端", "差动"}));
 
     d.show_tab("ParamPage", "ADSheet");
-    EXPECT_EQ(p.ad_page_count(), 3);  // 20 single-ended channels
+    EXPECT_EQ(p.ad_page_count(), 3);  // 17 single-ended channels
     auto& range0 = d.get<ui::ComboBox>("ADRange0");
     EXPECT_TRUE(range0.Showing());
     EXPECT_EQ(range0.Items(), (std::vector<std::string>{"b0", "b1", "b2"}));
@@ -405,9 +405,9 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     d.Click("ADDownButton");
     d.Click("ADDownButton");
     EXPECT_FALSE(p.ADDownButton.Enabled());
-    EXPECT_TRUE(d.get<ui::ComboBox>("ADRange19").Showing());
+    EXPECT_TRUE(d.get<ui::ComboBox>("ADRange16").Showing());
     EXPECT_FALSE(d.get<ui::ComboBox>("ADRange15").Showing());
-    EXPECT_EQ(d.form().find("ADRange20"), nullptr) << "no row for a channel no model has";
+    EXPECT_EQ(d.form().find("ADRange17"), nullptr) << "no row for a channel no model has";
     d.Click("ADUpButton");
     EXPECT_EQ(p.ad_page(), 1);
     EXPECT_TRUE(d.get<ui::ComboBox>("ADRange9").Showing());
@@ -438,7 +438,7 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     d.choose("ADMaxRange", 2);
     const std::vector<std::string> ranges = d.get<ui::ComboBox>("ADRange0").Items();
     EXPECT_EQ(ranges, (std::vector<std::string>{"c0", "c1"}));
-    EXPECT_EQ(d.get<ui::ComboBox>("ADRange19").Items(), ranges);
+    EXPECT_EQ(d.get<ui::ComboBox>("ADRange16").Items(), ranges);
     d.close_box();
   });
 }
@@ -449,7 +449,7 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
     d.choose("ADRange0", 2);
     d.Click("ADDownButton");
     d.Click("ADDownButton");
-    d.choose("ADRange19", 1);            // the model's last channel
+    d.choose("ADRange16", 1);            // the model's last channel
     d.show_tab("ParamPage", "DASheet");  // leaving the AD sheet collects it
     d.choose("DARange0", 1);
     d.choose("DARange3", 1);
@@ -463,7 +463,7 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   const TCardParams& c = *host->card(1);
   EXPECT_EQ(c.ADRange[0], 6);
   EXPECT_EQ(c.ADRange[9], 6);
-  EXPECT_EQ(c.ADRange[19], 5);
+  EXPECT_EQ(c.ADRange[16], 5);
   EXPECT_EQ(c.DARange[0], 1);
   EXPECT_EQ(c.DARange[3], 1);
   EXPECT_EQ(c.TCMode[2], 4);
