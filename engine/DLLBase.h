@@ -297,7 +297,8 @@ class TBaseDLLObject {
   bool CommLinkOK = false;
   bool CommEnabled = true;
   uint8_t CommState = kLinkNever;
-  std::array<uint8_t, kCardCount + 1> DevLinkState{};     // [1..32]
+  std::array<uint8_t, kCardCount + 1> DevLinkState{};  // [1..32], kLinkNever at the start
+  static_assert(kLinkNever == 0, "DevLinkState's initializer starts every card as never linked");
   std::array<int32_t, kCardCount + 1> DevFailCount{};     // [1..32], -1 = never succeeded
   std::array<bool, kCardCount + 1> DevEnabled{};          // [1..32]
   // The card of the last exchange the machine handled, until UpdateLinkState has applied its

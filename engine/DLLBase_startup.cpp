@@ -48,7 +48,6 @@ TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_insta
   StartTick = platform::clock().ticks();
   DevEnabled.fill(true);
   DevFailCount.fill(-1);
-  DevLinkState.fill(kLinkNever);
   try {
     RotateLog();
     write_start_report();
