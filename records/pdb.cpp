@@ -35,6 +35,18 @@ int first_used_card(const TDeviceParams& block) {
   return -1;
 }
 
+void reset_channel_settings(TCardParams& card) {
+  // Element by element: the host's block may sit at any address, so no typed pointer into the
+  // packed record is formed.
+  for (auto& v : card.ADRange) v = 0;
+  for (auto& v : card.TCMode) v = 0;
+  for (auto& v : card.TCClockDivOn) v = 0;
+  for (auto& v : card.TCFilterDivOn) v = 0;
+  for (int i = 0; i < kCardCounters; ++i) card.TCClockDiv[i] = 1;
+  for (int i = 0; i < kCardCounters; ++i) card.TCFilterDiv[i] = 2;
+  for (auto& v : card.DARange) v = 0;
+}
+
 void FullPDB(TDeviceParams* block) {
   if (!block) return;
   block->DebugSwitch = 1;
@@ -50,15 +62,7 @@ void FullPDB(TDeviceParams* block) {
     c.ADMaxRange = 0;
     c.ADFilterNums = 10;
     c.reserved64 = 0;
-    // Element by element: the host's block may sit at any address, so no typed pointer into
-    // the packed record is formed.
-    for (auto& v : c.ADRange) v = 0;
-    for (auto& v : c.TCMode) v = 0;
-    for (auto& v : c.TCClockDivOn) v = 0;
-    for (auto& v : c.TCFilterDivOn) v = 0;
-    for (int i = 0; i < kCardCounters; ++i) c.TCClockDiv[i] = 1;
-    for (int i = 0; i < kCardCounters; ++i) c.TCFilterDiv[i] = 2;
-    for (auto& v : c.DARange) v = 0;
+    reset_channel_settings(c);
   }
   TCardParams& first = *block->card(1);
   first.ModelCode = kModelPci7505;

@@ -87,6 +87,9 @@ constexpr int32_t kParamBlockSize = static_cast<int32_t>(sizeof(TDeviceParams));
 
 // Fills the default configuration: one PCI_7505 as card 1 at 220H. Reserved bytes are untouched.
 void FullPDB(TDeviceParams* block);
+// A card's channel settings as a new block has them: the first ranges, counter mode 0, no
+// dividers on, clock dividers 1 and filter dividers 2.
+void reset_channel_settings(TCardParams& card);
 
 // Copies exactly the fields FullPDB defines; the destination's reserved bytes stay as they are.
 void CopyPDB(const TDeviceParams& source, TDeviceParams& dest);

@@ -431,7 +431,7 @@ void TStep11Frm::DelBtnClick() {
     e.BaseAddress = kDefaultBaseAddress;
     e.InputMode = 0;
     e.ADMaxRange = 0;
-    reset_channels(e);
+    reset_channel_settings(e);
   }
   const int first = first_used_card(block);
   current_ = first != -1 ? first : clamp_card(block.CurCardNo);

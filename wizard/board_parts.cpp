@@ -16,16 +16,6 @@ constexpr int32_t kPortSpan = 0x20;
 
 // ---------------------------------------------------------------- the card table
 
-void reset_channels(TCardParams& card) {
-  std::fill(std::begin(card.ADRange), std::end(card.ADRange), uint8_t{0});
-  std::fill(std::begin(card.DARange), std::end(card.DARange), uint8_t{0});
-  std::fill(std::begin(card.TCMode), std::end(card.TCMode), uint8_t{0});
-  std::fill(std::begin(card.TCClockDivOn), std::end(card.TCClockDivOn), uint8_t{0});
-  std::fill(std::begin(card.TCClockDiv), std::end(card.TCClockDiv), uint16_t{1});
-  std::fill(std::begin(card.TCFilterDivOn), std::end(card.TCFilterDivOn), uint8_t{0});
-  std::fill(std::begin(card.TCFilterDiv), std::end(card.TCFilterDiv), uint16_t{2});
-}
-
 int32_t free_base_address(const TDeviceParams& block) {
   for (int32_t a = kFirstCandidate; a <= kLastCandidate; a += kPortSpan) {
     bool covered = false;

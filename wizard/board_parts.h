@@ -63,8 +63,6 @@ class ChannelSheet {
 
 // The first of 100H, 120H, ... 3E0H that no entry's 20H-wide port range covers; 220H when all are.
 int32_t free_base_address(const TDeviceParams& block);
-// A deleted card's channels: the first ranges, counter mode 0, no dividers on, dividers 1 and 2.
-void reset_channels(TCardParams& card);
 // Moves card o to number n; entry o becomes free. Counter fields stay where they are.
 void move_card(TDeviceParams& block, int from, int to);
 // "板卡号:1 PCI_7505 基址:220 单端"
