@@ -256,20 +256,20 @@ void TStep11Frm::Timer1Timer() {
 void TStep11Frm::collect_ad() {
   TCardParams& e = Entry(current_);
   const int offset = range_offset(current_);
-  for (int c = 0; c < channels_of(ad_); ++c)
+  for (int c = 0; c < ad_.channels(); ++c)
     e.ADRange[c] = static_cast<uint8_t>(std::max(rows_.ad[c].range->ItemIndex(), 0) + offset);
 }
 
 void TStep11Frm::collect_da() {
   TCardParams& e = Entry(current_);
-  for (int c = 0; c < channels_of(da_); ++c)
+  for (int c = 0; c < da_.channels(); ++c)
     e.DARange[c] = static_cast<uint8_t>(std::max(rows_.da[c].range->ItemIndex(), 0));
 }
 
 // A divider that is not a whole number stops here with an error box; what came before stays.
 void TStep11Frm::collect_tc() {
   TCardParams& e = Entry(current_);
-  for (int c = 0; c < channels_of(tc_); ++c) {
+  for (int c = 0; c < tc_.channels(); ++c) {
     const CounterRow& row = rows_.tc[c];
     e.TCMode[c] = static_cast<uint8_t>(std::max(row.mode->ItemIndex(), 0));
     e.TCClockDivOn[c] = row.clock_on->Checked() ? 1 : 0;

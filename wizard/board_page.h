@@ -101,7 +101,6 @@ class TStep11Frm : public ui::Form {
   int range_offset(int card) const;
   void set_max_range(int card, int max_range);
   void first_ranges(int card);
-  int channels_of(const ChannelSheet& sheet) const { return sheet.channels(); }
   void take_selection(TCardParams& entry);
   int card_number_in_edit() const;
   bool view_mode() const { return run_.operation_mode == kOpView; }
