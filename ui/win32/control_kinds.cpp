@@ -25,10 +25,10 @@ const WindowsBackend::KindRow WindowsBackend::kKinds[] = {
      },
      false, 0, nullptr, &WindowsBackend::apply_caption, &WindowsBackend::command_button, nullptr},
     {Kind::CheckBox, L"BUTTON", [](const Control&, DWORD&) -> DWORD { return WS_TABSTOP | BS_NOTIFY | BS_CHECKBOX; },
-     false, 0, nullptr, &WindowsBackend::apply_caption, &WindowsBackend::command_button, nullptr},
+     false, 0, nullptr, &WindowsBackend::apply_check, &WindowsBackend::command_button, nullptr},
     {Kind::RadioButton, L"BUTTON",
      [](const Control&, DWORD&) -> DWORD { return WS_TABSTOP | BS_NOTIFY | BS_RADIOBUTTON; }, false, 0, nullptr,
-     &WindowsBackend::apply_caption, &WindowsBackend::command_button, nullptr},
+     &WindowsBackend::apply_check, &WindowsBackend::command_button, nullptr},
     {Kind::GroupBox, L"BUTTON", [](const Control&, DWORD&) -> DWORD { return BS_GROUPBOX; }, true, 0, nullptr,
      &WindowsBackend::apply_caption, nullptr, nullptr},
     // Its items are windows of their own (fill_radio_group), whose clicks on_command takes.
@@ -117,7 +117,11 @@ void WindowsBackend::grid_lines(Control&, HWND w) {
 
 void WindowsBackend::apply_caption(Control& c, Aspect a, HWND w) {
   if (a == Aspect::Text && window_text(w) != c.Caption()) SetWindowTextW(w, wide(c.Caption()).c_str());
-  if (a == Aspect::Checked && (c.kind() == Kind::CheckBox || c.kind() == Kind::RadioButton))
+}
+
+void WindowsBackend::apply_check(Control& c, Aspect a, HWND w) {
+  apply_caption(c, a, w);
+  if (a == Aspect::Checked)
     SendMessageW(w, BM_SETCHECK, static_cast<CheckableButton&>(c).Checked() ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 

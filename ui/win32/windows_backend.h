@@ -111,6 +111,7 @@ class WindowsBackend : public ui::Backend {
   void limit_memo(Control& c, HWND w);
   void grid_lines(Control& c, HWND w);
   void apply_caption(Control& c, Aspect a, HWND w);
+  void apply_check(Control& c, Aspect a, HWND w);
   void apply_memo(Control& c, Aspect a, HWND w);
   void apply_combo(Control& c, Aspect a, HWND w);
   void apply_radio_group(Control& c, Aspect a, HWND w);
