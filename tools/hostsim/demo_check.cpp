@@ -11,8 +11,7 @@ constexpr std::string_view kNeverLinked = "通讯始终不成功!";
 constexpr std::string_view kLinkNormal = "通讯正常!";
 
 bool ends_with(const std::optional<std::string>& text, std::string_view tail) {
-  return text && text->size() >= tail.size() &&
-         text->compare(text->size() - tail.size(), tail.size(), tail) == 0;
+  return text && text->ends_with(tail);
 }
 
 }  // namespace
@@ -64,9 +63,9 @@ void DemoCheck::reported(uint64_t, const HostTag* tag, const ReportedValue& valu
   if (link != link_texts_.end()) {
     LinkTexts& texts = link->second;
     const std::string text = value.text.value_or("");
-    const bool never = ends_with(text, kNeverLinked), normal = ends_with(text, kLinkNormal);
+    const bool never = text.ends_with(kNeverLinked), normal = text.ends_with(kLinkNormal);
     texts.other |= !never && !normal;
-    texts.relinked |= never && texts.last && ends_with(*texts.last, kLinkNormal);
+    texts.relinked |= never && ends_with(texts.last, kLinkNormal);
     if (!texts.first) texts.first = text;
     texts.last = text;
   }
