@@ -44,6 +44,7 @@ struct Card {
 struct Bank {
   std::array<Card, kCards + 1> cards{};  // [1..32]
   std::array<Fault, kEntryCount> faults{};
+  int32_t handle_base = kHandleBase;
 };
 
 // The run time's own lock: a stand-in for another vendor's library links nothing of the driver's,
@@ -181,6 +182,7 @@ class Parser {
       }
       return true;
     }
+    if (key == "handles") return number(value, bank.handle_base) && bank.handle_base >= 0;
     if (key == "fault") {
       while (!value.empty())
         if (!fault_item(bank, Next(value, ','))) return false;
@@ -250,7 +252,7 @@ int32_t enter(Entry entry) {
 
 // The open card a handle stands for, or 0.
 int32_t card_of(const Bank& bank, int32_t handle) {
-  const int32_t n = handle - kHandleBase;
+  const int32_t n = handle - bank.handle_base;
   if (n < 1 || n > kCards || !bank.cards[n].present || !bank.cards[n].open) return 0;
   return n;
 }
@@ -266,17 +268,17 @@ using namespace sim7505;
 
 SIM_EXPORT int32_t VENDOR_CALL pci7505check(int32_t a, int32_t b, int32_t c, int32_t card) {
   const int32_t mode = enter(kCheck);
-  if (mode == kGarbage) return -(kHandleBase + card);
   if (mode == kFail) return 0;
   std::lock_guard lock(g_mutex);
   Bank& bank = the_bank();
+  if (mode == kGarbage) return -(bank.handle_base + card);
   if (a != 0 || b != 0 || c != 0 || card < 1 || card > kCards) {
     ++g_bad_calls;
     return 0;
   }
   if (!bank.cards[card].present) return 0;
   bank.cards[card].open = true;
-  return kHandleBase + card;
+  return bank.handle_base + card;
 }
 
 SIM_EXPORT int32_t VENDOR_CALL pci7505di(int32_t handle, int32_t reserved, int32_t port) {

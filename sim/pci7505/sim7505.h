@@ -8,6 +8,8 @@
 //
 //   present=<cards>       cards that answer the presence check; default: all 32
 //   loopback=<cards>      cards whose output port p drives input port p; default: none
+//   handles=<base>        a present card answers the check with <base> + card number; default
+//                         0x7500 (0 gives the small handles 1, 2, ... some vendors' libraries use)
 //   input=<card>:<port>:<value>[,...]
 //                         the value an input port shows (16 bits); default 0
 //   fault=<entry>:<mode>[:<arg>][,...]
@@ -27,7 +29,7 @@
 //
 // Example: PCI7505_SIM="present=1,3;loopback=1;input=3:1:0x00A5;fault=di:av:2"
 //
-// A present card answers the check with handle 0x7500 + card number. Calls with a handle of no
+// A present card answers the check with its handle, 0x7500 + card number unless handles= says otherwise. Calls with a handle of no
 // open card, a port index outside 0..7, or a non-zero reserved argument are served as "fail"
 // and counted by sim7505_bad_calls.
 #pragma once

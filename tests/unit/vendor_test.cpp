@@ -111,6 +111,16 @@ TEST_F(CardVendor, ANegativeCheckAnswerMeansNoCard) {
   EXPECT_EQ(e.LogCount("本机不存在1号板卡"), 1);
 }
 
+TEST_F(CardVendor, AnyPositiveCheckAnswerIsACardEvenTheSmallestHandle) {
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  ASSERT_TRUE(bank.configure("handles=0"));  // card 1 answers 1
+  VendorEngine e;
+  ASSERT_TRUE(e.IniParm(&block_));
+  EXPECT_EQ(CardHandles(1), 1);
+  EXPECT_EQ(e.LogCount("本机不存在1号板卡"), 0);
+}
+
 TEST_F(CardVendor, DigitalInputReadsThePortOfItsChannelAndKeepsSixteenBits) {
   SimBank bank;
   ASSERT_TRUE(bank.loaded());
