@@ -119,6 +119,22 @@ TEST_F(Driver, AWriteToACardThatNeverAnswersIsReportedAsFailed) {
   bank.fault(sim7505::kOutput, sim7505::kBehave);
 }
 
+TEST_F(Driver, AHostTextWrittenToATextOutputDrivesItsBit) {
+  records_.push_back(host_record(6, "DO1:0,2.0", 2));
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  ASSERT_TRUE(Start());
+  TTagValue text{};
+  text.TagID = 6;
+  text.ValueType = 2;
+  const char* one = "1";
+  std::memcpy(text.Value, &one, sizeof one);
+  for (int i = 0; i < 7; ++i) Poll(101);  // past the start-up reports
+  EXPECT_EQ(WriteTags(1, &text, 0), 0) << "0: written";
+  for (int i = 0; i < 5; ++i) Poll(51);
+  EXPECT_EQ(bank.output(1, 0) & 0x4, 0x4);
+}
+
 TEST_F(Driver, WritesToUnknownOrMistypedTagsAreSkipped) {
   ASSERT_TRUE(Start());
   TTagValue values[] = {switch_value(99, 1), switch_value(-1, 1), switch_value(0, 1)};
