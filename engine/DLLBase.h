@@ -262,6 +262,8 @@ class TBaseDLLObject {
   TagIndex IndexArray;
   // Fresh, empty lists for a registration that starts the engine running.
   void start_running();
+  // Drops the tag list and every command and write made for it.
+  void drop_lists();
   // Starts an engine that is not running again; false (logged) when its block no longer loads.
   bool restart();
   // Adds a prepared tag to the list and the index; false (logged) for an identifier or a value

@@ -202,13 +202,7 @@ bool TBaseDLLObject::register_tag(std::unique_ptr<TDLLTag> tag) {
 // Fresh, empty lists for a registration that starts the engine running. The identifiers of an
 // earlier tag list go with it: a TagID the new list does not register must reach no tag.
 void TBaseDLLObject::start_running() {
-  CmdList.clear();
-  TagList.clear();
-  IndexArray.clear();
-  InternalTagsOf = nullptr;  // a refilled list may reuse the storage and the size
-  PendingWrites.clear();
-  ActiveWrite.reset();
-  CurCmd = CurHead = nullptr;
+  drop_lists();
   // The stop report of this run covers this run alone, even when no refresh follows.
   StartTick = platform::clock().ticks();
   ScanFigures = false;
@@ -220,6 +214,16 @@ void TBaseDLLObject::start_running() {
   EnLog_ = true;
   CommLinkOK = false;
   CommEnabled = true;
+}
+
+void TBaseDLLObject::drop_lists() {
+  CurCmd = CurHead = nullptr;
+  ActiveWrite.reset();
+  PendingWrites.clear();
+  CmdList.clear();
+  TagList.clear();
+  IndexArray.clear();
+  InternalTagsOf = nullptr;  // a refilled list may reuse the storage and the size
 }
 
 bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
@@ -369,13 +373,7 @@ void TBaseDLLObject::Stop() {
         if (chain) FreeCommand(chain->Next);
       write_tag_statistics();
       write_run_time_line();
-      CurCmd = CurHead = nullptr;
-      ActiveWrite.reset();
-      CmdList.clear();
-      PendingWrites.clear();
-      TagList.clear();
-      IndexArray.clear();
-      InternalTagsOf = nullptr;
+      drop_lists();
       write_stop_totals();
     } catch (...) {
       log_exception("Stop");
