@@ -123,7 +123,7 @@ std::vector<uint8_t> encode(const Contents& c) {
   for (uint32_t v : fixed) w.put32(v);
 
   size_t sfi = w.begin_node(u"StringFileInfo", 0, 1);
-  char table_name[9];
+  char table_name[sizeof "040904E4"];
   std::snprintf(table_name, sizeof table_name, "%04X%04X", c.language, c.code_page);
   std::u16string table(table_name, table_name + 8);
   size_t tbl = w.begin_node(table, 0, 1);

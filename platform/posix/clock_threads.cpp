@@ -324,8 +324,8 @@ void process_heap_free(void* block) { std::free(block); }
 
 std::string own_module_path() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&own_module_path), &info) == 0 || !info.dli_fname) return {};
-  return info.dli_fname;
+  // A found address always comes with the file's name.
+  return dladdr(reinterpret_cast<void*>(&own_module_path), &info) != 0 ? info.dli_fname : std::string();
 }
 
 }  // namespace platform
