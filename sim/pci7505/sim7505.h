@@ -29,7 +29,7 @@
 //
 // Example: PCI7505_SIM="present=1,3;loopback=1;input=3:1:0x00A5;fault=di:av:2"
 //
-// A present card answers the check with its handle, 0x7500 + card number unless handles= says otherwise. Calls with a handle of no
+// A present card answers the check with its handle (see handles=). Calls with a handle of no
 // open card, a port index outside 0..7, or a non-zero reserved argument are served as "fail"
 // and counted by sim7505_bad_calls.
 #pragma once
