@@ -45,7 +45,8 @@ const BoardModel* BoardCatalogue::by_code(int code) const {
 }
 
 const BoardModel& BoardCatalogue::by_selection(int index) const {
-  return index >= 0 && index < static_cast<int>(models.size()) ? models[index] : models.front();
+  // A negative index is a large unsigned one: the first model too.
+  return static_cast<size_t>(index) < models.size() ? models[static_cast<size_t>(index)] : models.front();
 }
 
 const BoardCatalogue& driver_catalogue() {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,19 @@ TEST(VersionBlob, ReadsBackWhatWasWritten) {
   ASSERT_TRUE(vb::fixed_file_version(blob, most, least));
   EXPECT_EQ(most, 0x00040000u);
   EXPECT_EQ(least, 0x00000004u);
+
+  // The fixed block as the resource compiler writes the DLL's (signature, structure version,
+  // versions, flags mask, flags, OS, type, subtype, date).
+  auto fixed = vb::query(blob, u"\\");
+  ASSERT_TRUE(fixed);
+  ASSERT_EQ(fixed->bytes.size(), 52u);
+  const uint32_t expected[13] = {0xFEEF04BD, 0x00010000, 0x00040000, 4, 0x00010000, 0x00040001, 0x3F,
+                                 0,          0x40004,    2,          0, 0,          0};
+  for (size_t i = 0; i < 13; ++i) {
+    uint32_t word;
+    std::memcpy(&word, fixed->bytes.data() + 4 * i, 4);
+    EXPECT_EQ(word, expected[i]) << "word " << i;
+  }
 
   auto translation = vb::query(blob, u"\\VarFileInfo\\Translation");
   ASSERT_TRUE(translation);
