@@ -1,6 +1,7 @@
 # The two commands a newcomer needs: `make run` and `make test`. Both set up a fresh Debian machine.
 
 .PHONY: all bootstrap native win32 test test-native test-wine test-fuzz fuzz bench bench-wine run run-win32 format clean
+.PHONY: dist dist-check
 
 # The Windows programs run under 32-bit Wine: here when this machine runs 32-bit x86 programs,
 # otherwise in an emulated i386 machine (scripts/with-windows, scripts/i386-guest). One id per
@@ -25,11 +26,28 @@ win32: bootstrap
 	cmake --build --preset win32
 
 # The real DLL's demo check (make run-check) is one of the Windows build's CTests (hostsim_demo),
-# so the Windows environment starts once.
+# so the Windows environment starts once. Last, the DLL is built a second time in a fresh folder
+# elsewhere and must be the same bytes (scripts/dist-check --dll, about two minutes).
 test: native win32 fuzz
 	ctest --preset native
 	$(WITH_WINDOWS) ctest --preset win32
 	ctest --test-dir build/fuzz --output-on-failure
+	scripts/dist-check --dll
+
+# The release: dist/Vorel_PCI-<FileVersion>-win32.zip (the stripped DLL, the guide in HTML and
+# Markdown with its pictures, the release notes, SHA256SUMS) and its -symbols.zip (the DLL's debug
+# file), from the Windows build's DLL and docs/ (scripts/dist).
+dist: bootstrap
+	cmake --preset win32 -DVOREL_WINE_TIME_SCALE=$(WINE_TIME_SCALE) >/dev/null
+	cmake --build --preset win32 --target Vorel_PCI
+	scripts/dist
+
+# The release checked: the DLL and both archives made again in a fresh folder elsewhere are the
+# same bytes, and the DLL unpacked from the archive into the Wine prefix passes the demo check in
+# the stand-in host (scripts/dist-check).
+dist-check: dist
+	cmake --build --preset win32 --target hostsim
+	scripts/dist-check
 
 test-native: native
 	ctest --preset native
