@@ -159,6 +159,21 @@ INSTANTIATE_TEST_SUITE_P(
                                 },
                                 true,
                                 {}},
+                      BoardCase{"AddGivesTheNewCardTheInputModeShown",
+                                kOpModify,
+                                [](TDeviceParams& b) { b.card(1)->InputMode = 1; },
+                                [](Driver& d, TStep11Frm& p) {
+                                  EXPECT_EQ(p.InputMode.ItemIndex(), 1);
+                                  d.Click("AddBtn");
+                                },
+                                [](TDeviceParams& b) {
+                                  b.card(1)->BaseAddress = 0x100;
+                                  UseCard(b, 2, 0x220);
+                                  b.card(2)->InputMode = 1;
+                                  for (int n : {1, 2}) NoMaxRange(b, n);
+                                },
+                                true,
+                                {}},
                       BoardCase{"AddWithAllCardsInUseCreatesNone",
                                 kOpModify,
                                 [](TDeviceParams& b) {
@@ -570,7 +585,8 @@ TEST_F(ChannelSheetTest, FilterCountIsKeptWithinOneTo32) {
     const char* shown;
     int32_t stored;
   };
-  const Case cases[] = {{"0", "1", 1}, {"-5", "1", 1}, {"40", "32", 32}, {"16", "16", 16}, {"x", "x", 10}};
+  const Case cases[] = {{"0", "1", 1},    {"-5", "1", 1},  {"40", "32", 32},
+                        {"16", "16", 16}, {"01", "01", 1}, {"x", "x", 10}};
   for (const Case& c : cases) {
     OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
       d.Type("ADFilterNums_Edit", c.typed);
