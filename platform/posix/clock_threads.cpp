@@ -5,8 +5,9 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <climits>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <new>
@@ -260,7 +261,7 @@ std::string LowerCase(std::string_view text) {
 }
 
 std::string program_folder() {
-  char path[4096];
+  char path[PATH_MAX];
   const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
   if (n <= 0) return {};
   const std::string_view exe(path, static_cast<size_t>(n));
