@@ -64,10 +64,11 @@ struct Node {
   std::u16string key;
   Value value;
   std::span<const uint8_t> children;
+  size_t length = 0;  // the node's bytes up to the next node: its length rounded up to 4
 };
 
 // Decodes the node at the start of `b`; nullopt when the bytes do not form one.
-std::optional<Node> read_node(std::span<const uint8_t> b, size_t& node_length) {
+std::optional<Node> read_node(std::span<const uint8_t> b) {
   if (b.size() < 6) return std::nullopt;
   size_t length = read16(b, 0);
   size_t value_length = read16(b, 2);
@@ -96,18 +97,17 @@ std::optional<Node> read_node(std::span<const uint8_t> b, size_t& node_length) {
   node.value.bytes = value;
   size_t children = align4(at + value_bytes);
   node.children = children < length ? b.subspan(children, length - children) : std::span<const uint8_t>{};
-  node_length = align4(length);
+  node.length = align4(length);
   return node;
 }
 
 std::optional<Node> find_child(std::span<const uint8_t> children, std::u16string_view key) {
   while (!children.empty()) {
-    size_t used = 0;
-    auto node = read_node(children, used);
+    auto node = read_node(children);
     if (!node) return std::nullopt;
     if (same_key(node->key, key)) return node;
-    if (used >= children.size()) break;
-    children = children.subspan(used);
+    if (node->length >= children.size()) break;
+    children = children.subspan(node->length);
   }
   return std::nullopt;
 }
@@ -147,8 +147,7 @@ std::vector<uint8_t> encode(const Contents& c) {
 }
 
 std::optional<Value> query(std::span<const uint8_t> blob, std::u16string_view path) {
-  size_t used = 0;
-  auto node = read_node(blob, used);
+  auto node = read_node(blob);
   if (!node) return std::nullopt;
   while (!path.empty() && path.front() == u'\\') path.remove_prefix(1);
   while (!path.empty()) {
