@@ -57,6 +57,17 @@ TEST_F(EngineStartup, LinkTagsShowTheStateAtStart) {
   EXPECT_EQ(e.RunEvent, kEventInit) << "the start event waits for the first poll";
 }
 
+// A number takes the value form 2 only; a switch and a text take 0, 1 or 2.
+TEST_F(EngineStartup, ValueFormsEachValueTypeTakes) {
+  EngineProbe e;
+  const struct {
+    int32_t form, kind;
+    bool valid;
+  } rows[] = {{2, 0, true},  {1, 0, false}, {0, 1, true},   {2, 1, true},
+              {3, 1, false}, {0, 2, true},  {-1, 2, false}, {0, 3, false}};
+  for (const auto& r : rows) EXPECT_EQ(e.ValidTagValFrm(r.form, r.kind), r.valid) << r.form << "," << r.kind;
+}
+
 TEST_F(EngineStartup, NoValidTagFailsTheStartWithTheHostsMessage) {
   EngineProbe e;
   std::vector<HostTag> tags = {host_tag(1, "XY1:0,1.1"), host_tag(2, "DI9:0,1.1")};
