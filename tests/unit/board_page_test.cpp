@@ -378,6 +378,19 @@ BoardCatalogue ChannelCatalogue(bool polarity = false) {
   return BoardCatalogue{{m}};
 }
 
+TEST(BoardModelRanges, EachMaxRangeNamesItsOwnRunOfRangesWithinTheTable) {
+  const BoardModel m = ChannelCatalogue().models[0];
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(m.ad_range_names(0), (Names{"a0", "a1", "a2", "a3"}));
+  EXPECT_EQ(m.ad_range_names(2), (Names{"c0", "c1"}));
+  EXPECT_EQ(m.ad_range_names(-1), Names{});
+  EXPECT_EQ(m.ad_range_names(3), Names{});
+  BoardModel overlong = m;  // a max range claiming more ranges than the table has left
+  overlong.description.max_ranges[0].count = 20;
+  overlong.description.max_ranges[1].count = 5;
+  EXPECT_EQ(overlong.ad_range_names(1).size(), 1u);
+}
+
 class ChannelSheetTest : public BoardPageTest {
  protected:
   ChannelSheetTest() {
