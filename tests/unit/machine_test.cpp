@@ -43,6 +43,63 @@ class EngineMachine : public ::testing::Test {
   const std::string device_ = driver_file_info()->DeviceName();
 };
 
+// Every (status, event) pair the machine knows, one step each, on an engine that takes no further
+// step of its own (stopped); a pair without a row leaves status and event as they were.
+TEST(EngineMachineTable, EachStatusAndEventLeadsWhereItsRowSays) {
+  struct Row {
+    RunStatusCode status;
+    RunEventCode event;
+    RunStatusCode next;
+    RunEventCode left;  // the event afterwards: a cleared system error leaves it for the next step
+  };
+  const Row rows[] = {
+      {kStatusNotInit, kEventInit, kStatusReady, kEventNone},
+      {kStatusNotInit, kEventLink, kStatusNotInit, kEventLink},
+      {kStatusInit, kEventInit, kStatusStopping, kEventNone},
+      {kStatusInit, kEventStop, kStatusStopping, kEventNone},
+      {kStatusInit, kEventLink, kStatusWaitLink, kEventNone},
+      {kStatusInit, kEventUnLink, kStatusWaitUnlink, kEventNone},
+      {kStatusSysError, kEventInit, kStatusReady, kEventInit},
+      {kStatusSysError, kEventStop, kStatusReady, kEventStop},
+      {kStatusSysError, kEventLink, kStatusInit, kEventLink},
+      {kStatusSysError, kEventReadCmd, kStatusSysError, kEventNone},
+      {kStatusSysErrorToInit, kEventUnLink, kStatusInit, kEventUnLink},
+      {kStatusSysErrorToInit, kEventLink, kStatusSysErrorToInit, kEventNone},
+      {kStatusReady, kEventInit, kStatusWaitUnlink, kEventNone},
+      {kStatusReady, kEventUnLink, kStatusWaitUnlink, kEventNone},
+      {kStatusReady, kEventStop, kStatusWaitUnlink, kEventNone},
+      {kStatusReady, kEventLink, kStatusWaitLink, kEventNone},
+      {kStatusReady, kEventParmCmd, kStatusWaitParm, kEventNone},
+      {kStatusReady, kEventStopACK, kStatusReady, kEventStopACK},
+      {kStatusStopping, kEventStopACK, kStatusNotInit, kEventNone},
+      {kStatusStopping, kEventStopNAK, kStatusStopping, kEventNone},
+      {kStatusStopping, kEventClrStopError, kStatusInit, kEventNone},
+      {kStatusWaitInit, kEventInitACK, kStatusReady, kEventNone},
+      {kStatusWaitInit, kEventInitNAK, kStatusWaitInit, kEventNone},
+      {kStatusWaitInit, kEventClrInitError, kStatusNotInit, kEventNone},
+      {kStatusWaitLink, kEventLinkACK, kStatusReady, kEventNone},
+      {kStatusWaitLink, kEventLinkNAK, kStatusWaitLink, kEventNone},
+      {kStatusWaitLink, kEventClrLinkError, kStatusInit, kEventNone},
+      {kStatusWaitUnlink, kEventUnLinkACK, kStatusInit, kEventNone},
+      {kStatusWaitUnlink, kEventUnLinkNAK, kStatusWaitUnlink, kEventNone},
+      {kStatusWaitUnlink, kEventClrUnLinkError, kStatusInit, kEventNone},
+      {kStatusWaitParm, kEventParmACK, kStatusReady, kEventNone},
+      {kStatusWaitParm, kEventParmNAK, kStatusWaitParm, kEventNone},
+      {kStatusWaitParm, kEventClrParmError, kStatusReady, kEventNone},
+  };
+  for (const Row& r : rows) {
+    EngineProbe e;
+    e.Stopped = true;
+    e.RunStatus = r.status;
+    e.RunEvent = r.event;
+    e.SwitchRunStatus();
+    EXPECT_EQ(int(e.RunStatus), int(r.next)) << int(r.status) << "/" << int(r.event);
+    EXPECT_EQ(int(e.RunEvent), int(r.left)) << int(r.status) << "/" << int(r.event);
+    EXPECT_EQ(e.CommEnabled, !(r.status == kStatusStopping && r.event == kEventStopACK))
+        << "only a stop's acknowledgement switches communication off";
+  }
+}
+
 TEST_F(EngineMachine, FirstPollInitialisesAndSendsARead) {
   EXPECT_EQ(e_.RunStatus, kStatusWaitRead);
   ASSERT_NE(e_.CurCmd, nullptr);

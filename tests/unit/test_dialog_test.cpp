@@ -274,14 +274,14 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     EXPECT_EQ(f.DebugBtn.Caption(), "自动检测↑");
     EXPECT_FALSE(f.PauseBtn.Enabled());
 
-    const TBaseDLLObject* before = engine();
     d.Type("AddrEd", "do1:0,3.0");
     d.choose("TypeGroup", 1);
     d.Click("ReadCk");
     EXPECT_TRUE(f.ReadCk.Checked()) << "normalising the address does not untick the read";
     EXPECT_EQ(f.AddrEd.Text(), "DO1:0,3.0");
+    // The engine restarted on the single tag. (Not told by its address: a new engine may be
+    // given the old one's memory.)
     ASSERT_NE(engine(), nullptr);
-    EXPECT_NE(engine(), before) << "the engine restarted on the single tag";
     EXPECT_EQ(engine()->TagCount(), 1);
     EXPECT_EQ(engine()->tags()[0]->Address, "DO1:0,3.0");
     EXPECT_EQ(engine()->tags()[0]->Name, "Y0.0");
