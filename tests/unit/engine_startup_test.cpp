@@ -120,6 +120,13 @@ TEST_F(EngineStartup, AddedTagsJoinARunningEngine) {
   EXPECT_EQ(e.find_tag(3)->Position, 2) << "appended after the existing tags";
   EXPECT_TRUE(e.EnLogTag);
   EXPECT_TRUE(e.EnLog()) << "an ENLOG tag keeps detailed logging on after the refresh";
+  // The host switches detailed logging through it, as a switch or as a number.
+  EXPECT_TRUE(e.WriteExecute(5, TVariant::Bool(false)));
+  EXPECT_FALSE(e.EnLog());
+  EXPECT_EQ(e.find_tag(5)->Value.kind(), TVariant::Kind::Bool);
+  EXPECT_FALSE(e.find_tag(5)->Value.bool_value());
+  EXPECT_TRUE(e.WriteExecute(5, TVariant::Double(2)));
+  EXPECT_TRUE(e.EnLog());
 }
 
 TEST_F(EngineStartup, StopWritesOneReportAndDestructionNoSecond) {
