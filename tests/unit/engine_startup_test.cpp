@@ -118,6 +118,8 @@ TEST_F(EngineStartup, AddedTagsJoinARunningEngine) {
   EXPECT_EQ(results[3], 1);
   EXPECT_EQ(e.TagCount(), 4);
   EXPECT_EQ(e.find_tag(3)->Position, 2) << "appended after the existing tags";
+  EXPECT_EQ(e.CmdList.size(), 2u)
+      << "the read commands made again (one per port: channel 1 of DI, channel 0 of DO), none left over";
   EXPECT_TRUE(e.EnLogTag);
   EXPECT_TRUE(e.EnLog()) << "an ENLOG tag keeps detailed logging on after the refresh";
   // The host switches detailed logging through it, as a switch or as a number.
