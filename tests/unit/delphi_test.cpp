@@ -173,6 +173,8 @@ TEST(DateTimeText, TwelveHourLocalesShowTheMarkerAndHoursOneToTwelve) {
   auto pictures = locale_date_time_format();
   pictures.short_date = "h am/pm|h a/p|h ampm|";
   EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "9 pm|9 p|9 下午|");
+  pictures.short_date = "h a.";  // an "a" that starts no marker is copied
+  EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "21 a.");
   // A marker after quoted text still counts; one inside it does not.
   pictures.short_date = "'at' h am/pm";
   EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "at 9 pm");

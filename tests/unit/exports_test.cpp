@@ -426,6 +426,10 @@ TEST_F(WithEngine, TagEdAddrUsesATemporaryEngine) {
   EXPECT_EQ(TagEdAddr(&block_, &address, 0, &message), 0);
   EXPECT_EQ(memory_.take(message), "地址错误");
   EXPECT_EQ(memory_.take(address), "XX");
+  address = wrong;
+  EXPECT_EQ(TagEdAddr(&block_, &address, 1, &message), 1) << "told to skip the check: taken as it is";
+  EXPECT_EQ(memory_.take(address), "XX");
+  EXPECT_EQ(message, nullptr);
 
   char empty[] = "";
   address = empty;
@@ -433,8 +437,8 @@ TEST_F(WithEngine, TagEdAddrUsesATemporaryEngine) {
   EXPECT_EQ(memory_.take(message), kNoDevice);
   EXPECT_EQ(address, nullptr) << "an empty address comes back as null";
 
-  EXPECT_EQ(g_log.created_temporary, 4);
-  EXPECT_EQ(g_log.destroyed, 4);
+  EXPECT_EQ(g_log.created_temporary, 5);
+  EXPECT_EQ(g_log.destroyed, 5);
   EXPECT_EQ(current(), engine_) << "the thread's own engine is untouched";
 }
 

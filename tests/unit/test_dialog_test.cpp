@@ -311,6 +311,12 @@ TEST_F(TestDialog, DebugModeReadsAndWritesASingleTagByAddress) {
     ASSERT_NE(engine(), nullptr);
     EXPECT_EQ(engine()->tags()[0]->ValueType, kValueAnalog);
     EXPECT_EQ(engine()->tags()[0]->Value.as_double(), -1);
+    // And the third type is a text tag.
+    d.choose("TypeGroup", 2);
+    d.Click("ReadCk");  // off, and on again: the engine restarts on the tag as it now stands
+    d.Click("ReadCk");
+    ASSERT_NE(engine(), nullptr);
+    EXPECT_EQ(engine()->tags()[0]->ValueType, kValueString);
 
     d.Click("DebugBtn");
     EXPECT_FALSE(f.ReadCk.Checked()) << "leaving debug mode unticks the read";
