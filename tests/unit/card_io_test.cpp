@@ -396,6 +396,16 @@ TEST_F(CardAnalogInput, AConverterThatNeverFinishesGivesNoValue) {
   EXPECT_EQ(tag_.Value.as_double(), 1.25);
 }
 
+TEST_F(CardAnalogInput, ACardWhoseModelHasNoConverterGivesNoValue) {
+  UseTable(kModelTable.data(), kModelTable.size());  // the driver's own: PCI_7505 has none
+  io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
+  tag_.Value = TVariant::Double(1.25);
+  CommandChain c = read();
+  EXPECT_FALSE(Exchange(*c));
+  EXPECT_EQ(io_.bus.conversions(), 0);
+  EXPECT_EQ(tag_.Value.as_double(), 1.25);
+}
+
 TEST_F(CardAnalogInput, AFilterCountOfZeroTakesOneSample) {
   Card1().ADFilterNums = 0;
   io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 7, 1, kBase + 0x0C, kBase + 0x0D});
