@@ -36,7 +36,7 @@ DecimalDigits decimal_of(double magnitude) {
   digits += text.substr(2, kBcdDigits - 1);
   const size_t e = text.find('e');
   int exponent = 0;
-  std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), text.data() + text.size(), exponent);
+  std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), end, exponent);
 
   const bool round_up = digits[kFloatDigits] >= '5';
   digits.resize(kFloatDigits);

@@ -358,10 +358,12 @@ TEST(CardScaling, RangeNamesGiveTheEngineeringSpan) {
   EXPECT_EQ(*ScaleDA(ten, 12, 11.0), 4095) << "above the range it stays at its high end";
   EXPECT_FALSE(ScaleDA(parse_range("mA"), 12, 1.0)) << "no span to scale into";
   EXPECT_FALSE(ScaleAD(bipolar, -1, 100)) << "no converter";
-  const RangeSpan broken = parse_range("-5V");
-  EXPECT_FALSE(broken.parsed);
-  EXPECT_EQ(broken.lo, 0);
-  EXPECT_EQ(broken.hi, 0);
+  for (const char* name : {"-5V", "+/-V"}) {
+    const RangeSpan broken = parse_range(name);
+    EXPECT_FALSE(broken.parsed) << name;
+    EXPECT_EQ(broken.lo, 0) << name;
+    EXPECT_EQ(broken.hi, 0) << name;
+  }
 }
 
 class CardAnalogInput : public CardIo {
