@@ -415,6 +415,16 @@ TEST_F(TestDialog, SendCommandReplacesTheTextOfTheCommandInFlight) {
     ASSERT_NE(engine()->current_command(), nullptr);
     EXPECT_EQ(engine()->current_command()->CmdText, std::string(253, 'A') + "中");
     EXPECT_FALSE(f.ReadCk.Checked());
+
+    // Reading a tag of its own, the engine restarts when the send unticks the read: the old
+    // engine's command is gone with it, and the new engine has sent none yet.
+    d.Type("AddrEd", "DI1:0,0.0");
+    d.Click("ReadCk");
+    Pass(d, 20);
+    d.Click("AskBtn");
+    EXPECT_FALSE(f.ReadCk.Checked());
+    ASSERT_NE(engine(), nullptr);
+    EXPECT_EQ(engine()->current_command(), nullptr);
   });
 }
 
