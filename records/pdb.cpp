@@ -67,7 +67,6 @@ void FullPDB(TDeviceParams* block) {
   TCardParams& first = *block->card(1);
   first.ModelCode = kModelPci7505;
   set_model_name(first, kDefaultModelName);
-  first.BaseAddress = kDefaultBaseAddress;
   block->CurCardNo = 1;
   block->CreateMode = 0;
 }
