@@ -51,7 +51,7 @@ DecimalDigits decimal_of(double magnitude) {
       ++exponent;
     }
   }
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+  while (digits.back() == '0') digits.pop_back();  // the first digit is never 0
   return {digits, exponent};
 }
 
