@@ -107,7 +107,6 @@ bool directory_exists(std::string_view path) {
 }
 
 bool create_directories(std::string_view path) {
-  if (path.empty()) return false;
   if (fault_for(path) == FileFault::kReadOnly) return directory_exists(path);
   std::error_code ec;
   std::filesystem::create_directories(posix_path(path), ec);

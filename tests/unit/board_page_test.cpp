@@ -60,6 +60,7 @@ TEST_F(BoardPageTest, ADefaultBlockShowsOneCardAndNoChannelEditors) {
       EXPECT_EQ(p.DevTypeEd.SelectedText(), "PCI_7505");
       EXPECT_EQ(p.InputMode.Items(), (std::vector<std::string>{"单端", "双端"}));
       EXPECT_EQ(p.Label11.Caption(), "AD最大范围");
+      EXPECT_TRUE(p.StayOnTop) << "the page stays above the host's windows";
       EXPECT_EQ(p.IDEd.Enabled(), mode != kOpView);
       EXPECT_EQ(p.DevTypeEd.Enabled(), mode != kOpView);
       EXPECT_EQ(p.AddBtn.Visible(), mode != kOpView);
