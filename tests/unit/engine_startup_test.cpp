@@ -129,6 +129,12 @@ TEST_F(EngineStartup, AddedTagsJoinARunningEngine) {
   EXPECT_FALSE(e.find_tag(5)->Value.bool_value());
   EXPECT_TRUE(e.WriteExecute(5, TVariant::Double(2)));
   EXPECT_TRUE(e.EnLog());
+  // A number-typed ENLOG tag shows 1 or 0.
+  e.find_tag(5)->ValueType = 0;
+  EXPECT_TRUE(e.WriteExecute(5, TVariant::Double(0)));
+  EXPECT_EQ(e.find_tag(5)->Value.as_double(), 0);
+  EXPECT_TRUE(e.WriteExecute(5, TVariant::Double(3)));
+  EXPECT_EQ(e.find_tag(5)->Value.as_double(), 1);
 }
 
 TEST_F(EngineStartup, StopWritesOneReportAndDestructionNoSecond) {

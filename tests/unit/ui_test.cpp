@@ -185,6 +185,9 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
   bar.SetPosition(9);
   bar.set_range(0, 5);
   EXPECT_EQ(bar.Position(), 5) << "a narrower range takes the position with it";
+  bar.set_range(7, 20);
+  EXPECT_EQ(bar.Min(), 7);
+  EXPECT_EQ(bar.Position(), 7) << "from below too";
   grid.SetCell(0, 0, "h");
   grid.set_size(3, 3);
   EXPECT_EQ(grid.Cell(0, 0), "h") << "a grid keeps the cells that still fit";
