@@ -453,6 +453,23 @@ class TestDialogScripted : public TestDialog {
   std::vector<std::unique_ptr<ScriptedCard>> engines_;
 };
 
+TEST_F(TestDialogScripted, AWriteInFlightShowsAsAWriteWithItsCommandText) {
+  TSampleTest form(Environment());
+  ui->expect([&](Driver& d) {
+    ScriptedCard& e = *engines_.back();
+    auto write = std::make_unique<TCommand>();
+    write->IsWrite = true;
+    write->CmdText = "W1";
+    e.CurCmd = write.get();
+    e.Stopped = true;  // the engine takes no step of its own: the command stays in flight
+    Pass(d, 10);
+    EXPECT_EQ(form.StringGrid1.Cell(2, 1), "写标签");
+    EXPECT_EQ(form.wStrMsg.Text(), "W1");
+    e.CurCmd = nullptr;
+  });
+  form.Entry(block_, true);
+}
+
 TEST_F(TestDialogScripted, AGridOfAHundredRowsShowsTheFirstTagsAndCommandsOfALargerEngine) {
   TSampleTest form(Environment());
   ui->expect([&](Driver& d) {
