@@ -282,12 +282,16 @@ TEST_F(DiskFaults, CostOnlyTheLinesTheyMeetWhichTheLogReportsOnceItCanBeWrittenA
     EXPECT_TRUE(append_run_log("f\r\n"));
     EXPECT_TRUE(file_text(Debug() / "Vorel_PCI.Log").ends_with("e\r\nf\r\n")) << "reported once";
   }
-  // A disk that is full from the log's first line on: not even part of it is kept.
-  fs::remove_all(Debug());
-  platform::test_stores::set_file_fault(Debug().string(), FileFault::kDiskFull);
-  EXPECT_FALSE(append_run_log("a\r\n"));
-  platform::test_stores::set_file_fault(Debug().string(), FileFault::kNone);
-  EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "");
+  // A fault from the log's first line on: not even part of it is kept, and a folder that may
+  // not be written is not made either.
+  for (const FileFault kind : {FileFault::kDiskFull, FileFault::kReadOnly}) {
+    fs::remove_all(Debug());
+    platform::test_stores::set_file_fault(Debug().string(), kind);
+    EXPECT_FALSE(append_run_log("a\r\n"));
+    platform::test_stores::set_file_fault(Debug().string(), FileFault::kNone);
+    EXPECT_EQ(file_text(Debug() / "Vorel_PCI.Log"), "");
+    EXPECT_EQ(fs::exists(Debug()), kind == FileFault::kDiskFull);
+  }
 }
 
 TEST_F(DiskFaults, AnUnwritableLogFolderLeavesTheCardsIOAsItWas) {
