@@ -274,8 +274,8 @@ void TBaseDLLObject::GetReadCommand() {
         int32_t lowest = CmdList.front()->Countdown;
         for (const CommandChain& chain : CmdList) lowest = std::min(lowest, chain->Countdown);
         if (lowest >= 3) {
+          // The round has passed the cycle mark already: cycle_done says so.
           for (const CommandChain& chain : CmdList) chain->Countdown -= lowest - 2;
-          cycle_done = cycle_done || (CycleMark >= 0 && CycleMark < count);
         }
       }
     } while (head->Countdown > 0);
