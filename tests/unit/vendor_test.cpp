@@ -254,6 +254,8 @@ TEST_F(CardVendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswe
 
 TEST_F(CardVendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
   ConfigureCards1And3();
+  block_.card(32)->ModelCode = kModelPci7505;  // the last card number too
+  set_model_name(*block_.card(32), "PCI_7505");
   std::optional<SimBank> bank(std::in_place);
   ASSERT_TRUE(bank->loaded());
   {
@@ -266,7 +268,8 @@ TEST_F(CardVendor, StopClosesEachConfiguredCardOnceThenReleasesTheLibraryOnce) {
   }
   EXPECT_EQ(bank->closes(1), 1);
   EXPECT_EQ(bank->closes(3), 1);
-  EXPECT_EQ(bank->calls(sim7505::kClose), 2) << "entries without a card are not closed";
+  EXPECT_EQ(bank->closes(32), 1);
+  EXPECT_EQ(bank->calls(sim7505::kClose), 3) << "entries without a card are not closed";
   EXPECT_EQ(bank->bad_calls(), 0) << "each close got the handle its card's check answered";
   // Only the test's own reference is left: the engine gave back exactly the one it took.
   EXPECT_NE(platform::find_loaded_library("pci7505.dll"), nullptr);
