@@ -16,6 +16,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import pe_image  # noqa: E402
+
 EXAMPLE_OFFSET = "0x1234"
 
 
@@ -35,21 +38,14 @@ def recipe_of(readme):
 def image_facts(path):
     """(ImageBase, {export name: RVA}) of a PE32 DLL."""
     data = open(path, "rb").read()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    count, = struct.unpack_from("<H", data, pe + 6)
-    opt_size, = struct.unpack_from("<H", data, pe + 20)
-    opt = pe + 24
-    if struct.unpack_from("<H", data, opt)[0] != 0x10B:
+    image = pe_image.read(data)
+    if struct.unpack_from("<H", data, image.optional)[0] != 0x10B:
         sys.exit("FAIL: not a PE32 image")
-    image_base, = struct.unpack_from("<I", data, opt + 28)
-    export_rva, _ = struct.unpack_from("<II", data, opt + 96)
-    sections = [struct.unpack_from("<8xIIII", data, opt + opt_size + 40 * i) for i in range(count)]
+    image_base, = struct.unpack_from("<I", data, image.optional + 28)
+    export_rva, _ = struct.unpack_from("<II", data, image.optional + 96)
 
     def at(rva):
-        for vsize, va, rsize, roff in sections:
-            if va <= rva < va + max(vsize, rsize):
-                return roff + rva - va
-        raise ValueError(f"RVA {rva:#x} in no section")
+        return pe_image.file_offset(image, rva)
 
     e = at(export_rva)
     base, n_functions, n_names, functions, names, ordinals = struct.unpack_from("<IIIIII", data, e + 16)

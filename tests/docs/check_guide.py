@@ -22,6 +22,9 @@ import subprocess
 import sys
 import tempfile
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts"))
+import pe_image  # noqa: E402
+
 QUOTE = re.compile(r"「([^「」\n]*)」")
 # Markdown pictures ![alt](path "title") and HTML <img src="path">.
 MD_IMAGE = re.compile(r"!\[[^\]]*\]\(\s*<?([^)\s>]+)>?(?:\s+\"[^\"]*\")?\s*\)")
@@ -53,23 +56,12 @@ class Dll:
 
     def _split_sections(self):
         d = self.data
-        if len(d) < 0x40 or d[:2] != b"MZ":
-            raise ValueError("not a PE file (no MZ header)")
-        pe = struct.unpack_from("<I", d, 0x3C)[0]
-        if d[pe:pe + 4] != b"PE\0\0":
-            raise ValueError("not a PE file (no PE signature)")
-        sections, optional_size = struct.unpack_from("<H12xH", d, pe + 6)
-        table = pe + 24 + optional_size
         data_parts, rsrc_parts = [], []
-        for i in range(sections):
-            h = table + 40 * i
-            name = d[h:h + 8].rstrip(b"\0")
-            raw_size, raw_pointer = struct.unpack_from("<II", d, h + 16)
-            characteristics = struct.unpack_from("<I", d, h + 36)[0]
-            body = d[raw_pointer:raw_pointer + raw_size]
-            if name == b".rsrc":
+        for section in pe_image.read(d).sections:
+            body = d[section.roff:section.roff + section.rsize]
+            if section.name == ".rsrc":
                 rsrc_parts.append(body)
-            if characteristics & IMAGE_SCN_MEM_EXECUTE:
+            if section.flags & IMAGE_SCN_MEM_EXECUTE:
                 self._collect_immediates(body)
             else:
                 data_parts.append(body)
