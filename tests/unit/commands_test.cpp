@@ -117,6 +117,18 @@ TEST_F(EngineCommands, WritesBecomeOneShotCommandsCarryingTheOutputImage) {
   EXPECT_EQ(level.RawImage, 62.5f);
 }
 
+TEST_F(EngineCommands, WithDebuggingOnTheFirstWritesAreLoggedWithTheirValues) {
+  engine_.Params.DebugSwitch = 1;
+  engine_.WriteLogBudget = 2;
+  const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
+  for (const double v : {12.5, 13.5, 14.5}) ASSERT_TRUE(write(level, TVariant::Double(v)));
+  const std::string line = "：板卡类型=PCI_7505，板卡号=1[Level 地址=DA1:0 写入值=";
+  const std::string command = ",]生成写标签命令串=向设备发送写标签Level命令";
+  EXPECT_TRUE(Logged(line + "12.5" + command));
+  EXPECT_TRUE(Logged(line + "13.5" + command));
+  EXPECT_EQ(engine_.LogCount("生成写标签命令串"), 2);
+}
+
 TEST_F(EngineCommands, ARepeatedWriteIsLoggedAndNotQueuedAgain) {
   const TDLLTag& out = Tag("Out1", kTypeDO, 1, 1);
   const TDLLTag& level = Tag("Level", kTypeDA, 1, 0);
