@@ -29,9 +29,6 @@ enum ModalResultCode : int {
   mrNone = 0,
   mrOk = 1,
   mrCancel = 2,
-  mrAbort = 3,
-  mrRetry = 4,
-  mrIgnore = 5,
   mrYes = 6,
   mrNo = 7,
 };
@@ -235,8 +232,6 @@ class RadioGroup : public ListControl {
 struct TreeNode {
   std::string text;
   intptr_t data = 0;
-  int image_index = 0;
-  int selected_index = 0;
 };
 
 class TreeView : public Control {

@@ -171,7 +171,7 @@ void TStep11Frm::rebuild_tree() {
   for (int n = 1; n <= kCardCount; ++n) {
     const TCardParams& e = *run_.working().card(n);
     if (e.ModelCode == kModelNoCard || ModelName(e).empty()) continue;
-    DeviceTree.add_node({card_node_text(e), n, 0, 0});
+    DeviceTree.add_node({card_node_text(e), n});
   }
 }
 
