@@ -4,9 +4,7 @@ namespace ui {
 
 int default_answer(unsigned flags) { return (flags & 0xF) == kMbYesNo ? kIdYes : kIdOk; }
 
-void WindowlessBackend::run_modal(Form& form) {
-  if (form.ModalResult() == mrNone) form.Close();
-}
+void WindowlessBackend::run_modal(Form& form) { form.Close(); }
 
 std::unique_ptr<TextPrinter::Job> WindowlessBackend::start_print_job(std::string_view, const Font&) {
   throw IoError("打印机不可用");

@@ -10,6 +10,7 @@
 #include "ui/controls.h"
 #include "ui/services.h"
 #include "ui/user.h"
+#include "ui/windowless.h"
 
 namespace ui {
 namespace {
@@ -270,6 +271,18 @@ TEST(UiForms, ModalFormsRunTheirScriptsInOrderAndCloseByButtonCloseBoxOrDefault)
   EXPECT_EQ(session->modal_owners()[0], reinterpret_cast<void*>(0x1234));
   EXPECT_EQ(outer.ShowModal(), mrCancel) << "a form without a script closes by its close box";
   app().SetHandle(nullptr);
+}
+
+TEST(UiForms, WithoutWindowsAModalFormClosesAsByItsCloseBoxAndABoxAnswersItsDefault) {
+  set_backend(&windowless_backend());
+  Form form("Plain");
+  int on_close = -1;
+  form.OnClose = [&](int& result) { on_close = result; };
+  EXPECT_EQ(form.ShowModal(), mrCancel);
+  EXPECT_EQ(on_close, mrCancel);
+  EXPECT_EQ(MessageBox("q?", "c", kMbYesNo | kMbIconQuestion), kIdYes);
+  EXPECT_EQ(MessageBox("i", "c", 0), kIdOk);
+  set_backend(nullptr);
 }
 
 TEST(UiForms, ScriptsMayNotTouchWhatTheUserCannotReach) {
