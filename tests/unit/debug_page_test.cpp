@@ -67,7 +67,11 @@ TEST_F(DebugPageTest, TheLogLoadsHalfASecondAfterTheSwitchAndTheNoticeComesOnceF
     EXPECT_EQ(p.Label2.Caption(), "打开调试开关-查看和编辑今天的设备运行历史，诊断出现的问题！");
     d.Click("EnDebugChk");
     EXPECT_EQ(Notices().size(), 1u);
+    d.advance(200);
     d.Click("EnDebugChk");
+    const int bar = p.LoadBar.Position();
+    d.advance(300);
+    EXPECT_EQ(p.LoadBar.Position(), bar) << "switched off before the load: the bar stands still";
     d.Click("EnDebugChk");
     EXPECT_EQ(Notices().size(), 1u);
     d.advance(500);
