@@ -338,8 +338,8 @@ TEST_F(CardIo, WriteCommandsAreTracedWhileTheBudgetLasts) {
 TEST(CardFiltering, TheTrimmedMeanDropsTheExtremes) {
   std::vector<int32_t> tens = {70, 10, 100, 40, 20, 90, 60, 30, 80, 50};
   EXPECT_EQ(TrimmedMean(tens.data(), 10), 50) << "mean of 40, 50, 60";
-  std::vector<int32_t> four = {4, 1, 3, 2};
-  EXPECT_EQ(TrimmedMean(four.data(), 4), 2);
+  std::vector<int32_t> four = {9, 1, 30, 2};
+  EXPECT_EQ(TrimmedMean(four.data(), 4), 2) << "the smallest and the two largest are dropped";
   int32_t one = -7;
   EXPECT_EQ(TrimmedMean(&one, 1), -7) << "a single sample is its own mean";
   EXPECT_EQ(TrimmedMean(nullptr, 0), 0);
@@ -354,6 +354,7 @@ TEST(CardScaling, RangeNamesGiveTheEngineeringSpan) {
   const RangeSpan ten = parse_range("0-10V");
   EXPECT_EQ(*ScaleDA(ten, 12, 5.0), 2048) << "2047.5 rounds to the even neighbour";
   EXPECT_EQ(*ScaleDA(parse_range("+/-5V"), 12, -5.0), 0);
+  EXPECT_EQ(*ScaleDA(parse_range("+/-5V"), 12, 2.5), 3071) << "7.5 V above the low end: 3071.25";
   EXPECT_EQ(*ScaleDA(ten, 12, -1.0), 0) << "below the range the output stays at its low end";
   EXPECT_EQ(*ScaleDA(ten, 12, 11.0), 4095) << "above the range it stays at its high end";
   EXPECT_FALSE(ScaleDA(parse_range("mA"), 12, 1.0)) << "no span to scale into";
