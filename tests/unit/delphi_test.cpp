@@ -26,6 +26,8 @@ TEST(FloatToStr, RatesAndPeriodsReadAsTheHostWritesThem) {
   EXPECT_EQ(FloatToStr(999999999999999), "999999999999999");
   // 0.466299077489643499…: rounded from 18 digits, not from 17 (which would end in 644).
   EXPECT_EQ(FloatToStr(0.4662990774896435), "0.466299077489643");
+  // 1.355997210259554997…: rounded to 18 digits it ends in 955500 and rounds up; from 19 it would not.
+  EXPECT_EQ(FloatToStr(1.355997210259555), "1.35599721025956");
   EXPECT_EQ(FloatToStr(0.0001), "0.0001");
   EXPECT_EQ(FloatToStr(-0.00012), "-0.00012");
 }
