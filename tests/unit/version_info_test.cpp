@@ -106,6 +106,17 @@ TEST(VersionBlob, DamagedBlobsAnswerNothing) {
   }
   std::vector<uint8_t> noise(300, 0xFF);
   EXPECT_FALSE(vb::query(noise, u"\\VarFileInfo\\Translation"));
+
+  // A node whose length ends inside its key's terminating zero has no key.
+  const std::u16string_view path = u"\\StringFileInfo\\080403A8\\Comments";
+  ASSERT_TRUE(vb::query(blob, path));
+  const std::u16string_view key = u"Comments";
+  const auto at = std::search(blob.begin(), blob.end(), reinterpret_cast<const uint8_t*>(key.data()),
+                              reinterpret_cast<const uint8_t*>(key.data() + key.size())) -
+                  blob.begin();
+  blob[static_cast<size_t>(at) - 6] = static_cast<uint8_t>(6 + 2 * key.size() + 1);
+  blob[static_cast<size_t>(at) - 5] = 0;
+  EXPECT_FALSE(vb::query(blob, path));
 }
 
 class DriverFileInfo : public ::testing::Test {
