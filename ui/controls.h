@@ -24,14 +24,9 @@ class TabSheet;
 
 using Event = std::function<void()>;
 
-// Modal results, as the pages set them.
-enum ModalResultCode : int {
-  mrNone = 0,
-  mrOk = 1,
-  mrCancel = 2,
-  mrYes = 6,
-  mrNo = 7,
-};
+// Modal results, as the pages set them. They are only compared with one another (no value leaves
+// the driver); mrNone, the zero, is a form still open.
+enum ModalResultCode : int { mrNone, mrOk, mrCancel, mrYes, mrNo };
 
 enum class Kind {
   Label,
