@@ -106,7 +106,11 @@ TEST(SystemInformation, GathersFactsFromThePlatform) {
   TXSystemInformation info;
   EXPECT_FALSE(info.OperatingSystem().MajorVersion.empty());
   EXPECT_FALSE(info.Computer().NumberOfProcessors.empty());
-  EXPECT_NE(info.Memory().TotalPhysical, 0u);
+  const platform::MemoryRecord m = platform::memory_status();
+  EXPECT_EQ(info.Memory().TotalPhysical, m.total_physical);
+  EXPECT_EQ(info.Memory().TotalPageFile, m.total_page_file);
+  EXPECT_EQ(info.Memory().TotalVirtual, m.total_virtual);
+  EXPECT_EQ(info.Memory().AvailableVirtual, m.available_virtual);
   EXPECT_NE(info.Volume().AvailableDrives, 0u);
 }
 
