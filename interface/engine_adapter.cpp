@@ -87,7 +87,6 @@ namespace {
 // A null entry in the host's array becomes a record the engine refuses on its own.
 void collect(std::span<const TTagInfo* const> tags, std::vector<HostTag>& out) {
   out.clear();
-  out.reserve(tags.size());
   for (const TTagInfo* t : tags) {
     if (t) {
       out.push_back(to_host_tag(*t));
