@@ -390,6 +390,12 @@ TEST(BoardModelRanges, EachMaxRangeNamesItsOwnRunOfRangesWithinTheTable) {
   overlong.description.max_ranges[0].count = 20;
   overlong.description.max_ranges[1].count = 5;
   EXPECT_EQ(overlong.ad_range_names(1).size(), 1u);
+  for (const int16_t none :
+       {int16_t{0}, int16_t{-1}}) {  // a max range without ranges takes no room in the table
+    BoardModel empty_first = m;
+    empty_first.description.max_ranges[0].count = none;
+    EXPECT_EQ(empty_first.ad_range_names(1), (Names{"a0", "a1", "a2"})) << none;
+  }
 }
 
 class ChannelSheetTest : public BoardPageTest {
