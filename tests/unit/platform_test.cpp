@@ -181,6 +181,7 @@ TEST(Text, Gbk936RoundTrip) {
   EXPECT_EQ(wide, u"\u901a\u8baf\u6b63\u5e38!");
   EXPECT_EQ(utf16_to_gbk(wide), gbk);
   EXPECT_EQ(utf16_to_gbk(u"\U0001F600x"), "?x") << "characters outside 936 become '?'";
+  EXPECT_EQ(utf16_to_gbk(u"x\U0001F600"), "x?") << "one '?' for a pair at the end too";
 }
 
 TEST(Time, OleDatesCountDaysFrom18991230) {
