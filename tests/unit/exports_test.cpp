@@ -158,10 +158,11 @@ class Exports : public ::testing::Test {
   void TearDown() override {
     module::destroy_current_engine();
     set_engine_factory(nullptr);
-    module::set_admission_wait_ms(5000);
+    module::set_admission_wait_ms(admission_wait_);
   }
   const HostMemory& memory_ = HostMemory::instance();
   TDeviceParams block_{};
+  const uint32_t admission_wait_ = module::admission_wait_ms();
 };
 
 TEST_F(Exports, ThreadsWithoutEngineGetTheFixedAnswers) {
