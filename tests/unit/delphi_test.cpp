@@ -203,6 +203,8 @@ TEST(DateTimeText, ShortDatePicturesFollowTheLocale) {
   EXPECT_EQ(short_date_text({2026, 0, 4, 0, 0, 0, 0}, f), "|") << "a month outside 1..12 has no name";
   f.short_date = "d t";  // a time inside the date inside "c": two pictures down, still shown
   EXPECT_EQ(date_time_text({2026, 3, 4, 9, 5, 3, 7}, f), "4 9:05 9:05:03");
+  f.short_date = "ddddd|";  // a short date that names itself ends at the nesting limit
+  EXPECT_EQ(short_date_text(kMorning, f), "||");
   f.short_date = "t|tt";  // the short time, the long time
   EXPECT_EQ(short_date_text({2026, 3, 4, 9, 5, 3, 7}, f), "9:05|9:05:03");
   f.short_date = "hhh:nnn:sss z zzz yyy";
