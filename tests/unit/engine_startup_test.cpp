@@ -28,13 +28,13 @@ class EngineStartup : public ::testing::Test {
 
 TEST_F(EngineStartup, LinkTagsShowTheStateAtStart) {
   EngineProbe e;
-  std::vector<HostTag> tags = {host_tag(1, "COMMLINK", 2),     host_tag(2, "ENCOMMLINK", 0),
-                               host_tag(3, "DEVICELINK2:", 2), host_tag(4, "DEVICELINK2", 0),
-                               host_tag(5, "DI1:0,3.5", 1),    host_tag(6, "DI1:0,3.6", 2),
-                               host_tag(7, "DI1:0,3.7", 0),    host_tag(8, "DEVICELINK3:", 1)};
+  std::vector<HostTag> tags = {
+      host_tag(1, "COMMLINK", 2),    host_tag(2, "ENCOMMLINK", 0),   host_tag(3, "DEVICELINK2:", 2),
+      host_tag(4, "DEVICELINK2", 0), host_tag(5, "DI1:0,3.5", 1),    host_tag(6, "DI1:0,3.6", 2),
+      host_tag(7, "DI1:0,3.7", 0),   host_tag(8, "DEVICELINK3:", 1), host_tag(9, "ENDEVICELINK2:", 0)};
   e.DevLinkState[2] = kLinkOK;  // left from an earlier run: a link tag starts its card afresh
   ASSERT_TRUE(e.IniDLLObj(&block_, tags));
-  EXPECT_EQ(e.TagCount(), 8);
+  EXPECT_EQ(e.TagCount(), 9);
   EXPECT_EQ(e.Tag(1).Value.string_value(), device_ + "通讯始终不成功!");
   EXPECT_EQ(e.Tag(2).Value.as_double(), 1);
   EXPECT_EQ(e.Tag(3).CardNo, 2);
@@ -54,6 +54,8 @@ TEST_F(EngineStartup, LinkTagsShowTheStateAtStart) {
   EXPECT_EQ(e.Tag(7).Value.kind(), TVariant::Kind::Int);
   EXPECT_TRUE(e.Tag(1).Internal);
   EXPECT_FALSE(e.Tag(1).Writable);
+  EXPECT_EQ(e.Tag(9).CardNo, 2);
+  EXPECT_TRUE(e.Tag(9).Internal);
   EXPECT_EQ(e.RunEvent, kEventInit) << "the start event waits for the first poll";
 }
 
