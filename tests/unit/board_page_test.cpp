@@ -552,6 +552,16 @@ TEST_F(ChannelSheetTest, AfterAddTheSheetsEditTheNewCard) {
   EXPECT_EQ(host->card(1)->DARange[1], 0);
 }
 
+TEST_F(ChannelSheetTest, DeletingTheOnlyCardHidesEverySheet) {
+  OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
+    d.select_node("DeviceTree", 0);
+    d.Click("DelBtn");
+    EXPECT_TRUE(p.DeviceTree.Nodes().empty());
+    for (ui::TabSheet* s : {&p.ADSheet, &p.DASheet, &p.TCSheet}) EXPECT_FALSE(s->TabVisible());
+    d.close_box();
+  });
+}
+
 TEST_F(ChannelSheetTest, ACounterModeChosenSurvivesAClickOnTheTree) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm&) {
     d.show_tab("ParamPage", "TCSheet");
