@@ -138,16 +138,6 @@ int TreeView::add_node(TreeNode node) {
   return static_cast<int>(nodes_.size()) - 1;
 }
 
-void TreeView::delete_node(int index) {
-  if (index < 0 || index >= static_cast<int>(nodes_.size())) return;
-  nodes_.erase(nodes_.begin() + index);
-  if (selected_ == index)
-    selected_ = -1;
-  else if (selected_ > index)
-    --selected_;
-  Changed(Aspect::Items);
-}
-
 void TreeView::Clear() {
   nodes_.clear();
   selected_ = -1;

@@ -235,7 +235,6 @@ class TreeView : public Control {
   // Top-level nodes only: the pages never nest them.
   const std::vector<TreeNode>& Nodes() const { return nodes_; }
   int add_node(TreeNode node);
-  void delete_node(int index);
   void Clear();
   // Index of the selected node, -1 for none.
   int Selected() const { return selected_; }
