@@ -32,6 +32,7 @@ TEST_F(EngineStartup, LinkTagsShowTheStateAtStart) {
       host_tag(1, "COMMLINK", 2),    host_tag(2, "ENCOMMLINK", 0),   host_tag(3, "DEVICELINK2:", 2),
       host_tag(4, "DEVICELINK2", 0), host_tag(5, "DI1:0,3.5", 1),    host_tag(6, "DI1:0,3.6", 2),
       host_tag(7, "DI1:0,3.7", 0),   host_tag(8, "DEVICELINK3:", 1), host_tag(9, "ENDEVICELINK2:", 0)};
+  tags[8].Name = std::string(40, 'N');
   e.DevLinkState[2] = kLinkOK;  // left from an earlier run: a link tag starts its card afresh
   ASSERT_TRUE(e.IniDLLObj(&block_, tags));
   EXPECT_EQ(e.TagCount(), 9);
@@ -55,6 +56,7 @@ TEST_F(EngineStartup, LinkTagsShowTheStateAtStart) {
   EXPECT_TRUE(e.Tag(1).Internal);
   EXPECT_FALSE(e.Tag(1).Writable);
   EXPECT_EQ(e.Tag(9).CardNo, 2);
+  EXPECT_EQ(e.Tag(9).Name, std::string(32, 'N')) << "a name is cut to 32 characters";
   EXPECT_TRUE(e.Tag(9).Internal);
   EXPECT_EQ(e.RunEvent, kEventInit) << "the start event waits for the first poll";
 }
