@@ -63,6 +63,7 @@ TEST(UiControls, ListsAndTreesReportNoSelectionAsMinusOne) {
   headless::Session session;
   Form form("F");
   auto& combo = form.Add<ComboBox>(nullptr, "C");
+  EXPECT_EQ(combo.ItemIndex(), -1) << "a new list";
   combo.SetItems({"单端", "双端"});
   EXPECT_EQ(combo.ItemIndex(), -1);
   combo.SetItemIndex(1);
@@ -72,6 +73,7 @@ TEST(UiControls, ListsAndTreesReportNoSelectionAsMinusOne) {
   EXPECT_EQ(combo.SelectedText(), "");
 
   auto& tree = form.Add<TreeView>(nullptr, "T");
+  EXPECT_EQ(tree.Selected(), -1) << "a new tree";
   EXPECT_EQ(tree.add_node({"1", 1}), 0) << "each node added answers its index";
   EXPECT_EQ(tree.add_node({"2", 2}), 1);
   tree.SetSelected(1);
