@@ -59,6 +59,20 @@ TEST(UiControls, EditsTellTheUsersTextFromTheProgramsAndCutAtACharacterBoundary)
   EXPECT_EQ(edit.Text().size(), 4u);
 }
 
+// The pages are written against the defaults of the VCL controls they were designed with.
+TEST(UiControls, NewControlsStartAsTheirVclNamesakesDo) {
+  headless::Session session;
+  Form form("F");
+  const auto& bar = form.Add<ProgressBar>(nullptr, "B");
+  EXPECT_EQ((std::vector<int>{bar.Min(), bar.Max(), bar.Position()}), (std::vector<int>{0, 100, 0}));
+  const auto& grid = form.Add<StringGrid>(nullptr, "G");
+  EXPECT_EQ((std::vector<int>{grid.ColCount(), grid.RowCount(), grid.FixedCols, grid.FixedRows}),
+            (std::vector<int>{5, 5, 0, 1}));
+  EXPECT_EQ(form.Add<RadioGroup>(nullptr, "R").Columns, 1);
+  EXPECT_EQ(form.Add<Edit>(nullptr, "E").MaxLength, 0u) << "no limit";
+  EXPECT_EQ(form.Add<Label>(nullptr, "L").GetFont().size, 9) << "points";
+}
+
 TEST(UiControls, ListsAndTreesReportNoSelectionAsMinusOne) {
   headless::Session session;
   Form form("F");
