@@ -216,6 +216,14 @@ TEST_F(Exports, IniDriverChecksItsArgumentsInOrder) {
   EXPECT_EQ(memory_.take(message), "无效的参数信息。");
   EXPECT_EQ(IniDriver(1, list, nullptr, nullptr), 0) << "no message pointer: still no crash";
   EXPECT_EQ(g_log.created_first, 0);
+
+  set_engine_factory([](bool) { return std::unique_ptr<DriverEngine>(); });
+  EXPECT_EQ(IniDriver(1, list, &block_, &message), 0) << "no engine could be made";
+  memory_.take(message);
+  EXPECT_EQ(module::current_engine(), nullptr);
+  set_engine_factory(&make_scripted);
+  EXPECT_EQ(IniDriver(1, list, &block_, &message), 1) << "the admission was given back";
+  memory_.take(message);
 }
 
 TEST_F(Exports, IniDriverStartsAnEngineAndHandsOverItsMessage) {
