@@ -138,6 +138,24 @@ TEST(ParameterBlock, CardLookupRejectsNumbersOutsideTheBlock) {
   EXPECT_EQ(b.card(32), &b.Cards[31]);
 }
 
+TEST(ParameterBlock, FirstFreeAndFirstUsedCardsCountFromOneToThirtyTwo) {
+  TDeviceParams b{};
+  const auto use = [&](int n, bool used) { b.card(n)->ModelCode = used ? kModelPci7505 : kModelNoCard; };
+  for (int n = 1; n <= 32; ++n) use(n, false);
+  EXPECT_EQ(first_free_card(b), 1);
+  EXPECT_EQ(first_used_card(b), -1);
+  use(1, true);
+  use(32, true);
+  EXPECT_EQ(first_free_card(b), 2);
+  EXPECT_EQ(first_used_card(b), 1);
+  for (int n = 2; n <= 31; ++n) use(n, true);
+  use(1, false);
+  EXPECT_EQ(first_free_card(b), 1);
+  EXPECT_EQ(first_used_card(b), 2);
+  use(1, true);
+  EXPECT_EQ(first_free_card(b), -1) << "every card in use";
+}
+
 }  // namespace
 }  // namespace vorel
 
