@@ -122,6 +122,8 @@ TEST(UiControls, LeavingASheetFiresItsExitButMovingInsideItDoesNot) {
   pages.SetActivePage(&first);
   EXPECT_FALSE(x.Showing());
   EXPECT_FALSE(x.usable());
+  first.SetTabVisible(false);
+  EXPECT_EQ(pages.visible_tabs(), std::vector<TabSheet*>{&second}) << "the tabs drawn";
 }
 
 TEST(UiMemo, SplitsAtEveryLineEndAndJoinsWithCrLf) {
