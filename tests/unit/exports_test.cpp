@@ -189,6 +189,8 @@ TEST_F(Exports, UnloadingDestroysTheEngineAndGivesBackWhatTheLoadTook) {
   EXPECT_EQ(module::current_engine(), nullptr);
   module::unload();  // a second unload has nothing left to give back
   EXPECT_EQ(g_log.destroyed, 1);
+  EXPECT_EQ(IniDriver(1, list, &block_, &message), 0) << "no admission event, no start";
+  EXPECT_EQ(memory_.take(message), "TLSEvent = 0");
 
   module::load();
   EXPECT_TRUE(module::loaded());
