@@ -139,7 +139,7 @@ TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereA
     cancelled = d.form().ModalResult();
   };
   ui->expect(read);
-  Run();
+  EXPECT_EQ(DLLEdDev(kHostWindow, host.get()), 2) << "through the export, from the driver's own strings";
   EXPECT_EQ(caption, "VorelPCI系列板卡向导：选择执行的操作方式");
   EXPECT_EQ(cancelled, ui::mrCancel);
   EXPECT_EQ(welcome, "欢迎使用VorelPCI系列板卡配置向导");
