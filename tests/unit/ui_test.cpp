@@ -215,6 +215,9 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
   EXPECT_FALSE(grid.cell_editable(3, 2)) << "beyond the columns";
   EXPECT_FALSE(grid.cell_editable(2, 3)) << "beyond the rows";
   EXPECT_FALSE(grid.cell_editable(1, 0)) << "the header row";
+  grid.set_size(0, -1);
+  EXPECT_EQ((std::pair{grid.ColCount(), grid.RowCount()}), (std::pair{1, 1})) << "a grid keeps one cell";
+  EXPECT_EQ(grid.Cell(0, 0), "h");
 }
 
 // The answers of a box are the codes Windows' MessageBox returns, which the Windows backend passes on.
