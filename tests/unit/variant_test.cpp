@@ -38,6 +38,8 @@ TEST(VariantConversion, SwitchStatesFromEveryKind) {
   EXPECT_TRUE(TVariant::String("-1").as_bool());
   EXPECT_FALSE(TVariant::String("0").as_bool());
   EXPECT_THROW(TVariant::String("yes").as_bool(), ConversionError);
+  EXPECT_THROW(TVariant::Opaque(1, {}).as_bool(), ConversionError) << "nor is a Null a switch";
+  EXPECT_THROW(TVariant::Opaque(1, {}).as_string(), ConversionError) << "or a text";
   EXPECT_THROW(TVariant::String("truex").as_bool(), ConversionError);
 }
 
