@@ -81,6 +81,17 @@ TEST_F(DebugPageTest, TheLogLoadsHalfASecondAfterTheSwitchAndTheNoticeComesOnceF
   });
 }
 
+TEST_F(DebugPageTest, WithTheSwitchOffThePageOpensIdleAndLoadsNothing) {
+  host->DebugSwitch = 0;
+  OnDebug([&](Driver& d, TDebugFrm& p) {
+    EXPECT_EQ(p.Label2.Caption(), kIdle);
+    EXPECT_FALSE(p.LoadBar.Visible());
+    d.advance(1000);
+    EXPECT_TRUE(p.LogMemo.Lines().empty());
+    d.close_box();
+  });
+}
+
 TEST_F(DebugPageTest, SwitchingOffClearsTheOtherSwitchesAndTheWindow) {
   host->ErrorLog = 1;
   host->TraceLog = 1;
