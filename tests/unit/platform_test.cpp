@@ -143,6 +143,9 @@ TEST(Files, ExistenceAcceptsWindowsSeparators) {
   EXPECT_TRUE(file_exists(windows_style));
   EXPECT_FALSE(file_exists(dir.file("b.txt")));
   EXPECT_FALSE(file_exists(dir.dir())) << "a folder is not a file";
+  EXPECT_EQ(file_size(windows_style), 1u);
+  EXPECT_FALSE(file_size(dir.dir())) << "nor has it a file's size";
+  EXPECT_FALSE(file_size(dir.file("b.txt")));
 }
 
 // As MoveFile: never over an existing file, and not while another opener writes the file.
