@@ -1,5 +1,6 @@
 // Tags and commands of the card object: internal tags, the output port image the bits of one
 // port share, and the command for a tag.
+#include <algorithm>
 #include <string>
 
 #include "card/DLLObj.h"
@@ -56,7 +57,7 @@ std::unique_ptr<TDLLTag> TCustomDLLObject::CreatInternalTag(const HostTag& host)
 // The tag's image of its output port, from the value about to be written: a number is the whole
 // port, a switch (or a "1"/"0" text) its bit of the register.
 void TCustomDLLObject::update_port_image(TDLLTag& tag, int32_t bits_per_register) {
-  const int32_t bit = tag.Channel >= 0 ? tag.Channel % bits_per_register : 0;
+  const int32_t bit = std::max(tag.Channel, 0) % bits_per_register;
   if (tag.ValueType == 0) {
     tag.PortImage = to_integer(tag.Value);
     tag.RawImage = to_single(tag.Value.as_double());

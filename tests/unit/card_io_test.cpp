@@ -285,6 +285,7 @@ TEST_F(CardIo, OutputBitsOfOnePortCombineIntoOnePortValue) {
   CommandChain high = WriteCommand(other_port, TVariant::String("1"));
   Exchange(*high);
   EXPECT_EQ(io_.bus.latch(kBase + 0x13), 0x10) << "channel 12 is bit 4 of register 1";
+  EXPECT_EQ(WriteCommand(AddTag(kTypeDO, 0, 1), TVariant::Bool(true))->PortValue, 1) << "channel 0 is bit 0";
 }
 
 TEST_F(CardIo, AWriteRefusedByAFullQueueLeavesThePortImageAlone) {
