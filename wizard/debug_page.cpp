@@ -90,8 +90,6 @@ void TDebugFrm::FormCreate() {
   SetCaption(run_.texts().DeviceName + kCaption);
   Label1.SetCaption(run_.welcome());
   Label2.SetCaption(kIdleText);
-  notice_shown_ = false;
-  Timer1.SetEnabled(false);
   LoadBar.SetVisible(false);
   const TDeviceParams& block = run_.working();
   // Ticking runs the click handlers, which store the same values and start the log's load.
