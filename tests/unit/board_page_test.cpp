@@ -373,7 +373,7 @@ BoardCatalogue ChannelCatalogue(bool polarity = false) {
   m.name = "PCI_TEST";
   m.code = 0;
   m.ad_max = 16;  // 17 channels: a third page holds one
-  m.da_max = 3;
+  m.da_max = 8;   // 9 channels: two pages
   m.tc_max = 11;
   m.description = TestDescription(polarity);
   return BoardCatalogue{{m}};
@@ -448,6 +448,8 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     EXPECT_TRUE(d.get<ui::ComboBox>("ADRange9").Showing());
     EXPECT_EQ(d.get<ui::ComboBox>("ADRange9").ItemIndex(), 2);
 
+    d.show_tab("ParamPage", "DASheet");
+    EXPECT_TRUE(p.DADownButton.Enabled()) << "nine outputs: two pages";
     // Twelve counters: two pages.
     d.show_tab("ParamPage", "TCSheet");
     d.Click("TCDownButton");
