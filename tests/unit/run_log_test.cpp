@@ -108,7 +108,7 @@ TEST_F(LogLocation, FollowsTheRegisteredHostsDefaultProject) {
   root_.write("Taviran.ini", "[WORKING]\r\nDefaultPROJECT=" + WindowsRoot() + "Plants\\Line2\\Line2.prj\r\n");
   platform::test_stores::set_machine_registry("Software\\KESTA", "PATH",
                                               "  " + WindowsRoot() + "Taviran.exe");
-  InitLogPath();
+  enter(root_.dir() + "elsewhere/deeper");  // neither here nor one folder up
   EXPECT_EQ(run_log_path(), WindowsRoot() + "Plants\\Line2\\Debug\\Vorel_PCI.Log");
   EXPECT_TRUE(append_run_log("x"));
   EXPECT_EQ(file_text(fs::path(root_.dir()) / "Plants/Line2/Debug/Vorel_PCI.Log"), "x");
