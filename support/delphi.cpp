@@ -280,9 +280,8 @@ class DateTimeWriter {
     while (i < picture.size()) {
       const char starter = picture[i];
       if (gbk::is_lead_byte(static_cast<unsigned char>(starter))) {
-        const size_t length = i + 1 < picture.size() ? 2 : 1;
-        out_ += picture.substr(i, length);
-        i += length;
+        out_ += picture.substr(i, 2);  // a lead byte at the end goes alone
+        i += 2;
         last_token = ' ';
         continue;
       }

@@ -50,6 +50,7 @@ TEST(FloatToStr, ExactTiesAtTheFifteenthDigitRoundAwayFromZero) {
   EXPECT_EQ(FloatToStr(100000000000000.5), "100000000000001");
   EXPECT_EQ(FloatToStr(-100000000000000.5), "-100000000000001");
   EXPECT_EQ(FloatToStr(999999999999999.5), "1E15") << "the carry moves the value out of fixed range";
+  EXPECT_EQ(FloatToStr(2.9999999999999996), "3") << "the carry stops at the first digit";
 }
 
 TEST(FloatToStr, ZeroAndNonFiniteValuesHaveFixedTexts) {
@@ -193,6 +194,8 @@ TEST(DateTimeText, ShortDatePicturesFollowTheLocale) {
   EXPECT_EQ(short_date_text(kMorning, f), "2026年12月7日");
   f.short_date = "yyyy年M月d日";
   EXPECT_EQ(short_date_text(kMorning, f), "2026年12月7日") << "unquoted Chinese text is copied";
+  f.short_date = "yyyy\xB0";
+  EXPECT_EQ(short_date_text(kMorning, f), "2026\xB0") << "a lead byte cut off at the end is copied alone";
   f.short_date = "d-MMM-yyyy dddd";
   EXPECT_EQ(short_date_text(kMorning, f), "7-12月-2026 星期一");
   f.short_date = "MMMM ddd";
