@@ -84,6 +84,7 @@ TEST_F(DebugPageTest, TheLogLoadsHalfASecondAfterTheSwitchAndTheNoticeComesOnceF
 TEST_F(DebugPageTest, WithTheSwitchOffThePageOpensIdleAndLoadsNothing) {
   host->DebugSwitch = 0;
   OnDebug([&](Driver& d, TDebugFrm& p) {
+    EXPECT_EQ(p.ActiveControl(), &p.FinishBtn);
     EXPECT_EQ(p.Label2.Caption(), kIdle);
     EXPECT_FALSE(p.LoadBar.Visible());
     d.advance(1000);
