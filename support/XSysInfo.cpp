@@ -76,10 +76,8 @@ void TComputerInfo::fill(const platform::ProcessorRecord& r) {
   if (r.processor_type == 386 || r.processor_type == 486) {
     ProcessorRevision = decimal(r.processor_revision);
   } else if (r.processor_type == 586) {
-    char text[48];
-    std::snprintf(text, sizeof text, "Model %u Stepping %u", r.processor_revision / 256u,
-                  r.processor_revision % 256u);
-    ProcessorRevision = text;
+    ProcessorRevision =
+        "Model " + decimal(r.processor_revision / 256u) + " Stepping " + decimal(r.processor_revision % 256u);
   } else {
     ProcessorRevision.clear();
   }

@@ -79,9 +79,9 @@ bool getfileinfo(std::string_view path, TfileInfo& info) {
 
   uint32_t most = 0, least = 0;
   if (resource->file_version(most, least)) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF);
-    info.Fields[kNumericFileVersion] = text;
+    info.Fields[kNumericFileVersion] = std::to_string(most >> 16) + "." + std::to_string(most & 0xFFFF) +
+                                       "." + std::to_string(least >> 16) + "." +
+                                       std::to_string(least & 0xFFFF);
   }
 
   uint16_t language = 0, code_page = 0;

@@ -169,12 +169,15 @@ TEST_F(DriverFileInfo, EveryKeyLandsAtItsPosition) {
       {kChnName, u"ChnName"},
   };
   vb::Contents c = sample_contents();
+  c.file_version_ms = (7u << 16) | 65535u;
+  c.file_version_ls = (65534u << 16) | 9u;
   c.strings.clear();
   for (auto it = std::rbegin(kKeys); it != std::rend(kKeys); ++it)
     c.strings.emplace_back(it->second, u"v" + std::u16string(1, static_cast<char16_t>(u'a' + it->first)));
   platform::register_version_resource(path_, vb::encode(c));
   TfileInfo info;
   ASSERT_TRUE(getfileinfo(path_, info));
+  EXPECT_EQ(info[kNumericFileVersion], "7.65535.65534.9") << "from the fixed block's four parts";
   const std::vector<int> positions = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 15, 17, 18, 19};
   for (size_t i = 0; i < std::size(kKeys); ++i) {
     EXPECT_EQ(static_cast<int>(kKeys[i].first), positions[i]) << "the record's order";
