@@ -126,7 +126,6 @@ TSampleTest::TSampleTest(TestEnvironment env)
   SetCaption(kCaption);
   StringGrid1.set_size(4, kGridRows);
   StringGrid1.FixedCols = 0;
-  StringGrid1.FixedRows = 1;
   StringGrid1.ColWidths = {69, 55, 57, 235};
   StringGrid1.Editable = true;  // a typed cell shows until the next tick writes the rows again
   for (ui::Edit* shown_only : {&wStrMsg, &CommMsg, &SysMsg, &AnswerMsg}) shown_only->ReadOnly = true;

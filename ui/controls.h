@@ -319,7 +319,7 @@ class StringGrid : public Control {
   int ColCount() const { return cols_; }
   int RowCount() const { return rows_; }
   void set_size(int cols, int rows);  // keeps the cells that still fit
-  int FixedCols = 0, FixedRows = 1;
+  int FixedCols = 1, FixedRows = 1;
   std::vector<int> ColWidths;
   // The user may type into the cells outside the fixed rows and columns.
   bool Editable = false;

@@ -67,7 +67,7 @@ TEST(UiControls, NewControlsStartAsTheirVclNamesakesDo) {
   EXPECT_EQ((std::vector<int>{bar.Min(), bar.Max(), bar.Position()}), (std::vector<int>{0, 100, 0}));
   const auto& grid = form.Add<StringGrid>(nullptr, "G");
   EXPECT_EQ((std::vector<int>{grid.ColCount(), grid.RowCount(), grid.FixedCols, grid.FixedRows}),
-            (std::vector<int>{5, 5, 0, 1}));
+            (std::vector<int>{5, 5, 1, 1}));
   EXPECT_EQ(form.Add<RadioGroup>(nullptr, "R").Columns, 1);
   EXPECT_EQ(form.Add<Edit>(nullptr, "E").MaxLength, 0u) << "no limit";
   EXPECT_EQ(form.Add<Label>(nullptr, "L").GetFont().size, 9) << "points";
@@ -133,6 +133,8 @@ TEST(UiMemo, SplitsAtEveryLineEndAndJoinsWithCrLf) {
   memo.set_joined_text("a\r\nb\nc\rd\r\n\r\ne");
   EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"a", "b", "c", "d", "", "e"}));
   EXPECT_EQ(memo.joined_text(), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
+  memo.set_joined_text("last\r");
+  EXPECT_EQ(memo.Lines(), std::vector<std::string>{"last"}) << "a text may end in a lone CR";
   memo.set_joined_text("\nfirst");
   EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"", "first"})) << "a text may start with a line end";
   memo.set_joined_text("");
@@ -215,6 +217,7 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
   EXPECT_FALSE(grid.cell_editable(3, 2)) << "beyond the columns";
   EXPECT_FALSE(grid.cell_editable(2, 3)) << "beyond the rows";
   EXPECT_FALSE(grid.cell_editable(1, 0)) << "the header row";
+  EXPECT_FALSE(grid.cell_editable(0, 1)) << "the fixed column";
   grid.set_size(0, -1);
   EXPECT_EQ((std::pair{grid.ColCount(), grid.RowCount()}), (std::pair{1, 1})) << "a grid keeps one cell";
   EXPECT_EQ(grid.Cell(0, 0), "h");
@@ -301,6 +304,7 @@ TEST(UiForms, WithoutWindowsAModalFormClosesAsByItsCloseBoxAndABoxAnswersItsDefa
   EXPECT_EQ(on_close, mrCancel);
   EXPECT_EQ(MessageBox("q?", "c", kMbYesNo | kMbIconQuestion), kIdYes);
   EXPECT_EQ(MessageBox("i", "c", 0), kIdOk);
+  EXPECT_EQ((std::pair{app().Screen().width, app().Screen().height}), (std::pair{1024, 768}));
   set_backend(nullptr);
 }
 
