@@ -65,8 +65,7 @@ void describe_tag_addresses(int32_t* count, TTagAddrItem* items) {
   const auto& table = host_tag_types();
   const size_t n = rows_to_copy(*count);
   for (size_t i = 0; i < n; ++i) {
-    TTagAddrItem item;
-    std::memset(&item, 0, sizeof item);
+    TTagAddrItem item{};
     std::memcpy(item.TypeName, table[i].TypeName, sizeof item.TypeName);
     std::memcpy(item.TypeDesc, table[i].TypeDesc, sizeof item.TypeDesc);
     item.ValueType = table[i].ValueType;
