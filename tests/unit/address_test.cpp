@@ -121,6 +121,7 @@ TEST_F(EngineAddress, UnusableAddressesDropTheTagWithTheCardsReason) {
       {"DI-1:0,1.1", "所指定的-0001" + no_card},
       {"DI1:0,x.5", "板卡基址错误，PCI_7505不存在此标签。"},
       {"AD1:0,0.3", "板卡基址错误，PCI_7505不存在此标签。"},
+      {"Freq1:0,0.0", "板卡基址错误，PCI_7505不存在此标签。"},  // nor a frequency output
       {"DI1:y,3.5", "槽号错误，PCI_7505不存在此标签。"},
       {"DI1:0,3.z", "位号错误，PCI_7505不存在此标签。"},
       {"DI1:0,3.16", "的位号超出PCI_7505的最大范围15"},

@@ -457,6 +457,7 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
     d.Click("TCUpButton");
     EXPECT_EQ(p.tc_page(), 0);
     EXPECT_TRUE(d.get<ui::ComboBox>("TCMode0").Showing());
+    EXPECT_EQ(d.get<ui::ComboBox>("TCMode0").Items().size(), 6u) << "the first counter has the modes too";
     d.show_tab("ParamPage", "ADSheet");
 
     d.choose("InputMode", 1);  // differential: half as many channels

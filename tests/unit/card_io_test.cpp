@@ -316,6 +316,7 @@ TEST_F(CardIo, CommandsCarryTheirTextsAndTheRangeOfTheirChannel) {
   EXPECT_EQ(write->AnswerText, "设备返回写标签 T2 命令的响应");
   EXPECT_EQ(write->RangeIndex, 1);
   EXPECT_FLOAT_EQ(write->RawValue, 2.5f) << "an analog output keeps its fraction for the scaling";
+  EXPECT_EQ((std::pair{write->ChanLow, write->ChanHigh}), (std::pair{1, 1})) << "one output per register";
   EXPECT_EQ(WriteCommand(AddTag(kTypeIniCount, 2, 0), TVariant::Int(7))->RangeIndex, 4);
   EXPECT_EQ(ReadCommand(AddTag(kTypeDI, 2, 1))->RangeIndex, 0);
 }

@@ -117,6 +117,12 @@ TEST(TagTypeDescriptions, HostTableAgreesWithTheEngineTable) {
     EXPECT_NE(engine.CanRead, engine.CanWrite) << engine.Name << " goes one way only";
   }
   EXPECT_EQ(vorel::kTagTypes[vorel::kTypeFreq].Name, "Freq");
+  // Only PCI_7505 (code 0) has channel limits; "no card" (1) and codes outside the table have none.
+  const vorel::TagTypeRow& di = vorel::kTagTypes[vorel::kTypeDI];
+  for (const int model : {1, -1})
+    EXPECT_EQ((std::pair{vorel::chan_min_of(di, model), vorel::chan_max_of(di, model)}), (std::pair{-1, -1}))
+        << model;
+  EXPECT_EQ(vorel::chan_min_of(di, 0), 0);
 }
 
 }  // namespace

@@ -131,7 +131,10 @@ TEST_F(WizardTest, EveryRunStartsWithAClearedFlagAndTheApplicationWindowIsPutBac
 TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereAreNone) {
   std::string caption, welcome;
   int cancelled = 0;
+  bool centred = false;
   const Script read = [&](Driver& d) {
+    const ui::Rect at = d.form().Bounds();
+    centred = at.left == (1024 - at.width) / 2 && at.top == (768 - at.height) / 2;
     caption = d.form().Caption();
     welcome = PageOf<TStartFrm>(d).Label1.Caption();
     d.Click("VersionBtn");
@@ -142,6 +145,7 @@ TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereA
   EXPECT_EQ(DLLEdDev(kHostWindow, host.get()), 2) << "through the export, from the driver's own strings";
   EXPECT_EQ(caption, "VorelPCI系列板卡向导：选择执行的操作方式");
   EXPECT_EQ(cancelled, ui::mrCancel);
+  EXPECT_TRUE(centred) << "on the 1024 x 768 screen";
   EXPECT_EQ(welcome, "欢迎使用VorelPCI系列板卡配置向导");
   ASSERT_EQ(ui->Messages().size(), 1u);
   EXPECT_EQ(ui->Messages()[0].text, "Vorel_PCI版本4.0.0.4\r\n\r\n支持VorelPCI-7505板卡");
