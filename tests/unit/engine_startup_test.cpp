@@ -28,19 +28,21 @@ class EngineStartup : public ::testing::Test {
 
 TEST_F(EngineStartup, LinkTagsShowTheStateAtStart) {
   EngineProbe e;
-  std::vector<HostTag> tags = {
-      host_tag(1, "COMMLINK", 2),    host_tag(2, "ENCOMMLINK", 0),   host_tag(3, "DEVICELINK2:", 2),
-      host_tag(4, "DEVICELINK2", 0), host_tag(5, "DI1:0,3.5", 1),    host_tag(6, "DI1:0,3.6", 2),
-      host_tag(7, "DI1:0,3.7", 0),   host_tag(8, "DEVICELINK3:", 1), host_tag(9, "ENDEVICELINK2:", 0)};
+  std::vector<HostTag> tags = {host_tag(1, "COMMLINK", 2),       host_tag(2, "ENCOMMLINK", 0),
+                               host_tag(3, "DEVICELINK2:", 2),   host_tag(4, "DEVICELINK2", 0),
+                               host_tag(5, "DI1:0,3.5", 1),      host_tag(6, "DI1:0,3.6", 2),
+                               host_tag(7, "DI1:0,3.7", 0),      host_tag(8, "DEVICELINK3:", 1),
+                               host_tag(9, "ENDEVICELINK2:", 0), host_tag(10, "DEVICELINKab:", 0)};
   tags[8].Name = std::string(40, 'N');
   e.DevLinkState[2] = kLinkOK;  // left from an earlier run: a link tag starts its card afresh
   ASSERT_TRUE(e.IniDLLObj(&block_, tags));
-  EXPECT_EQ(e.TagCount(), 9);
+  EXPECT_EQ(e.TagCount(), 10);
   EXPECT_EQ(e.Tag(1).Value.string_value(), device_ + "通讯始终不成功!");
   EXPECT_EQ(e.Tag(2).Value.as_double(), 1);
   EXPECT_EQ(e.Tag(3).CardNo, 2);
   EXPECT_EQ(e.Tag(3).Value.string_value(), "2号板卡PCI_7505通讯始终不成功!");
   EXPECT_EQ(e.Tag(4).CardNo, 1) << "no digit before the last character: card 1";
+  EXPECT_EQ(e.Tag(10).CardNo, 1) << "no number: card 1";
   EXPECT_EQ(e.Tag(4).Value.kind(), TVariant::Kind::Int) << "a number: the card's link state";
   EXPECT_EQ(e.Tag(8).Value.kind(), TVariant::Kind::Bool) << "a switch: whether the device is linked";
   EXPECT_FALSE(e.Tag(8).Value.bool_value());
