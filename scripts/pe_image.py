@@ -45,6 +45,11 @@ def read(data):
     return Image(machine, stamp, nsyms, pe + 24, sections)
 
 
+def section_bytes(data, section):
+    """A section's own bytes, without the file alignment's padding after them."""
+    return data[section.roff:section.roff + min(section.vsize, section.rsize)]
+
+
 def file_offset(image, rva):
     """Where the byte at `rva` lies in the file; ValueError when no section holds it."""
     for s in image.sections:

@@ -58,7 +58,7 @@ class Dll:
         d = self.data
         data_parts, rsrc_parts = [], []
         for section in pe_image.read(d).sections:
-            body = d[section.roff:section.roff + section.rsize]
+            body = pe_image.section_bytes(d, section)
             if section.name == ".rsrc":
                 rsrc_parts.append(body)
             if section.flags & IMAGE_SCN_MEM_EXECUTE:
