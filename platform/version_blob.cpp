@@ -175,4 +175,9 @@ bool fixed_file_version(std::span<const uint8_t> blob, uint32_t& most, uint32_t&
   return true;
 }
 
+std::string version_text(uint32_t most, uint32_t least) {
+  return std::to_string(most >> 16) + "." + std::to_string(most & 0xFFFF) + "." +
+         std::to_string(least >> 16) + "." + std::to_string(least & 0xFFFF);
+}
+
 }  // namespace platform::version_blob

@@ -34,6 +34,9 @@ std::optional<Value> query(std::span<const uint8_t> blob, std::u16string_view pa
 // Reads the fixed block's file version (VS_FIXEDFILEINFO.dwFileVersionMS/LS).
 bool fixed_file_version(std::span<const uint8_t> blob, uint32_t& most, uint32_t& least);
 
+// The fixed block's four-part version as text, "major.minor.release.build".
+std::string version_text(uint32_t most, uint32_t least);
+
 }  // namespace platform::version_blob
 
 namespace platform {

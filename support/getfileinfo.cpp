@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/platform.h"
+#include "platform/version_blob.h"
 
 namespace vorel {
 
@@ -79,9 +80,7 @@ bool getfileinfo(std::string_view path, TfileInfo& info) {
 
   uint32_t most = 0, least = 0;
   if (resource->file_version(most, least)) {
-    info.Fields[kNumericFileVersion] = std::to_string(most >> 16) + "." + std::to_string(most & 0xFFFF) +
-                                       "." + std::to_string(least >> 16) + "." +
-                                       std::to_string(least & 0xFFFF);
+    info.Fields[kNumericFileVersion] = platform::version_blob::version_text(most, least);
   }
 
   uint16_t language = 0, code_page = 0;

@@ -1,7 +1,6 @@
 #include "tests/common/driver_file.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
@@ -42,12 +41,6 @@ std::u16string utf16le(std::span<const uint8_t> bytes) {
   std::u16string text(bytes.size() / 2, u'\0');
   for (size_t i = 0; i < text.size(); ++i)
     text[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-  return text;
-}
-
-std::string version_text(uint32_t most, uint32_t least) {
-  char text[48];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF);
   return text;
 }
 
@@ -133,8 +126,8 @@ void check_version(const pe::LoadedImage& image, std::vector<std::string>& out) 
   if (!vb::fixed_file_version(blob, most, least))
     out.push_back("the version resource has no fixed block");
   else if (most != kFileVersionMost || least != kFileVersionLeast)
-    out.push_back("fixed file version " + version_text(most, least) + ", not " +
-                  version_text(kFileVersionMost, kFileVersionLeast));
+    out.push_back("fixed file version " + platform::version_blob::version_text(most, least) + ", not " +
+                  platform::version_blob::version_text(kFileVersionMost, kFileVersionLeast));
 
   const std::optional<vb::Value> translation = vb::query(blob, u"\\VarFileInfo\\Translation");
   if (!translation || translation->bytes.size() < 4 ||

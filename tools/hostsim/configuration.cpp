@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/version_blob.h"
 #include "tools/hostsim/console.h"
 #include "tools/hostsim/host_tags.h"
 
@@ -55,7 +56,7 @@ void show_driver_version(const std::string& driver_path, Checker& checker) {
     checker.expect(false, "fixed version block present");
     return;
   }
-  const std::string fixed = strprintf("%u.%u.%u.%u", most >> 16, most & 0xFFFF, least >> 16, least & 0xFFFF);
+  const std::string fixed = platform::version_blob::version_text(most, least);
   print_line("  fixed block       " + fixed);
   const std::optional<std::string> text =
       resource->query_string("\\StringFileInfo\\" + table + "\\FileVersion");
