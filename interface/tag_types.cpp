@@ -16,8 +16,7 @@ void set_short_string(uint8_t (&field)[256], std::string_view text) {
 
 TTagTypeInfo row(std::string_view name, std::string_view description, uint8_t value_type, uint8_t writable,
                  double max_value, double min_value) {
-  TTagTypeInfo r;
-  std::memset(&r, 0, sizeof r);
+  TTagTypeInfo r{};
   set_short_string(r.TypeName, name);
   set_short_string(r.TypeDesc, description);
   r.ValueType = value_type;
