@@ -421,6 +421,29 @@ TEST_F(CardAnalogInput, AFilterCountOfZeroTakesOneSample) {
   EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), 10.0f);
 }
 
+// Right-aligned words with the ready flag in bit 0: nothing to shift either way.
+TEST_F(CardAnalogInput, AModelWhoseWordsNeedNoShiftReadsAndWritesThemAsTheyAre) {
+  static constexpr std::array<ModelRow, 1> kAligned = [] {
+    std::array<ModelRow, 1> table = {TestModel()};
+    table[0].ad.ready_bit = 0;
+    table[0].ad.right_shift = 0;
+    table[0].da.left_shift = 0;
+    return table;
+  }();
+  UseTable(kAligned.data(), kAligned.size());
+  Card1().ADFilterNums = 1;
+  io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 0, 1, kBase + 0x0C, kBase + 0x0D});
+  io_.bus.push_sample(4095);
+  CommandChain c = read();
+  ASSERT_TRUE(Exchange(*c));
+  EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), 10.0f);
+  io_.bus.clear_log();
+  CommandChain w = WriteCommand(AddTag(kTypeDA, 0, 0), TVariant::Double(10.0));
+  ASSERT_TRUE(Exchange(*w));
+  EXPECT_EQ(Accesses().front(), W(kBase + 0x04, 0xFF));
+  EXPECT_EQ(Accesses()[1], W(kBase + 0x05, 0x0F));
+}
+
 TEST_F(CardAnalogInput, AnUnreadableRangeNameFailsTheReadAndIsLogged) {
   e_.Params.ErrorLog = 1;
   Card1().ADRange[5] = 2;  // "-5V"
