@@ -159,6 +159,7 @@ TEST_F(EngineMachine, LinkStateFollowsExchangesNotPolls) {
   Timeout();
   Timeout();
   EXPECT_EQ(e_.DevLinkState[1], kLinkFault) << "three failures in a row";
+  EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯出现故障!");
   EXPECT_EQ(e_.CommState, kLinkBroken);
   EXPECT_EQ(CommLinkText(), device_ + "通讯线路断路!");
   Timeout();

@@ -370,6 +370,9 @@ TEST(UiTimers, FireInVirtualTimeInDueOrderAndHonourAStopFromTheirOwnHandler) {
   fired.clear();
   session->advance(10000);
   EXPECT_TRUE(fired.empty());
+
+  tick.fire();  // a tick already queued when the timer was stopped
+  EXPECT_TRUE(fired.empty());
 }
 
 TEST(UiServices, BoxesDialogsAndPrintJobsAreAnsweredFromTheQueuesAndRecorded) {
