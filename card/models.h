@@ -100,7 +100,6 @@ struct CounterAccess {
 struct ModelDescription {
   int16_t differential = kAbsent;  // differential inputs available (kAbsent: not available)
   int16_t single_ended = kAbsent;  // single-ended inputs available (kAbsent: not available)
-  std::array<int16_t, 6> unused = {kAbsent, kAbsent, kAbsent, kAbsent, kAbsent, kAbsent};
   int16_t da_range_count = kAbsent;  // number of DA range names
   int16_t counter_mode_count = kAbsent;
   std::array<MaxRangeEntry, kMaxRangeCount> max_ranges = {};

@@ -13,7 +13,8 @@ namespace {
 
 constexpr char kDoubleEnded[] = "双端";
 
-int Pages(int channels, int per_page) { return channels <= 0 ? 0 : (channels + per_page - 1) / per_page; }
+// Pages of a sheet of `channels` (0 or more) rows.
+int Pages(int channels, int per_page) { return (channels + per_page - 1) / per_page; }
 
 int clamp_card(int n) { return std::clamp(n, 1, kCardCount); }
 
