@@ -135,6 +135,8 @@ TEST_F(EngineStartup, AddedTagsJoinARunningEngine) {
   EXPECT_FALSE(e.find_tag(5)->Value.bool_value());
   EXPECT_TRUE(e.WriteExecute(5, TVariant::Double(2)));
   EXPECT_TRUE(e.EnLog());
+  EXPECT_EQ(e.find_tag(5)->Value, TVariant::Bool(true))
+      << "a switch tag shows a number written to it as a switch";
   // A number-typed ENLOG tag shows 1 or 0.
   e.find_tag(5)->ValueType = 0;
   EXPECT_TRUE(e.WriteExecute(5, TVariant::Double(0)));
