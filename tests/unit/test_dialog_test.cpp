@@ -421,8 +421,11 @@ TEST_F(TestDialog, SendCommandReplacesTheTextOfTheCommandInFlight) {
     d.Type("AddrEd", "DI1:0,0.0");
     d.Click("ReadCk");
     Pass(d, 20);
+    d.Click("WriteCk");
+    ASSERT_TRUE(f.WriteCk.Checked());
     d.Click("AskBtn");
     EXPECT_FALSE(f.ReadCk.Checked());
+    EXPECT_FALSE(f.WriteCk.Checked());
     ASSERT_NE(engine(), nullptr);
     EXPECT_EQ(engine()->current_command(), nullptr);
   });
