@@ -135,6 +135,7 @@ CommandChain TBaseDLLObject::CreatCommand(TDLLTag& tag, std::vector<CommandChain
   }
 }
 
+// `c` is a new command: its schedule and pace keep their defaults until the cycle is planned.
 void TBaseDLLObject::fill_command(TCommand& c, TDLLTag& tag, bool is_write) {
   c.TagIds.assign(1, tag.Position);
   c.TypeStr = tag.TypeStr;
@@ -142,16 +143,12 @@ void TBaseDLLObject::fill_command(TCommand& c, TDLLTag& tag, bool is_write) {
   c.TypeIndex = tag.TypeIndex;
   c.RawValue = rounded_image(tag.RawImage);
   c.ScanPeriod = tag.ScanPeriod;
-  c.Countdown = 0;
-  c.Reload = 1;
-  c.SuccessRate = 1.0f;
   c.CardNo = tag.CardNo;
   c.CmdFlags = is_write ? kCmdWrite : kCmdRead;
   c.RetryState = is_write ? 1 : 2;
   c.CmdText = GetCommandStr(c, tag, is_write);
   c.AnswerText = GetAnswerStr(c, tag, is_write);
   c.WriteValue = tag.Value;
-  c.Optimized = false;
 }
 
 std::string TBaseDLLObject::GetCommandStr(TCommand&, TDLLTag& tag, bool is_write) {

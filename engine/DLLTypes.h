@@ -84,7 +84,7 @@ struct TCommand {
   std::string Received;
   int32_t CardNo = 0;
   uint32_t ScanPeriod = 0;
-  int32_t Countdown = 0, Reload = 0;
+  int32_t Countdown = 0, Reload = 1;  // a chain is taken every Reload-th visit (set by the schedule)
   float RawValue = 0;
   TVariant WriteValue;
   float SuccessRate = 1.0f;
