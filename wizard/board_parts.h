@@ -16,9 +16,10 @@ namespace vorel::wizard {
 inline constexpr char kSingleEnded[] = "单端";
 inline constexpr char kDifferential[] = "差动";
 
-inline constexpr int kAdChannels = 32;
-inline constexpr int kDaChannels = 16;
-inline constexpr int kCounters = 24;
+// At most one row per channel setting a card entry holds.
+inline constexpr int kAdChannels = sizeof(TCardParams::ADRange);
+inline constexpr int kDaChannels = sizeof(TCardParams::DARange);
+inline constexpr int kCounters = kCardCounters;
 inline constexpr int kChannelsPerPage = 8;
 
 // The rows a channel sheet shows, one per channel.
