@@ -421,27 +421,37 @@ TEST_F(CardAnalogInput, AFilterCountOfZeroTakesOneSample) {
   EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), 10.0f);
 }
 
-// Right-aligned words with the ready flag in bit 0: nothing to shift either way.
-TEST_F(CardAnalogInput, AModelWhoseWordsNeedNoShiftReadsAndWritesThemAsTheyAre) {
-  static constexpr std::array<ModelRow, 1> kAligned = [] {
+// Words that need no shift are taken as they are; a model row whose shift leaves the word
+// (32 bits or more) reads and writes nothing of it.
+TEST_F(CardAnalogInput, ConverterWordsAreShiftedOnlyWithinTheirWidth) {
+  static constexpr auto kShifted = [](int32_t shift) {
     std::array<ModelRow, 1> table = {TestModel()};
     table[0].ad.ready_bit = 0;
-    table[0].ad.right_shift = 0;
-    table[0].da.left_shift = 0;
+    table[0].ad.right_shift = shift;
+    table[0].da.left_shift = shift;
     return table;
-  }();
-  UseTable(kAligned.data(), kAligned.size());
-  Card1().ADFilterNums = 1;
-  io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 0, 1, kBase + 0x0C, kBase + 0x0D});
-  io_.bus.push_sample(4095);
-  CommandChain c = read();
-  ASSERT_TRUE(Exchange(*c));
-  EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), 10.0f);
-  io_.bus.clear_log();
-  CommandChain w = WriteCommand(AddTag(kTypeDA, 0, 0), TVariant::Double(10.0));
-  ASSERT_TRUE(Exchange(*w));
-  EXPECT_EQ(Accesses().front(), W(kBase + 0x04, 0xFF));
-  EXPECT_EQ(Accesses()[1], W(kBase + 0x05, 0x0F));
+  };
+  static constexpr std::array<ModelRow, 1> kAligned = kShifted(0), kBeyond = kShifted(32);
+  const struct {
+    const ModelRow* row;
+    float read;         // full-scale sample on +/-10V
+    uint8_t low, high;  // 10 V written on 0-10V
+  } kCases[] = {{kAligned.data(), 10.0f, 0xFF, 0x0F}, {kBeyond.data(), -10.0f, 0x00, 0x00}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.row->ad.right_shift);
+    UseTable(c.row, 1);
+    Card1().ADFilterNums = 1;
+    io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 0, 1, kBase + 0x0C, kBase + 0x0D});
+    io_.bus.push_sample(4095);
+    CommandChain r = read();
+    ASSERT_TRUE(Exchange(*r));
+    EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), c.read);
+    io_.bus.clear_log();
+    CommandChain w = WriteCommand(AddTag(kTypeDA, 0, 0), TVariant::Double(10.0));
+    ASSERT_TRUE(Exchange(*w));
+    EXPECT_EQ(Accesses().front(), W(kBase + 0x04, c.low));
+    EXPECT_EQ(Accesses()[1], W(kBase + 0x05, c.high));
+  }
 }
 
 TEST_F(CardAnalogInput, AnUnreadableRangeNameFailsTheReadAndIsLogged) {

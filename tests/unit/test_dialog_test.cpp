@@ -428,6 +428,9 @@ TEST_F(TestDialog, SendCommandReplacesTheTextOfTheCommandInFlight) {
     EXPECT_FALSE(f.WriteCk.Checked());
     ASSERT_NE(engine(), nullptr);
     EXPECT_EQ(engine()->current_command(), nullptr);
+    d.Click("ReadCk");
+    d.Click("AskBtn");
+    EXPECT_TRUE(f.ReadCk.Checked()) << "nothing in flight, nothing to replace";
   });
 }
 
