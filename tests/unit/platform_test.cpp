@@ -178,6 +178,13 @@ TEST(Files, NewFilesAreReadableAndWritableAsTheMaskAllows) {
   }
 }
 
+// A device with no room left (a full disk) refuses every write: reported, not retried for ever.
+TEST(Files, AWriteWithoutRoomFails) {
+  if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full here";
+  EXPECT_FALSE(write_file("/dev/full", "x"));
+  EXPECT_FALSE(append_to_file("/dev/full", "x"));
+}
+
 TEST(Text, Gbk936RoundTrip) {
   const std::string gbk = "通讯正常!";
   const std::u16string wide = gbk_to_utf16(gbk);
