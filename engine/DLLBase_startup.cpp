@@ -191,7 +191,6 @@ bool TBaseDLLObject::register_tag(std::unique_ptr<TDLLTag> tag) {
              "非法，系统在通讯时丢弃该标签！");
     return false;
   }
-  tag->ReadCount = tag->ReadFails = tag->WriteCount = tag->WriteFails = 0;
   const auto position = static_cast<int32_t>(TagList.size());
   IndexArray.set(tag->TagID, position);
   tag->Position = position;

@@ -47,11 +47,9 @@ struct alignas(64) TDLLTag {
   uint8_t ValueType = 0;
   std::string TypeStr;
   int32_t TypeIndex = -1;
-  int32_t Work1 = 0, Work2 = 0, Work3 = 0;
   TVariant Written;
   TVariant Confirmed;  // the value the device last took (or the start value): what a dropped write leaves
   float RawImage = 0;
-  int32_t Work4 = 0, Work5 = 0;
   int32_t Bit = 0, Channel = 0, CardNo = 0, Slot = 0;
   uint8_t ModelCode = 1;
   uint8_t TypeByte = 2;
