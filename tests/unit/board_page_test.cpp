@@ -374,7 +374,7 @@ BoardCatalogue ChannelCatalogue(bool polarity = false) {
   m.code = 0;
   m.ad_max = 16;  // 17 channels: a third page holds one
   m.da_max = 8;   // 9 channels: two pages
-  m.tc_max = 11;
+  m.tc_max = 8;   // 9 counters: two pages
   m.description = TestDescription(polarity);
   return BoardCatalogue{{m}};
 }
@@ -408,9 +408,9 @@ class ChannelSheetTest : public BoardPageTest {
     c.ADRange[0] = 5;
     c.ADRange[9] = 6;
     c.TCClockDiv[0] = 7;
-    c.TCClockDivOn[9] = 1;  // counters on the page nobody opens
-    c.TCFilterDiv[10] = 9;
-    c.TCMode[11] = 3;
+    c.TCClockDivOn[8] = 1;  // the counter on the page nobody opens
+    c.TCFilterDiv[8] = 9;
+    c.TCMode[8] = 3;
   }
   BoardCatalogue catalogue = ChannelCatalogue();
 };
@@ -450,7 +450,7 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
 
     d.show_tab("ParamPage", "DASheet");
     EXPECT_TRUE(p.DADownButton.Enabled()) << "nine outputs: two pages";
-    // Twelve counters: two pages.
+    // Nine counters: two pages.
     d.show_tab("ParamPage", "TCSheet");
     d.Click("TCDownButton");
     EXPECT_EQ(p.tc_page(), 1);
@@ -508,9 +508,9 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   EXPECT_EQ(c.TCFilterDivOn[2], 1);
   EXPECT_EQ(c.TCFilterDiv[2], 300);
   EXPECT_EQ(c.TCClockDiv[0], 7);
-  EXPECT_EQ(c.TCClockDivOn[9], 1);
-  EXPECT_EQ(c.TCFilterDiv[10], 9);
-  EXPECT_EQ(c.TCMode[11], 3);
+  EXPECT_EQ(c.TCClockDivOn[8], 1);
+  EXPECT_EQ(c.TCFilterDiv[8], 9);
+  EXPECT_EQ(c.TCMode[8], 3);
   EXPECT_EQ(c.ADMaxRange, 1);
 }
 
