@@ -96,6 +96,10 @@ TEST_F(EngineAddress, FieldsDefaultsAndTheLinesTheyLog) {
         Error(trap, "的板卡基址非法。"), Hint(trap, "中缺少位号，系统采用缺省值0")}},
       {"AD1:0,0.3", "1:0,-1.3", {}},  // a PCI_7505 has no analog inputs
       {"XY1:0,1.1", "-1:-1,-1.-1", {}},
+      {"DI1.5:0",  // a dot before the colon separates no bit
+       "-1:0,0.0",
+       {Error("DI1.5:0", "中板卡号非法。"), Hint("DI1.5:0", "中缺少槽号，系统采用缺省值0"),
+        Hint("DI1.5:0", "中缺少位号，系统采用缺省值0")}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.address);

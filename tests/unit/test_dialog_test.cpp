@@ -170,6 +170,7 @@ TEST_F(TestDialog, TheDefaultTagReadsTheLowestConfiguredCard) {
     EXPECT_STREQ(tag->TagAddr, "DI4:0,0.0");
     EXPECT_EQ(tag->ValueType, kValueDigital);
     EXPECT_EQ(tag->ScanPeriod, 500u) << "the tag under test is read twice a second";
+    EXPECT_EQ(f.SysMsg.Text(), "2026/12/7 9:05:03") << "the start's event: its time, and no fault";
     EXPECT_EQ(f.AddrEd.Text(), "DI4:0,0.0");
     EXPECT_EQ(f.TypeGroup.ItemIndex(), 1);
     Pass(d, 100);

@@ -92,6 +92,9 @@ TEST(UiControls, ListsAndTreesReportNoSelectionAsMinusOne) {
   EXPECT_EQ(tree.add_node({"2", 2}), 1);
   tree.SetSelected(1);
   EXPECT_EQ(tree.selected_node()->data, 2);
+  tree.SetSelected(2);
+  EXPECT_EQ(tree.selected_node(), nullptr) << "no node there: nothing selected";
+  tree.SetSelected(1);
   tree.Clear();
   EXPECT_EQ(tree.selected_node(), nullptr);
 }

@@ -131,12 +131,13 @@ TEST_F(WizardTest, EveryRunStartsWithAClearedFlagAndTheApplicationWindowIsPutBac
 TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereAreNone) {
   std::string caption, welcome;
   int cancelled = 0;
-  bool centred = false;
+  bool centred = false, next_on_enter = false;
   const Script read = [&](Driver& d) {
     const ui::Rect at = d.form().Bounds();
     centred = at.left == (1024 - at.width) / 2 && at.top == (768 - at.height) / 2;
     caption = d.form().Caption();
     welcome = PageOf<TStartFrm>(d).Label1.Caption();
+    next_on_enter = PageOf<TStartFrm>(d).NextBtn.Default;
     d.Click("VersionBtn");
     d.Click("CancelBtn");
     cancelled = d.form().ModalResult();
@@ -146,6 +147,7 @@ TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereA
   EXPECT_EQ(caption, "VorelPCI系列板卡向导：选择执行的操作方式");
   EXPECT_EQ(cancelled, ui::mrCancel);
   EXPECT_TRUE(centred) << "on the 1024 x 768 screen";
+  EXPECT_TRUE(next_on_enter) << "Enter goes on to the chosen operation";
   EXPECT_EQ(welcome, "欢迎使用VorelPCI系列板卡配置向导");
   ASSERT_EQ(ui->Messages().size(), 1u);
   EXPECT_EQ(ui->Messages()[0].text, "Vorel_PCI版本4.0.0.4\r\n\r\n支持VorelPCI-7505板卡");
