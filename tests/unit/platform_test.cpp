@@ -198,6 +198,7 @@ TEST(Time, OleDatesCountDaysFrom18991230) {
   EXPECT_DOUBLE_EQ(to_ole_date({1899, 12, 30, 0, 0, 0, 0}), 0.0);
   EXPECT_DOUBLE_EQ(to_ole_date({1900, 1, 1, 12, 0, 0, 0}), 2.5);
   EXPECT_DOUBLE_EQ(to_ole_date({2026, 12, 7, 0, 0, 0, 0}), 46363.0);
+  EXPECT_DOUBLE_EQ(to_ole_date({2000, 2, 29, 0, 0, 0, 0}), 36585.0) << "a leap day of a 400th year";
   EXPECT_NEAR(to_ole_date({2026, 12, 7, 9, 5, 3, 0}), 46363.0 + (9 * 3600 + 5 * 60 + 3) / 86400.0, 1e-9);
 }
 
