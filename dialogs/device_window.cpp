@@ -200,7 +200,7 @@ bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
   const TDLLTag& first = *engine->tags().front();
   AddrEd.SetText(first.Address);
   TypeGroup.SetItemIndex(first.ValueType == kValueDigital ? 1 : first.ValueType == kValueString ? 2 : 0);
-  Timer1.SetInterval(static_cast<uint32_t>(std::max(engine->ScanTime(), 1)));
+  Timer1.SetInterval(static_cast<uint32_t>(engine->ScanTime()));  // 10 ms or more: the host's pace
   Timer1.SetEnabled(true);
   ready_ = true;
   SysMsg.SetText(message_);
