@@ -191,7 +191,7 @@ bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
   if (!restart()) return false;
   TBaseDLLObject* engine = Engine();
   if (!engine) return false;
-  if (engine->TagCount() <= 0 || engine->tags().empty()) {
+  if (engine->tags().empty()) {  // the start took no tag
     ui::show_confirmation(kNotSupported);
     return false;
   }
