@@ -545,6 +545,8 @@ TEST(ChannelSheetPaging, StaysWithinItsPages) {
 
 TEST_F(ChannelSheetTest, AfterAddTheSheetsEditTheNewCard) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
+    d.show_tab("ParamPage", "ADSheet");
+    d.choose("ADRange3", 2);  // card 1's, taken along by the add
     d.Click("AddBtn");
     EXPECT_EQ(p.current_card(), 2);
     d.show_tab("ParamPage", "DASheet");
@@ -553,6 +555,7 @@ TEST_F(ChannelSheetTest, AfterAddTheSheetsEditTheNewCard) {
   });
   EXPECT_EQ(host->card(2)->DARange[1], 1);
   EXPECT_EQ(host->card(1)->DARange[1], 0);
+  EXPECT_EQ(host->card(1)->ADRange[3], 6);
 }
 
 TEST_F(ChannelSheetTest, DeletingTheOnlyCardHidesEverySheet) {

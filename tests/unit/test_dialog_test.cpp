@@ -477,6 +477,21 @@ TEST_F(TestDialogScripted, AWriteInFlightShowsAsAWriteWithItsCommandText) {
   form.Entry(block_, true);
 }
 
+TEST_F(TestDialogScripted, TheTypeBoxShowsTheValueTypeOfTheFirstTag) {
+  for (const uint8_t type : {kValueAnalog, kValueDigital, kValueString}) {
+    TestEnvironment env = Environment();
+    env.start = [this, type](int32_t, TTagInfo**, TDeviceParams* block, std::string&) {
+      engines_.push_back(std::make_unique<ScriptedCard>());
+      return engines_.back()->IniDLLObj(block, {testing_support::host_tag(0, "DI1:0,0.0", type, 500)});
+    };
+    TSampleTest form(env);
+    int shown = -1;
+    ui->expect([&](Driver&) { shown = form.TypeGroup.ItemIndex(); });
+    form.Entry(block_, true);
+    EXPECT_EQ(shown, type);
+  }
+}
+
 TEST_F(TestDialogScripted, AGridOfAHundredRowsShowsTheFirstTagsAndCommandsOfALargerEngine) {
   TSampleTest form(Environment());
   ui->expect([&](Driver& d) {

@@ -247,12 +247,15 @@ TEST(UiControls, AControlsPlaceOnTheFormAddsItsParentsPlaces) {
   EXPECT_EQ((std::vector<int>{r.left, r.top, r.width, r.height}), (std::vector<int>{16, 28, 30, 40}));
 }
 
-TEST(UiForms, AHiddenFormIsNotVisible) {
+TEST(UiForms, AHiddenOrClosedFormIsNotVisible) {
   headless::Session session;
   Form form("F");
   form.Show();
   EXPECT_TRUE(form.Visible());
   form.Hide();
+  EXPECT_FALSE(form.Visible());
+  form.Show();
+  form.Close();  // a modeless form: closing hides it
   EXPECT_FALSE(form.Visible());
 }
 
