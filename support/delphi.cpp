@@ -33,7 +33,7 @@ DecimalDigits decimal_of(double magnitude) {
   // "d.ddddddddddddddddde[+-]x"
   std::string digits;
   digits += text[0];
-  digits += text.substr(2, kBcdDigits - 1);
+  digits += text.substr(2, kFloatDigits);  // the digits kept, and the one that rounds them
   const size_t e = text.find('e');
   int exponent = 0;
   std::from_chars(text.data() + e + (text[e + 1] == '+' ? 2 : 1), end, exponent);
