@@ -4,6 +4,8 @@
 #include <thread>
 #include <vector>
 
+#include "engine/run_log.h"
+#include "engine_probe.h"
 #include "interface/exports.h"
 #include "ui/services.h"
 #include "wizard/board_page.h"
@@ -184,6 +186,28 @@ TEST_F(WizardTest, ASecondRunWhileOneIsActiveReturnsTwoAndLeavesItsBlockAlone) {
   EXPECT_EQ(ui->shown_forms().size(), 2u) << "the refused runs showed no page";
   ui->expect(kCancel);
   EXPECT_EQ(Run(), 2) << "the first run let go when it ended";
+}
+
+// Through the export the debug page shows the driver's own run log.
+TEST_F(WizardTest, TheDebugPageOfDLLEdDevShowsTheRunLog) {
+  std::string shown;
+  {
+    testing_support::ScopedCurrentDir cwd;  // the run log lands in a fresh folder
+    InitLogPath();
+    ASSERT_TRUE(append_run_log("a line of the run\r\n"));
+    ui->expect([](Driver& d) {
+      d.Click("DebugBtn");
+      d.Click("CancelBtn");
+    });
+    ui->expect([&](Driver& d) {
+      d.advance(2000);
+      shown = PageOf<TDebugFrm>(d).LogMemo.joined_text();
+      d.close_box();
+    });
+    DLLEdDev(kHostWindow, host.get());
+  }
+  InitLogPath();  // back where the other suites write
+  EXPECT_EQ(shown, "a line of the run\r\n");
 }
 
 TEST_F(WizardTest, DLLEdDevWithoutABlockShowsNothing) {
