@@ -421,11 +421,12 @@ TEST_F(CardAnalogInput, AFilterCountOfZeroTakesOneSample) {
   EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), 10.0f);
 }
 
-// Words that need no shift are taken as they are; a model row whose shift leaves the word
-// (32 bits or more) reads and writes nothing of it.
+// Words that need no shift are taken as they are, sixteen bits of them at most; a model row whose
+// shift leaves the word (32 bits or more) reads and writes nothing of it.
 TEST_F(CardAnalogInput, ConverterWordsAreShiftedOnlyWithinTheirWidth) {
   static constexpr auto kShifted = [](int32_t shift) {
     std::array<ModelRow, 1> table = {TestModel()};
+    table[0].ad.resolution = table[0].da.resolution = 16;
     table[0].ad.ready_bit = 0;
     table[0].ad.right_shift = shift;
     table[0].da.left_shift = shift;
@@ -436,13 +437,13 @@ TEST_F(CardAnalogInput, ConverterWordsAreShiftedOnlyWithinTheirWidth) {
     const ModelRow* row;
     float read;         // full-scale sample on +/-10V
     uint8_t low, high;  // 10 V written on 0-10V
-  } kCases[] = {{kAligned.data(), 10.0f, 0xFF, 0x0F}, {kBeyond.data(), -10.0f, 0x00, 0x00}};
+  } kCases[] = {{kAligned.data(), 10.0f, 0xFF, 0xFF}, {kBeyond.data(), -10.0f, 0x00, 0x00}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.row->ad.right_shift);
     UseTable(c.row, 1);
     Card1().ADFilterNums = 1;
     io_.bus.attach_adc({kBase + 0x0A, kBase + 0x0B, 0, 1, kBase + 0x0C, kBase + 0x0D});
-    io_.bus.push_sample(4095);
+    io_.bus.push_sample(0xFFFF);
     CommandChain r = read();
     ASSERT_TRUE(Exchange(*r));
     EXPECT_FLOAT_EQ(static_cast<float>(tag_.Value.as_double()), c.read);

@@ -254,7 +254,13 @@ TEST(UiForms, AHiddenOrClosedFormIsNotVisible) {
   EXPECT_TRUE(form.Visible());
   form.Hide();
   EXPECT_FALSE(form.Visible());
+  EXPECT_FALSE(form.Active());
   form.Show();
+  Form dialog("D");
+  bool beneath_active = true;
+  session->expect([&](headless::Driver&) { beneath_active = form.Active(); });
+  dialog.ShowModal();
+  EXPECT_FALSE(beneath_active) << "shown, but under a modal form";
   form.Close();  // a modeless form: closing hides it
   EXPECT_FALSE(form.Visible());
 }

@@ -106,6 +106,15 @@ INSTANTIATE_TEST_SUITE_P(
                2}),
     [](const ::testing::TestParamInfo<Ending>& tc) { return std::string(tc.param.name); });
 
+TEST_F(WizardTest, LastGoesBackPageByPageAndStaysOnTheFirst) {
+  WizardRun run(env, *host);
+  run.push(kPageStart);
+  run.push(kPageBoard);
+  EXPECT_EQ(run.Pop(), kPageBoard);
+  EXPECT_EQ(run.Pop(), kPageStart);
+  EXPECT_EQ(run.Pop(), kPageStart) << "nothing left before it";
+}
+
 TEST_F(WizardTest, BackAndForthAsOftenAsTheUserLikesNeverFillsTheHistory) {
   for (int i = 0; i < 2 * kHistoryRoom; ++i) {
     ui->expect(Next("BrowseOp"));
