@@ -94,8 +94,6 @@ int32_t run_wizard(void* host_window, TDeviceParams& host_block, const WizardEnv
   if (!running.owned()) return 2;
   platform::AutoResetEvent completed(false);
   WizardRun run(env, host_block);
-  run.modified = false;
-  run.next_page = kPageEnd;
   bool finished = false;
   {
     const OwnerWindow owner(host_window);
