@@ -30,12 +30,19 @@ TEST(UiControls, TicksAndRadioButtonsFireOnlyOnChangeAndExcludeTheirSiblings) {
   a.OnClick = [&] { clicks.push_back("a"); };
   b.OnClick = [&] { clicks.push_back("b"); };
 
+  auto& radios = form.Add<RadioGroup>(nullptr, "R");
+  radios.SetItems({"x", "y"});
+  radios.OnClick = [&] { clicks.push_back("radios"); };
+
   box.SetChecked(true);
   box.SetChecked(true);  // no change, no click
   other.SetChecked(true);
   a.SetChecked(true);
   b.SetChecked(true);
-  EXPECT_EQ(clicks, (std::vector<std::string>{"box", "a", "b"}));
+  user::choose(radios, 1);
+  user::choose(radios, 1);
+  user::choose(radios, 0);
+  EXPECT_EQ(clicks, (std::vector<std::string>{"box", "a", "b", "radios", "radios"}));
   EXPECT_FALSE(a.Checked());
   EXPECT_TRUE(b.Checked());
   EXPECT_TRUE(other.Checked()) << "a radio button of another parent is not cleared";
