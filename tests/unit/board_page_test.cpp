@@ -260,11 +260,11 @@ INSTANTIATE_TEST_SUITE_P(
                                 {}},
                       BoardCase{"DeleteTheSelectedCard",
                                 kOpModify,
-                                [](TDeviceParams& b) { UseCard(b, 2, 0x240); },
+                                [](TDeviceParams& b) { UseCard(b, 2, 0x40); },
                                 [](Driver& d, TStep11Frm& p) {
                                   d.select_node("DeviceTree", 1);
                                   EXPECT_EQ(p.IDEd.Text(), "2");
-                                  EXPECT_EQ(p.BaseAddress.Text(), "240");
+                                  EXPECT_EQ(p.BaseAddress.Text(), "040") << "three hex digits";
                                   d.Click("DelBtn");
                                   ASSERT_EQ(p.DeviceTree.Nodes().size(), 1u);
                                   EXPECT_EQ(p.IDEd.Text(), "1");
