@@ -183,6 +183,8 @@ TEST(DateTimeText, TwelveHourLocalesShowTheMarkerAndHoursOneToTwelve) {
   EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "at 9 pm");
   pictures.short_date = "'am/pm' h";
   EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "am/pm 21");
+  pictures.short_date = "d//m::h";  // each sign is a separator of its own
+  EXPECT_EQ(short_date_text({2026, 12, 7, 21, 5, 3, 0}, pictures), "7//12::21");
 }
 
 TEST(DateTimeText, ShortDatePicturesFollowTheLocale) {
