@@ -390,6 +390,9 @@ TEST(BoardModelRanges, EachMaxRangeNamesItsOwnRunOfRangesWithinTheTable) {
   overlong.description.max_ranges[0].count = 20;
   overlong.description.max_ranges[1].count = 5;
   EXPECT_EQ(overlong.ad_range_names(1).size(), 1u);
+  overlong.description.da_range_count = overlong.description.counter_mode_count = 9;
+  EXPECT_EQ(overlong.da_range_names().size(), 6u) << "as many as the table holds";
+  EXPECT_EQ(overlong.counter_mode_names().size(), 6u);
   for (const int16_t none :
        {int16_t{0}, int16_t{-1}}) {  // a max range without ranges takes no room in the table
     BoardModel empty_first = m;
