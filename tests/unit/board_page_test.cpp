@@ -488,6 +488,7 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm&) {
     d.show_tab("ParamPage", "ADSheet");
     d.choose("ADRange0", 2);
+    d.choose("ADRange1", 0);
     d.Click("ADDownButton");
     d.Click("ADDownButton");
     d.choose("ADRange16", 1);            // the model's last channel
@@ -503,6 +504,7 @@ TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   });
   const TCardParams& c = *host->card(1);
   EXPECT_EQ(c.ADRange[0], 6);
+  EXPECT_EQ(c.ADRange[1], 4) << "the first range of the max range";
   EXPECT_EQ(c.ADRange[9], 6);
   EXPECT_EQ(c.ADRange[16], 5);
   EXPECT_EQ(c.DARange[0], 1);
