@@ -563,6 +563,20 @@ TEST_F(ChannelSheetTest, AfterAddTheSheetsEditTheNewCard) {
   EXPECT_EQ(host->card(1)->ADRange[3], 6);
 }
 
+TEST_F(ChannelSheetTest, ChoosingAModelWithoutInputsDisablesTheirEditors) {
+  BoardModel plain = catalogue.models[0];
+  plain.name = "PCI_PLAIN";
+  plain.code = 2;
+  plain.ad_max = -1;
+  catalogue.models.push_back(plain);
+  OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
+    EXPECT_TRUE(p.ADMaxRange.Enabled());
+    d.choose("DevTypeEd", 1);
+    EXPECT_FALSE(p.ADMaxRange.Enabled()) << "no analog inputs";
+    EXPECT_FALSE(p.ADFilterNums_Edit.Enabled());
+  });
+}
+
 TEST_F(ChannelSheetTest, DeletingTheOnlyCardHidesEverySheet) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
     d.select_node("DeviceTree", 0);
