@@ -560,6 +560,9 @@ TEST_F(CardIo, CountersBeyondTheModelHaveNoRegisters) {
   CommandChain load = WriteCommand(AddTag(kTypeIniCount, 12, 0), TVariant::Int(99));
   Exchange(*load);
   EXPECT_EQ(IniCountTable(1, 12), 0) << "the table keeps channels 0..11 only";
+  set_ini_count_table(kCardCount, 11, 7);  // the last card's last counter has its place
+  EXPECT_EQ(IniCountTable(kCardCount, 11), 7);
+  set_ini_count_table(kCardCount, 11, 0);
   CommandChain read = ReadCommand(AddTag(kTypeCount, 12, 0));
   EXPECT_FALSE(Exchange(*read));
   EXPECT_TRUE(Accesses().empty());
