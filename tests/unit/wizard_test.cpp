@@ -113,6 +113,8 @@ TEST_F(WizardTest, LastGoesBackPageByPageAndStaysOnTheFirst) {
   EXPECT_EQ(run.Pop(), kPageBoard);
   EXPECT_EQ(run.Pop(), kPageStart);
   EXPECT_EQ(run.Pop(), kPageStart) << "nothing left before it";
+  for (uint8_t page = 1; page <= 12; ++page) run.push(page);
+  EXPECT_EQ(run.Pop(), 11) << "the history holds eleven pages; one left beyond them is not remembered";
 }
 
 TEST_F(WizardTest, BackAndForthAsOftenAsTheUserLikesNeverFillsTheHistory) {
