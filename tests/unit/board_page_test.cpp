@@ -484,6 +484,17 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
   });
 }
 
+TEST_F(ChannelSheetTest, DifferentialInputsCountSixteenChannelsToAPage) {
+  catalogue.models[0].ad_max = 15;
+  OnBoard(kOpModify, [&](Driver& d, TStep11Frm& p) {
+    d.show_tab("ParamPage", "ADSheet");
+    EXPECT_EQ(p.ad_page_count(), 2);
+    d.choose("InputMode", 1);
+    EXPECT_EQ(p.ad_page_count(), 1);
+    d.close_box();
+  });
+}
+
 TEST_F(ChannelSheetTest, RangesAndCountersAreStoredWithTheMaxRangeOffset) {
   OnBoard(kOpModify, [&](Driver& d, TStep11Frm&) {
     d.show_tab("ParamPage", "ADSheet");
