@@ -185,6 +185,13 @@ TEST_F(EngineCommands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
   engine_.CurCmd = engine_.PendingWrites.front()->Next.get();
   engine_.free_current_chain();
   EXPECT_TRUE(engine_.PendingWrites.empty() && engine_.CurCmd == nullptr);
+
+  // Through the machine both exchanges go out and are answered as writes.
+  ASSERT_TRUE(write(out, TVariant::Bool(true)));
+  engine_.AnswerAll();
+  for (int i = 0; i < 10; ++i) engine_.Poll(clock_);
+  EXPECT_EQ(out.WriteCount, 2u);
+  EXPECT_EQ(out.ReadCount, 0u);
 }
 
 TEST_F(EngineCommands, TheRotationStartsBehindPositionZeroAndHonoursReloads) {
