@@ -502,6 +502,37 @@ TEST_F(CardIo, WithoutAnUpdateRegisterEachChannelHasItsOwnRegisterPair) {
   EXPECT_EQ(Accesses(), (std::vector<portbus::Access>{W(kBase + 0x06, 0xF0), W(kBase + 0x07, 0xFF)}));
 }
 
+// Only a converter wider than eight bits has a high byte to write, whether the channels share
+// their data registers or each has a pair of its own.
+TEST_F(CardIo, AnEightBitConverterTakesNoHighByte) {
+  static constexpr auto kModel = [](int32_t bits, bool pairs) {
+    std::array<ModelRow, 1> table = {TestModel()};
+    table[0].da.resolution = bits;
+    table[0].da.left_shift = 0;
+    if (pairs) table[0].da.update = kAbsent;
+    return table;
+  };
+  static constexpr std::array<ModelRow, 1> kShared8 = kModel(8, false), kShared9 = kModel(9, false),
+                                           kPairs8 = kModel(8, true), kPairs9 = kModel(9, true);
+  const struct {
+    const ModelRow* row;
+    std::vector<portbus::Access> accesses;  // of 10 V on 0-10V
+  } kCases[] = {
+      {kShared8.data(), {W(kBase + 0x04, 0xFF), R(kBase + 0x20, 0)}},
+      {kShared9.data(), {W(kBase + 0x04, 0xFF), W(kBase + 0x05, 0x01), R(kBase + 0x20, 0)}},
+      {kPairs8.data(), {W(kBase + 0x04, 0xFF)}},
+      {kPairs9.data(), {W(kBase + 0x04, 0xFF), W(kBase + 0x05, 0x01)}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(&c - kCases);
+    UseTable(c.row, 1);
+    io_.bus.clear_log();
+    CommandChain w = WriteCommand(AddTag(kTypeDA, 0, 0), TVariant::Double(10.0));
+    ASSERT_TRUE(Exchange(*w));
+    EXPECT_EQ(Accesses(), c.accesses);
+  }
+}
+
 TEST_F(CardIo, AnAnalogWriteWithoutASpanWritesNothing) {
   Card1().DARange[0] = 2;  // "mA"
   CommandChain c = WriteCommand(AddTag(kTypeDA, 0, 0), TVariant::Double(4.0));
