@@ -59,6 +59,11 @@ TEST(UiControls, EditsTellTheUsersTextFromTheProgramsAndCutAtACharacterBoundary)
   edit.SetText("32");
   EXPECT_FALSE(edit.Modified());
   EXPECT_EQ(changes, 2);
+  auto& memo = form.Add<Memo>(nullptr, "M");
+  memo.OnChange = [&] { ++changes; };
+  user::Type(memo, "a\r\nb");
+  EXPECT_EQ(memo.Lines(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(changes, 3);
 
   edit.MaxLength = 5;
   edit.SetText("AB板卡号");  // 41 42 B0 E5 BF A8 BA C5: the sixth byte is a trail byte
