@@ -326,6 +326,8 @@ TEST(UiForms, WithoutWindowsAModalFormClosesAsByItsCloseBoxAndABoxAnswersItsDefa
   form.OnClose = [&](int& result) { on_close = result; };
   EXPECT_EQ(form.ShowModal(), mrCancel);
   EXPECT_EQ(on_close, mrCancel);
+  form.Show();
+  EXPECT_FALSE(form.Active()) << "no form is ever in front";
   EXPECT_EQ(MessageBox("q?", "c", kMbYesNo | kMbIconQuestion), kIdYes);
   EXPECT_EQ(MessageBox("i", "c", 0), kIdOk);
   EXPECT_EQ((std::pair{app().Screen().width, app().Screen().height}), (std::pair{1024, 768}));
