@@ -55,8 +55,9 @@ MemoryRecord memory_status() {
   };
   r.total_physical = clamp32(si.totalram);
   r.available_physical = clamp32(si.freeram);
-  r.total_page_file = clamp32(si.totalswap);
-  r.available_page_file = clamp32(si.freeswap);
+  // As on Windows, the "page file" figures are the commit limit: physical memory plus swap.
+  r.total_page_file = clamp32(si.totalram + si.totalswap);
+  r.available_page_file = clamp32(si.freeram + si.freeswap);
   r.total_virtual = 0x7FFE0000u;
   r.available_virtual = 0x7FFE0000u;
   r.memory_load = si.totalram ? static_cast<uint32_t>(100 - (100ull * si.freeram) / si.totalram) : 0;

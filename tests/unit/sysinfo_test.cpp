@@ -136,6 +136,8 @@ TEST(SystemInformation, TheLinuxBuildAnswersLikeA32BitWindowsProcess) {
   EXPECT_EQ(m.total_physical, std::min<uint64_t>(physical, 0xFFFFFFFFu)) << "at most what 32 bits can say";
   EXPECT_LE(m.available_physical, m.total_physical);
   EXPECT_LE(m.available_page_file, m.total_page_file);
+  EXPECT_GE(m.total_page_file, m.total_physical) << "the commit limit: physical memory and swap";
+  EXPECT_GE(m.available_page_file, m.available_physical);
   EXPECT_LE(m.memory_load, 100u);
   EXPECT_EQ(m.total_virtual, 0x7FFE0000u) << "the two gigabytes of a 32-bit process";
   EXPECT_EQ(m.available_virtual, 0x7FFE0000u);
