@@ -326,6 +326,7 @@ TEST(UiForms, WithoutWindowsAModalFormClosesAsByItsCloseBoxAndABoxAnswersItsDefa
   form.OnClose = [&](int& result) { on_close = result; };
   EXPECT_EQ(form.ShowModal(), mrCancel);
   EXPECT_EQ(on_close, mrCancel);
+  EXPECT_FALSE(form.Visible()) << "hidden again once it ends";
   form.Show();
   EXPECT_FALSE(form.Active()) << "no form is ever in front";
   EXPECT_EQ(MessageBox("q?", "c", kMbYesNo | kMbIconQuestion), kIdYes);
