@@ -183,6 +183,8 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
       {"moved", [&] { label.SetBounds(1, 2, 3, 4); }, {{"L", Aspect::Bounds}}},
       {"ticked", [&] { box.SetChecked(true); }, {{"K", Aspect::Checked}}},
       {"ticked again", [&] { box.SetChecked(true); }, {}},
+      {"focused", [&] { form.focus_control(&box); }, {{"K", Aspect::Focus}}},
+      {"focused again", [&] { form.focus_control(&box); }, {}},
       {"items",
        [&] {
          combo.SetItems({"a", "b"});
