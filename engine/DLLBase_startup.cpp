@@ -101,10 +101,10 @@ void TBaseDLLObject::log_load_failure() {
 
 // The operation machine begins as on a new engine: not initialised, with the start event pending.
 // An engine started again after a stop may have been left in any state; from "ready" the start
-// event would unlink it and leave it waiting for an answer no card sends.
+// event would unlink it and leave it waiting for an answer no card sends. Without a write quota
+// its first command is a read, which also clears the count of stale writes.
 void TBaseDLLObject::post_start_event() {
   WriteQuota = 0;
-  StaleWrites = 0;
   RunStatus = kStatusNotInit;
   RunEvent = kEventInit;
 }
