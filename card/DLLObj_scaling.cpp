@@ -67,7 +67,7 @@ RangeSpan parse_range(std::string_view name) {
 }
 
 int32_t full_scale(int32_t resolution) {
-  return resolution >= 1 && resolution <= 16 ? static_cast<int32_t>(0xFFFFu >> (16 - resolution)) : 0;
+  return resolution > 0 && resolution <= 16 ? static_cast<int32_t>(0xFFFFu >> (16 - resolution)) : 0;
 }
 
 std::optional<float> ScaleAD(const RangeSpan& span, int32_t resolution, int32_t raw) {

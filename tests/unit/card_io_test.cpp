@@ -361,6 +361,9 @@ TEST(CardScaling, RangeNamesGiveTheEngineeringSpan) {
   EXPECT_EQ(*ScaleDA(ten, 12, 11.0), 4095) << "above the range it stays at its high end";
   EXPECT_FALSE(ScaleDA(parse_range("mA"), 12, 1.0)) << "no span to scale into";
   EXPECT_FALSE(ScaleAD(bipolar, -1, 100)) << "no converter";
+  std::vector<int32_t> scales;  // of 1 to 16 bits; no other width is a converter's
+  for (const int32_t bits : {-1, 0, 1, 12, 16, 17}) scales.push_back(full_scale(bits));
+  EXPECT_EQ(scales, (std::vector<int32_t>{0, 0, 1, 4095, 65535, 0}));
   for (const char* name : {"-5V", "+/-V"}) {
     const RangeSpan broken = parse_range(name);
     EXPECT_FALSE(broken.parsed) << name;
