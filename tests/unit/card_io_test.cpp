@@ -305,6 +305,7 @@ TEST_F(CardIo, AWriteRefusedByAFullQueueLeavesThePortImageAlone) {
 
 TEST_F(CardIo, CommandsCarryTheirTextsAndTheRangeOfTheirChannel) {
   Card1().ADRange[5] = 1;
+  Card1().ADRange[2] = 3;  // none of the DI tag's on channel 2
   Card1().DARange[1] = 1;
   Card1().TCMode[2] = 4;
   CommandChain read = ReadCommand(AddTag(kTypeAD, 5, 0));
