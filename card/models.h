@@ -131,7 +131,6 @@ constexpr std::array<int16_t, kDigitalRegisters> all_absent() {
 constexpr ModelRow pci7505() {
   ModelRow row;
   row.name = "PCI_7505";
-  row.model_code = 0;
   row.di_ports = all_absent();
   row.do_ports = all_absent();
   // Only the AD range at position 1 carries a code on this card; nothing uses it, as the card
