@@ -133,9 +133,6 @@ constexpr ModelRow pci7505() {
   row.name = "PCI_7505";
   row.di_ports = all_absent();
   row.do_ports = all_absent();
-  // Only the AD range at position 1 carries a code on this card; nothing uses it, as the card
-  // has no gain register.
-  row.description.ad_ranges[1].code = 1;
   row.description.counter_modes = {{
       {kAbsent, "方式零"},
       {kAbsent, "方式一"},
