@@ -4,12 +4,15 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <mutex>
+#include <optional>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <x86intrin.h>
 #endif
 
 #include "platform/platform.h"
+#include "test_stores.h"
 
 namespace platform {
 
@@ -45,22 +48,39 @@ ProcessorRecord processor_info() {
   return r;
 }
 
+namespace {
+
+std::mutex g_memory_mutex;
+std::optional<test_stores::MemoryFigures> g_memory_figures;
+
+}  // namespace
+
+void test_stores::set_memory_figures(std::optional<MemoryFigures> figures) {
+  std::lock_guard lock(g_memory_mutex);
+  g_memory_figures = figures;
+}
+
 MemoryRecord memory_status() {
-  MemoryRecord r;
-  struct sysinfo si{};
-  if (sysinfo(&si) != 0) return r;
-  auto clamp32 = [&](unsigned long v) {
-    const unsigned long long bytes = static_cast<unsigned long long>(v) * si.mem_unit;
-    return bytes > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<uint32_t>(bytes);
+  test_stores::MemoryFigures f;
+  if (std::lock_guard lock(g_memory_mutex); g_memory_figures) {
+    f = *g_memory_figures;
+  } else {
+    struct sysinfo si {};
+    if (sysinfo(&si) != 0) return {};
+    f = {si.totalram, si.freeram, si.totalswap, si.freeswap, si.mem_unit};
+  }
+  auto clamp32 = [&](uint64_t units) {  // bytes, at most what 32 bits can say
+    return units > 0xFFFFFFFFu / f.unit ? 0xFFFFFFFFu : static_cast<uint32_t>(units * f.unit);
   };
-  r.total_physical = clamp32(si.totalram);
-  r.available_physical = clamp32(si.freeram);
+  MemoryRecord r;
+  r.total_physical = clamp32(f.total_ram);
+  r.available_physical = clamp32(f.free_ram);
   // As on Windows, the "page file" figures are the commit limit: physical memory plus swap.
-  r.total_page_file = clamp32(si.totalram + si.totalswap);
-  r.available_page_file = clamp32(si.freeram + si.freeswap);
+  r.total_page_file = clamp32(f.total_ram + f.total_swap);
+  r.available_page_file = clamp32(f.free_ram + f.free_swap);
   r.total_virtual = 0x7FFE0000u;
   r.available_virtual = 0x7FFE0000u;
-  r.memory_load = si.totalram ? static_cast<uint32_t>(100 - (100ull * si.freeram) / si.totalram) : 0;
+  r.memory_load = f.total_ram ? static_cast<uint32_t>(100 - 100 * f.free_ram / f.total_ram) : 0;
   return r;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -37,5 +38,13 @@ void set_file_fault(std::string_view folder, FileFault fault);
 // How many file operations of the platform layer have run in this process: what an append of
 // the run log costs beyond its one open-write-close.
 uint64_t file_operations();
+
+// A machine's memory as sysinfo() gives it, in units of `unit` bytes, for memory_status() to map
+// onto the records of a 32-bit Windows process; nullopt gives this machine's again.
+struct MemoryFigures {
+  uint64_t total_ram = 0, free_ram = 0, total_swap = 0, free_swap = 0;
+  uint32_t unit = 1;
+};
+void set_memory_figures(std::optional<MemoryFigures> figures);
 
 }  // namespace platform::test_stores

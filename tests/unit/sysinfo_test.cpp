@@ -7,6 +7,7 @@
 #include <bit>
 #include <string>
 
+#include "platform/posix/test_stores.h"
 #include "support/XSysInfo.h"
 
 namespace vorel {
@@ -114,6 +115,30 @@ TEST(SystemInformation, GathersFactsFromThePlatform) {
   EXPECT_EQ(info.Memory().TotalVirtual, m.total_virtual);
   EXPECT_EQ(info.Memory().AvailableVirtual, m.available_virtual);
   EXPECT_NE(info.Volume().AvailableDrives, 0u);
+}
+
+// Memory figures as a 32-bit process's record gives them: in bytes up to 4 GiB less one, the
+// "page file" as physical memory plus swap, and the load as the part of the memory in use.
+TEST(SystemInformation, MemoryIsCountedInBytesThatFitInThirtyTwoBits) {
+  using platform::test_stores::MemoryFigures;
+  const struct {
+    MemoryFigures machine;
+    std::vector<uint32_t> record;  // load, physical, available, page file, available
+  } kCases[] = {
+      {{786432, 262144, 131072, 65536, 4096}, {67, 3u << 30, 1u << 30, 7u << 29, 5u << 28}},
+      {{0xFFFFF, 0, 1, 0, 4096}, {100, 0xFFFFF000, 0, 0xFFFFFFFF, 0}},  // 4 GiB less a page, then 4 GiB
+      {{64ull << 30, 48ull << 30, 0, 0, 1}, {25, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}},
+      {{}, {0, 0, 0, 0, 0}},
+  };
+  for (const auto& c : kCases) {
+    platform::test_stores::set_memory_figures(c.machine);
+    const platform::MemoryRecord m = platform::memory_status();
+    EXPECT_EQ((std::vector<uint32_t>{m.memory_load, m.total_physical, m.available_physical, m.total_page_file,
+                                     m.available_page_file}),
+              c.record)
+        << c.machine.total_ram;
+  }
+  platform::test_stores::set_memory_figures(std::nullopt);
 }
 
 // The Linux build answers as a 32-bit x86 Windows process would, from the machine's own figures.
