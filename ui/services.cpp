@@ -50,8 +50,7 @@ TextPrinter::TextPrinter() = default;
 TextPrinter::~TextPrinter() = default;
 
 void TextPrinter::begin(std::string_view title, const Font& font) {
-  job_ = current_backend().start_print_job(title, font);
-  if (!job_) throw IoError("打印机不可用");
+  job_ = current_backend().start_print_job(title, font);  // throws when no job can start
 }
 
 void TextPrinter::write_line(std::string_view line) {
