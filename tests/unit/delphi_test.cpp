@@ -202,8 +202,8 @@ TEST(DateTimeText, ShortDatePicturesFollowTheLocale) {
   EXPECT_EQ(short_date_text(kMorning, f), "7-12月-2026 星期一");
   f.short_date = "MMMM ddd";
   EXPECT_EQ(short_date_text({2027, 1, 3, 0, 0, 0, 0}, f), "一月 周日");
-  // Hours, minutes and seconds take two digits at most however long their run; z is one
-  // digit's run or three.
+  // Hours, minutes and seconds take two digits at most however long their run; a run of one or
+  // two z shows the milliseconds as they are, a longer one with three digits.
   f.short_date = "MMM|MMMM";
   EXPECT_EQ(short_date_text({2026, 0, 4, 0, 0, 0, 0}, f), "|") << "a month outside 1..12 has no name";
   f.short_date = "d t";  // a time inside the date inside "c": two pictures down, still shown
@@ -212,8 +212,8 @@ TEST(DateTimeText, ShortDatePicturesFollowTheLocale) {
   EXPECT_EQ(short_date_text(kMorning, f), "||");
   f.short_date = "t|tt";  // the short time, the long time
   EXPECT_EQ(short_date_text({2026, 3, 4, 9, 5, 3, 7}, f), "9:05|9:05:03");
-  f.short_date = "hhh:nnn:sss z zzz yyy";
-  EXPECT_EQ(short_date_text({2026, 3, 4, 9, 5, 3, 7}, f), "09:05:03 7 007 2026");
+  f.short_date = "hhh:nnn:sss z zz zzz yyy";
+  EXPECT_EQ(short_date_text({2026, 3, 4, 9, 5, 3, 7}, f), "09:05:03 7 7 007 2026");
 }
 
 // ---------------------------------------------------------------- add_days
