@@ -35,6 +35,7 @@ struct EngineLog {
   }
 };
 EngineLog g_log;
+constexpr int32_t kFaultyTag = 98;  // the engine throws on its registration and on its writes
 
 class ScriptedEngine : public DriverEngine {
  public:
@@ -47,6 +48,7 @@ class ScriptedEngine : public DriverEngine {
     return !tags.empty();
   }
   int32_t AddTagLists(std::span<const TTagInfo* const> tags, int32_t* results) override {
+    if (tags[0]->TagID == kFaultyTag) throw std::runtime_error("registration failed");
     for (size_t i = 0; i < tags.size(); ++i) results[i] = tags[i]->TagID < 0 ? 1 : 0;
     return std::any_of(tags.begin(), tags.end(), [](const TTagInfo* t) { return t->TagID < 0; }) ? 1 : 0;
   }
@@ -63,6 +65,7 @@ class ScriptedEngine : public DriverEngine {
   }
   std::optional<bool> write_record(const TTagValue& r) override {
     written_ids.push_back(r.TagID);
+    if (r.TagID == kFaultyTag) throw std::runtime_error("write failed");
     if (r.TagID < 0) return std::nullopt;  // not a registered tag
     return r.TagID % 2 == 0;
   }
@@ -376,6 +379,8 @@ TEST_F(WithEngine, WriteTagsReportsAnyRefusal) {
   TTagValue mixed[] = {value(3), value(2)};
   EXPECT_EQ(WriteTags(2, mixed, 0), 1);
   EXPECT_EQ(WriteTags(0, mixed, 0), 1);
+  TTagValue faulty[] = {value(kFaultyTag)};
+  EXPECT_EQ(WriteTags(1, faulty, 0), 1) << "an engine's failure is a refusal";
 }
 
 TEST_F(WithEngine, ReadTagsAsksForEachTag) {
@@ -413,6 +418,9 @@ TEST_F(WithEngine, AddTagsFillsOneVerdictPerTag) {
   EXPECT_EQ(results[0], 0);
   EXPECT_EQ(results[1], 1);
   EXPECT_EQ(AddTags(2, nullptr, results), 1);
+  TTagInfo faulty = tag(kFaultyTag);
+  TTagInfo* faulty_list[] = {&faulty};
+  EXPECT_EQ(AddTags(1, faulty_list, results), 1) << "an engine's failure is a refusal";
 }
 
 TEST_F(WithEngine, TagEdAddrUsesATemporaryEngine) {
