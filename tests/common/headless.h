@@ -105,6 +105,8 @@ class Backend : public ui::Backend {
   // Every change of a control a window would have to show, by the control's name, in order.
   const std::vector<std::pair<std::string, Aspect>>& control_changes() const { return control_changes_; }
   void forget_control_changes() { control_changes_.clear(); }
+  // Every change of a form's caption or bounds, by the form's name, in order.
+  const std::vector<std::string>& form_changes() const { return form_changes_; }
   // Every time a form was shown (true) or hidden (false), by the form's name, in order.
   const std::vector<std::pair<std::string, bool>>& visibility_changes() const { return visibility_changes_; }
   const std::vector<ShownSaveDialog>& save_dialogs() const { return save_dialogs_; }
@@ -122,7 +124,7 @@ class Backend : public ui::Backend {
   void form_visibility_changed(Form& form) override {
     visibility_changes_.push_back({form.Name(), form.Visible()});
   }
-  void form_changed(Form&) override {}
+  void form_changed(Form& form) override { form_changes_.push_back(form.Name()); }
   void form_destroyed(Form& form) override;
   bool form_active(const Form& form) const override;
   void control_changed(Control& c, Aspect a) override { control_changes_.push_back({c.Name(), a}); }
@@ -151,6 +153,7 @@ class Backend : public ui::Backend {
   std::vector<ShownMessage> messages_;
   std::vector<std::string> shown_forms_;
   std::vector<std::pair<std::string, Aspect>> control_changes_;
+  std::vector<std::string> form_changes_;
   std::vector<std::pair<std::string, bool>> visibility_changes_;
   std::vector<ShownSaveDialog> save_dialogs_;
   std::vector<PrintJob> print_jobs_;

@@ -218,6 +218,10 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
     c.act();
     EXPECT_EQ(session->control_changes(), c.told) << c.change;
   }
+  const size_t form_changes = session->form_changes().size();
+  form.SetCaption("x");
+  form.SetBounds(1, 2, 3, 4);
+  EXPECT_EQ(session->form_changes().size(), form_changes + 2) << "a form's caption and bounds";
   bar.SetPosition(9);
   bar.set_range(0, 5);
   EXPECT_EQ(bar.Position(), 5) << "a narrower range takes the position with it";
