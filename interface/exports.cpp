@@ -106,7 +106,6 @@ bool start_thread_engine(int32_t count, TTagInfo** tags, TDeviceParams* block, s
 
 bool check_tag_address(const TDeviceParams* block, std::string& address, bool skip_check,
                        std::string& message) {
-  message.clear();
   std::unique_ptr<DriverEngine> engine = create_driver_engine(false);
   if (!engine || !block) {
     message = kNoDevice;
