@@ -77,6 +77,7 @@ TEST_F(DebugPageTest, TheLogLoadsHalfASecondAfterTheSwitchAndTheNoticeComesOnceF
     d.advance(500);
     EXPECT_EQ(p.LogMemo.Lines().size(), 2u);
     EXPECT_FALSE(p.LoadBar.Visible());
+    EXPECT_EQ(p.LoadBar.Position(), 5) << "at its end the bar starts again from the middle";
     d.close_box();
   });
 }
