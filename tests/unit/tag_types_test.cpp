@@ -99,6 +99,10 @@ TEST(TagTypeDescriptions, RequestsBeyondTheTableCopySixRowsOnly) {
   int32_t count32 = -1;
   GetTagAddrList(0, &count32, items.data());
   EXPECT_EQ(items[0].TypeName[0], 0xEE) << "a negative count copies nothing";
+  count32 = 1;
+  GetTagAddrList(0, &count32, items.data());
+  EXPECT_EQ(short_string(items[0].TypeName), "AD");
+  EXPECT_EQ(items[1].TypeName[0], 0xEE);
   count32 = 2;
   GetTagAddrList(0, &count32, items.data());
   EXPECT_EQ(short_string(items[1].TypeName), "DA");
