@@ -690,6 +690,7 @@ TEST_F(CardStartup, AnAbsentCardIsReportedAndAPresentOneCarriesTheStart) {
   EXPECT_EQ(e_.log, (std::vector<std::string>{absent, kTime + ": 请察看设备列表情况！\r\n"}))
       << "detailed logging is off right after construction: no line for the present card";
   EXPECT_EQ(e_.sErrEvent(), absent);
+  EXPECT_FALSE(Accesses().empty()) << "the counters of the cards were loaded";
   e_.log.clear();
   e_.EnLog_ = true;
   e_.absent.clear();
