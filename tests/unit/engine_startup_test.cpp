@@ -84,6 +84,7 @@ TEST_F(EngineStartup, NoValidTagFailsTheStartWithTheHostsMessage) {
   EXPECT_NE(e.log.back().find("：驱动程序加载失败：无合法标签！"), std::string::npos)
       << "the failure line follows the stop report";
   EXPECT_TRUE(e.Stopped);
+  EXPECT_EQ(e.ScanTime(), 500) << "without tags to pace it, the host polls twice a second";
 }
 
 TEST_F(EngineStartup, WithoutABlockTheDeviceFailsToLoad) {
