@@ -127,13 +127,15 @@ TEST(UiControls, LeavingASheetFiresItsExitButMovingInsideItDoesNot) {
   second.OnExit = [&] { events.push_back("sheet exit"); };
   second.OnShow = [&] { events.push_back("sheet show"); };
   first.OnHide = [&] { events.push_back("first hide"); };
+  pages.OnChange = [&] { events.push_back("pages change"); };
 
   user::show_tab(pages, second);
   EXPECT_TRUE(x.Showing());
   form.focus_control(&x);
   form.focus_control(&y);
   user::Click(outside);
-  EXPECT_EQ(events, (std::vector<std::string>{"first hide", "sheet show", "x exit", "sheet exit"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"first hide", "sheet show", "pages change", "x exit", "sheet exit"}));
   pages.SetActivePage(&first);
   EXPECT_FALSE(x.Showing());
   EXPECT_FALSE(x.usable());
