@@ -370,7 +370,6 @@ class TBaseDLLObject {
   // ---- read and write cycle (DLLBase_cycle.cpp)
   int32_t LastCycleMs = 0;
   uint32_t LastCycleTick = 0;
-  double StartTime = 0;  // OLE date of the last refresh
   void update_cycle_statistics();
   void expire_queued_writes();
   void drop_write(CommandChain& chain);

@@ -40,7 +40,6 @@ void TBaseDLLObject::Refresh() {
     ReadTimeouts = WriteTimeouts = 0;
     ReadFailTotal = WriteFailTotal = 0;
     LastCycleMs = 0;
-    StartTime = platform::to_ole_date(platform::clock().now());
     // Writes not yet done are given up with the old command lists; the host hears of each.
     for (CommandChain& chain : PendingWrites) drop_write(chain);
     PendingWrites.clear();
