@@ -70,6 +70,14 @@ constexpr ModelRow TestModel() {
 }
 constexpr std::array<ModelRow, 1> kTestTable = {TestModel()};
 
+// A one-row table of the test model as `change` leaves it.
+template <class Change>
+constexpr std::array<ModelRow, 1> TestTableWith(Change change) {
+  std::array<ModelRow, 1> table = {TestModel()};
+  change(table[0]);
+  return table;
+}
+
 // The register bus behind PortIo; one port can be made unreachable.
 class BusIo : public PortIo {
  public:
@@ -429,12 +437,11 @@ TEST_F(CardAnalogInput, AFilterCountOfZeroTakesOneSample) {
 // shift leaves the word (32 bits or more) reads and writes nothing of it.
 TEST_F(CardAnalogInput, ConverterWordsAreShiftedOnlyWithinTheirWidth) {
   static constexpr auto kShifted = [](int32_t shift) {
-    std::array<ModelRow, 1> table = {TestModel()};
-    table[0].ad.resolution = table[0].da.resolution = 16;
-    table[0].ad.ready_bit = 0;
-    table[0].ad.right_shift = shift;
-    table[0].da.left_shift = shift;
-    return table;
+    return TestTableWith([shift](ModelRow& row) {
+      row.ad.resolution = row.da.resolution = 16;
+      row.ad.ready_bit = 0;
+      row.ad.right_shift = row.da.left_shift = shift;
+    });
   };
   static constexpr std::array<ModelRow, 1> kAligned = kShifted(0), kBeyond = kShifted(32);
   const struct {
@@ -495,11 +502,7 @@ TEST_F(CardIo, AnAnalogWriteIsLatchedByTheUpdateRegisterOfItsChannel) {
 }
 
 TEST_F(CardIo, WithoutAnUpdateRegisterEachChannelHasItsOwnRegisterPair) {
-  static constexpr std::array<ModelRow, 1> kPairs = [] {
-    std::array<ModelRow, 1> table = {TestModel()};
-    table[0].da.update = kAbsent;
-    return table;
-  }();
+  static constexpr auto kPairs = TestTableWith([](ModelRow& row) { row.da.update = kAbsent; });
   UseTable(kPairs.data(), kPairs.size());
   CommandChain c = WriteCommand(AddTag(kTypeDA, 1, 0), TVariant::Double(10.0));
   ASSERT_TRUE(Exchange(*c));
@@ -510,11 +513,11 @@ TEST_F(CardIo, WithoutAnUpdateRegisterEachChannelHasItsOwnRegisterPair) {
 // their data registers or each has a pair of its own.
 TEST_F(CardIo, AnEightBitConverterTakesNoHighByte) {
   static constexpr auto kModel = [](int32_t bits, bool pairs) {
-    std::array<ModelRow, 1> table = {TestModel()};
-    table[0].da.resolution = bits;
-    table[0].da.left_shift = 0;
-    if (pairs) table[0].da.update = kAbsent;
-    return table;
+    return TestTableWith([=](ModelRow& row) {
+      row.da.resolution = bits;
+      row.da.left_shift = 0;
+      if (pairs) row.da.update = kAbsent;
+    });
   };
   static constexpr std::array<ModelRow, 1> kShared8 = kModel(8, false), kShared9 = kModel(9, false),
                                            kPairs8 = kModel(8, true), kPairs9 = kModel(9, true);
