@@ -445,6 +445,7 @@ class TestDialogScripted : public TestDialog {
   TestEnvironment Environment() {
     TestEnvironment env;
     env.start = [this](int32_t, TTagInfo** tags, TDeviceParams* block, std::string& message) {
+      if (refuse_starts_) return false;
       engines_.push_back(std::make_unique<ScriptedCard>());
       ScriptedCard& e = *engines_.back();
       std::vector<HostTag> list;
@@ -458,7 +459,19 @@ class TestDialogScripted : public TestDialog {
     return env;
   }
   std::vector<std::unique_ptr<ScriptedCard>> engines_;
+  bool refuse_starts_ = false;
 };
+
+TEST_F(TestDialogScripted, AFailedRestartOnLeavingDebugModeLeavesTheTimerIdle) {
+  TSampleTest form(Environment());
+  ui->expect([&](Driver& d) {
+    d.Click("DebugBtn");
+    refuse_starts_ = true;
+    d.Click("DebugBtn");
+    EXPECT_FALSE(form.ready());
+  });
+  form.Entry(block_, true);
+}
 
 TEST_F(TestDialogScripted, AWriteInFlightShowsAsAWriteWithItsCommandText) {
   TSampleTest form(Environment());
