@@ -194,6 +194,31 @@ TEST_F(EngineCommands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
   EXPECT_EQ(out.ReadCount, 0u);
 }
 
+// A derived driver may chain any number of exchanges; freeing a chain must not recurse through
+// its commands' destructors, or a long one overflows the host thread's stack.
+TEST_F(EngineCommands, LongChainsAreFreedOneCommandAtATime) {
+  const auto chain = [](TCommand*& last) {
+    CommandChain head = std::make_unique<TCommand>();
+    last = head.get();
+    for (int i = 0; i < 100000; ++i) last = (last->Next = std::make_unique<TCommand>()).get();
+    return head;
+  };
+  for (const bool read : {true, false}) {
+    TCommand* last = nullptr;
+    if (read)
+      engine_.CmdList.push_back(chain(last));
+    else
+      engine_.PendingWrites.push_back(chain(last));
+    engine_.CurCmd = last;
+    engine_.free_current_chain();
+    EXPECT_TRUE(engine_.CmdList.empty() && engine_.PendingWrites.empty());
+  }
+  TCommand* last = nullptr;
+  engine_.CmdList.push_back(chain(last));
+  engine_.Refresh();
+  EXPECT_TRUE(engine_.CmdList.empty());
+}
+
 TEST_F(EngineCommands, TheRotationStartsBehindPositionZeroAndHonoursReloads) {
   Tag("Fast", kTypeDI, 1, 0, 100);
   engine_.Refresh();
