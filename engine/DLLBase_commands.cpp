@@ -265,15 +265,13 @@ void TBaseDLLObject::GetReadCommand() {
       }
       // A whole round in which no chain came within two visits: further such rounds change
       // nothing but the countdowns, so take them in one step instead of spinning through a slow
-      // device's back-off.
+      // device's back-off. Every chain was counted down in the round and none reached 1, so the
+      // lowest count is 2 or more. The round has passed the cycle mark already: cycle_done says so.
       if (++visits == count && first) {
         visits = 0;
         int32_t lowest = CmdList.front()->Countdown;
         for (const CommandChain& chain : CmdList) lowest = std::min(lowest, chain->Countdown);
-        if (lowest >= 3) {
-          // The round has passed the cycle mark already: cycle_done says so.
-          for (const CommandChain& chain : CmdList) chain->Countdown -= lowest - 2;
-        }
+        for (const CommandChain& chain : CmdList) chain->Countdown -= lowest - 2;
       }
     } while (head->Countdown > 0);
     CurCmd = head;
