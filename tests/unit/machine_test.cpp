@@ -18,9 +18,9 @@ class EngineMachine : public ::testing::Test {
   EngineMachine() {
     FullPDB(&block_);
     block_.ErrorLog = 1;
-    std::vector<HostTag> tags = {host_tag(1, "DI1:0,0.0"), host_tag(2, "COMMLINK", 2),
+    std::vector<HostTag> tags = {host_tag(1, "DI1:0,0.0"),       host_tag(2, "COMMLINK", 2),
                                  host_tag(3, "DEVICELINK1:", 2), host_tag(4, "DO1:0,1.0"),
-                                 host_tag(5, "ENCOMMLINK", 1)};
+                                 host_tag(5, "ENCOMMLINK", 1),   host_tag(6, "COMMLINK", 1)};
     EXPECT_TRUE(e_.IniDLLObj(&block_, tags));
     e_.ReadExecute();  // initialise, take the first read command and send it
   }
@@ -116,6 +116,7 @@ TEST_F(EngineMachine, AnAnswerIsAcknowledgedOnTheNextPoll) {
   EXPECT_TRUE(e_.CommLinkOK);
   EXPECT_EQ(e_.RunStatus, kStatusWaitRead) << "the next read went out in the same poll";
   EXPECT_EQ(CommLinkText(), device_ + "通讯正常!");
+  EXPECT_EQ(e_.Tag(6).Value, TVariant::Bool(true)) << "a switch shows the link as on";
   EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯正常!");
   const TCommand& read = *e_.CmdList[0];
   EXPECT_EQ(read.Countdown, read.Reload - 1) << "reloaded at the answer, one step taken since";
