@@ -2,6 +2,10 @@
 // back-off, the host's serious-fault signal, and the link state the status tags show.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <set>
+#include <span>
+
 #include "engine_probe.h"
 #include "platform/posix/test_stores.h"
 #include "support/getfileinfo.h"
@@ -97,6 +101,38 @@ TEST(EngineMachineTable, EachStatusAndEventLeadsWhereItsRowSays) {
     EXPECT_EQ(int(e.RunEvent), int(r.left)) << int(r.status) << "/" << int(r.event);
     EXPECT_EQ(e.CommEnabled, !(r.status == kStatusStopping && r.event == kEventStopACK))
         << "only a stop's acknowledgement switches communication off";
+  }
+
+  // Every other pair, but those of the rotation (tested through polls below) and the system
+  // errors (which take any event), leaves the machine as it was; the machine tells events and
+  // statuses apart by their codes alone.
+  const RunStatusCode statuses[] = {kStatusNotInit,        kStatusInit,     kStatusReady,
+                                    kStatusStopping,       kStatusWaitInit, kStatusWaitLink,
+                                    kStatusWaitUnlink,     kStatusWaitParm, kStatusSysError,
+                                    kStatusSysErrorToInit, kStatusWaitRead, kStatusWaitWrite};
+  const RunEventCode events[] = {
+      kEventNone,          kEventInit,         kEventInitACK,        kEventInitNAK,      kEventClrInitError,
+      kEventLink,          kEventLinkACK,      kEventLinkNAK,        kEventClrLinkError, kEventUnLink,
+      kEventUnLinkACK,     kEventUnLinkNAK,    kEventClrUnLinkError, kEventReadCmd,      kEventReadACK,
+      kEventReadNAK,       kEventClrReadError, kEventWriteCmd,       kEventWriteACK,     kEventWriteNAK,
+      kEventClrWriteError, kEventParmCmd,      kEventParmACK,        kEventParmNAK,      kEventClrParmError,
+      kEventStop,          kEventStopACK,      kEventStopNAK,        kEventClrStopError};
+  EXPECT_EQ(std::set<int>(std::begin(statuses), std::end(statuses)).size(), std::size(statuses));
+  EXPECT_EQ(std::set<int>(std::begin(events), std::end(events)).size(), std::size(events));
+  for (const RunStatusCode status : std::span(statuses).first(8)) {
+    for (const RunEventCode event : events) {
+      const bool listed = std::any_of(std::begin(rows), std::end(rows),
+                                      [&](const Row& r) { return r.status == status && r.event == event; });
+      const bool rotation = status == kStatusReady && (event == kEventReadCmd || event == kEventWriteCmd);
+      if (listed || rotation) continue;
+      EngineProbe e;
+      e.Stopped = true;
+      e.RunStatus = status;
+      e.RunEvent = event;
+      e.SwitchRunStatus();
+      EXPECT_EQ(int(e.RunStatus), int(status)) << int(status) << "/" << int(event);
+      EXPECT_EQ(int(e.RunEvent), int(event)) << int(status) << "/" << int(event);
+    }
   }
 }
 
