@@ -480,11 +480,13 @@ TEST_F(TestDialogScripted, AWriteInFlightShowsAsAWriteWithItsCommandText) {
     auto write = std::make_unique<TCommand>();
     write->IsWrite = true;
     write->CmdText = "W1";
+    write->Received = "A1";
     e.CurCmd = write.get();
     e.Stopped = true;  // the engine takes no step of its own: the command stays in flight
     Pass(d, 10);
     EXPECT_EQ(form.StringGrid1.Cell(2, 1), "写标签");
     EXPECT_EQ(form.wStrMsg.Text(), "W1");
+    EXPECT_EQ(form.AnswerMsg.Text(), "A1");
     e.CurCmd = nullptr;
   });
   form.Entry(block_, true);
