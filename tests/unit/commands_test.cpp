@@ -25,14 +25,19 @@ const std::string kTime = "2026/12/7 9:05:03";  // the manual clock's date-time 
 class CommandEngine : public testing_support::EngineProbe {
  public:
   int32_t port_width = 1;
-  bool split_writes = false;
+  bool split_writes = false, split_reads = false;
+  int sent = 0;
+  void RealComm(TCommand* command) override {
+    ++sent;
+    TBaseDLLObject::RealComm(command);
+  }
   CommandChain CreatCommand(TDLLTag& tag, std::vector<CommandChain>& list, bool is_write) override {
     CommandChain c = TBaseDLLObject::CreatCommand(tag, list, is_write);
     if (c && !is_write) {
       c->ChanLow = port_width * (tag.Channel / port_width);
       c->ChanHigh = c->ChanLow + port_width - 1;
     }
-    if (c && is_write && split_writes) {
+    if (c && (is_write ? split_writes : split_reads)) {
       c->Next = std::make_unique<TCommand>();
       c->Next->CmdFlags = c->CmdFlags;
       c->Next->TagIds = c->TagIds;
@@ -192,6 +197,15 @@ TEST_F(EngineCommands, AWriteOfTwoExchangesIsFreedOnlyAfterItsLast) {
   for (int i = 0; i < 10; ++i) engine_.Poll(clock_);
   EXPECT_EQ(out.WriteCount, 2u);
   EXPECT_EQ(out.ReadCount, 0u);
+
+  // A read chain's second exchange goes out as soon as the first is answered.
+  engine_.split_reads = true;
+  const TDLLTag& in = Tag("In1", kTypeDI, 1, 0);
+  engine_.Refresh();
+  engine_.sent = 0;
+  for (int i = 0; i < 10; ++i) engine_.Poll(clock_);
+  EXPECT_EQ(in.ReadCount, 9u) << "one exchange answered at each poll but the first";
+  EXPECT_EQ(engine_.sent, 10);
 }
 
 // A derived driver may chain any number of exchanges; freeing a chain must not recurse through

@@ -168,6 +168,13 @@ TEST_F(EngineMachine, AMissingAnswerTimesOutAndTheReadIsGivenUp) {
   EXPECT_EQ(e_.LogCount("：通讯读超时错，执行操作="), 1);
   EXPECT_EQ(e_.LogCount("：没有接收到应答信息！"), 2);
   EXPECT_EQ(DeviceLinkText(), "1号板卡PCI_7505通讯始终不成功!") << "never answered yet";
+
+  // An exchange a driver marks as one to pass over (retry state 3) is not a failure: the chain
+  // goes on, here to the next read.
+  e_.CurCmd->RetryState = 3;
+  Timeout();
+  EXPECT_EQ(e_.ReadFailTotal, 1u);
+  EXPECT_EQ(e_.RunStatus, kStatusWaitRead);
 }
 
 TEST_F(EngineMachine, ACommandThatKeepsFailingIsPolledLessOften) {
