@@ -122,6 +122,11 @@ TEST_F(LogLocation, WithoutARegisteredHostTheIniFileOneFolderUpIsRead) {
   root_.write("Taviran.ini", "[WORKING]\r\nDefaultPROJECT=D:\\Plants\\Line3\\\r\n");
   InitLogPath();
   EXPECT_EQ(run_log_path(), "D:\\Plants\\Line3\\Debug\\Vorel_PCI.Log") << "a folder value is kept whole";
+
+  // The second byte of 淺 is a backslash: the folder ends at the last real one.
+  root_.write("Taviran.ini", "[WORKING]\r\nDefaultPROJECT=D:\\淺水\\淺水.prj\r\n");
+  InitLogPath();
+  EXPECT_EQ(run_log_path(), "D:\\淺水\\Debug\\Vorel_PCI.Log");
 }
 
 // ---------------------------------------------------------------- appending
@@ -365,7 +370,8 @@ TEST_F(Archiving, ArchivesThirtyToAHundredDaysOldAreDeleted) {
                                             "Vorel_PCI2026-8-29.LOG", "Vorel_PCI2026-11-07-23-59-59.LOG",
                                             "Vorel_PCI2026-08-01-08-00-00.LOG"};
   const std::vector<std::string> kept = {"Vorel_PCI2026-11-8.LOG", "Vorel_PCI2026-8-28.LOG",
-                                         "Vorel_PCI2026-11-08-00-00-00.LOG", "Notes2026-11-6.LOG"};
+                                         "Vorel_PCI2026-11-08-00-00-00.LOG", "Notes2026-11-6.LOG",
+                                         "Vorel_PCI2026-11-07-23-59-5x.LOG"};
   for (const auto& name : deleted) write(name, "old");
   for (const auto& name : kept) write(name, "old");
   rotate_run_log(clock_.now());
