@@ -233,6 +233,21 @@ TEST_F(CardVendor, StopClosesOnlyTheCardsThatAnsweredTheCheck) {
   EXPECT_EQ(bank.bad_calls(), 0) << "no close with an absent card's check answer as its handle";
 }
 
+// A card that is gone at the engine's next check is no longer its to hold or to close.
+TEST_F(CardVendor, ACardGoneAtTheNextCheckIsGivenUp) {
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  VendorEngine e;
+  ASSERT_TRUE(e.IniParm(&block_));
+  ASSERT_GT(CardHandles(1), 0);
+  bank.present(1, false);
+  e.IniParm(&block_);
+  EXPECT_EQ(CardHandles(1), 0);
+  e.Stop();
+  EXPECT_EQ(bank.calls(sim7505::kClose), 0);
+  EXPECT_EQ(bank.bad_calls(), 0);
+}
+
 TEST_F(CardVendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
   ConfigureCards1And3();
   SimBank bank;
