@@ -453,6 +453,10 @@ TEST_F(ChannelSheetTest, SheetsPageThroughTheChannelsEightAtATime) {
 
     d.show_tab("ParamPage", "DASheet");
     EXPECT_TRUE(p.DADownButton.Enabled()) << "nine outputs: two pages";
+    d.Click("DADownButton");
+    EXPECT_TRUE(p.DAUpButton.Enabled() && !p.DADownButton.Enabled());
+    d.Click("DAUpButton");
+    EXPECT_TRUE(!p.DAUpButton.Enabled() && p.DADownButton.Enabled());
     // Nine counters: two pages.
     d.show_tab("ParamPage", "TCSheet");
     d.Click("TCDownButton");
