@@ -26,6 +26,7 @@ class CommandEngine : public testing_support::EngineProbe {
  public:
   int32_t port_width = 1;
   bool split_writes = false, split_reads = false;
+  std::string type_text;  // given to every command when set
   int sent = 0;
   void RealComm(TCommand* command) override {
     ++sent;
@@ -37,6 +38,7 @@ class CommandEngine : public testing_support::EngineProbe {
       c->ChanLow = port_width * (tag.Channel / port_width);
       c->ChanHigh = c->ChanLow + port_width - 1;
     }
+    if (c && !type_text.empty()) c->TypeStr = type_text;
     if (c && (is_write ? split_writes : split_reads)) {
       c->Next = std::make_unique<TCommand>();
       c->Next->CmdFlags = c->CmdFlags;
@@ -248,6 +250,10 @@ TEST_F(EngineCommands, TheRotationStartsBehindPositionZeroAndHonoursReloads) {
     engine_.CurCmd->Countdown = engine_.CurCmd->Reload;  // as an answer does
   }
   EXPECT_EQ(order, "SFFFSFFFSFFF");
+
+  engine_.type_text = "TEST";  // a driver's line test is taken every second visit, whatever the pace
+  engine_.Refresh();
+  EXPECT_TRUE(engine_.CmdList[0]->Reload == 2 && engine_.CmdList[1]->Reload == 2);
 }
 
 TEST_F(EngineCommands, ABackedOffDeviceDoesNotHoldUpThePoll) {
