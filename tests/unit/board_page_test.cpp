@@ -589,6 +589,8 @@ TEST_F(ChannelSheetTest, ChoosingAModelWithoutInputsDisablesTheirEditors) {
     d.choose("DevTypeEd", 1);
     EXPECT_FALSE(p.ADMaxRange.Enabled()) << "no analog inputs";
     EXPECT_FALSE(p.ADFilterNums_Edit.Enabled());
+    d.choose("DevTypeEd", 0);
+    EXPECT_EQ(p.InputMode.ItemIndex(), 0) << "the new list shows the card's input mode";
   });
 }
 
