@@ -42,7 +42,10 @@ TEST(UiControls, TicksAndRadioButtonsFireOnlyOnChangeAndExcludeTheirSiblings) {
   user::choose(radios, 1);
   user::choose(radios, 1);
   user::choose(radios, 0);
-  EXPECT_EQ(clicks, (std::vector<std::string>{"box", "a", "b", "radios", "radios"}));
+  auto& label = form.Add<Label>(nullptr, "L");
+  label.OnClick = [&] { clicks.push_back("label"); };
+  user::Click(label);
+  EXPECT_EQ(clicks, (std::vector<std::string>{"box", "a", "b", "radios", "radios", "label"}));
   EXPECT_FALSE(a.Checked());
   EXPECT_TRUE(b.Checked());
   EXPECT_TRUE(other.Checked()) << "a radio button of another parent is not cleared";
