@@ -301,8 +301,7 @@ class TBaseDLLObject {
   uint8_t CommState = kLinkNever;
   std::array<uint8_t, kCardCount + 1> DevLinkState{};  // [1..32], kLinkNever at the start
   static_assert(kLinkNever == 0, "DevLinkState's initializer starts every card as never linked");
-  std::array<int32_t, kCardCount + 1> DevFailCount{};     // [1..32], -1 = never succeeded
-  std::array<bool, kCardCount + 1> DevEnabled{};          // [1..32]
+  std::array<int32_t, kCardCount + 1> DevFailCount{};  // [1..32], -1 = never succeeded
   // The card of the last exchange the machine handled, until UpdateLinkState has applied its
   // outcome (CommLinkOK says which) once: the link counts exchanges, not host polls (a step may
   // run UpdateLinkState several times).

@@ -117,7 +117,6 @@ int32_t TBaseDLLObject::apply_pending_outcome() {
 // fault, more a broken link.
 uint8_t TBaseDLLObject::card_link_state(int32_t card) const {
   const int32_t fails = DevFailCount[card];
-  if (!DevEnabled[card]) return kLinkPaused;
   if (fails == -1) return kLinkNever;
   if (fails == 0) return kLinkOK;
   if (fails <= 2) return kLinkDisturbed;

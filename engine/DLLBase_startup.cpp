@@ -46,7 +46,6 @@ TDLLTag* TBaseDLLObject::find_tag(int32_t tag_id) { return tag_at(IndexArray.fin
 TBaseDLLObject::TBaseDLLObject(bool first_instance) : FirstInstance_(first_instance) {
   // A run that never gets as far as a refresh is measured from the engine's creation.
   StartTick = platform::clock().ticks();
-  DevEnabled.fill(true);
   DevFailCount.fill(-1);
   try {
     RotateLog();
@@ -288,7 +287,6 @@ int32_t TBaseDLLObject::mark_internal_tag(TDLLTag& tag, const std::string& host_
   } else if (address_upper.starts_with("ENDEVICELINK")) {
     card = keyword_card_no(tag.Address, 12);
     tag.CardNo = card;
-    if (is_card_number(card)) DevEnabled[card] = true;
     tag.Internal = true;
   }
   return card;
