@@ -116,6 +116,13 @@ TEST_F(EngineCommands, WritesBecomeOneShotCommandsCarryingTheOutputImage) {
   EXPECT_EQ(set.QueuedTick, 5000u);
   ASSERT_TRUE(write(out, TVariant::Bool(false)));
   EXPECT_EQ(engine_.PendingWrites.back()->RawValue, 0.0f);
+  // A text output takes "1" and "0"; any other text leaves its bit as it was.
+  TDLLTag& text = Tag("Text3", kTypeDO, 1, 3);
+  text.ValueType = 2;
+  for (const auto& [value, image] : {std::pair{"1", 8.0f}, {"x", 8.0f}, {"0", 0.0f}, {"x", 0.0f}}) {
+    ASSERT_TRUE(write(text, TVariant::String(value)));
+    EXPECT_EQ(engine_.PendingWrites.back()->RawValue, image) << value;
+  }
 
   ASSERT_TRUE(write(level, TVariant::Double(37.5)));
   EXPECT_EQ(engine_.PendingWrites.back()->RawValue, 38.0f);  // halves go to the even neighbour
