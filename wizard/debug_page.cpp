@@ -68,7 +68,6 @@ TDebugFrm::TDebugFrm(WizardRun& run)
       Timer2(add_timer("Timer2", 100, false)),
       run_(run) {
   set_size(600, 488);
-  LogMemo.VerticalScrollBar = true;
   LoadBar.set_range(0, 10);
   SaveDialog1.DefaultExt = "Log";
   SaveDialog1.Filter = "调试日志文件|log";
