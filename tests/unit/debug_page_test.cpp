@@ -69,6 +69,7 @@ TEST_F(DebugPageTest, TheLogLoadsHalfASecondAfterTheSwitchAndTheNoticeComesOnceF
     EXPECT_EQ(Notices().size(), 1u);
     d.advance(200);
     d.Click("EnDebugChk");
+    EXPECT_FALSE(p.LoadBar.Visible());
     const int bar = p.LoadBar.Position();
     d.advance(300);
     EXPECT_EQ(p.LoadBar.Position(), bar) << "switched off before the load: the bar stands still";
