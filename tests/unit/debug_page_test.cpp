@@ -105,14 +105,16 @@ TEST_F(DebugPageTest, SwitchingOffClearsTheOtherSwitchesAndTheWindow) {
     d.Click("EnDebugChk");
     EXPECT_FALSE(p.ErrorChk.Checked());
     EXPECT_FALSE(p.TraceChk.Checked());
-    EXPECT_FALSE(p.ErrorChk.Enabled());
-    EXPECT_FALSE(p.SpeedButton1.Enabled());
+    const std::initializer_list<ui::Control*> switched = {&p.LogMemo, &p.ErrorChk, &p.TraceChk,
+                                                          &p.SaveBtn, &p.PrnBtn,   &p.SpeedButton1};
+    for (const ui::Control* c : switched) EXPECT_FALSE(c->Enabled()) << c->Name();
     EXPECT_TRUE(p.LogMemo.Lines().empty());
     const TDeviceParams& w = run->working();
     EXPECT_EQ(w.DebugSwitch, 0);
     EXPECT_EQ(w.ErrorLog, 0);
     EXPECT_EQ(w.TraceLog, 0);
     d.Click("EnDebugChk");
+    for (const ui::Control* c : switched) EXPECT_TRUE(c->Enabled()) << c->Name();
     d.Click("TraceChk");
     EXPECT_EQ(w.TraceLog, 1);
     d.Click("FinishBtn");
