@@ -153,14 +153,11 @@ void TSampleTest::FormCreate() {
   for (int col = 0; col < 4; ++col) StringGrid1.SetCell(col, 0, kHeader[col]);
 }
 
-void TSampleTest::build_default_tag() {
+TTagInfo* TSampleTest::default_tag() {
   const std::string address = default_test_address(block_);
-  if (address.empty()) {
-    tags_[0] = nullptr;
-    return;
-  }
+  if (address.empty()) return nullptr;
   fill_tag(default_tag_, "SysMsg", address, kValueDigital);
-  tags_[0] = &default_tag_;
+  return &default_tag_;
 }
 
 void TSampleTest::build_single_tag() {
@@ -186,7 +183,7 @@ void TSampleTest::show_engine_state() {
 
 bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
   CopyPDB(block, block_);
-  build_default_tag();
+  tags_[0] = default_tag();
   if (!tags_[0]) ui::show_confirmation(kNotSupported);
   if (!restart()) return false;
   TBaseDLLObject* engine = Engine();
@@ -292,7 +289,7 @@ void TSampleTest::DebugBtnClick() {
   } else {
     DebugBtn.SetCaption(kDebugCaption);
     set_size(kFormWidth, kCompactHeight);
-    build_default_tag();
+    tags_[0] = default_tag();
     ready_ = false;
     if (restart()) ready_ = true;
     show_engine_state();

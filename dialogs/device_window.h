@@ -95,7 +95,8 @@ class TSampleTest : public ui::Form {
   bool restart();
   // The start's message, or the occupied-port text when the engine switched itself off.
   void show_engine_state();
-  void build_default_tag();
+  // The tag of the block's default test address (filled in), or nullptr when it has none.
+  TTagInfo* default_tag();
   void build_single_tag();
 
   TestEnvironment env_;
