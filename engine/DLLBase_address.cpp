@@ -156,17 +156,11 @@ std::string address_fault(const TDLLTag& tag, const TDeviceParams& params) {
 
 int32_t TBaseDLLObject::GetTagTypeIndex(const std::string& address) {
   try {
+    // No type's name starts another's, so the first that starts the address is the only one.
     const std::string upper = gbk::UpperCase(address);
-    int32_t best = -1;
-    size_t best_size = 0;
-    for (size_t i = 0; i < kTagTypes.size(); ++i) {
-      const std::string name = gbk::UpperCase(kTagTypes[i].Name);
-      if (name.size() > best_size && upper.starts_with(name)) {
-        best = static_cast<int32_t>(i);
-        best_size = name.size();
-      }
-    }
-    return best;
+    for (size_t i = 0; i < kTagTypes.size(); ++i)
+      if (upper.starts_with(gbk::UpperCase(kTagTypes[i].Name))) return static_cast<int32_t>(i);
+    return -1;
   } catch (...) {
     log_exception("GetTagTypeIndex");
     return -1;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -25,6 +26,18 @@ const Row kRows[] = {
     {"DI", "数字量输入", 1, 0, 0, 0},          {"DO", "数字量输出", 1, 1, 0, 0},
     {"Count", "计数", 0, 0, 65535, 0},         {"INI_Count", "计数初始化值", 0, 1, 65535, 0},
 };
+
+// An address names its type by the type's name at its start: no name may start another.
+TEST(TagTypeTable, NoTypeNameStartsAnother) {
+  const auto upper = [](std::string_view s) {
+    std::string u(s);
+    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return u;
+  };
+  for (const vorel::TagTypeRow& a : vorel::kTagTypes)
+    for (const vorel::TagTypeRow& b : vorel::kTagTypes)
+      EXPECT_TRUE(&a == &b || !upper(a.Name).starts_with(upper(b.Name))) << a.Name << " / " << b.Name;
+}
 
 TEST(TagTypeDescriptions, NullArrayReportsSixRows) {
   uint16_t count16 = 0;
