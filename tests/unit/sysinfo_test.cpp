@@ -34,6 +34,8 @@ TEST(OperatingSystemText, NtFamilyNamesTheReleaseAndBuild) {
             "Microsoft Windows NT 版本 4.0.Service Pack 6(Build 1381)");
   // Releases after the table still carry service pack and build.
   EXPECT_EQ(operating_system_text(os(2, 10, 0, 19045, "")), "(Build 19045)");
+  EXPECT_EQ(operating_system_text(os(2, 6, 2, 9200, "")), "(Build 9200)");
+  EXPECT_EQ(operating_system_text(os(0, 3, 10, 0, "")), "") << "neither family";
 }
 
 TEST(OperatingSystemText, NineXFamilyReadsTheSecondServicePackCharacter) {
@@ -43,6 +45,8 @@ TEST(OperatingSystemText, NineXFamilyReadsTheSecondServicePackCharacter) {
   EXPECT_EQ(operating_system_text(os(1, 4, 10, 1998, "")), "Microsoft Windows 98 ");
   EXPECT_EQ(operating_system_text(os(1, 4, 10, 2222, " A ")), "Microsoft Windows 98 SE ");
   EXPECT_EQ(operating_system_text(os(1, 4, 90, 3000, " ")), "Microsoft Windows Millennium Edition ");
+  EXPECT_EQ(operating_system_text(os(1, 4, 0, 950, " A")), "Microsoft Windows 95 ");
+  EXPECT_EQ(operating_system_text(os(1, 4, 50, 0, "")), "") << "no 9x release of that number";
 }
 
 TEST(OperatingSystemInfo, NumbersAndExtension) {
