@@ -100,14 +100,18 @@ TEST(StrToInt, AcceptsDecimalAndHexadecimalWithLeadingBlanks) {
   EXPECT_EQ(TryStrToInt("-$10"), -16);
   EXPECT_EQ(TryStrToInt("0x2a"), 42);
   EXPECT_EQ(TryStrToInt("X2A"), 42);
+  EXPECT_EQ(TryStrToInt("0X1f"), 31);
+  EXPECT_EQ(TryStrToInt("$aF"), 175);
   EXPECT_EQ(TryStrToInt("2147483647"), 2147483647);
   EXPECT_EQ(TryStrToInt("-2147483648"), std::numeric_limits<int32_t>::min());
   EXPECT_EQ(TryStrToInt("-$80000000"), std::numeric_limits<int32_t>::min());
 }
 
 TEST(StrToInt, RejectsAnythingButOneWholeInt32) {
-  for (const char* text : {"", " ", "42 ", "4 2", "1.0", "x", "$", "0x", "-", "+-1", "- 1", "\t1", "1e3",
-                           "12a", "$G", "2147483648", "-2147483649", "$80000000", "99999999999999999999"}) {
+  for (const char* text :
+       {"",   " ",  "42 ", "4 2",        "1.0",         "x",         "$",
+        "0x", "-",  "+-1", "- 1",        "\t1",         "1e3",       "12a",
+        "$G", "$g", "0xg", "2147483648", "-2147483649", "$80000000", "99999999999999999999"}) {
     SCOPED_TRACE(text);
     EXPECT_FALSE(TryStrToInt(text).has_value());
     EXPECT_THROW(StrToInt(text), ConversionError);
