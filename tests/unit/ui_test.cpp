@@ -217,6 +217,12 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
       {"a grid's size", [&] { grid.set_size(2, 2); }, {{"G", Aspect::Cells}}},
       {"a cell", [&] { grid.SetCell(1, 1, "x"); }, {{"G", Aspect::Cells}}},
       {"the same cell", [&] { grid.SetCell(1, 1, "x"); }, {}},
+      {"cells outside",
+       [&] {
+         for (const auto& [col, row] : {std::pair{2, 0}, {0, 2}, {-1, 0}, {0, -1}})
+           grid.SetCell(col, row, "y");
+       },
+       {}},
   };
   for (const auto& c : kCases) {
     session->forget_control_changes();
@@ -247,6 +253,8 @@ TEST(UiControls, EveryVisibleChangeIsToldToTheBackendOnce) {
   grid.set_size(0, -1);
   EXPECT_EQ((std::pair{grid.ColCount(), grid.RowCount()}), (std::pair{1, 1})) << "a grid keeps one cell";
   EXPECT_EQ(grid.Cell(0, 0), "h");
+  for (const auto& [col, row] : {std::pair{1, 0}, {0, 1}, {-1, 0}, {0, -1}})
+    EXPECT_EQ(grid.Cell(col, row), "");
 }
 
 // The answers of a box are the codes Windows' MessageBox returns, which the Windows backend passes on.
