@@ -124,11 +124,15 @@ TEST(IniFiles, ReadLikeGetPrivateProfileString) {
   testing_support::TempDir dir;
   dir.write("Taviran.ini",
             "; comment\r\n[Other]\r\nDefaultPROJECT=wrong\r\n[ working ]\r\n"
-            "  defaultproject = \"D:\\Projects\\Line 3\"  \r\nEmpty=\r\nQuotes=''\r\n");
+            "  defaultproject = \"D:\\Projects\\Line 3\"  \r\nEmpty=\r\nQuotes=''\r\n"
+            "Mixed=\"a'\r\nOne=\"\r\n;Missing=commented out\r\nNoEquals\r\n[Broken\r\nAfter=1\r\n");
   const std::string ini = dir.file("Taviran.ini");
   EXPECT_EQ(read_ini_string(ini, "WORKING", "DefaultPROJECT", "x"), "D:\\Projects\\Line 3");
   EXPECT_EQ(read_ini_string(ini, "WORKING", "Empty", "x"), "");
   EXPECT_EQ(read_ini_string(ini, "WORKING", "Quotes", "x"), "") << "a pair of quotes around nothing";
+  EXPECT_EQ(read_ini_string(ini, "WORKING", "Mixed", "x"), "\"a'") << "quotes that do not pair stay";
+  EXPECT_EQ(read_ini_string(ini, "WORKING", "One", "x"), "\"");
+  EXPECT_EQ(read_ini_string(ini, "WORKING", "After", "x"), "x") << "a section header without its bracket";
   EXPECT_EQ(read_ini_string(ini, "WORKING", "Missing", "fallback"), "fallback");
   EXPECT_EQ(read_ini_string(ini, "Absent", "DefaultPROJECT", ""), "");
   EXPECT_EQ(read_ini_string(dir.file("none.ini"), "WORKING", "DefaultPROJECT", "d"), "d");
