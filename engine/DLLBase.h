@@ -73,7 +73,6 @@ constexpr uint32_t kWriteExpiryMs = 5000;
 class TagIndex {
  public:
   static constexpr int32_t kDenseLimit = 1 << 18;  // 1 MiB of positions at most
-  void reserve(size_t count);
   void set(int32_t tag_id, int32_t position);
   // -1 when the identifier was never registered.
   int32_t find(int32_t tag_id) const {

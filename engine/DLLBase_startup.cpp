@@ -228,7 +228,6 @@ bool TBaseDLLObject::IniTagList(const std::vector<HostTag>& tags) {
   try {
     if (Running) Stop();
     start_running();
-    IndexArray.reserve(tags.size() + 1);
     for (const HostTag& host : tags) {
       std::unique_ptr<TDLLTag> tag = CreatInternalTag(host);
       if (!tag) continue;

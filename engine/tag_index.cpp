@@ -3,10 +3,6 @@
 
 namespace vorel {
 
-void TagIndex::reserve(size_t count) {
-  if (count > dense_.size() && count <= static_cast<size_t>(kDenseLimit)) dense_.resize(count, -1);
-}
-
 void TagIndex::set(int32_t tag_id, int32_t position) {
   if (tag_id < 0) return;
   if (tag_id < kDenseLimit) {
