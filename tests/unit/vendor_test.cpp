@@ -248,6 +248,17 @@ TEST_F(CardVendor, ACardGoneAtTheNextCheckIsGivenUp) {
   EXPECT_EQ(bank.bad_calls(), 0);
 }
 
+// An owner that deletes the engine without Destroy() still gets the card closed.
+TEST_F(CardVendor, AnEngineDeletedWithoutDestroyClosesItsCards) {
+  SimBank bank;
+  ASSERT_TRUE(bank.loaded());
+  {
+    TDLLObject e(true);
+    ASSERT_TRUE(e.IniDLLObj(&block_, {testing_support::host_tag(1, "DI1:0,0.0")}));
+  }
+  EXPECT_EQ(bank.closes(1), 1);
+}
+
 TEST_F(CardVendor, ACardThatFailedItsCheckIsNeverCalledAndItsExchangesGetNoAnswer) {
   ConfigureCards1And3();
   SimBank bank;
