@@ -117,10 +117,12 @@ TEST_F(DebugPageTest, SwitchingOffClearsTheOtherSwitchesAndTheWindow) {
     for (const ui::Control* c : switched) EXPECT_TRUE(c->Enabled()) << c->Name();
     d.Click("TraceChk");
     EXPECT_EQ(w.TraceLog, 1);
+    d.Click("ErrorChk");
+    EXPECT_EQ(w.ErrorLog, 1);
     d.Click("FinishBtn");
   });
   EXPECT_EQ(host->DebugSwitch, 1);
-  EXPECT_EQ(host->ErrorLog, 0);
+  EXPECT_EQ(host->ErrorLog, 1);
   EXPECT_EQ(host->TraceLog, 1);
   EXPECT_TRUE(run->modified);
 }
