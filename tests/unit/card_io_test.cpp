@@ -509,9 +509,13 @@ TEST_F(CardIo, AnAnalogWriteIsLatchedByTheUpdateRegisterOfItsChannel) {
 TEST_F(CardIo, WithoutAnUpdateRegisterEachChannelHasItsOwnRegisterPair) {
   static constexpr auto kPairs = TestTableWith([](ModelRow& row) { row.da.update = kAbsent; });
   UseTable(kPairs.data(), kPairs.size());
-  CommandChain c = WriteCommand(AddTag(kTypeDA, 1, 0), TVariant::Double(10.0));
-  ASSERT_TRUE(Exchange(*c));
-  EXPECT_EQ(Accesses(), (std::vector<portbus::Access>{W(kBase + 0x06, 0xF0), W(kBase + 0x07, 0xFF)}));
+  for (const int channel : {1, 3}) {
+    io_.bus.clear_log();
+    CommandChain c = WriteCommand(AddTag(kTypeDA, channel, 0), TVariant::Double(10.0));
+    ASSERT_TRUE(Exchange(*c));
+    const int low = kBase + 0x04 + 2 * channel;
+    EXPECT_EQ(Accesses(), (std::vector<portbus::Access>{W(low, 0xF0), W(low + 1, 0xFF)})) << channel;
+  }
 }
 
 // Only a converter wider than eight bits has a high byte to write, whether the channels share
