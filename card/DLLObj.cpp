@@ -24,8 +24,6 @@ constexpr char kVendorLibrary[] = "pci7505.dll";
 
 TCustomDLLObject::TCustomDLLObject(bool first_instance) : TBaseDLLObject(first_instance) {
   EnLog_ = false;
-  LibLoaded = false;
-  LibHandle = nullptr;
   // The card exchanges have no protocol texts of their own: the answer handlers stay quiet.
   ProtocolTrace = false;
 }
