@@ -272,14 +272,12 @@ int32_t TBaseDLLObject::mark_internal_tag(TDLLTag& tag, const std::string& host_
   if (host_upper.starts_with("COMMLINK")) {
     CommLinkOK = false;
     CommState = kLinkNever;
-    tag.Writable = false;
     tag.Internal = true;
   } else if (host_upper.starts_with("ENCOMMLINK")) {
     CommEnabled = true;
     tag.Internal = true;
   } else if (address_upper.starts_with("DEVICELINK")) {
     card = keyword_card_no(tag.Address, 10);
-    tag.Writable = false;
     tag.CardNo = card;
     if (is_card_number(card)) DevLinkState[card] = kLinkNever;
     tag.Internal = true;
