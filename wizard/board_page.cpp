@@ -317,9 +317,8 @@ void TStep11Frm::store() {
   const int n = card_number_in_edit();
   TCardParams& e = Entry(n);
   take_selection(e);
-  std::string base = BaseAddress.Text();
-  if (const size_t h = base.find('H'); h != std::string::npos) base.erase(h, 1);
-  e.BaseAddress = StrToInt("$" + base);
+  // The base address editor is never enabled: it holds the three hexadecimal digits shown.
+  e.BaseAddress = StrToInt("$" + BaseAddress.Text());
   e.InputMode = InputMode.ItemIndex();
   set_max_range(n, ADMaxRange.ItemIndex());
   e.ADFilterNums = StrToInt(ADFilterNums_Edit.Text());
