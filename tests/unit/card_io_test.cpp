@@ -332,6 +332,12 @@ TEST_F(CardIo, CommandsCarryTheirTextsAndTheRangeOfTheirChannel) {
   EXPECT_EQ((std::pair{write->ChanLow, write->ChanHigh}), (std::pair{1, 1})) << "one output per register";
   EXPECT_EQ(WriteCommand(AddTag(kTypeIniCount, 2, 0), TVariant::Int(7))->RangeIndex, 4);
   EXPECT_EQ(ReadCommand(AddTag(kTypeDI, 2, 1))->RangeIndex, 0);
+  // Every type but the digital ones has one channel to a register.
+  for (const CommandChain& c :
+       {ReadCommand(AddTag(kTypeCount, 3, 0)), WriteCommand(AddTag(kTypeIniCount, 3, 0), TVariant::Int(7)),
+        WriteCommand(AddTag(kTypeFreq, 3, 0), TVariant::Int(7))})
+    EXPECT_EQ((std::pair{c->ChanLow, c->ChanHigh}), (std::pair{3, 3})) << c->TypeIndex;
+  EXPECT_EQ((std::pair{read->ChanLow, read->ChanHigh}), (std::pair{5, 5}));
 }
 
 TEST_F(CardIo, WriteCommandsAreTracedWhileTheBudgetLasts) {

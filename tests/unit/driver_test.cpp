@@ -82,6 +82,16 @@ TEST_F(Driver, ReportsEveryTagSixTimesThenOnlyChanges) {
   EXPECT_TRUE(quiet.empty()) << "nothing is due 1 ms after the last report";
 }
 
+TEST_F(Driver, ATagIsReportedNoOftenerThanItsRecordsScanPeriod) {
+  records_[0].ScanPeriod = 500;
+  ASSERT_TRUE(Start());
+  int reports_of_di = 0;
+  for (int poll = 0; poll < 12; ++poll) {
+    for (const TTagValue& v : Poll(101)) reports_of_di += v.TagID == 1;
+  }
+  EXPECT_EQ(reports_of_di, 2) << "its start-up reports too wait out the half second";
+}
+
 TEST_F(Driver, ReportedRecordsCarryTheHostsLayout) {
   ASSERT_TRUE(Start());
   const std::vector<TTagValue> first = Poll(101);

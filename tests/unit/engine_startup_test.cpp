@@ -2,6 +2,8 @@
 // and their values, how registrations extend a running engine, and the stop report.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "engine_probe.h"
 #include "support/getfileinfo.h"
 #include "tests/common/manual_clock.h"
@@ -85,6 +87,16 @@ TEST_F(EngineStartup, NoValidTagFailsTheStartWithTheHostsMessage) {
       << "the failure line follows the stop report";
   EXPECT_TRUE(e.Stopped);
   EXPECT_EQ(e.ScanTime(), 500) << "without tags to pace it, the host polls twice a second";
+
+  // A set-up that throws fails the start the same way, and the run log names it.
+  struct ThrowingRefresh : EngineProbe {
+    void Refresh() override { throw std::runtime_error("refresh"); }
+  } failing;
+  block_.ErrorLog = 1;
+  EXPECT_FALSE(failing.IniDLLObj(&block_, {host_tag(1, "DI1:0,1.1")}));
+  EXPECT_EQ(failing.TagCount(), 0);
+  EXPECT_TRUE(failing.Stopped);
+  EXPECT_EQ(failing.LogCount("TBaseDLLObject.IniTagList异常！"), 1);
 }
 
 TEST_F(EngineStartup, WithoutABlockTheDeviceFailsToLoad) {

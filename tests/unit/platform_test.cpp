@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <ctime>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -150,6 +151,11 @@ TEST(Files, ExistenceAcceptsWindowsSeparators) {
   EXPECT_EQ(file_size(windows_style), 1u);
   EXPECT_FALSE(file_size(dir.dir())) << "nor has it a file's size";
   EXPECT_FALSE(file_size(dir.file("b.txt")));
+  std::filesystem::create_directory(dir.file("sub"));
+  const std::vector<FileEntry> listed = list_files(dir.dir());
+  ASSERT_EQ(listed.size(), 1u) << "a folder is not listed";
+  EXPECT_EQ(listed[0].name, "a.txt");
+  EXPECT_EQ(listed[0].size, 1u);
 }
 
 // As MoveFile: never over an existing file, and not while another opener writes the file.
@@ -204,6 +210,7 @@ TEST(Time, OleDatesCountDaysFrom18991230) {
   EXPECT_DOUBLE_EQ(to_ole_date({2026, 12, 7, 0, 0, 0, 0}), 46363.0);
   EXPECT_DOUBLE_EQ(to_ole_date({2000, 2, 29, 0, 0, 0, 0}), 36585.0) << "a leap day of a 400th year";
   EXPECT_NEAR(to_ole_date({2026, 12, 7, 9, 5, 3, 0}), 46363.0 + (9 * 3600 + 5 * 60 + 3) / 86400.0, 1e-9);
+  EXPECT_NEAR(to_ole_date({2026, 12, 7, 0, 0, 0, 864}), 46363.00001, 1e-9) << "milliseconds count too";
 }
 
 // The system clock's milliseconds are those of the monotonic clock.

@@ -64,14 +64,14 @@ TEST(ComputerInfo, ArchitectureAndRevisionTexts) {
   platform::ProcessorRecord r;
   r.architecture = 2;
   r.processor_type = 586;
-  r.processor_revision = (7u << 8) | 10u;
+  r.processor_revision = (15u << 8) | 10u;
   r.page_size = 4096;
   r.number_of_processors = 2;
   r.active_processor_mask = 3;
   r.maximum_application_address = 0x7FFEFFFF;
   TComputerInfo pentium(r);
   EXPECT_EQ(pentium.ProcessorArchitecture, "Aplha");
-  EXPECT_EQ(pentium.ProcessorRevision, "Model 7 Stepping 10");
+  EXPECT_EQ(pentium.ProcessorRevision, "Model 15 Stepping 10");
   EXPECT_EQ(pentium.PageSize, "4096");
   EXPECT_EQ(pentium.ActiveProcessorMask, "3");
   EXPECT_EQ(pentium.MaximumApplicationAddress, "2147418111");

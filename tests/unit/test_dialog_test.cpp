@@ -3,6 +3,7 @@
 // with a scripted engine where the engine's size must be chosen.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -446,6 +447,7 @@ class TestDialogScripted : public TestDialog {
     TestEnvironment env;
     env.start = [this](int32_t, TTagInfo** tags, TDeviceParams* block, std::string& message) {
       if (refuse_starts_) return false;
+      if (throwing_starts_) throw std::runtime_error("start");
       engines_.push_back(std::make_unique<ScriptedCard>());
       ScriptedCard& e = *engines_.back();
       std::vector<HostTag> list;
@@ -459,18 +461,22 @@ class TestDialogScripted : public TestDialog {
     return env;
   }
   std::vector<std::unique_ptr<ScriptedCard>> engines_;
-  bool refuse_starts_ = false;
+  bool refuse_starts_ = false, throwing_starts_ = false;
 };
 
+// A restart that fails, or whose start throws, on leaving debug mode leaves the dialog not ready.
 TEST_F(TestDialogScripted, AFailedRestartOnLeavingDebugModeLeavesTheTimerIdle) {
-  TSampleTest form(Environment());
-  ui->expect([&](Driver& d) {
-    d.Click("DebugBtn");
-    refuse_starts_ = true;
-    d.Click("DebugBtn");
-    EXPECT_FALSE(form.ready());
-  });
-  form.Entry(block_, true);
+  for (bool* failing : {&refuse_starts_, &throwing_starts_}) {
+    refuse_starts_ = throwing_starts_ = false;
+    TSampleTest form(Environment());
+    ui->expect([&](Driver& d) {
+      d.Click("DebugBtn");
+      *failing = true;
+      d.Click("DebugBtn");
+      EXPECT_FALSE(form.ready());
+    });
+    form.Entry(block_, true);
+  }
 }
 
 TEST_F(TestDialogScripted, AWriteInFlightShowsAsAWriteWithItsCommandText) {

@@ -134,6 +134,7 @@ TEST(UiControls, LeavingASheetFiresItsExitButMovingInsideItDoesNot) {
 
   user::show_tab(pages, second);
   EXPECT_TRUE(x.Showing());
+  EXPECT_EQ(form.ActiveControl(), &pages) << "a click on a tab focuses the page control";
   form.focus_control(&x);
   form.focus_control(&y);
   user::Click(outside);
