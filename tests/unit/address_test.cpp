@@ -95,6 +95,7 @@ TEST_F(EngineAddress, FieldsDefaultsAndTheLinesTheyLog) {
        {Hint(trap, "中缺少板卡号，系统采用缺省值1"), Hint(trap, "中缺少槽号，系统采用缺省值0"),
         Error(trap, "的板卡基址非法。"), Hint(trap, "中缺少位号，系统采用缺省值0")}},
       {"AD1:0,0.3", "1:0,-1.3", {}},  // a PCI_7505 has no analog inputs
+      {"Count1:0,2", "1:0,-1.0", {Hint("Count1:0,2", "中缺少位号，系统采用缺省值0")}},  // nor counters
       {"XY1:0,1.1", "-1:-1,-1.-1", {}},
       {"DI1.5:0",  // a dot before the colon separates no bit
        "-1:0,0.0",
