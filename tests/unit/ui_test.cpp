@@ -353,6 +353,14 @@ TEST(UiForms, WithoutWindowsAModalFormClosesAsByItsCloseBoxAndABoxAnswersItsDefa
   EXPECT_EQ(MessageBox("i", "c", 0), kIdOk);
   EXPECT_EQ((std::pair{app().Screen().width, app().Screen().height}), (std::pair{1024, 768}));
   set_backend(nullptr);
+  EXPECT_EQ(&current_backend(), &windowless_backend()) << "none set and no default";
+  constexpr BackendSource kOther = []() -> Backend& {
+    static WindowlessBackend other;
+    return other;
+  };
+  set_default_backend(kOther);
+  EXPECT_EQ(&current_backend(), &kOther()) << "the program's default";
+  set_default_backend(nullptr);
 }
 
 TEST(UiForms, ScriptsMayNotTouchWhatTheUserCannotReach) {
