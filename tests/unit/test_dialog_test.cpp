@@ -362,6 +362,8 @@ TEST_F(TestDialog, EditingTheAddressUnticksBothOperationsAndLeavingDebugModeRest
     d.Click("ReadCk");
     Pass(d, 20);
     ASSERT_TRUE(f.WriteCk.Enabled());
+    d.Click("WriteCk");
+    ASSERT_TRUE(f.WriteCk.Checked());
     d.Type("AddrEd", "D");  // the first keystroke of a new address
     EXPECT_FALSE(f.ReadCk.Checked());
     EXPECT_FALSE(f.WriteCk.Checked());
