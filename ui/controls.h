@@ -332,7 +332,7 @@ class StringGrid : public Control {
 
  private:
   int cols_ = 5, rows_ = 5;
-  std::vector<std::string> cells_ = std::vector<std::string>(25);
+  std::vector<std::string> cells_ = std::vector<std::string>(static_cast<size_t>(cols_ * rows_));
 };
 
 class Panel : public Control {
