@@ -157,9 +157,8 @@ std::string address_fault(const TDLLTag& tag, const TDeviceParams& params) {
 int32_t TBaseDLLObject::GetTagTypeIndex(const std::string& address) {
   try {
     // No type's name starts another's, so the first that starts the address is the only one.
-    const std::string upper = gbk::UpperCase(address);
     for (size_t i = 0; i < kTagTypes.size(); ++i)
-      if (upper.starts_with(gbk::UpperCase(kTagTypes[i].Name))) return static_cast<int32_t>(i);
+      if (gbk::starts_with_no_case(address, kTagTypes[i].Name)) return static_cast<int32_t>(i);
     return -1;
   } catch (...) {
     log_exception("GetTagTypeIndex");
