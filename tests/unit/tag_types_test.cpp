@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "interface/exports.h"
 #include "interface/tag_types.h"
+#include "support/gbk_text.h"
 
 namespace {
 
@@ -29,14 +29,9 @@ const Row kRows[] = {
 
 // An address names its type by the type's name at its start: no name may start another.
 TEST(TagTypeTable, NoTypeNameStartsAnother) {
-  const auto upper = [](std::string_view s) {
-    std::string u(s);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-  };
   for (const vorel::TagTypeRow& a : vorel::kTagTypes)
     for (const vorel::TagTypeRow& b : vorel::kTagTypes)
-      EXPECT_TRUE(&a == &b || !upper(a.Name).starts_with(upper(b.Name))) << a.Name << " / " << b.Name;
+      EXPECT_TRUE(&a == &b || !vorel::gbk::starts_with_no_case(a.Name, b.Name)) << a.Name << " / " << b.Name;
 }
 
 TEST(TagTypeDescriptions, NullArrayReportsSixRows) {
