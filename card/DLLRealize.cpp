@@ -3,7 +3,6 @@
 #include "card/DLLRealize.h"
 
 #include <atomic>
-#include <cstdio>
 #include <mutex>
 
 #include "platform/platform.h"
@@ -55,9 +54,8 @@ bool TDLLObject::call_vendor(Entry entry, Call& call) {
   if (platform::call_guarded(call, &code)) return true;
   if (!fault_logged_[entry]) {
     fault_logged_[entry] = true;
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(code));
-    log_line(std::string("：调用厂商硬件驱动库函数") + kEntryNames[entry] + "时出现异常(" + hex + ")！");
+    log_line(std::string("：调用厂商硬件驱动库函数") + kEntryNames[entry] + "时出现异常(" +
+             IntToHex(code, 8) + ")！");
   }
   return false;
 }
@@ -74,21 +72,10 @@ bool TDLLObject::LoadLibs() {
         release_library();  // a library we cannot use is not kept loaded
         return false;
       }
-      switch (entry) {
-        case kCheckEntry:
-          check_ = reinterpret_cast<CheckFn>(found[entry]);
-          break;
-        case kInputEntry:
-          input_ = reinterpret_cast<InputFn>(found[entry]);
-          break;
-        case kOutputEntry:
-          output_ = reinterpret_cast<OutputFn>(found[entry]);
-          break;
-        default:
-          close_ = reinterpret_cast<CloseFn>(found[entry]);
-          break;
-      }
     }
+    vendor_ = {reinterpret_cast<CheckFn>(found[kCheckEntry]), reinterpret_cast<InputFn>(found[kInputEntry]),
+               reinterpret_cast<OutputFn>(found[kOutputEntry]),
+               reinterpret_cast<CloseFn>(found[kCloseEntry])};
     return true;
   } catch (...) {
     if (error_log_on()) log_line("：TDLLObject.LoadLibs异常！");
@@ -100,10 +87,10 @@ bool TDLLObject::LoadLibs() {
 bool TDLLObject::CardInSystem(int32_t card_no) {
   try {
     int32_t result = 0;
-    auto call = [&] { result = check_(0, 0, 0, card_no); };
+    auto call = [&] { result = vendor_.check(0, 0, 0, card_no); };
     // Without the library bound there is nobody to ask: the card counts as absent.
-    const bool answered = check_ && call_vendor(kCheckEntry, call);
-    if (!answered && check_ && error_log_on()) log_line("：TDLLObject.CardInSystem异常！");
+    const bool answered = vendor_.check && call_vendor(kCheckEntry, call);
+    if (!answered && vendor_.check && error_log_on()) log_line("：TDLLObject.CardInSystem异常！");
     keep_card_handle(card_no, answered ? result : 0);
     return answered && result > 0;
   } catch (...) {
@@ -124,10 +111,10 @@ void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
   const int32_t handle = CardHandles(command.CardNo);
   const int32_t port = command.Channel / 8;
   int32_t result = 0;
-  auto call = [&] { result = input_(handle, 0, port); };
+  auto call = [&] { result = vendor_.input(handle, 0, port); };
   // A library that is gone or faulted gave no answer: the command times out like a card that
   // did not reply, and the tags keep their values.
-  if (!input_ || !call_vendor(kInputEntry, call)) {
+  if (!vendor_.input || !call_vendor(kInputEntry, call)) {
     exchange_failed();
     return;
   }
@@ -142,8 +129,8 @@ void TDLLObject::Write_DO_data(TCommand& command) {
   const int32_t handle = CardHandles(command.CardNo);
   const int32_t port = command.Channel / 8;
   const int32_t port_value = command.PortValue;
-  auto call = [&] { output_(handle, 0, port, port_value); };
-  if (!output_ || !call_vendor(kOutputEntry, call)) exchange_failed();
+  auto call = [&] { vendor_.output(handle, 0, port, port_value); };
+  if (!vendor_.output || !call_vendor(kOutputEntry, call)) exchange_failed();
 }
 
 void TDLLObject::release_library() {
@@ -151,10 +138,7 @@ void TDLLObject::release_library() {
   LibHandle = nullptr;
   LibLoaded = false;
   // The entry points pointed into the library just released.
-  check_ = nullptr;
-  input_ = nullptr;
-  output_ = nullptr;
-  close_ = nullptr;
+  vendor_ = {};
 }
 
 // The presence check's answer for a card. A positive one is a handle this engine now holds; an
@@ -188,9 +172,9 @@ void TDLLObject::close_cards() {
     if (--users.count[n] > 0) continue;
     // Without a bound close entry there is nothing to call; calling through it would jump into
     // nowhere.
-    if (!close_) continue;
+    if (!vendor_.close) continue;
     const int32_t handle = CardHandles(n);
-    auto call = [&] { close_(handle); };
+    auto call = [&] { vendor_.close(handle); };
     call_vendor(kCloseEntry, call);
   }
 }

@@ -54,10 +54,14 @@ class TDLLObject : public TCustomDLLObject {
   void keep_card_handle(int32_t card_no, int32_t handle);
   void close_cards();
 
-  CheckFn check_ = nullptr;
-  InputFn input_ = nullptr;
-  OutputFn output_ = nullptr;
-  CloseFn close_ = nullptr;
+  // The library's entry points, all bound or none.
+  struct Entries {
+    CheckFn check = nullptr;
+    InputFn input = nullptr;
+    OutputFn output = nullptr;
+    CloseFn close = nullptr;
+  };
+  Entries vendor_;
   std::array<bool, kEntryCount> fault_logged_{};
   std::array<bool, kCardCount + 1> opened_{};  // [1..32]: cards whose handle this engine holds
 };
