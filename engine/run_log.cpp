@@ -40,8 +40,7 @@ struct LogState {
   // The archives of one log and one day are pruned once: every engine, the address editor's
   // included, rotates at creation and destruction, and each pruning looks for 71 files.
   platform::Mutex prune_mutex;
-  std::string pruned_log;
-  int pruned_year = 0, pruned_month = 0, pruned_day = 0;
+  std::string pruned;  // the folder, log and day of the last pruning
   // Lines that could not be written since the last append that could, and the time text of the
   // first of them: the next append that gets through says so first.
   platform::Mutex loss_mutex;
@@ -58,17 +57,14 @@ LogState& state() {
 
 // True the first time a log is pruned on a given day in this process.
 bool first_pruning_today(const std::string& relative_log, const platform::LocalDateTime& now) {
-  const std::string log =
-      platform::current_directory() + "|" + relative_log;  // a relative path follows the current folder
+  // A relative path follows the current folder.
+  const std::string key = platform::current_directory() + "|" + relative_log + "|" +
+                          std::to_string(now.year) + "-" + std::to_string(now.month) + "-" +
+                          std::to_string(now.day);
   LogState& s = state();
   std::lock_guard lock(s.prune_mutex);
-  if (s.pruned_log == log && s.pruned_year == now.year && s.pruned_month == now.month &&
-      s.pruned_day == now.day)
-    return false;
-  s.pruned_log = log;
-  s.pruned_year = now.year;
-  s.pruned_month = now.month;
-  s.pruned_day = now.day;
+  if (s.pruned == key) return false;
+  s.pruned = key;
   return true;
 }
 
