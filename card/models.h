@@ -36,7 +36,6 @@ constexpr int kMaxRangeCount = 3;
 constexpr int kAdRangeCount = 21;
 constexpr int kDaRangeCount = 6;
 constexpr int kCounterModeCount = 6;
-constexpr int kRangeNameMax = 16;  // bytes of GBK text in a range or mode name
 
 // One entry of a range or mode list: the code written to the card (gain code, counter mode) and
 // the name shown to the user; a range name also gives the engineering span ("+/-10V", "0-5V").

@@ -178,7 +178,7 @@ TEST(CardModelTable, EveryRowKeepsItsInvariants) {
     }
     const auto names_ok = [](const auto& list) {
       for (const RangeEntry& entry : list) {
-        EXPECT_LE(entry.name.size(), static_cast<size_t>(kRangeNameMax));
+        EXPECT_LE(entry.name.size(), 16u) << "a range or mode name fits 16 bytes of GBK text";
         EXPECT_TRUE(parse_range(entry.name).parsed) << entry.name;
       }
     };
@@ -338,6 +338,10 @@ TEST_F(CardIo, CommandsCarryTheirTextsAndTheRangeOfTheirChannel) {
         WriteCommand(AddTag(kTypeFreq, 3, 0), TVariant::Int(7))})
     EXPECT_EQ((std::pair{c->ChanLow, c->ChanHigh}), (std::pair{3, 3})) << c->TypeIndex;
   EXPECT_EQ((std::pair{read->ChanLow, read->ChanHigh}), (std::pair{5, 5}));
+  TDLLTag& long_name = AddTag(kTypeAD, 6, 0);
+  long_name.Name = std::string(250, 'x');
+  EXPECT_EQ(ReadCommand(long_name)->CmdText, "向设备发送读标签 " + std::string(238, 'x'))
+      << "cut to 255 bytes";
 }
 
 TEST_F(CardIo, WriteCommandsAreTracedWhileTheBudgetLasts) {
@@ -372,6 +376,7 @@ TEST(CardScaling, RangeNamesGiveTheEngineeringSpan) {
   EXPECT_FLOAT_EQ(*ScaleAD(bipolar, 12, 4095), 10.0f);
   EXPECT_FLOAT_EQ(*ScaleAD(parse_range("0-5V"), 12, 4095), 5.0f);
   EXPECT_FLOAT_EQ(*ScaleAD(parse_range("1.5-2.5V"), 8, 255), 2.5f);
+  EXPECT_FLOAT_EQ(*ScaleAD(parse_range("1.5-2.5V"), 8, 0), 1.5f);
   const RangeSpan ten = parse_range("0-10V");
   EXPECT_EQ(*ScaleDA(ten, 12, 5.0), 2048) << "2047.5 rounds to the even neighbour";
   EXPECT_EQ(*ScaleDA(parse_range("+/-5V"), 12, -5.0), 0);
