@@ -153,7 +153,7 @@ bool TCustomDLLObject::GetResult() { return ResultFlag; }
 void TCustomDLLObject::DistributeValue(const TVariant& value, TCommand& command, int32_t register_index) {
   for (int32_t position : command.TagIds) {
     TDLLTag* tag = tag_at(position);
-    if (!tag || tag->TypeByte != 2) continue;
+    if (!tag) continue;
     if (tag->ValueType == 2) return;  // a text tag ends the distribution for the rest
     if (tag->ValueType == 0) {
       if (tag->Channel == register_index) tag->Value = value;

@@ -150,10 +150,7 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const HostTag& host) {
     tag->Channel = GetChannelNo(tag->Name, tag->Address, tag->ModelCode);
     tag->Bit = GetBitNo(tag->Name, tag->Address, tag->ModelCode);
     tag->Slot = GetSlotNo(tag->Name, tag->Address, tag->ModelCode);
-    if (const TagTypeRow* type = tag_type(tag->TypeIndex)) {
-      tag->TypeByte = type->TypeByte;
-      tag->Writable = type->CanWrite;
-    }
+    if (const TagTypeRow* type = tag_type(tag->TypeIndex)) tag->Writable = type->CanWrite;
     if (!host.InitValue.is_empty()) {
       tag->Value = host.InitValue;
     } else if (host.ValueType == 0) {

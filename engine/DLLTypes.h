@@ -52,7 +52,6 @@ struct alignas(64) TDLLTag {
   float RawImage = 0;
   int32_t Bit = 0, Channel = 0, CardNo = 0, Slot = 0;
   uint8_t ModelCode = 1;
-  uint8_t TypeByte = 2;
   uint32_t ReadCount = 0, ReadFails = 0, WriteCount = 0, WriteFails = 0;
   bool Writable = false;
   int32_t PortImage = 0;  // integer image of the digital output port the tag belongs to

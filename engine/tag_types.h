@@ -17,7 +17,6 @@ struct TagTypeRow {
   int32_t SlotMin, SlotMax;
   int32_t BitMin, BitMax;
   std::array<int32_t, kModelCount> ChanMin, ChanMax;
-  uint8_t TypeByte;  // read by command building
 };
 
 enum TagTypeIndex : int32_t {
@@ -33,19 +32,19 @@ enum TagTypeIndex : int32_t {
 // clang-format off
 inline constexpr std::array<TagTypeRow, 7> kTagTypes = {{
     {.Name = "AD", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
-     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+     .ChanMin = {-1}, .ChanMax = {-1}},
     {.Name = "DA", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
-     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+     .ChanMin = {-1}, .ChanMax = {-1}},
     {.Name = "DI", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
-     .ChanMin = {0}, .ChanMax = {15}, .TypeByte = 2},
+     .ChanMin = {0}, .ChanMax = {15}},
     {.Name = "DO", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
-     .ChanMin = {0}, .ChanMax = {15}, .TypeByte = 2},
+     .ChanMin = {0}, .ChanMax = {15}},
     {.Name = "Count", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
-     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+     .ChanMin = {-1}, .ChanMax = {-1}},
     {.Name = "INI_Count", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 0,
-     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+     .ChanMin = {-1}, .ChanMax = {-1}},
     {.Name = "Freq", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 0,
-     .ChanMin = {-1}, .ChanMax = {-1}, .TypeByte = 2},
+     .ChanMin = {-1}, .ChanMax = {-1}},
 }};
 // clang-format on
 
