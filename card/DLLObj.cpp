@@ -34,10 +34,12 @@ TCustomDLLObject::~TCustomDLLObject() {
   if (PortLibHandle) platform::free_library(PortLibHandle);
 }
 
+// Code 1 means no card: no row may stand at its index.
+static_assert(kModelTable.size() <= kModelNoCard);
+
 const ModelRow* TCustomDLLObject::model_of(int32_t card_no) const {
   const TCardParams* card = card_entry(card_no);
-  if (!card || card->ModelCode == kModelNoCard) return nullptr;
-  return card->ModelCode < model_count_ ? &model_rows_[card->ModelCode] : nullptr;
+  return card && card->ModelCode < model_count_ ? &model_rows_[card->ModelCode] : nullptr;
 }
 
 // ---------------------------------------------------------------- start-up
