@@ -14,7 +14,9 @@ namespace vorel::card_detail {
 
 // Channels one register carries, by tag type: a DI or DO register holds 8 lines, every other
 // type has one channel per register.
-constexpr std::array<int32_t, kTagTypes.size()> kBitsPerRegister = {1, 1, 8, 8, 1, 1, 1};
+constexpr int32_t kDigitalLines = 8;
+constexpr std::array<int32_t, kTagTypes.size()> kBitsPerRegister = {1, 1, kDigitalLines, kDigitalLines, 1,
+                                                                    1, 1};
 
 inline int32_t bits_per_register(int32_t type_index) {
   return type_index >= 0 && type_index < static_cast<int32_t>(kBitsPerRegister.size())

@@ -164,7 +164,7 @@ void TCustomDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
   try {
     const TCardParams* card = card_entry(command.CardNo);
     const ModelRow* model = model_of(command.CardNo);
-    const int32_t r = command.Channel / 8;
+    const int32_t r = command.Channel / kDigitalLines;
     if (!card || !model || command.Channel < 0 || r >= kDigitalRegisters || model->di_ports[r] == kAbsent) {
       exchange_failed();  // no input register to read
       return;
@@ -180,7 +180,7 @@ void TCustomDLLObject::Write_DO_data(TCommand& command) {
   try {
     const TCardParams* card = card_entry(command.CardNo);
     const ModelRow* model = model_of(command.CardNo);
-    const int32_t r = command.Channel / 8;
+    const int32_t r = command.Channel / kDigitalLines;
     if (!card || !model || command.Channel < 0 || r >= kDigitalRegisters) return;
     const int32_t base = card->BaseAddress;
     if (usable(base, model->do_ports[r]))

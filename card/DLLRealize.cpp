@@ -5,6 +5,7 @@
 #include <atomic>
 #include <mutex>
 
+#include "card/DLLObj_detail.h"
 #include "platform/platform.h"
 #include "support/delphi.h"
 
@@ -109,7 +110,7 @@ void TDLLObject::Read_DI_Data(int16_t& value, TCommand& command) {
     return;
   }
   const int32_t handle = CardHandles(command.CardNo);
-  const int32_t port = command.Channel / 8;
+  const int32_t port = command.Channel / card_detail::kDigitalLines;
   int32_t result = 0;
   auto call = [&] { result = vendor_.input(handle, 0, port); };
   // A library that is gone or faulted gave no answer: the command times out like a card that
@@ -127,7 +128,7 @@ void TDLLObject::Write_DO_data(TCommand& command) {
     return;
   }
   const int32_t handle = CardHandles(command.CardNo);
-  const int32_t port = command.Channel / 8;
+  const int32_t port = command.Channel / card_detail::kDigitalLines;
   const int32_t port_value = command.PortValue;
   auto call = [&] { vendor_.output(handle, 0, port, port_value); };
   if (!vendor_.output || !call_vendor(kOutputEntry, call)) exchange_failed();
