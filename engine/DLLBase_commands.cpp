@@ -148,7 +148,6 @@ void TBaseDLLObject::fill_command(TCommand& c, TDLLTag& tag, bool is_write) {
   c.RetryState = is_write ? 1 : 2;
   c.CmdText = GetCommandStr(c, tag, is_write);
   c.AnswerText = GetAnswerStr(c, tag, is_write);
-  c.WriteValue = tag.Value;
 }
 
 std::string TBaseDLLObject::GetCommandStr(TCommand&, TDLLTag& tag, bool is_write) {

@@ -258,7 +258,6 @@ bool TBaseDLLObject::queue_output_write(TDLLTag& tag, const TVariant& value) {
   // A full queue refuses before anything is built: building a write command changes the output
   // images of the tag and of every tag sharing its port, and a refused write must change nothing.
   if (PendingWrites.size() >= kMaxPendingWrites) return false;
-  tag.Written = tag.Value;
   tag.Value = value;
   CommandChain chain = CreatCommand(tag, CmdList, true);
   if (!chain) return false;

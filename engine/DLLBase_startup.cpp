@@ -163,7 +163,6 @@ std::unique_ptr<TDLLTag> TBaseDLLObject::CreatInternalTag(const HostTag& host) {
       tag->Bit = 1;
     }
     tag->Reported = tag->Value;
-    tag->Written = tag->Value;
     tag->Confirmed = tag->Value;
     return tag;
   } catch (...) {
@@ -260,7 +259,6 @@ void TBaseDLLObject::prepare_tag(std::unique_ptr<TDLLTag>& tag, const HostTag& h
   tag->TypeStr = host_upper;
   apply_internal_value(*tag, card);
   tag->Reported = tag->Value;
-  tag->Written = tag->Value;
 }
 
 int32_t TBaseDLLObject::mark_internal_tag(TDLLTag& tag, const std::string& host_upper) {

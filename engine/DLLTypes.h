@@ -47,7 +47,6 @@ struct alignas(64) TDLLTag {
   uint8_t ValueType = 0;
   std::string TypeStr;
   int32_t TypeIndex = -1;
-  TVariant Written;
   TVariant Confirmed;  // the value the device last took (or the start value): what a dropped write leaves
   float RawImage = 0;
   int32_t Bit = 0, Channel = 0, CardNo = 0, Slot = 0;
@@ -83,7 +82,6 @@ struct TCommand {
   uint32_t ScanPeriod = 0;
   int32_t Countdown = 0, Reload = 1;  // a chain is taken every Reload-th visit (set by the schedule)
   float RawValue = 0;
-  TVariant WriteValue;
   float SuccessRate = 1.0f;
   std::unique_ptr<TCommand> Next;  // the rest of the chain; only heads stand in the lists
   uint32_t QueuedTick = 0;
