@@ -349,6 +349,11 @@ TEST(UiForms, WithoutWindowsAModalFormClosesAsByItsCloseBoxAndABoxAnswersItsDefa
   EXPECT_FALSE(form.Visible()) << "hidden again once it ends";
   form.Show();
   EXPECT_FALSE(form.Active()) << "no form is ever in front";
+  form.Close();
+  EXPECT_FALSE(form.Visible()) << "after its modal run Close hides it";
+  SaveDialog save;
+  PrintDialog print;
+  EXPECT_FALSE(save.Execute() || print.Execute()) << "nobody to choose a file or a printer";
   EXPECT_EQ(MessageBox("q?", "c", kMbYesNo | kMbIconQuestion), kIdYes);
   EXPECT_EQ(MessageBox("i", "c", 0), kIdOk);
   EXPECT_EQ((std::pair{app().Screen().width, app().Screen().height}), (std::pair{1024, 768}));
