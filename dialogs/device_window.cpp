@@ -163,13 +163,13 @@ void TSampleTest::build_single_tag() {
   const int type = TypeGroup.ItemIndex();
   const uint8_t value_type = type == 1 ? kValueDigital : type == 2 ? kValueString : kValueAnalog;
   fill_tag(single_tag_, "Y0.0", AddrEd.Text(), value_type);
-  tags_[0] = &single_tag_;
+  tag_ = &single_tag_;
 }
 
 bool TSampleTest::restart() {
   message_.clear();
   try {
-    return env_.start && env_.start(1, tags_.data(), &block_, message_);
+    return env_.start && env_.start(1, &tag_, &block_, message_);
   } catch (...) {
     return false;
   }
@@ -182,8 +182,8 @@ void TSampleTest::show_engine_state() {
 
 bool TSampleTest::Entry(const TDeviceParams& block, bool show) {
   CopyPDB(block, block_);
-  tags_[0] = default_tag();
-  if (!tags_[0]) ui::show_confirmation(kNotSupported);
+  tag_ = default_tag();
+  if (!tag_) ui::show_confirmation(kNotSupported);
   if (!restart()) return false;
   TBaseDLLObject* engine = Engine();
   if (!engine) return false;
@@ -288,7 +288,7 @@ void TSampleTest::DebugBtnClick() {
   } else {
     DebugBtn.SetCaption(kDebugCaption);
     set_size(kFormWidth, kCompactHeight);
-    tags_[0] = default_tag();
+    tag_ = default_tag();
     ready_ = false;
     if (restart()) ready_ = true;
     show_engine_state();

@@ -4,7 +4,6 @@
 // unattended read test: a few reads about 50 ms apart, stopping at the first that the card answers.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -49,8 +48,8 @@ class TSampleTest : public ui::Form {
   bool ready() const { return ready_; }
   bool debug_mode() const { return debug_; }
   bool succeeded() const { return success_; }
-  // The first entry of the test tag list, nullptr when there is none.
-  const TTagInfo* test_tag() const { return tags_[0]; }
+  // The tag under test, nullptr when there is none.
+  const TTagInfo* test_tag() const { return tag_; }
 
   ui::StringGrid& StringGrid1;
   ui::Button& ExitBtn;
@@ -103,7 +102,7 @@ class TSampleTest : public ui::Form {
   TDeviceParams block_{};
   TTagInfo default_tag_{};
   TTagInfo single_tag_{};
-  std::array<TTagInfo*, 1> tags_{};
+  TTagInfo* tag_ = nullptr;  // the one tag the test runs on
   std::string message_;
   bool ready_ = false;
   bool debug_ = false;
