@@ -132,6 +132,7 @@ TSampleTest::TSampleTest(TestEnvironment env)
   TypeGroup.Columns = 3;
   TypeGroup.SetItems({"模拟量", "开关量", "字符串"});
   TypeGroup.SetItemIndex(0);
+  set_size(kFormWidth, kCompactHeight);  // the size FormCreate centres
   // Writing needs a tag read first; a successful ReadCk enables it.
   WriteCk.SetEnabled(false);
   Timer1.OnTimer = [this] { Timer1Timer(); };

@@ -184,6 +184,7 @@ TEST_F(TestDialog, TheCompactDialogShowsEveryControlWithItsText) {
   Show([&](Driver& d, TSampleTest& f) {
     EXPECT_EQ(f.Caption(), "设备测试窗口");
     EXPECT_EQ(f.Bounds().height, 256);
+    EXPECT_EQ(f.Bounds().left, (ui::app().Screen().width - f.Bounds().width) / 2) << "centred on the screen";
     const std::vector<std::pair<const char*, const char*>> captions = {
         {"ExitBtn", "退出"},       {"DebugBtn", "高级调试↓"}, {"PauseBtn", "暂停"},   {"Label1", "标签地址"},
         {"Label2", "写入值"},      {"Label3", "写命令串"},    {"ReadCk", "读操作"},   {"WriteCk", "写操作"},
