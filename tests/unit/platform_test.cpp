@@ -206,6 +206,7 @@ TEST(Text, Gbk936RoundTrip) {
 
 TEST(Time, OleDatesCountDaysFrom18991230) {
   EXPECT_DOUBLE_EQ(to_ole_date({1899, 12, 30, 0, 0, 0, 0}), 0.0);
+  EXPECT_DOUBLE_EQ(to_ole_date({}), 0.0) << "a date-time not set is day 0";
   EXPECT_DOUBLE_EQ(to_ole_date({1900, 1, 1, 12, 0, 0, 0}), 2.5);
   EXPECT_DOUBLE_EQ(to_ole_date({2026, 12, 7, 0, 0, 0, 0}), 46363.0);
   EXPECT_DOUBLE_EQ(to_ole_date({2000, 2, 29, 0, 0, 0, 0}), 36585.0) << "a leap day of a 400th year";
