@@ -175,9 +175,10 @@ TEST(SystemInformation, TheLinuxBuildAnswersLikeA32BitWindowsProcess) {
   utsname u{};
   ASSERT_EQ(uname(&u), 0);
   EXPECT_EQ(os.platform_id, 2u) << "the NT family";
-  EXPECT_EQ(std::to_string(os.major) + "." + std::to_string(os.minor),
-            std::string(u.release).substr(
-                0, std::string(u.release).find('.', std::string(u.release).find('.') + 1)));
+  const std::string release = u.release;
+  const std::string numbers =
+      std::to_string(os.major) + "." + std::to_string(os.minor) + "." + std::to_string(os.build);
+  EXPECT_EQ(release.substr(0, numbers.size()), numbers) << "major, minor and build of the kernel release";
   EXPECT_FALSE(platform::windows_extensions_installed());
   EXPECT_EQ(platform::logical_drives(), 1u << 2) << "drive C: alone";
 }

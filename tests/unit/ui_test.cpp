@@ -112,6 +112,7 @@ TEST(UiControls, ListsAndTreesReportNoSelectionAsMinusOne) {
   tree.SetSelected(1);
   tree.Clear();
   EXPECT_EQ(tree.selected_node(), nullptr);
+  EXPECT_EQ(tree.Selected(), -1);
 }
 
 TEST(UiControls, LeavingASheetFiresItsExitButMovingInsideItDoesNot) {
