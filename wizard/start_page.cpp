@@ -83,8 +83,7 @@ void TStartFrm::VersionBtnClick() {
 
 void TStartFrm::DebugBtnClick() {
   auto debug = std::make_unique<TDebugFrm>(run_);
-  run_.next_page = kPageEnd;
-  Hide();
+  Hide();  // the next page stays the end, as FormCreate set it: only Next changes it
   struct ShowAgain {
     TStartFrm& page;
     ~ShowAgain() { page.Show(); }
