@@ -351,13 +351,23 @@ void OwnFaultHandler(int) {
   ++g_own_faults;
   siglongjmp(g_own_jump, 1);
 }
+// The same with the fault's details (SA_SIGINFO): counted only when they arrive.
+void OwnFaultAction(int, siginfo_t* info, void*) {
+  if (info->si_signo == SIGSEGV) ++g_own_faults;
+  siglongjmp(g_own_jump, 1);
+}
 
 // The process's own SIGSEGV handler for the life of a test; the one before is put back after.
 class OwnFaultHandlerInstalled {
  public:
-  OwnFaultHandlerInstalled() {
+  explicit OwnFaultHandlerInstalled(bool with_info = false) {
     struct sigaction own {};
-    own.sa_handler = OwnFaultHandler;
+    if (with_info) {
+      own.sa_sigaction = OwnFaultAction;
+      own.sa_flags = SA_SIGINFO;
+    } else {
+      own.sa_handler = OwnFaultHandler;
+    }
     sigemptyset(&own.sa_mask);
     installed_ = sigaction(SIGSEGV, &own, &saved_) == 0;
   }
@@ -386,22 +396,25 @@ TEST(FaultGuard, TheProcessKeepsItsOwnFaultHandlersOutsideGuardedCalls) {
 // While another thread is inside a guarded call, a fault of the process's own code reaches the
 // handler the process had: the guard passes on what is not its own.
 TEST(FaultGuard, AFaultOutsideTheGuardedCallsReachesTheProcesssOwnHandler) {
-  const OwnFaultHandlerInstalled own;
-  ASSERT_TRUE(own.installed());
-  AutoResetEvent inside(false), done(false);
-  std::thread guarded([&] {
-    uint32_t code = 0;
-    auto body = [&] {
-      inside.set();
-      done.wait(10000);
-    };
-    platform::call_guarded(body, &code);
-  });
-  ASSERT_TRUE(inside.wait(10000));
-  if (sigsetjmp(g_own_jump, 1) == 0) StoreThroughNull();
-  done.set();
-  guarded.join();
-  EXPECT_EQ(g_own_faults, 1);
+  for (const bool with_info : {false, true}) {
+    g_own_faults = 0;
+    const OwnFaultHandlerInstalled own(with_info);
+    ASSERT_TRUE(own.installed());
+    AutoResetEvent inside(false), done(false);
+    std::thread guarded([&] {
+      uint32_t code = 0;
+      auto body = [&] {
+        inside.set();
+        done.wait(10000);
+      };
+      platform::call_guarded(body, &code);
+    });
+    ASSERT_TRUE(inside.wait(10000));
+    if (sigsetjmp(g_own_jump, 1) == 0) StoreThroughNull();
+    done.set();
+    guarded.join();
+    EXPECT_EQ(g_own_faults, 1) << with_info;
+  }
 }
 
 }  // namespace
