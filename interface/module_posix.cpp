@@ -12,16 +12,13 @@ namespace {
 
 std::u16string wide(const char* gbk) { return platform::gbk_to_utf16(gbk); }
 
-// The four parts of a version, as the fixed block stores them.
-constexpr std::pair<uint32_t, uint32_t> pack(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
-  return {(a << 16) | b, (c << 16) | d};
-}
-
 // The same values the Windows build carries in its version resource.
 void publish_version_resource() {
   platform::version_blob::Contents c;
-  std::tie(c.file_version_ms, c.file_version_ls) = pack(VOREL_FILEVERSION_BIN);
-  std::tie(c.product_version_ms, c.product_version_ls) = pack(VOREL_PRODUCTVERSION_BIN);
+  std::tie(c.file_version_ms, c.file_version_ls) =
+      platform::version_blob::pack_version(VOREL_FILEVERSION_BIN);
+  std::tie(c.product_version_ms, c.product_version_ls) =
+      platform::version_blob::pack_version(VOREL_PRODUCTVERSION_BIN);
   c.language = VOREL_LANGUAGE;
   c.code_page = VOREL_CODEPAGE;
   const std::pair<const char*, const char*> strings[] = {

@@ -34,6 +34,11 @@ std::optional<Value> query(std::span<const uint8_t> blob, std::u16string_view pa
 // Reads the fixed block's file version (VS_FIXEDFILEINFO.dwFileVersionMS/LS).
 bool fixed_file_version(std::span<const uint8_t> blob, uint32_t& most, uint32_t& least);
 
+// The fixed block's two words of a four-part version a.b.c.d.
+constexpr std::pair<uint32_t, uint32_t> pack_version(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
+  return {(a << 16) | b, (c << 16) | d};
+}
+
 // The fixed block's four-part version as text, "major.minor.release.build".
 std::string version_text(uint32_t most, uint32_t least);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "interface/exports.h"
@@ -169,8 +170,7 @@ TEST_F(DriverFileInfo, EveryKeyLandsAtItsPosition) {
       {kChnName, u"ChnName"},
   };
   vb::Contents c = sample_contents();
-  c.file_version_ms = (7u << 16) | 65535u;
-  c.file_version_ls = (65534u << 16) | 9u;
+  std::tie(c.file_version_ms, c.file_version_ls) = vb::pack_version(7, 65535, 65534, 9);
   c.strings.clear();
   for (auto it = std::rbegin(kKeys); it != std::rend(kKeys); ++it)
     c.strings.emplace_back(it->second, u"v" + std::u16string(1, static_cast<char16_t>(u'a' + it->first)));
