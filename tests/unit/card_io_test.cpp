@@ -493,6 +493,10 @@ TEST_F(CardAnalogInput, AnUnreadableRangeNameFailsTheReadAndIsLogged) {
   EXPECT_FALSE(Exchange(*c)) << "a reading without a scale is no answer, not a good zero";
   EXPECT_EQ(tag_.Value.as_double(), 3) << "the tag keeps its last good value";
   EXPECT_EQ(e_.LogCount("：量程名称\"-5V\"中没有数值"), 1);
+  Card1().ADRange[5] = 1;  // "0-5V"
+  io_.bus.push_sample(1000 << 4);
+  EXPECT_TRUE(Exchange(*read()));
+  EXPECT_EQ(e_.LogCount("：量程名称"), 1) << "a range that reads logs nothing";
 }
 
 TEST_F(CardAnalogInput, ARangeIndexBeyondTheListUsesTheFirstRange) {
