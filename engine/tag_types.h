@@ -16,8 +16,10 @@ struct TagTypeRow {
   bool CanWrite;
   int32_t SlotMin, SlotMax;
   int32_t BitMin, BitMax;
-  std::array<int32_t, kModelCount> ChanMin, ChanMax;
+  // -1 (the default): the type has no channels on that model.
+  std::array<int32_t, kModelCount> ChanMin{-1}, ChanMax{-1};
 };
+static_assert(kModelCount == 1, "the -1 defaults above cover one model only");
 
 enum TagTypeIndex : int32_t {
   kTypeAD = 0,
@@ -31,20 +33,15 @@ enum TagTypeIndex : int32_t {
 
 // clang-format off
 inline constexpr std::array<TagTypeRow, 7> kTagTypes = {{
-    {.Name = "AD", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
-     .ChanMin = {-1}, .ChanMax = {-1}},
-    {.Name = "DA", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
-     .ChanMin = {-1}, .ChanMax = {-1}},
+    {.Name = "AD", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15},
+    {.Name = "DA", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15},
     {.Name = "DI", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
      .ChanMin = {0}, .ChanMax = {15}},
     {.Name = "DO", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
      .ChanMin = {0}, .ChanMax = {15}},
-    {.Name = "Count", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15,
-     .ChanMin = {-1}, .ChanMax = {-1}},
-    {.Name = "INI_Count", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 0,
-     .ChanMin = {-1}, .ChanMax = {-1}},
-    {.Name = "Freq", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 0,
-     .ChanMin = {-1}, .ChanMax = {-1}},
+    {.Name = "Count", .CanRead = true, .CanWrite = false, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 15},
+    {.Name = "INI_Count", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 0},
+    {.Name = "Freq", .CanRead = false, .CanWrite = true, .SlotMin = 0, .SlotMax = 0, .BitMin = 0, .BitMax = 0},
 }};
 // clang-format on
 
