@@ -122,7 +122,7 @@ ChannelRows make_channel_rows(ui::Form& form, const BoardCatalogue& catalogue, C
   }
   const char* heads[] = {"编号", "工作方式", "内部时钟分频", "滤波器分频"};
   const int head_left[] = {8, 60, 200, 380};
-  for (int i = 0; i < 4; ++i)
+  for (size_t i = 0; i < std::size(heads); ++i)
     form.Place<ui::Label>(&tc.sheet, std::string("TCHead") + std::to_string(i), heads[i],
                           {head_left[i], 4, 120, 18});
   for (int c = 0; c < tc_rows; ++c) {
