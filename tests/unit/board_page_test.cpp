@@ -349,6 +349,8 @@ TEST(BoardCardTable, FreeBaseAddressSkipsEveryEntrysPortRange) {
   EXPECT_EQ(free_base_address(*full), 0x220);
   EXPECT_EQ(IntToHex(-1, 3), "FFFFFFFF");
   EXPECT_EQ(IntToHex(0x20, 3), "020");
+  full->card(1)->BaseAddress = 0x80;
+  EXPECT_EQ(card_node_text(*full->card(1)), "板卡号:1 PCI_7505 基址:080 单端") << "three digits";
 }
 
 // ---------------------------------------------------------------- a model with channels

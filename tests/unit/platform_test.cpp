@@ -202,6 +202,7 @@ TEST(Text, Gbk936RoundTrip) {
   EXPECT_EQ(utf16_to_gbk(wide), gbk);
   EXPECT_EQ(utf16_to_gbk(u"\U0001F600x"), "?x") << "characters outside 936 become '?'";
   EXPECT_EQ(utf16_to_gbk(u"x\U0001F600"), "x?") << "one '?' for a pair at the end too";
+  EXPECT_EQ(utf16_to_gbk(u"\u0E01x"), "?x") << "one '?' for a single unit, and the text goes on";
 }
 
 TEST(Time, OleDatesCountDaysFrom18991230) {

@@ -144,10 +144,11 @@ TEST_F(WizardTest, EveryRunStartsWithAClearedFlagAndTheApplicationWindowIsPutBac
 TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereAreNone) {
   std::string caption, welcome;
   int cancelled = 0;
-  bool centred = false, next_on_enter = false;
+  bool centred = false, next_on_enter = false, on_top = false;
   const Script read = [&](Driver& d) {
     const ui::Rect at = d.form().Bounds();
     centred = at.left == (1024 - at.width) / 2 && at.top == (768 - at.height) / 2;
+    on_top = d.form().StayOnTop;
     caption = d.form().Caption();
     welcome = PageOf<TStartFrm>(d).Label1.Caption();
     next_on_enter = PageOf<TStartFrm>(d).NextBtn.Default;
@@ -160,6 +161,7 @@ TEST_F(WizardTest, StartPageTextsComeFromTheVersionStringsOrAreLeftOutWhenThereA
   EXPECT_EQ(caption, "VorelPCI系列板卡向导：选择执行的操作方式");
   EXPECT_EQ(cancelled, ui::mrCancel);
   EXPECT_TRUE(centred) << "on the 1024 x 768 screen";
+  EXPECT_TRUE(on_top) << "above the host's windows";
   EXPECT_TRUE(next_on_enter) << "Enter goes on to the chosen operation";
   EXPECT_EQ(welcome, "欢迎使用VorelPCI系列板卡配置向导");
   ASSERT_EQ(ui->Messages().size(), 1u);
