@@ -109,6 +109,7 @@ void Backend::run_modal(Form& form) {
 }
 
 void Backend::form_destroyed(Form& form) {
+  destroyed_forms_.push_back(form.Name());
   std::erase_if(timers_, [&](const Armed& a) { return &a.timer->owner_form() == &form; });
 }
 

@@ -102,6 +102,8 @@ class Backend : public ui::Backend {
 
   const std::vector<ShownMessage>& Messages() const { return messages_; }
   const std::vector<std::string>& shown_forms() const { return shown_forms_; }
+  // The forms that went, by name, in order.
+  const std::vector<std::string>& destroyed_forms() const { return destroyed_forms_; }
   // Every change of a control a window would have to show, by the control's name, in order.
   const std::vector<std::pair<std::string, Aspect>>& control_changes() const { return control_changes_; }
   void forget_control_changes() { control_changes_.clear(); }
@@ -152,6 +154,7 @@ class Backend : public ui::Backend {
   int fail_print_at_ = -1;
   std::vector<ShownMessage> messages_;
   std::vector<std::string> shown_forms_;
+  std::vector<std::string> destroyed_forms_;
   std::vector<std::pair<std::string, Aspect>> control_changes_;
   std::vector<std::string> form_changes_;
   std::vector<std::pair<std::string, bool>> visibility_changes_;

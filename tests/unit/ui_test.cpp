@@ -335,6 +335,7 @@ TEST(UiForms, ModalFormsRunTheirScriptsInOrderAndCloseByButtonCloseBoxOrDefault)
   EXPECT_EQ(outer.ShowModal(), mrOk);
   EXPECT_EQ(inner_result, mrNo) << "OnClose has the last word on the result";
   EXPECT_EQ(session->shown_forms(), (std::vector<std::string>{"外", "内"}));
+  EXPECT_EQ(session->destroyed_forms(), (std::vector<std::string>{"Inner"})) << "the backend is told";
   EXPECT_EQ(session->modal_owners()[0], reinterpret_cast<void*>(0x1234));
   EXPECT_EQ(outer.ShowModal(), mrCancel) << "a form without a script closes by its close box";
   app().SetHandle(nullptr);
