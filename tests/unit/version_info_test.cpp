@@ -20,10 +20,8 @@ namespace vb = platform::version_blob;
 
 vb::Contents sample_contents() {
   vb::Contents c;
-  c.file_version_ms = (4u << 16) | 0;
-  c.file_version_ls = (0u << 16) | 4;
-  c.product_version_ms = (1u << 16) | 0;
-  c.product_version_ls = (4u << 16) | 1;
+  std::tie(c.file_version_ms, c.file_version_ls) = vb::pack_version(4, 0, 0, 4);
+  std::tie(c.product_version_ms, c.product_version_ls) = vb::pack_version(1, 0, 4, 1);
   c.language = 0x0804;
   c.code_page = 936;
   c.strings = {{u"FileVersion", u"4.0.0.4"},
